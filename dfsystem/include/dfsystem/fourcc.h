@@ -1,0 +1,29 @@
+// Four-character codes: 32-bit values whose bytes, in memory order, spell the code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace df {
+
+constexpr uint32_t FourCC(const char (&code)[5]) {
+  return uint32_t(uint8_t(code[0])) | uint32_t(uint8_t(code[1])) << 8 |
+         uint32_t(uint8_t(code[2])) << 16 | uint32_t(uint8_t(code[3])) << 24;
+}
+
+constexpr uint32_t FourCC(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
+  return uint32_t(b0) | uint32_t(b1) << 8 | uint32_t(b2) << 16 | uint32_t(b3) << 24;
+}
+
+// Printable form: the four characters when all are printable ASCII, else 0xXXXXXXXX.
+std::string FourCCText(uint32_t code);
+
+inline constexpr uint32_t kTypeNumber = FourCC("Numb");
+inline constexpr uint32_t kTypePoint = FourCC("Poin");
+inline constexpr uint32_t kTypeImage = FourCC("Imag");
+
+// Image inputs are numbered in declaration order k = 1, 2, 3 ...; the output is 1.
+constexpr uint32_t ImageInputId(uint8_t k) { return FourCC(0xC9, 'n', 'p', k); }
+constexpr uint32_t OutputId(uint8_t k) { return FourCC(0xCF, 'u', 't', k); }
+
+}  // namespace df

@@ -1,0 +1,83 @@
+#include "framework/harness.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace fw {
+
+int ParseWorkerCount(const char* text) {
+  if (!text) return 0;
+  const char* p = text;
+  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  long value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) value = std::min<long>(value * 10 + (*p - '0'), kMaxWorkers);
+  return int(negative ? -value : value);
+}
+
+int DetermineWorkerCount() {
+  int count = 0;
+  if (const char* env = std::getenv("NUM_PROC_VORN")) {
+    count = ParseWorkerCount(env);
+  } else if (const df::App* app = df::GetApp()) {
+    count = app->processorCount;
+  } else {
+    count = 1;
+  }
+  return std::clamp(count, 1, kMaxWorkers);
+}
+
+Band ChunkBand(long chunk, int workers, int extent) {
+  if (workers < 1 || extent <= 0 || chunk < 0 || chunk >= workers) return {0, 0};
+  const int per = extent / workers;
+  const int begin = int(chunk) * per;
+  const int end = chunk == workers - 1 ? extent : begin + per;
+  return {begin, end};
+}
+
+void RecordImage(RenderFields& f, const df::Image& main) {
+  f.width = main.width;
+  f.height = main.height;
+  f.aspect = float(main.aspect);
+}
+
+void ChooseWorkers(RenderFields& f) {
+  f.workerCount = DetermineWorkerCount();
+  f.rowsPerChunk = f.height / f.workerCount;
+  f.colsPerChunk = f.width / f.workerCount;
+}
+
+bool SizesDisagree(const df::Image* main, const df::Image* optional) {
+  return main && optional && (optional->width != main->width || optional->height != main->height);
+}
+
+void DrawMismatchPattern(df::Image* out) {
+  if (!out || out->width <= 0 || out->height <= 0) return;
+  const float step = float(out->width) / float(out->height);
+  float c = 0.0f;
+  for (int y = 0; y < out->height; ++y, c += step) {
+    uint8_t* row = out->rows[y];
+    std::memset(row, 60, size_t(out->width) * 4);
+    // c never exceeds width + step, so the truncation stays in range.
+    const long t = long(c);
+    const long from = std::max<long>(t - 10, 0);
+    const long to = std::min<long>(t + 10, out->width);
+    for (long x = from; x < to; ++x) {
+      row[x * 4 + 2] = 255;
+      row[x * 4 + 3] = 255;
+    }
+  }
+}
+
+uint32_t Deliver(df::Request* request, df::Output* output, df::Image* image,
+                 const std::atomic<int>& abortFlag) {
+  if (Aborted(abortFlag) || !request) {
+    if (image) image->Recycle();
+    return 0;
+  }
+  return request->SetOutputData(output, image);
+}
+
+}  // namespace fw

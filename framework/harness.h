@@ -1,0 +1,59 @@
+// The render harness every tool's Process follows: worker count, bands, size
+// check, mismatch pattern and delivery.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "framework/host.h"
+
+namespace fw {
+
+// Upper bound on the worker count: far beyond any machine, small enough that a
+// typo in the environment cannot ask for millions of chunks.
+inline constexpr int kMaxWorkers = 4096;
+
+// "NUM_PROC_VORN" as a decimal integer: optional leading blanks and sign, then
+// the digits up to the first other character; no digits give 0. Saturates at
+// kMaxWorkers (and at its negative for a minus sign).
+int ParseWorkerCount(const char* text);
+// The worker count for a render: "NUM_PROC_VORN" when set, else the application
+// object's processorCount, else 1; at least 1, at most kMaxWorkers.
+int DetermineWorkerCount();
+
+// Rows (or columns) [begin, end) of chunk k of `workers` over `extent`; the
+// last chunk runs to `extent`, and chunks beyond the extent are empty.
+struct Band {
+  int begin;
+  int end;
+};
+Band ChunkBand(long chunk, int workers, int extent);
+
+// Per-render fields every tool keeps.
+struct RenderFields {
+  int width = 0;
+  int height = 0;
+  float aspect = 1.0f;
+  int workerCount = 1;
+  int rowsPerChunk = 0;
+  int colsPerChunk = 0;
+};
+void RecordImage(RenderFields& f, const df::Image& main);
+// Sets workerCount, rowsPerChunk and colsPerChunk.
+void ChooseWorkers(RenderFields& f);
+
+// An optional image disagrees when present and of another width or height.
+bool SizesDisagree(const df::Image* main, const df::Image* optional);
+// Dark grey ground with a 20-pixel red band from the top-left to the bottom-right.
+void DrawMismatchPattern(df::Image* out);
+
+inline bool Aborted(const std::atomic<int>& flag) {
+  return flag.load(std::memory_order_relaxed) != 0;
+}
+
+// Last step of Process: a cancelled render releases the output and delivers
+// nothing (result 0); otherwise the output is handed on.
+uint32_t Deliver(df::Request* request, df::Output* output, df::Image* image,
+                 const std::atomic<int>& abortFlag);
+
+}  // namespace fw
