@@ -1,0 +1,130 @@
+// A small tool built only for the tests: it exercises every part of the
+// framework (declaration patterns, registration, save/load, change handling,
+// threaded bands, the mismatch pattern, abort) without any real image work.
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "framework/declare.h"
+#include "framework/harness.h"
+#include "framework/lifecycle.h"
+#include "framework/tile.h"
+
+namespace {
+
+using namespace df;
+
+constexpr uint32_t kProbeClassId = 0x8001FF01;
+
+class ProbePlugIn : public ThreadedOperator {
+ public:
+  ProbePlugIn(Registry* registry, CArchive* archive, TagList* tags)
+      : ThreadedOperator(registry, archive, tags) {
+    AddControlPage("Controls", 0);
+    level = AddInput("Level", kTypeNumber, FourCC("Levl"), fw::Slider(0.0, 0.5, 1.0));
+    mode = AddInput("Mode", kTypeNumber, FourCC("Mode"), fw::Combo({"Chunks", "Fill", "Copy"}));
+    where = AddInput("Where", kTypePoint, FourCC("Wher"), fw::PointControl(fw::kPointHandle, 0.5, 0.5));
+    delay = AddInput("Delay", kTypeNumber, FourCC("Dely"), fw::Slider(0.0, 0.0, 1000.0));
+    AddControlPage("Presets", 0);
+    demos = AddInput("Demos", kTypeNumber, FourCC("Demo"), fw::PresetCombo({"Dim", "Bright"}));
+    poke = AddInput("Poke", kTypeNumber, FourCC("Poke"), fw::PushButton());
+    input = AddInput("Input", kTypeImage, ImageInputId(1), {});
+    matte = AddInput("Matte(optional)", kTypeImage, ImageInputId(2), fw::OptionalImage());
+    output = AddOutput("Output", kTypeImage, OutputId(1));
+    opMode = 2;
+    opModeArg = 0;
+    if (archive) fw::ReadTrailer(archive);
+  }
+
+  uint32_t Save(CArchive* archive, TagList* tags) override {
+    return fw::SaveRecord(*this, archive, tags, kProbeClassId);
+  }
+
+  uint32_t Process(Request* request) override {
+    source = static_cast<Image*>(request->GetInputData(input, 0));
+    Image* matteImage = static_cast<Image*>(request->GetInputData(matte, 0));
+    if (!source) return 0;
+    target = NewImage(source);
+    if (!target) return 0;
+    fw::RecordImage(fields, *source);
+    levelValue = float(static_cast<Number*>(request->GetInputData(level, 0))->value);
+    modeValue = int(static_cast<Number*>(request->GetInputData(mode, 0))->value);
+    delayMs = int(static_cast<Number*>(request->GetInputData(delay, 0))->value);
+    if (fw::SizesDisagree(source, matteImage)) {
+      fw::DrawMismatchPattern(target);
+    } else {
+      fw::ChooseWorkers(fields);
+      DoMultiProcess(request, fields.workerCount);
+    }
+    return fw::Deliver(request, output, target, abortFlag);
+  }
+
+  void NotifyChanged(Input* changed, Parameter* value, double time) override {
+    if (fw::NotifyBlocked(*this)) return;
+    if (changed == nullptr) {
+      doc->StartUndo("Reset Probe");
+      fw::SetNumber(level, 0.5, time, 1);
+      fw::SetNumber(mode, 0, time, 1);
+      fw::SetPoint(where, 0.5f, 0.5f, time, 1);
+      fw::SetNumber(delay, 0, time, 1);
+      doc->EndUndo(1);
+    } else if (changed == demos && value) {
+      const bool bright = static_cast<Number*>(value)->value >= 0.5;
+      doc->StartUndo("Probe Demo");
+      fw::SetNumber(level, bright ? 0.75 : 0.25, time, 1);
+      doc->EndUndo(1);
+    } else if (changed == poke) {
+      fw::SetNumber(level, 1.0, time, 0);
+    }
+    Operator::NotifyChanged(changed, value, time);
+  }
+
+  void ProcessChunk(Request*, long chunk) override {
+    if (fw::Aborted(abortFlag)) return;
+    if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    const fw::Band band = fw::ChunkBand(chunk, fields.workerCount, fields.height);
+    const uint8_t fill = modeValue == 1 ? uint8_t(levelValue * 255.0f) : uint8_t(chunk);
+    for (int y = band.begin; y < band.end; ++y) {
+      if (fw::Aborted(abortFlag)) return;
+      const size_t bytes = size_t(fields.width) * 4;
+      if (modeValue == 2)
+        std::memcpy(target->rows[y], source->rows[y], bytes);
+      else
+        std::memset(target->rows[y], fill, bytes);
+    }
+  }
+
+  Input* level;
+  Input* mode;
+  Input* where;
+  Input* delay;
+  Input* demos;
+  Input* poke;
+  Input* input;
+  Input* matte;
+  Output* output;
+
+  fw::RenderFields fields;
+  Image* source = nullptr;
+  Image* target = nullptr;
+  float levelValue = 0;
+  int modeValue = 0;
+  int delayMs = 0;
+};
+
+Registry gProbeRegistry(&ClassRegistry, "ProbePlugIn",
+                        {{REG_InitFunc, &Operator::RegInit},
+                         {REG_CleanupFunc, &Operator::RegCleanup},
+                         {REG_CreateFunc, &fw::CreateOperator<ProbePlugIn>},
+                         {REG_ClassID, kProbeClassId},
+                         {REG_OpType, 3},
+                         {REG_TileBitmap, fw::kTileBitmapId},
+                         {REG_PackName, "Vorn_Test"},
+                         {REG_ShortName, "Prb"},
+                         {REG_Description, "Test probe"},
+                         {REG_Name, "Probe"},
+                         {REG_HelpFile, "Probe.hlp"},
+                         {REG_ToolCode, 0x0101FF01}},
+                        {fw::TileResource()});
+
+}  // namespace

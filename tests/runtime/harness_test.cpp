@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+
+#include "framework/harness.h"
+#include "probe_host.h"
+
+using namespace df;
+using probe::ProbeHost;
+using probe::ScopedEnv;
+
+TEST(WorkerCount, ParsesLikeADecimalReader) {
+  EXPECT_EQ(fw::ParseWorkerCount("0"), 0);
+  EXPECT_EQ(fw::ParseWorkerCount("-3"), -3);
+  EXPECT_EQ(fw::ParseWorkerCount("abc"), 0);
+  EXPECT_EQ(fw::ParseWorkerCount("64"), 64);
+  EXPECT_EQ(fw::ParseWorkerCount("  12xyz"), 12);
+  EXPECT_EQ(fw::ParseWorkerCount("+7"), 7);
+  EXPECT_EQ(fw::ParseWorkerCount("99999999999999999999"), fw::kMaxWorkers);
+  EXPECT_EQ(fw::ParseWorkerCount(""), 0);
+}
+
+TEST(WorkerCount, EnvironmentThenApplicationThenOne) {
+  {
+    ScopedEnv env("NUM_PROC_VORN", nullptr);
+    EXPECT_EQ(fw::DetermineWorkerCount(), 1);  // no application object
+    App app;
+    app.processorCount = 6;
+    EXPECT_EQ(fw::DetermineWorkerCount(), 6);
+  }
+  for (const char* bad : {"0", "-3", "abc"}) {
+    ScopedEnv env("NUM_PROC_VORN", bad);
+    EXPECT_EQ(fw::DetermineWorkerCount(), 1) << bad;
+  }
+  ScopedEnv env("NUM_PROC_VORN", "  12xyz");
+  EXPECT_EQ(fw::DetermineWorkerCount(), 12);
+}
+
+TEST(Bands, LastChunkRunsToTheEnd) {
+  const fw::Band expected[] = {{0, 2}, {2, 4}, {4, 6}, {6, 10}};
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_EQ(fw::ChunkBand(k, 4, 10).begin, expected[k].begin);
+    EXPECT_EQ(fw::ChunkBand(k, 4, 10).end, expected[k].end);
+  }
+  // More workers than rows: all chunks but the last are empty.
+  for (int k = 0; k < 15; ++k) EXPECT_EQ(fw::ChunkBand(k, 16, 10).end, 0);
+  EXPECT_EQ(fw::ChunkBand(15, 16, 10).end, 10);
+  EXPECT_EQ(fw::ChunkBand(16, 16, 10).end, 0);
+}
+
+TEST(MismatchPattern, BandRunsCornerToCorner) {
+  Image* out = Image::Create(100, 50);
+  fw::DrawMismatchPattern(out);
+  auto red = [&](int x, int y) { return out->Pixel(x, y)[2] == 255 && out->Pixel(x, y)[3] == 255; };
+  for (int x = 0; x < 100; ++x) EXPECT_EQ(red(x, 0), x < 10) << x;
+  for (int x = 0; x < 100; ++x) EXPECT_EQ(red(x, 1), x < 12) << x;
+  EXPECT_TRUE(red(59, 30) && red(69, 30) && !red(70, 30) && !red(49, 30));
+  EXPECT_EQ(out->Pixel(99, 0)[0], 60);
+  EXPECT_EQ(out->Pixel(99, 0)[2], 60);
+  out->Recycle();
+}
+
+TEST_F(ProbeHost, ChunksRunOnWorkerThreadsAndCoverTheirBands) {
+  ScopedEnv env("NUM_PROC_VORN", "4");
+  OperatorPtr op = Create();
+  Image* source = Image::Create(7, 10);
+  Image* out = Render(*op, source);
+  ASSERT_NE(out, nullptr);
+  const int expected[10] = {0, 0, 1, 1, 2, 2, 3, 3, 3, 3};
+  for (int y = 0; y < 10; ++y) EXPECT_EQ(out->Pixel(6, y)[1], expected[y]) << y;
+  out->Recycle();
+  source->Recycle();
+
+  // More chunks than worker threads, each on a pool thread.
+  struct Counter : ThreadedOperator {
+    using ThreadedOperator::ThreadedOperator;
+    void ProcessChunk(Request*, long k) override {
+      std::lock_guard lock(m);
+      seen.insert(k);
+      threads.insert(std::this_thread::get_id());
+    }
+    std::mutex m;
+    std::set<long> seen;
+    std::set<std::thread::id> threads;
+  } counter(nullptr, nullptr, nullptr);
+  EXPECT_EQ(counter.DoMultiProcess(nullptr, 64), 1u);
+  EXPECT_EQ(counter.seen.size(), 64u);
+  EXPECT_EQ(counter.threads.count(std::this_thread::get_id()), 0u);
+  EXPECT_EQ(counter.DoMultiProcess(nullptr, 0), 0u);
+}
+
+TEST_F(ProbeHost, SixtyFourWorkersOnASmallImage) {
+  ScopedEnv env("NUM_PROC_VORN", "64");
+  OperatorPtr op = Create();
+  Image* source = Image::Create(3, 5);
+  Image* out = Render(*op, source);
+  ASSERT_NE(out, nullptr);
+  for (int y = 0; y < 5; ++y) EXPECT_EQ(out->Pixel(0, y)[0], 63);
+  out->Recycle();
+  source->Recycle();
+}
+
+TEST_F(ProbeHost, MismatchedOptionalImageGivesThePattern) {
+  OperatorPtr op = Create();
+  Image* source = Image::Create(100, 50);
+  Image* matte = Image::Create(100, 51);
+  Image* out = Render(*op, source, matte);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(out->Pixel(9, 0)[2], 255);
+  EXPECT_EQ(out->Pixel(10, 0)[2], 60);
+  EXPECT_EQ(out->Pixel(11, 1)[2], 255);
+  out->Recycle();
+  matte->Recycle();
+  source->Recycle();
+}
+
+TEST_F(ProbeHost, AbortedRenderDeliversNothing) {
+  OperatorPtr op = Create();
+  Image* source = Image::Create(8, 8);
+  op->abortFlag = 1;
+  EXPECT_EQ(Render(*op, source), nullptr);
+  op->abortFlag = 0;
+  Image* out = Render(*op, source);
+  EXPECT_NE(out, nullptr);
+  out->Recycle();
+  source->Recycle();
+}
+
+TEST(Images, SizesAreCheckedAndRowsLaidOut) {
+  EXPECT_EQ(Image::Create(-1, 5), nullptr);
+  EXPECT_EQ(Image::Create(1 << 30, 1 << 30), nullptr);
+  Image* empty = Image::Create(0, 0);
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(empty->rows, nullptr);
+  empty->Recycle();
+  Image* image = Image::Create(3, 2, 1.5);
+  EXPECT_EQ(image->rows[1] - image->rows[0], 12);
+  EXPECT_EQ(image->Pixel(2, 1)[3], 0);
+  Image* copy = NewImage(image);
+  EXPECT_EQ(copy->aspect, 1.5);
+  copy->Recycle();
+  image->Recycle();
+}
