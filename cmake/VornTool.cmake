@@ -31,8 +31,12 @@ function(vorn_add_tool name)
     VISIBILITY_INLINES_HIDDEN ON
     LIBRARY_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIR}
     INSTALL_RPATH "$ORIGIN/..")
-  target_link_options(${name} PRIVATE
-    -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/plugin.map -Wl,-z,defs)
+  target_link_options(${name} PRIVATE -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/plugin.map)
+  if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
+    # Every symbol a tool uses must come from the runtime or the C++ library.
+    # (Sanitizer runtimes live in the executable, so the check is off there.)
+    target_link_options(${name} PRIVATE -Wl,-z,defs)
+  endif()
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     # Unique symbols would pin the library in memory and defeat unloading.
     target_compile_options(${name} PRIVATE -fno-gnu-unique)

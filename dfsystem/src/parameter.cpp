@@ -1,16 +1,13 @@
 #include "dfsystem/parameter.h"
 
 #include <cstring>
-#include <limits>
 #include <new>
 
 namespace df {
 
 Image* Image::Create(int width, int height, double aspect) {
-  if (width < 0 || height < 0) return nullptr;
+  if (width < 0 || height < 0 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
   const size_t w = size_t(width), h = size_t(height);
-  // Refuse sizes whose byte count would not fit: 4 bytes per pixel.
-  if (w != 0 && h > std::numeric_limits<size_t>::max() / 4 / w) return nullptr;
   Image* image = new (std::nothrow) Image();
   if (!image) return nullptr;
   image->width = width;

@@ -41,8 +41,12 @@ class Point : public Parameter {
 // coordinate in units of column ÷ width.
 class Image : public Parameter {
  public:
-  // A new image cleared to zero, or null when the size is negative, too large
-  // for memory, or the memory cannot be had. 0 × 0 is a valid (empty) image.
+  // Largest width or height: 65536 × 65536 pixels are 16 GiB, more than any
+  // frame a compositor renders, and keeps every byte offset well within size_t.
+  static constexpr int kMaxImageSide = 65536;
+
+  // A new image cleared to zero, or null when a side is negative or above
+  // kMaxImageSide, or the memory cannot be had. 0 × 0 is a valid (empty) image.
   static Image* Create(int width, int height, double aspect = 1.0);
 
   uint8_t** rows = nullptr;
