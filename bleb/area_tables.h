@@ -1,0 +1,40 @@
+// Integral images (summed-area tables) of a 4-byte-per-pixel image.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace bleb {
+
+// True when 255 * width * height does not fit a signed 32-bit sum.
+bool NeedsWideSums(int width, int height);
+
+// Table b of byte b holds at (x, y) the sum of byte b over every pixel
+// (x', y') with x' <= x and y' <= y. The four tables are interleaved: entry
+// ((y * width + x) * 4 + b), so one pixel's four sums share a cache line.
+// Sums are 32-bit while they cannot overflow and 64-bit beyond that.
+class AreaTables {
+ public:
+  // Allocates and fills the tables. Returns false, holding nothing, when the
+  // memory cannot be had or the size is not positive. Polls abort before each
+  // row; an aborted build leaves the rest of the tables unset.
+  bool Build(const std::uint8_t* const* rows, int width, int height,
+             const std::atomic<int>* abort = nullptr, bool forceWide = false);
+  void Release();
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  bool wide() const { return wide32_ == nullptr && wide64_ != nullptr; }
+  const std::int32_t* sums32() const { return wide32_.get(); }
+  const std::int64_t* sums64() const { return wide64_.get(); }
+
+ private:
+  int width_ = 0;
+  int height_ = 0;
+  std::unique_ptr<std::int32_t[]> wide32_;
+  std::unique_ptr<std::int64_t[]> wide64_;
+};
+
+}  // namespace bleb

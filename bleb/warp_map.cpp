@@ -1,0 +1,190 @@
+#include "bleb/warp_map.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace bleb {
+
+bool WarpMap::Allocate(int width, int height) {
+  Release();
+  if (width <= 0 || height <= 0) return false;
+  const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  if (n > std::numeric_limits<std::size_t>::max() / sizeof(float)) return false;
+  x_.reset(new (std::nothrow) float[n]);
+  y_.reset(new (std::nothrow) float[n]);
+  if (!x_ || !y_) {
+    Release();
+    return false;
+  }
+  width_ = width;
+  height_ = height;
+  return true;
+}
+
+void WarpMap::Release() {
+  x_.reset();
+  y_.reset();
+  width_ = 0;
+  height_ = 0;
+}
+
+namespace {
+
+// Eight lanes. Without AVX the compiler splits every operation into two SSE2
+// halves; the AVX2 clone of MapRows runs them natively. Every operation is a
+// correctly rounded IEEE one (no contraction), so both give the same bits.
+constexpr int kLanes = 8;
+using VF = float __attribute__((vector_size(4 * kLanes)));
+using VI = std::int32_t __attribute__((vector_size(4 * kLanes)));
+using VU = std::uint32_t __attribute__((vector_size(4 * kLanes)));
+
+#define BLEB_INLINE [[gnu::always_inline]] inline
+
+BLEB_INLINE bool AnyLane(VI m) {
+  std::uint64_t w[kLanes / 2];
+  std::memcpy(w, &m, sizeof(m));
+  std::uint64_t any = 0;
+  for (int k = 0; k < kLanes / 2; ++k) any |= w[k];
+  return any != 0;
+}
+
+BLEB_INLINE VF Sqrt(VF v) {
+  VF r;
+  for (int k = 0; k < kLanes; ++k) r[k] = __builtin_sqrtf(v[k]);
+  return r;
+}
+
+// log2 of lanes holding positive finite values; others give finite garbage.
+// Polynomial for log(1 + x) on [sqrt(1/2) - 1, sqrt(2) - 1], about one ulp.
+BLEB_INLINE VF Log2(VF d) {
+  d = (d >= FLT_MIN) ? d : FLT_MIN;
+  const VU bits = __builtin_bit_cast(VU, d);
+  VI e = __builtin_bit_cast(VI, bits >> 23u) - 127;
+  VF m = __builtin_bit_cast(VF, (bits & 0x007FFFFFu) | 0x3F800000u);
+  const VI big = m > 1.41421356f;
+  m = big ? m * 0.5f : m;
+  e -= big;
+  const VF x = m - 1.0f;
+  const VF z = x * x;
+  VF y = x * 7.0376836292e-2f - 1.1514610310e-1f;
+  y = y * x + 1.1676998740e-1f;
+  y = y * x - 1.2420140846e-1f;
+  y = y * x + 1.4249322787e-1f;
+  y = y * x - 1.6668057665e-1f;
+  y = y * x + 2.0000714765e-1f;
+  y = y * x - 2.4999993993e-1f;
+  y = y * x + 3.3333331174e-1f;
+  y = y * x * z;
+  y = y - z * 0.5f;
+  const VF ln = x + y;
+  return __builtin_convertvector(e, VF) + ln * 1.44269504088896341f;
+}
+
+// 2^t. The exponent is clamped first: below -125 the result is negligible
+// (and never denormal), above 128 it is infinite, NaN gives the small end.
+BLEB_INLINE VF Exp2(VF t) {
+  t = (t > -125.0f) ? t : -125.0f;
+  t = (t < 128.0f) ? t : 128.0f;
+  const VF h = t + 0.5f;
+  VI n = __builtin_convertvector(h, VI);
+  n += (__builtin_convertvector(n, VF) > h);  // truncation to floor
+  const VF f = t - __builtin_convertvector(n, VF);
+  VF p = f * 1.535336188319500e-4f + 1.339887440266574e-3f;
+  p = p * f + 9.618437357674640e-3f;
+  p = p * f + 5.550332471162809e-2f;
+  p = p * f + 2.402264791363012e-1f;
+  p = p * f + 6.931472028550421e-1f;
+  p = p * f + 1.0f;
+  const VU bits = __builtin_bit_cast(VU, n + 127) << 23u;
+  return p * __builtin_bit_cast(VF, bits);
+}
+
+// The largest float not above a double threshold, so that a float compare
+// decides exactly like the compare against the double.
+float FloatAtOrBelow(double v) {
+  float f = static_cast<float>(v);
+  if (static_cast<double>(f) > v) f = std::nextafter(f, -std::numeric_limits<float>::infinity());
+  return f;
+}
+
+}  // namespace
+
+namespace detail {
+
+__attribute__((target_clones("avx2", "default"))) void MapRowsVector(
+    const WarpParams& p, float* mapX, float* mapY, int begin, int end,
+    const std::atomic<int>* abort) {
+  const int width = p.width;
+  const float a = 1.0f / static_cast<float>(width);
+  const float b = p.aspect / static_cast<float>(width);
+  const float scaleX = static_cast<float>(width - 1);
+  const float scaleY = static_cast<float>(width - 1) / p.aspect;
+  const float nearCentre = FloatAtOrBelow(0.00001);
+  const float negligible = FloatAtOrBelow(0.001);
+  const float cx = p.centerX, cy = p.centerY;
+  const float rc = p.rotationCos, rs = p.rotationSin;
+  const float scale = p.scale;
+
+  int lobes[kLobes];
+  int active = 0;
+  for (int n = 0; n < kLobes; ++n)
+    if (!(std::fabs(p.amplitude[n]) <= negligible)) lobes[active++] = n;
+
+  const VF lane = {0, 1, 2, 3, 4, 5, 6, 7};
+  for (int i = begin; i < end; ++i) {
+    if (abort && abort->load(std::memory_order_relaxed)) return;
+    float* outX = mapX + static_cast<std::size_t>(i) * width;
+    float* outY = mapY + static_cast<std::size_t>(i) * width;
+    const float y = static_cast<float>(i) * b - cy;
+    for (int j0 = 0; j0 < width; j0 += kLanes) {
+      const VF x = (lane + static_cast<float>(j0)) * a - cx;
+      const VF r = Sqrt(x * x + y * y);
+      const VF qx = x / r;
+      const VF qy = y / r;
+      // Unit direction; the raw offsets right at the centre, as defined.
+      const VI away = r > nearCentre;
+      const VF ux = away ? qx : x;
+      const VF uy = away ? qy : y;
+      VF s = VF{} + 1.0f;
+      for (int k = 0; k < active; ++k) {
+        const int n = lobes[k];
+        const VF d = ux * p.lobeCos[n] + uy * p.lobeSin[n];
+        const VI facing = d > 0.0f;
+        if (!AnyLane(facing)) continue;
+        const VF pw = Exp2(Log2(d) * p.sharpness[n]);
+        s = s + (facing ? pw * p.amplitude[n] : 0.0f);
+      }
+      const VF R = r / s / scale;
+      // cos and sin of (atan2(uy, ux) - rotation) from the unit direction;
+      // at the exact centre the angle is -rotation.
+      const VI off = r > 0.0f;
+      const VF dx = off ? qx : 1.0f;
+      const VF dy = off ? qy : 0.0f;
+      const VF ct = dx * rc + dy * rs;
+      const VF st = dy * rc - dx * rs;
+      const VF mx = (R * ct + cx) * scaleX;
+      const VF my = (R * st + cy) * scaleY;
+      const int count = std::min(kLanes, width - j0);
+      std::memcpy(outX + j0, &mx, sizeof(float) * count);
+      std::memcpy(outY + j0, &my, sizeof(float) * count);
+    }
+  }
+}
+
+}  // namespace detail
+
+void MapRows(const WarpParams& p, float* mapX, float* mapY, int begin, int end,
+             const std::atomic<int>* abort) {
+  if (p.width <= 0) return;
+  begin = std::max(begin, 0);
+  end = std::min(end, p.height);
+  if (begin >= end) return;
+  detail::MapRowsVector(p, mapX, mapY, begin, end, abort);
+}
+
+}  // namespace bleb

@@ -1,0 +1,39 @@
+#include "bleb/warp_params.h"
+
+#include <cmath>
+
+namespace bleb {
+
+WarpControls DefaultWarpControls() {
+  WarpControls c;
+  for (int n = 0; n < kLobes; ++n) c.lobeAngle[n] = -kDefaultAngles[n];
+  return c;
+}
+
+WarpParams MakeWarpParams(const WarpControls& c, int width, int height, float aspect) {
+  WarpParams p;
+  p.width = width;
+  p.height = height;
+  p.aspect = aspect;
+  p.scale = c.scale;
+  p.rotation = static_cast<float>(c.rotate * kDegToRad);
+  p.rotationCos = static_cast<float>(std::cos(static_cast<double>(p.rotation)));
+  p.rotationSin = static_cast<float>(std::sin(static_cast<double>(p.rotation)));
+  p.centerX = c.centerX;
+  // The point control's y is a fraction of the height, but the map measures
+  // rows in units of the width: y = row * aspect / width. Convert once so the
+  // warp centres on the crosshair; a square frame gives a ratio of exactly 1.
+  const double ratio = width > 0 ? static_cast<double>(height) * aspect / width : 1.0;
+  p.centerY = static_cast<float>(c.centerY * ratio);
+  p.fillMode = c.fillMode;
+  for (int n = 0; n < kLobes; ++n) {
+    p.amplitude[n] = c.amplitude[n];
+    p.sharpness[n] = c.sharpness[n];
+    const double angle = (c.rotate + c.lobeAngle[n]) * kDegToRad;
+    p.lobeCos[n] = static_cast<float>(std::cos(angle));
+    p.lobeSin[n] = static_cast<float>(std::sin(angle));
+  }
+  return p;
+}
+
+}  // namespace bleb

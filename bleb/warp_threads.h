@@ -1,0 +1,72 @@
+// A whole warp render on std::threads, one per chunk, split the way the
+// host's workers split it. For tests and benchmarks; the plug-in runs the
+// passes on the host's workers instead.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include "bleb/warp_render.h"
+#include "bleb/warp_sample.h"
+
+namespace bleb {
+
+struct WarpTimings {
+  double tablesMs = 0;  // table build and map allocation
+  double mapMs = 0;
+  double sampleMs = 0;  // sampling pass and bottom row
+};
+
+template <class Chunk>
+void RunChunks(int workers, Chunk&& chunk) {
+  if (workers <= 1) {
+    chunk(0);
+    return;
+  }
+  std::vector<std::thread> threads;
+  threads.reserve(workers - 1);
+  for (int k = 1; k < workers; ++k) threads.emplace_back([&chunk, k] { chunk(k); });
+  chunk(0);
+  for (auto& t : threads) t.join();
+}
+
+// Returns false when the buffers could not be allocated (output untouched).
+inline bool RunWarp(const WarpParams& p, const std::uint8_t* const* src, std::uint8_t* const* dst,
+                    int workers, const std::atomic<int>* abort = nullptr,
+                    WarpTimings* timings = nullptr, bool forceWideSums = false) {
+  using Clock = std::chrono::steady_clock;
+  auto ms = [](Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double, std::milli>(b - a).count();
+  };
+  if (!CanWarp(p.width, p.height)) {
+    CopyImage(src, dst, p.width, p.height);
+    return true;
+  }
+  if (workers < 1) workers = 1;
+  WarpRender render;
+  const auto t0 = Clock::now();
+  if (!render.Prepare(p, src, abort, forceWideSums)) return false;
+  const auto t1 = Clock::now();
+  RunChunks(workers, [&](int k) {
+    const RowBand band = ChunkRows(k, workers, p.height);
+    render.MapRows(band.begin, band.end, abort);
+  });
+  const auto t2 = Clock::now();
+  RunChunks(workers, [&](int k) {
+    const RowBand band = ChunkRows(k, workers, p.height);
+    render.SampleRows(dst, band.begin, band.end, abort);
+  });
+  render.Finish(dst);
+  const auto t3 = Clock::now();
+  if (timings) {
+    timings->tablesMs = ms(t0, t1);
+    timings->mapMs = ms(t1, t2);
+    timings->sampleMs = ms(t2, t3);
+  }
+  return true;
+}
+
+}  // namespace bleb
