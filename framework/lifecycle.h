@@ -24,8 +24,7 @@ inline constexpr uint32_t kTrailerEnd = 0x43646E45;  // "EndC"
 
 // Writes the saved record: class id, the host's data, 0, "EndC" — all four even
 // when the host's part fails. Returns bit 0 of the host's result.
-uint32_t SaveRecord(df::Operator& op, df::CArchive* archive, df::TagList* tags,
-                    uint32_t classId);
+uint32_t SaveRecord(df::Operator& op, df::CArchive* archive, df::TagList* tags, uint32_t classId);
 
 // Consumes the two trailer words of a loaded record; their values are ignored.
 void ReadTrailer(df::CArchive* archive);

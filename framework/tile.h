@@ -14,6 +14,8 @@ inline constexpr int kTileBitmapId = 101;
 extern const uint8_t kTileBitmap[];
 extern const size_t kTileBitmapSize;
 
-inline df::Resource TileResource() { return {kTileBitmapId, kTileBitmap, kTileBitmapSize}; }
+inline df::Resource TileResource() {
+  return {kTileBitmapId, kTileBitmap, kTileBitmapSize};
+}
 
 }  // namespace fw

@@ -18,6 +18,8 @@ App::~App() {
   gCurrent.compare_exchange_strong(self, nullptr);
 }
 
-App* GetApp() { return gCurrent.load(); }
+App* GetApp() {
+  return gCurrent.load();
+}
 
 }  // namespace df

@@ -25,7 +25,9 @@ struct Guard {
 
 }  // namespace
 
-void OperatorDeleter::operator()(Operator* op) const { delete op; }
+void OperatorDeleter::operator()(Operator* op) const {
+  delete op;
+}
 
 CPipelineDoc::CPipelineDoc() = default;
 CPipelineDoc::~CPipelineDoc() = default;
@@ -84,8 +86,12 @@ bool CPipelineDoc::Redo() {
   return true;
 }
 
-std::string CPipelineDoc::UndoCaption() const { return undo_.empty() ? "" : undo_.back().caption; }
-std::string CPipelineDoc::RedoCaption() const { return redo_.empty() ? "" : redo_.back().caption; }
+std::string CPipelineDoc::UndoCaption() const {
+  return undo_.empty() ? "" : undo_.back().caption;
+}
+std::string CPipelineDoc::RedoCaption() const {
+  return redo_.empty() ? "" : redo_.back().caption;
+}
 size_t CPipelineDoc::UndoChangeCount() const {
   return undo_.empty() ? 0 : undo_.back().changes.size();
 }
@@ -135,8 +141,7 @@ OperatorPtr CPipelineDoc::LoadOperator(CArchive& archive, std::string* error) {
   }
   if (!op) return fail("the tool \"" + registry->Name() + "\" could not be created");
   if (!op->Healthy(&why)) return fail("the saved \"" + registry->Name() + "\" is refused: " + why);
-  if (archive.Failed())
-    return fail("the saved \"" + registry->Name() + "\" record is cut short");
+  if (archive.Failed()) return fail("the saved \"" + registry->Name() + "\" record is cut short");
   return op;
 }
 

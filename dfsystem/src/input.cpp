@@ -12,7 +12,9 @@ namespace {
 constexpr uint32_t kComboKind = FourCC("ComC");
 constexpr uint32_t kCheckKind = FourCC("ChBC");
 
-double Lerp(double a, double b, double t) { return a + (b - a) * t; }
+double Lerp(double a, double b, double t) {
+  return a + (b - a) * t;
+}
 
 // Value of keyed component c at `time`: linear between keys, held beyond the ends.
 double KeyedValue(const std::vector<Keyframe>& keys, double time, int c) {
@@ -39,16 +41,30 @@ Input::Input(Operator* owner, std::string name, uint32_t valueType, uint32_t id,
   state_ = DefaultState();
 }
 
-uint32_t Input::ControlKind() const { return uint32_t(tags_.Integer(INP_Control).value_or(0)); }
+uint32_t Input::ControlKind() const {
+  return uint32_t(tags_.Integer(INP_Control).value_or(0));
+}
 uint32_t Input::PreviewKind() const {
   return uint32_t(tags_.Integer(INP_PreviewControl).value_or(0));
 }
-bool Input::Notifies() const { return tags_.Integer(INP_Notify).value_or(0) == 1; }
-bool Input::Required() const { return tags_.Integer(INP_Required).value_or(1) != 0; }
-std::optional<double> Input::MinAllowed() const { return tags_.Double(INP_MinAllowed); }
-std::optional<double> Input::MaxAllowed() const { return tags_.Double(INP_MaxAllowed); }
-std::optional<double> Input::MinScale() const { return tags_.Double(INP_MinScale); }
-std::optional<double> Input::MaxScale() const { return tags_.Double(INP_MaxScale); }
+bool Input::Notifies() const {
+  return tags_.Integer(INP_Notify).value_or(0) == 1;
+}
+bool Input::Required() const {
+  return tags_.Integer(INP_Required).value_or(1) != 0;
+}
+std::optional<double> Input::MinAllowed() const {
+  return tags_.Double(INP_MinAllowed);
+}
+std::optional<double> Input::MaxAllowed() const {
+  return tags_.Double(INP_MaxAllowed);
+}
+std::optional<double> Input::MinScale() const {
+  return tags_.Double(INP_MinScale);
+}
+std::optional<double> Input::MaxScale() const {
+  return tags_.Double(INP_MaxScale);
+}
 
 std::vector<std::string> Input::ComboItems() const {
   std::vector<std::string> items;
@@ -152,7 +168,9 @@ void Input::SetAnimated(bool animated, double time) {
   ApplyState(std::move(next), caption.c_str());
 }
 
-void Input::RestoreState(const ValueState& state) { state_ = state; }
+void Input::RestoreState(const ValueState& state) {
+  state_ = state;
+}
 
 void Input::ApplyState(ValueState next, const char* caption) {
   if (next == state_) return;

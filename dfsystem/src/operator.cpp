@@ -50,12 +50,18 @@ uint32_t Operator::Save(CArchive* archive, TagList*) {
   return WriteHostData(*archive, values) && !archive->Failed() ? 1 : 0;
 }
 
-uint32_t Operator::Process(Request*) { return 0; }
+uint32_t Operator::Process(Request*) {
+  return 0;
+}
 
 void Operator::NotifyChanged(Input*, Parameter*, double) {}
 
-bool Operator::RegInit(Registry*) { return true; }
-bool Operator::RegCleanup(Registry*) { return true; }
+bool Operator::RegInit(Registry*) {
+  return true;
+}
+bool Operator::RegCleanup(Registry*) {
+  return true;
+}
 
 void Operator::AddControlPage(const char* caption, int) {
   pages_.emplace_back(caption ? caption : "");
@@ -68,8 +74,8 @@ Input* Operator::AddInput(const char* name, uint32_t valueType, uint32_t id, Tag
   if (!tags.Validate(&why)) MarkBroken("input \"" + caption + "\": " + why);
   if (valueType != kTypeNumber && valueType != kTypePoint && valueType != kTypeImage)
     MarkBroken("input \"" + caption + "\": unknown value type " + FourCCText(valueType));
-  if (FindInput(id) || std::any_of(outputs_.begin(), outputs_.end(),
-                                   [id](const auto& o) { return o->Id() == id; }))
+  if (FindInput(id) ||
+      std::any_of(outputs_.begin(), outputs_.end(), [id](const auto& o) { return o->Id() == id; }))
     MarkBroken("input \"" + caption + "\": duplicate id " + FourCCText(id));
 
   inputs_.push_back(std::make_unique<Input>(this, caption, valueType, id, std::move(tags),
@@ -91,8 +97,8 @@ Output* Operator::AddOutput(const char* name, uint32_t valueType, uint32_t id, T
   const std::string caption = name ? name : "";
   std::string why;
   if (!tags.Validate(&why)) MarkBroken("output \"" + caption + "\": " + why);
-  if (FindInput(id) || std::any_of(outputs_.begin(), outputs_.end(),
-                                   [id](const auto& o) { return o->Id() == id; }))
+  if (FindInput(id) ||
+      std::any_of(outputs_.begin(), outputs_.end(), [id](const auto& o) { return o->Id() == id; }))
     MarkBroken("output \"" + caption + "\": duplicate id " + FourCCText(id));
   outputs_.push_back(std::make_unique<Output>(caption, valueType, id));
   return outputs_.back().get();

@@ -72,8 +72,7 @@ bool ReadHostData(CArchive& ar, std::vector<SavedValue>* values, std::string* er
       return fail(which + " has an unknown type " + FourCCText(v.type));
     if (!seen.insert(v.id).second) return fail(which + " is stored twice");
     if (animated > 1) return fail(which + " has a bad animation flag");
-    if (keys > kMaxSavedKeys)
-      return fail(which + " claims " + std::to_string(keys) + " keyframes");
+    if (keys > kMaxSavedKeys) return fail(which + " claims " + std::to_string(keys) + " keyframes");
     if (!Representable(v.type, v.state.constant)) return fail(which + " is not a finite value");
     v.state.animated = animated == 1;
     for (uint32_t k = 0; k < keys; ++k) {

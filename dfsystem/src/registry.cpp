@@ -73,21 +73,39 @@ RegHookFunc Registry::CleanupFunc() const {
   return item && item->kind == TagKind::Function ? item->Function<RegHookFunc>() : nullptr;
 }
 
-uint32_t Registry::ClassID() const { return uint32_t(tags_.Integer(REG_ClassID).value_or(0)); }
-int Registry::OpType() const { return int(tags_.Integer(REG_OpType).value_or(0)); }
-int Registry::TileBitmap() const { return int(tags_.Integer(REG_TileBitmap).value_or(0)); }
-uint32_t Registry::ToolCode() const { return uint32_t(tags_.Integer(REG_ToolCode).value_or(0)); }
+uint32_t Registry::ClassID() const {
+  return uint32_t(tags_.Integer(REG_ClassID).value_or(0));
+}
+int Registry::OpType() const {
+  return int(tags_.Integer(REG_OpType).value_or(0));
+}
+int Registry::TileBitmap() const {
+  return int(tags_.Integer(REG_TileBitmap).value_or(0));
+}
+uint32_t Registry::ToolCode() const {
+  return uint32_t(tags_.Integer(REG_ToolCode).value_or(0));
+}
 
 static std::string StringTag(const TagList& tags, uint32_t tag) {
   const char* s = tags.String(tag);
   return s ? s : "";
 }
 
-std::string Registry::Name() const { return StringTag(tags_, REG_Name); }
-std::string Registry::ShortName() const { return StringTag(tags_, REG_ShortName); }
-std::string Registry::Description() const { return StringTag(tags_, REG_Description); }
-std::string Registry::PackName() const { return StringTag(tags_, REG_PackName); }
-std::string Registry::HelpFile() const { return StringTag(tags_, REG_HelpFile); }
+std::string Registry::Name() const {
+  return StringTag(tags_, REG_Name);
+}
+std::string Registry::ShortName() const {
+  return StringTag(tags_, REG_ShortName);
+}
+std::string Registry::Description() const {
+  return StringTag(tags_, REG_Description);
+}
+std::string Registry::PackName() const {
+  return StringTag(tags_, REG_PackName);
+}
+std::string Registry::HelpFile() const {
+  return StringTag(tags_, REG_HelpFile);
+}
 
 const Resource* Registry::FindResource(int id) const {
   for (const Resource& r : resources_)

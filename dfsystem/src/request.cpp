@@ -47,7 +47,9 @@ Parameter* Request::GetInputData(Input* input, int) {
   }
 }
 
-double Request::GetInputTime(Input*, int) const { return time_; }
+double Request::GetInputTime(Input*, int) const {
+  return time_;
+}
 
 uint32_t Request::SetOutputData(Output* output, Parameter* value) {
   if (!output) {

@@ -75,11 +75,16 @@ std::string_view TagName(uint32_t tag) {
 
 std::string_view TagKindName(TagKind kind) {
   switch (kind) {
-    case TagKind::Integer: return "integer";
-    case TagKind::Double: return "double";
-    case TagKind::String: return "string";
-    case TagKind::Pointer: return "pointer";
-    case TagKind::Function: return "function";
+    case TagKind::Integer:
+      return "integer";
+    case TagKind::Double:
+      return "double";
+    case TagKind::String:
+      return "string";
+    case TagKind::Pointer:
+      return "pointer";
+    case TagKind::Function:
+      return "function";
   }
   return "?";
 }

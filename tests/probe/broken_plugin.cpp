@@ -19,7 +19,8 @@ class BrokenPlugIn : public ThreadedOperator {
       AddInput("Level", kTypeNumber, FourCC("Levl"),
                {{INP_Control, fw::kSlider}, {INP_MinAllowed, 0}, {INP_Default, 1.0}});
     } else if (kind == "unknown-tag") {
-      AddInput("Level", kTypeNumber, FourCC("Levl"), {{INP_Control, fw::kSlider}, {0x10039999u, 5}});
+      AddInput("Level", kTypeNumber, FourCC("Levl"),
+               {{INP_Control, fw::kSlider}, {0x10039999u, 5}});
     } else if (kind == "duplicate-id") {
       AddInput("Level", kTypeNumber, FourCC("Levl"), fw::Slider(0, 0.5, 1));
       AddInput("Other", kTypeNumber, FourCC("Levl"), fw::Slider(0, 0.5, 1));

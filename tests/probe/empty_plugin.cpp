@@ -2,4 +2,6 @@
 namespace {
 int gNothing = 0;
 }
-int* ProbeNothing() { return &gNothing; }
+int* ProbeNothing() {
+  return &gNothing;
+}

@@ -9,6 +9,7 @@
 #include "framework/harness.h"
 #include "framework/lifecycle.h"
 #include "framework/tile.h"
+#include "framework/values.h"
 
 namespace {
 
@@ -23,7 +24,8 @@ class ProbePlugIn : public ThreadedOperator {
     AddControlPage("Controls", 0);
     level = AddInput("Level", kTypeNumber, FourCC("Levl"), fw::Slider(0.0, 0.5, 1.0));
     mode = AddInput("Mode", kTypeNumber, FourCC("Mode"), fw::Combo({"Chunks", "Fill", "Copy"}));
-    where = AddInput("Where", kTypePoint, FourCC("Wher"), fw::PointControl(fw::kPointHandle, 0.5, 0.5));
+    where =
+        AddInput("Where", kTypePoint, FourCC("Wher"), fw::PointControl(fw::kPointHandle, 0.5, 0.5));
     delay = AddInput("Delay", kTypeNumber, FourCC("Dely"), fw::Slider(0.0, 0.0, 1000.0));
     AddControlPage("Presets", 0);
     demos = AddInput("Demos", kTypeNumber, FourCC("Demo"), fw::PresetCombo({"Dim", "Bright"}));
@@ -41,15 +43,15 @@ class ProbePlugIn : public ThreadedOperator {
   }
 
   uint32_t Process(Request* request) override {
-    source = static_cast<Image*>(request->GetInputData(input, 0));
-    Image* matteImage = static_cast<Image*>(request->GetInputData(matte, 0));
+    source = fw::ReadImage(request, input);
+    Image* matteImage = fw::ReadImage(request, matte);
     if (!source) return 0;
     target = NewImage(source);
     if (!target) return 0;
     fw::RecordImage(fields, *source);
-    levelValue = float(static_cast<Number*>(request->GetInputData(level, 0))->value);
-    modeValue = int(static_cast<Number*>(request->GetInputData(mode, 0))->value);
-    delayMs = int(static_cast<Number*>(request->GetInputData(delay, 0))->value);
+    levelValue = float(fw::ReadNumber(request, level));
+    modeValue = fw::TruncateToInt(fw::ReadNumber(request, mode));
+    delayMs = fw::TruncateToInt(fw::ReadNumber(request, delay));
     if (fw::SizesDisagree(source, matteImage)) {
       fw::DrawMismatchPattern(target);
     } else {

@@ -1,9 +1,10 @@
+#include "framework/harness.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
 #include <thread>
 
-#include "framework/harness.h"
 #include "probe_host.h"
 
 using namespace df;

@@ -1,18 +1,23 @@
 // Test helpers: load the probe plug-in and drive its operators as a host would.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <dfsystem/dfsystem.h>
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 namespace probe {
 
-inline std::string ProbePath() { return std::string(PROBE_PLUGIN_DIR) + "/probe.so"; }
-inline std::string BrokenPath() { return std::string(PROBE_PLUGIN_DIR) + "/broken/broken_probe.so"; }
-inline std::string EmptyPath() { return std::string(PROBE_PLUGIN_DIR) + "/empty/empty_probe.so"; }
+inline std::string ProbePath() {
+  return std::string(PROBE_PLUGIN_DIR) + "/probe.so";
+}
+inline std::string BrokenPath() {
+  return std::string(PROBE_PLUGIN_DIR) + "/broken/broken_probe.so";
+}
+inline std::string EmptyPath() {
+  return std::string(PROBE_PLUGIN_DIR) + "/empty/empty_probe.so";
+}
 
 class ProbeHost : public ::testing::Test {
  protected:

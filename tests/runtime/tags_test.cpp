@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <dfsystem/dfsystem.h>
+#include <gtest/gtest.h>
 
 using namespace df;
 

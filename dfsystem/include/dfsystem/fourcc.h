@@ -23,7 +23,11 @@ inline constexpr uint32_t kTypePoint = FourCC("Poin");
 inline constexpr uint32_t kTypeImage = FourCC("Imag");
 
 // Image inputs are numbered in declaration order k = 1, 2, 3 ...; the output is 1.
-constexpr uint32_t ImageInputId(uint8_t k) { return FourCC(0xC9, 'n', 'p', k); }
-constexpr uint32_t OutputId(uint8_t k) { return FourCC(0xCF, 'u', 't', k); }
+constexpr uint32_t ImageInputId(uint8_t k) {
+  return FourCC(0xC9, 'n', 'p', k);
+}
+constexpr uint32_t OutputId(uint8_t k) {
+  return FourCC(0xCF, 'u', 't', k);
+}
 
 }  // namespace df

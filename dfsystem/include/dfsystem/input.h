@@ -31,8 +31,7 @@ struct ValueState {
 
 class Input : public Object {
  public:
-  Input(Operator* owner, std::string name, uint32_t valueType, uint32_t id, TagList tags,
-        int page);
+  Input(Operator* owner, std::string name, uint32_t valueType, uint32_t id, TagList tags, int page);
 
   // Sets the value at `time`: the constant, or the keyframe at that time when
   // the input is animated. Numbers are clamped into the allowed range (combos
@@ -52,10 +51,10 @@ class Input : public Object {
   uint32_t Id() const { return id_; }
   int Page() const { return page_; }
   const TagList& Tags() const { return tags_; }
-  uint32_t ControlKind() const;   // INP_Control, 0 when none
-  uint32_t PreviewKind() const;   // INP_PreviewControl, 0 when none
-  bool Notifies() const;          // INP_Notify 1
-  bool Required() const;          // image inputs: INP_Required is not 0
+  uint32_t ControlKind() const;  // INP_Control, 0 when none
+  uint32_t PreviewKind() const;  // INP_PreviewControl, 0 when none
+  bool Notifies() const;         // INP_Notify 1
+  bool Required() const;         // image inputs: INP_Required is not 0
   Input* Link() const { return link_; }
   std::optional<double> MinAllowed() const;
   std::optional<double> MaxAllowed() const;
