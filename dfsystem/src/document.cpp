@@ -4,17 +4,12 @@
 #include <cstdio>
 
 #include "dfsystem/archive.h"
+#include "dfsystem/fourcc.h"
 #include "dfsystem/operator.h"
 #include "dfsystem/registry.h"
 
 namespace df {
 namespace {
-
-std::string Hex(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08X", v);
-  return buf;
-}
 
 // Raises the guard for the lifetime of the object.
 struct Guard {
@@ -130,7 +125,7 @@ OperatorPtr CPipelineDoc::LoadOperator(CArchive& archive, std::string* error) {
   uint32_t classId = 0;
   if (!archive.ReadWord(classId)) return fail("the saved record is empty");
   Registry* registry = ClassRegistry->FindByClassID(classId);
-  if (!registry) return fail("the saved record is of an unknown tool class " + Hex(classId));
+  if (!registry) return fail("the saved record is of an unknown tool class " + HexText(classId));
   std::string why;
   if (!registry->Usable(&why)) return fail(why);
   TagList tags{{OBJ_Document, static_cast<const void*>(this)}};

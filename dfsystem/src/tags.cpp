@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdio>
 
+#include "dfsystem/fourcc.h"
+
 namespace df {
 namespace {
 
@@ -53,12 +55,6 @@ const TagInfo* Info(uint32_t tag) {
   for (const auto& t : kTags)
     if (t.tag == tag) return &t;
   return nullptr;
-}
-
-std::string Hex(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08X", v);
-  return buf;
 }
 
 }  // namespace
@@ -154,7 +150,7 @@ bool TagList::Validate(std::string* why) const {
     const TagInfo* info = Info(item.tag);
     std::string problem;
     if (!info) {
-      problem = "unknown tag " + Hex(item.tag);
+      problem = "unknown tag " + HexText(item.tag);
     } else if (info->kind != item.kind) {
       problem = std::string(info->name) + " takes a " + std::string(TagKindName(info->kind)) +
                 ", not a " + std::string(TagKindName(item.kind));

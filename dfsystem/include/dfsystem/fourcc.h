@@ -15,6 +15,9 @@ constexpr uint32_t FourCC(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
   return uint32_t(b0) | uint32_t(b1) << 8 | uint32_t(b2) << 16 | uint32_t(b3) << 24;
 }
 
+// "0x0000ABCD": eight hexadecimal digits.
+std::string HexText(uint32_t value);
+
 // Printable form: the four characters when all are printable ASCII, else 0xXXXXXXXX.
 std::string FourCCText(uint32_t code);
 
