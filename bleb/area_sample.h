@@ -12,7 +12,10 @@ struct Pixel {
 };
 
 // The input image and its integral tables, as the sampler reads them. The
-// image must be at least 3 pixels wide and 2 rows high.
+// image must be at least 3 pixels wide and 2 rows high. Without tables (null
+// or empty) only areas up to 1 can be averaged; larger ones then fall back to
+// the bilinear sample at the centre, which a render never relies on (see
+// RowNeedsTables).
 struct SampleSource {
   const std::uint8_t* const* rows = nullptr;
   int width = 0;

@@ -8,6 +8,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "bleb/area_sample.h"
 #include "bleb/warp_params.h"
 
@@ -55,17 +59,47 @@ Source<T> MakeSource(const SampleSource& s, const T* sums) {
   return r;
 }
 
-BLEB_SAMPLE_INLINE V4F LoadPixel(const std::uint8_t* p) {
-  const V4I v = {p[0], p[1], p[2], p[3]};
-  return __builtin_convertvector(v, V4F);
-}
-
 BLEB_SAMPLE_INLINE Pixel ToPixel(V4F v) {
   v = v > 0.0f ? v : 0.0f;
   v = v < 255.0f ? v : 255.0f;
+  Pixel out;
+#if defined(__SSE2__)
+  const __m128i i = _mm_cvttps_epi32(reinterpret_cast<__m128>(v));
+  const __m128i w = _mm_packs_epi32(i, i);
+  const int packed = _mm_cvtsi128_si32(_mm_packus_epi16(w, w));
+  std::memcpy(out.c, &packed, 4);
+#else
   const V4I i = __builtin_convertvector(v, V4I);
-  return Pixel{{static_cast<std::uint8_t>(i[0]), static_cast<std::uint8_t>(i[1]),
-                static_cast<std::uint8_t>(i[2]), static_cast<std::uint8_t>(i[3])}};
+  for (int b = 0; b < 4; ++b) out.c[b] = static_cast<std::uint8_t>(i[b]);
+#endif
+  return out;
+}
+
+// Two horizontally adjacent pixels as floats.
+BLEB_SAMPLE_INLINE void LoadPair(const std::uint8_t* p, V4F& left, V4F& right) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+  const __m128i words = _mm_unpacklo_epi8(bytes, zero);
+  left = reinterpret_cast<V4F>(_mm_cvtepi32_ps(_mm_unpacklo_epi16(words, zero)));
+  right = reinterpret_cast<V4F>(_mm_cvtepi32_ps(_mm_unpackhi_epi16(words, zero)));
+#else
+  const V4I l = {p[0], p[1], p[2], p[3]};
+  const V4I r = {p[4], p[5], p[6], p[7]};
+  left = __builtin_convertvector(l, V4F);
+  right = __builtin_convertvector(r, V4F);
+#endif
+}
+
+// Bilinear interpolation between pixels (ix, iy) and (ix + 1, iy + 1).
+template <class T>
+BLEB_SAMPLE_INLINE Pixel Bilinear(const Source<T>& s, int ix, int iy, float fx, float fy) {
+  V4F p00, p10, p01, p11;
+  LoadPair(s.rows[iy] + 4 * static_cast<std::size_t>(ix), p00, p10);
+  LoadPair(s.rows[iy + 1] + 4 * static_cast<std::size_t>(ix), p01, p11);
+  const V4F top = p00 + (p10 - p00) * fx;
+  const V4F bottom = p01 + (p11 - p01) * fx;
+  return ToPixel(top + (bottom - top) * fy);
 }
 
 template <class T>
@@ -130,7 +164,7 @@ BLEB_SAMPLE_INLINE Pixel AreaSampleT(const Source<T>& s, float x0, float y0, flo
   y1 = y1 < s.hm ? y1 : s.hm;
   const float area = (y1 - y0) * (x1 - x0);
 
-  if (area <= 1.0f) {
+  if (area <= 1.0f || s.sums == nullptr) {
     // Bilinear at the box centre. A two-row image has hm < 0, so v may sit
     // just below 0.5; truncation still gives row 0.
     const float u = (x0 + x1) / 2.0f + 0.5f;
@@ -139,13 +173,7 @@ BLEB_SAMPLE_INLINE Pixel AreaSampleT(const Source<T>& s, float x0, float y0, flo
     const int iy = static_cast<int>(v);
     const float fx = u - static_cast<float>(ix);
     const float fy = v - static_cast<float>(iy);
-    const std::uint8_t* r0 = s.rows[iy] + 4 * static_cast<std::size_t>(ix);
-    const std::uint8_t* r1 = s.rows[iy + 1] + 4 * static_cast<std::size_t>(ix);
-    const V4F p00 = LoadPixel(r0), p10 = LoadPixel(r0 + 4);
-    const V4F p01 = LoadPixel(r1), p11 = LoadPixel(r1 + 4);
-    const V4F top = p00 + (p10 - p00) * fx;
-    const V4F bottom = p01 + (p11 - p01) * fx;
-    return ToPixel(top + (bottom - top) * fy);
+    return Bilinear(s, ix, iy, fx, fy);
   }
 
   if (area <= 100.0f) {
@@ -258,9 +286,8 @@ BLEB_SAMPLE_INLINE Pixel SampleBoxT(const Source<T>& s, float x0, float y0, floa
       }
       const float weight = (xb - xa) * k * (yb - ya);
       const Pixel p = AreaSampleT(s, xa, ya, xb, yb, mode);
-      const V4F v = {static_cast<float>(p.c[0]), static_cast<float>(p.c[1]),
-                     static_cast<float>(p.c[2]), static_cast<float>(p.c[3])};
-      sum += v * weight;
+      const V4I v = {p.c[0], p.c[1], p.c[2], p.c[3]};
+      sum += __builtin_convertvector(v, V4F) * weight;
     }
   }
   return ToPixel(sum);

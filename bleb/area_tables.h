@@ -17,13 +17,15 @@ bool NeedsWideSums(int width, int height);
 // Sums are 32-bit while they cannot overflow and 64-bit beyond that.
 class AreaTables {
  public:
-  // Allocates and fills the tables. Returns false, holding nothing, when the
+  // Fills the tables, allocating them unless the present ones already have
+  // this size and width of sums. Returns false, holding nothing, when the
   // memory cannot be had or the size is not positive. Polls abort before each
   // row; an aborted build leaves the rest of the tables unset.
   bool Build(const std::uint8_t* const* rows, int width, int height,
              const std::atomic<int>* abort = nullptr, bool forceWide = false);
   void Release();
 
+  bool empty() const { return !wide32_ && !wide64_; }
   int width() const { return width_; }
   int height() const { return height_; }
   bool wide() const { return wide32_ == nullptr && wide64_ != nullptr; }

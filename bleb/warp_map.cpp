@@ -11,6 +11,7 @@
 namespace bleb {
 
 bool WarpMap::Allocate(int width, int height) {
+  if (width == width_ && height == height_ && x_) return true;
   Release();
   if (width <= 0 || height <= 0) return false;
   const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
@@ -104,6 +105,20 @@ BLEB_INLINE VF Exp2(VF t) {
   return p * __builtin_bit_cast(VF, bits);
 }
 
+// d^k for a whole k in 1..kMaxWholePower, by repeated squaring. Within two
+// ulps, like the general path, and a handful of multiplies.
+constexpr int kMaxWholePower = 64;
+BLEB_INLINE VF WholePower(VF d, int k) {
+  VF base = d;
+  for (; !(k & 1); k >>= 1) base = base * base;
+  VF result = base;
+  for (k >>= 1; k; k >>= 1) {
+    base = base * base;
+    if (k & 1) result = result * base;
+  }
+  return result;
+}
+
 // The largest float not above a double threshold, so that a float compare
 // decides exactly like the compare against the double.
 float FloatAtOrBelow(double v) {
@@ -131,47 +146,70 @@ __attribute__((target_clones("avx2", "default"))) void MapRowsVector(
   const float scale = p.scale;
 
   int lobes[kLobes];
+  int whole[kLobes];  // the sharpness as a small whole power, or 0
   int active = 0;
-  for (int n = 0; n < kLobes; ++n)
-    if (!(std::fabs(p.amplitude[n]) <= negligible)) lobes[active++] = n;
+  for (int n = 0; n < kLobes; ++n) {
+    if (std::fabs(p.amplitude[n]) <= negligible) continue;
+    const float k = p.sharpness[n];
+    whole[active] = (k >= 1.0f && k <= kMaxWholePower && k == std::floor(k)) ? static_cast<int>(k) : 0;
+    lobes[active++] = n;
+  }
 
+  // Rows go in tiles of kTile pixels: first the geometry of every block,
+  // then each lobe over the whole tile (independent blocks keep the vector
+  // units busy through the long pow chains), then the mapped positions.
+  constexpr int kBlocks = 32;
+  constexpr int kTile = kBlocks * kLanes;
+  VF tileR[kBlocks], tileUx[kBlocks], tileUy[kBlocks], tileS[kBlocks];
   const VF lane = {0, 1, 2, 3, 4, 5, 6, 7};
   for (int i = begin; i < end; ++i) {
     if (abort && abort->load(std::memory_order_relaxed)) return;
     float* outX = mapX + static_cast<std::size_t>(i) * width;
     float* outY = mapY + static_cast<std::size_t>(i) * width;
     const float y = static_cast<float>(i) * b - cy;
-    for (int j0 = 0; j0 < width; j0 += kLanes) {
-      const VF x = (lane + static_cast<float>(j0)) * a - cx;
-      const VF r = Sqrt(x * x + y * y);
-      const VF qx = x / r;
-      const VF qy = y / r;
-      // Unit direction; the raw offsets right at the centre, as defined.
-      const VI away = r > nearCentre;
-      const VF ux = away ? qx : x;
-      const VF uy = away ? qy : y;
-      VF s = VF{} + 1.0f;
+    for (int t0 = 0; t0 < width; t0 += kTile) {
+      const int blocks = std::min(kBlocks, (width - t0 + kLanes - 1) / kLanes);
+      for (int q = 0; q < blocks; ++q) {
+        const VF x = (lane + static_cast<float>(t0 + q * kLanes)) * a - cx;
+        const VF r = Sqrt(x * x + y * y);
+        // Unit direction; the raw offsets right at the centre, as defined.
+        const VI away = r > nearCentre;
+        tileR[q] = r;
+        tileUx[q] = away ? x / r : x;
+        tileUy[q] = away ? y / r : y;
+        tileS[q] = VF{} + 1.0f;
+      }
       for (int k = 0; k < active; ++k) {
         const int n = lobes[k];
-        const VF d = ux * p.lobeCos[n] + uy * p.lobeSin[n];
-        const VI facing = d > 0.0f;
-        if (!AnyLane(facing)) continue;
-        const VF pw = Exp2(Log2(d) * p.sharpness[n]);
-        s = s + (facing ? pw * p.amplitude[n] : 0.0f);
+        const float lc = p.lobeCos[n], ls = p.lobeSin[n];
+        const float amplitude = p.amplitude[n], sharpness = p.sharpness[n];
+        const int power = whole[k];
+        for (int q = 0; q < blocks; ++q) {
+          const VF d = tileUx[q] * lc + tileUy[q] * ls;
+          const VI facing = d > 0.0f;
+          if (!AnyLane(facing)) continue;
+          const VF pw = power ? WholePower(d, power) : Exp2(Log2(d) * sharpness);
+          tileS[q] = tileS[q] + (facing ? pw * amplitude : 0.0f);
+        }
       }
-      const VF R = r / s / scale;
-      // cos and sin of (atan2(uy, ux) - rotation) from the unit direction;
-      // at the exact centre the angle is -rotation.
-      const VI off = r > 0.0f;
-      const VF dx = off ? qx : 1.0f;
-      const VF dy = off ? qy : 0.0f;
-      const VF ct = dx * rc + dy * rs;
-      const VF st = dy * rc - dx * rs;
-      const VF mx = (R * ct + cx) * scaleX;
-      const VF my = (R * st + cy) * scaleY;
-      const int count = std::min(kLanes, width - j0);
-      std::memcpy(outX + j0, &mx, sizeof(float) * count);
-      std::memcpy(outY + j0, &my, sizeof(float) * count);
+      for (int q = 0; q < blocks; ++q) {
+        const int j0 = t0 + q * kLanes;
+        const VF x = (lane + static_cast<float>(j0)) * a - cx;
+        const VF r = tileR[q];
+        const VF R = r / tileS[q] / scale;
+        // cos and sin of (atan2(uy, ux) - rotation) from the unit direction;
+        // at the exact centre the angle is -rotation.
+        const VI off = r > 0.0f;
+        const VF dx = off ? x / r : 1.0f;
+        const VF dy = off ? y / r : 0.0f;
+        const VF ct = dx * rc + dy * rs;
+        const VF st = dy * rc - dx * rs;
+        const VF mx = (R * ct + cx) * scaleX;
+        const VF my = (R * st + cy) * scaleY;
+        const int count = std::min(kLanes, width - j0);
+        std::memcpy(outX + j0, &mx, sizeof(float) * count);
+        std::memcpy(outY + j0, &my, sizeof(float) * count);
+      }
     }
   }
 }

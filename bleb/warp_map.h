@@ -12,7 +12,8 @@ namespace bleb {
 // Source coordinates, row by row: x(i * width + j), y(i * width + j).
 class WarpMap {
  public:
-  // False, holding nothing, when the memory cannot be had.
+  // Keeps the present buffers when they have this size. False, holding
+  // nothing, when the memory cannot be had.
   bool Allocate(int width, int height);
   void Release();
 

@@ -1,5 +1,9 @@
 #include "bleb/warp_render.h"
 
+#include <algorithm>
+#include <cstring>
+#include <new>
+
 #include "bleb/warp_sample.h"
 
 namespace bleb {
@@ -13,40 +17,88 @@ RowBand ChunkRows(int k, int n, int height) {
 }
 
 bool WarpRender::Prepare(const WarpParams& params, const std::uint8_t* const* src,
-                         const std::atomic<int>* abort, bool forceWideSums) {
-  Release();
-  if (!CanWarp(params.width, params.height) || src == nullptr) return false;
-  if (!tables_.Build(src, params.width, params.height, abort, forceWideSums)) return false;
-  if (!map_.Allocate(params.width, params.height)) {
-    tables_.Release();
+                         const std::atomic<int>* abort) {
+  (void)abort;
+  src_ = nullptr;
+  if (!CanWarp(params.width, params.height) || src == nullptr ||
+      !map_.Allocate(params.width, params.height)) {
+    Release();
     return false;
   }
+  if (rowStateSize_ != params.height) {
+    rowState_.reset(new (std::nothrow) std::uint8_t[params.height]);
+    rowStateSize_ = rowState_ ? params.height : 0;
+    if (!rowState_) {
+      Release();
+      return false;
+    }
+  }
+  std::memset(rowState_.get(), kUnknown, params.height);
   params_ = params;
   src_ = src;
+  tablesCurrent_ = false;
   return true;
 }
 
 void WarpRender::MapRows(int begin, int end, const std::atomic<int>* abort) {
-  if (!map_.x()) return;
+  if (!src_) return;
+  begin = std::max(begin, 0);
+  end = std::min(end, params_.height);
   bleb::MapRows(params_, map_.x(), map_.y(), begin, end, abort);
+  if (abort && abort->load(std::memory_order_relaxed)) return;
+  // Rows whose lower neighbour lies in this band; the last row of the band
+  // waits for PrepareSampling.
+  for (int i = begin; i + 1 < end && i < params_.height - 1; ++i)
+    rowState_[i] = RowNeedsTables(map_.x(), map_.y(), params_.width, params_.height, i,
+                                  params_.fillMode)
+                       ? kNeedsTables
+                       : kBilinearOnly;
+}
+
+bool WarpRender::PrepareSampling(const std::atomic<int>* abort, bool forceTables,
+                                 bool forceWideSums) {
+  if (!src_) return false;
+  if (abort && abort->load(std::memory_order_relaxed)) return true;  // pass 2 stops at once
+  bool needed = forceTables;
+  for (int i = 0; i < params_.height - 1 && !needed; ++i) {
+    if (rowState_[i] == kUnknown)
+      rowState_[i] = RowNeedsTables(map_.x(), map_.y(), params_.width, params_.height, i,
+                                    params_.fillMode)
+                         ? kNeedsTables
+                         : kBilinearOnly;
+    needed = rowState_[i] == kNeedsTables;
+  }
+  if (!needed) return true;
+  if (!tables_.Build(src_, params_.width, params_.height, abort, forceWideSums)) {
+    Release();
+    return false;
+  }
+  tablesCurrent_ = true;
+  return true;
 }
 
 void WarpRender::SampleRows(std::uint8_t* const* dst, int begin, int end,
                             const std::atomic<int>* abort) const {
-  if (!map_.x()) return;
-  const SampleSource source{src_, params_.width, params_.height, &tables_};
+  if (!src_) return;
+  // Tables built for an earlier render of this size are stale unless this
+  // render built them again; an unbuilt set is passed as none.
+  const SampleSource source{src_, params_.width, params_.height,
+                            tablesCurrent_ ? &tables_ : nullptr};
   bleb::SampleRows(source, map_.x(), map_.y(), params_.fillMode, dst, begin, end, abort);
 }
 
 void WarpRender::Finish(std::uint8_t* const* dst) const {
-  if (!map_.x()) return;
+  if (!src_) return;
   CopyBottomRow(dst, params_.width, params_.height);
 }
 
 void WarpRender::Release() {
   tables_.Release();
   map_.Release();
+  rowState_.reset();
+  rowStateSize_ = 0;
   src_ = nullptr;
+  tablesCurrent_ = false;
 }
 
 }  // namespace bleb

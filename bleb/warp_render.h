@@ -1,9 +1,20 @@
 // One warp render: the per-render buffers and the steps that use them, for a
-// caller that runs the passes on its own workers.
+// caller that runs the passes on its own workers:
+//
+//   Prepare                      (caller's thread)
+//   MapRows(band) per chunk      (pass 1, in parallel)
+//   PrepareSampling              (caller's thread, after pass 1)
+//   SampleRows(band) per chunk   (pass 2, in parallel)
+//   Finish                       (caller's thread, after pass 2)
+//
+// The integral tables are built in PrepareSampling, and only when some pixel
+// averages over an area above 1 (the warp compresses the image somewhere);
+// a render that never reads them gives the same bytes without them.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "bleb/area_tables.h"
 #include "bleb/warp_map.h"
@@ -21,19 +32,25 @@ RowBand ChunkRows(int k, int n, int height);
 
 class WarpRender {
  public:
-  // Builds the integral tables of src and allocates the map. Returns false,
-  // holding nothing, when memory is short or the image cannot be warped
-  // (see CanWarp); the caller then draws nothing.
+  // Allocates the map, reusing the buffers of an earlier render of the same
+  // size. Returns false, holding nothing, when memory is short or the image
+  // cannot be warped (see CanWarp); the caller then draws nothing. src must
+  // stay valid until the sampling pass has finished.
   bool Prepare(const WarpParams& params, const std::uint8_t* const* src,
-               const std::atomic<int>* abort = nullptr, bool forceWideSums = false);
+               const std::atomic<int>* abort = nullptr);
 
-  // Pass 1: map rows [begin, end).
+  // Pass 1: map rows [begin, end), and which of them will need the tables.
   void MapRows(int begin, int end, const std::atomic<int>* abort = nullptr);
-  // Pass 2: output rows [begin, end); needs the whole map.
+  // Between the passes: builds the tables if any row needs them (always with
+  // forceTables). False when they cannot be allocated: draw nothing then.
+  bool PrepareSampling(const std::atomic<int>* abort = nullptr, bool forceTables = false,
+                       bool forceWideSums = false);
+  // Pass 2: output rows [begin, end).
   void SampleRows(std::uint8_t* const* dst, int begin, int end,
                   const std::atomic<int>* abort = nullptr) const;
   // After pass 2: the bottom row.
   void Finish(std::uint8_t* const* dst) const;
+  // Frees every buffer (a later Prepare allocates them again).
   void Release();
 
   const WarpParams& params() const { return params_; }
@@ -42,10 +59,15 @@ class WarpRender {
   WarpMap& map() { return map_; }
 
  private:
+  enum RowState : std::uint8_t { kUnknown, kBilinearOnly, kNeedsTables };
+
   WarpParams params_;
   const std::uint8_t* const* src_ = nullptr;
   AreaTables tables_;
   WarpMap map_;
+  std::unique_ptr<std::uint8_t[]> rowState_;  // per output row, set in pass 1
+  int rowStateSize_ = 0;
+  bool tablesCurrent_ = false;  // the tables hold this render's input
 };
 
 }  // namespace bleb

@@ -23,6 +23,13 @@ void SampleRows(const SampleSource& src, const float* mapX, const float* mapY, i
                 std::uint8_t* const* dst, int begin, int end,
                 const std::atomic<int>* abort = nullptr);
 
+// True when some pixel of output row i (0 <= i < height - 1) may average
+// over an area above 1, and so read the integral tables. Needs map rows i
+// and i + 1. Conservative: a false answer guarantees that sampling the row
+// never leaves the bilinear regime.
+bool RowNeedsTables(const float* mapX, const float* mapY, int width, int height, int i,
+                    int fillMode);
+
 // The bottom row becomes a copy of the row above it. Run once, after every
 // chunk of the sampling pass has finished.
 void CopyBottomRow(std::uint8_t* const* dst, int width, int height);

@@ -15,9 +15,9 @@
 namespace bleb {
 
 struct WarpTimings {
-  double tablesMs = 0;  // table build and map allocation
-  double mapMs = 0;
-  double sampleMs = 0;  // sampling pass and bottom row
+  double mapMs = 0;     // map allocation and pass 1
+  double tablesMs = 0;  // deciding on and building the tables
+  double sampleMs = 0;  // pass 2 and the bottom row
 };
 
 template <class Chunk>
@@ -33,10 +33,17 @@ void RunChunks(int workers, Chunk&& chunk) {
   for (auto& t : threads) t.join();
 }
 
+struct RunOptions {
+  const std::atomic<int>* abort = nullptr;
+  WarpTimings* timings = nullptr;
+  bool forceTables = false;    // build the tables even where no pixel reads them
+  bool forceWideSums = false;  // 64-bit sums whatever the size
+  WarpRender* reuse = nullptr;  // keeps the buffers for the next frame
+};
+
 // Returns false when the buffers could not be allocated (output untouched).
 inline bool RunWarp(const WarpParams& p, const std::uint8_t* const* src, std::uint8_t* const* dst,
-                    int workers, const std::atomic<int>* abort = nullptr,
-                    WarpTimings* timings = nullptr, bool forceWideSums = false) {
+                    int workers, const RunOptions& o = {}) {
   using Clock = std::chrono::steady_clock;
   auto ms = [](Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double, std::milli>(b - a).count();
@@ -46,25 +53,27 @@ inline bool RunWarp(const WarpParams& p, const std::uint8_t* const* src, std::ui
     return true;
   }
   if (workers < 1) workers = 1;
-  WarpRender render;
+  WarpRender local;
+  WarpRender& render = o.reuse ? *o.reuse : local;
   const auto t0 = Clock::now();
-  if (!render.Prepare(p, src, abort, forceWideSums)) return false;
-  const auto t1 = Clock::now();
+  if (!render.Prepare(p, src, o.abort)) return false;
   RunChunks(workers, [&](int k) {
     const RowBand band = ChunkRows(k, workers, p.height);
-    render.MapRows(band.begin, band.end, abort);
+    render.MapRows(band.begin, band.end, o.abort);
   });
+  const auto t1 = Clock::now();
+  if (!render.PrepareSampling(o.abort, o.forceTables, o.forceWideSums)) return false;
   const auto t2 = Clock::now();
   RunChunks(workers, [&](int k) {
     const RowBand band = ChunkRows(k, workers, p.height);
-    render.SampleRows(dst, band.begin, band.end, abort);
+    render.SampleRows(dst, band.begin, band.end, o.abort);
   });
   render.Finish(dst);
   const auto t3 = Clock::now();
-  if (timings) {
-    timings->tablesMs = ms(t0, t1);
-    timings->mapMs = ms(t1, t2);
-    timings->sampleMs = ms(t2, t3);
+  if (o.timings) {
+    o.timings->mapMs = ms(t0, t1);
+    o.timings->tablesMs = ms(t1, t2);
+    o.timings->sampleMs = ms(t2, t3);
   }
   return true;
 }

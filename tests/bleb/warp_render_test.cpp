@@ -17,11 +17,18 @@ namespace {
 
 using test::Image;
 
-Image Render(const Image& in, const WarpControls& c, int workers = 1, bool wide = false) {
+Image Render(const Image& in, const WarpControls& c, int workers = 1, RunOptions o = {}) {
   Image out(in.width, in.height, 0x5A);
   const WarpParams p = MakeWarpParams(c, in.width, in.height, 1.0f);
-  EXPECT_TRUE(RunWarp(p, in.in(), out.out(), workers, nullptr, nullptr, wide));
+  EXPECT_TRUE(RunWarp(p, in.in(), out.out(), workers, o));
   return out;
+}
+
+RunOptions Forced(bool wide = false) {
+  RunOptions o;
+  o.forceTables = true;
+  o.forceWideSums = wide;
+  return o;
 }
 
 WarpControls Lobes(float amplitude, float sharpness = 4.0f) {
@@ -167,7 +174,7 @@ TEST(WarpRender, BytesDoNotDependOnTheWorkerCount) {
     c.scale = 0.8f;
     const Image one = Render(in, c, 1);
     for (int workers : {2, 3, 16, 100}) EXPECT_TRUE(Render(in, c, workers) == one) << workers;
-    EXPECT_TRUE(Render(in, c, 3, true) == one) << "64-bit sums";
+    EXPECT_TRUE(Render(in, c, 3, Forced(true)) == one) << "64-bit sums";
   }
 }
 
@@ -185,6 +192,7 @@ TEST(WarpRender, VectorMapRendersLikeTheScalarMap) {
     WarpRender render;
     ASSERT_TRUE(render.Prepare(p, in.in()));
     render.MapRows(0, 360);
+    ASSERT_TRUE(render.PrepareSampling(nullptr, true));
     render.SampleRows(fast.out(), 0, 360);
     render.Finish(fast.out());
     MapRowsReference(p, render.map().x(), render.map().y(), 0, 360);
@@ -195,6 +203,65 @@ TEST(WarpRender, VectorMapRendersLikeTheScalarMap) {
     EXPECT_LE(MaxDiff(fast, ref), 1) << mode;
     EXPECT_LT(differing, fast.data.size() / 1000) << mode;
   }
+}
+
+TEST(WarpRender, RowPassMatchesPerPixelSampleBox) {
+  // The row pass takes a vector shortcut for plain bilinear lanes; it must
+  // agree with SampleBox byte for byte, hostile map entries included.
+  const Image in = test::Noise(45, 33, 8);
+  AreaTables tables;
+  ASSERT_TRUE(tables.Build(in.in(), 45, 33));
+  const SampleSource src{in.in(), 45, 33, &tables};
+  std::mt19937 rng(99);
+  std::uniform_real_distribution<float> jitter(-0.6f, 0.6f);
+  std::vector<float> mx(45 * 33), my(45 * 33);
+  for (int i = 0; i < 33; ++i)
+    for (int j = 0; j < 45; ++j) {
+      const float spread = (i / 11) * 1.7f + 0.3f;  // bilinear, middle and whole-pixel bands
+      mx[i * 45 + j] = j * spread - 10 + jitter(rng);
+      my[i * 45 + j] = i * spread * 0.8f - 5 + jitter(rng);
+    }
+  mx[5 * 45 + 9] = std::numeric_limits<float>::quiet_NaN();
+  my[7 * 45 + 20] = std::numeric_limits<float>::infinity();
+  mx[20 * 45 + 30] = -1e35f;
+  for (int mode : {0, 1, 2}) {
+    Image out(45, 33);
+    SampleRows(src, mx.data(), my.data(), mode, out.out(), 0, 33);
+    for (int i = 0; i < 32; ++i)
+      for (int j = 1; j < 44; ++j) {
+        auto X = [&](int r, int c) { return mx[r * 45 + c]; };
+        auto Y = [&](int r, int c) { return my[r * 45 + c]; };
+        auto mn = [](float a, float b) { return b < a ? b : a; };
+        auto mxf = [](float a, float b) { return b > a ? b : a; };
+        const Pixel p = SampleBox(
+            src, mn(mn(X(i, j - 1), X(i, j)), mn(X(i + 1, j - 1), X(i + 1, j))),
+            mn(mn(Y(i, j), Y(i, j + 1)), mn(Y(i + 1, j), Y(i + 1, j + 1))),
+            mxf(mxf(X(i, j - 1), X(i, j)), mxf(X(i + 1, j - 1), X(i + 1, j))),
+            mxf(mxf(Y(i, j), Y(i, j + 1)), mxf(Y(i + 1, j), Y(i + 1, j + 1))), mode);
+        ASSERT_EQ(std::memcmp(p.c, out.at(j, i), 4), 0) << "mode " << mode << " at " << j << "," << i;
+      }
+  }
+}
+
+TEST(WarpRender, TablesAreBuiltOnlyWhereTheWarpCompresses) {
+  const Image in = test::Smooth(90, 60);
+  auto tablesBuilt = [&](const WarpControls& c) {
+    WarpRender render;
+    EXPECT_TRUE(render.Prepare(MakeWarpParams(c, 90, 60, 1.0f), in.in()));
+    render.MapRows(0, 30);
+    render.MapRows(30, 60);
+    EXPECT_TRUE(render.PrepareSampling());
+    return !render.tables().empty();
+  };
+  EXPECT_FALSE(tablesBuilt(DefaultWarpControls()));
+  EXPECT_FALSE(tablesBuilt(Lobes(2.0f)));  // positive lobes only magnify
+  WarpControls half = DefaultWarpControls();
+  half.scale = 0.5f;
+  EXPECT_TRUE(tablesBuilt(half));
+  EXPECT_TRUE(tablesBuilt(Lobes(-0.8f)));
+  // Either way the bytes are those of a render with tables.
+  for (const WarpControls& c : {DefaultWarpControls(), Lobes(2.0f), half, Lobes(-0.8f)})
+    EXPECT_TRUE(Render(in, c, 2) == Render(in, c, 2, Forced()));
 }
 
 TEST(WarpRender, RandomControlsNeverReadOutside) {
@@ -227,10 +294,12 @@ TEST(WarpRender, RandomControlsNeverReadOutside) {
     const Image in = test::Noise(size[0], size[1], round);
     const float aspect = pick({1.0f, 0.5f, 2.0f, 0.0f, nan});
     const WarpParams p = MakeWarpParams(c, size[0], size[1], aspect);
-    Image a(size[0], size[1]), b(size[0], size[1]);
+    Image a(size[0], size[1]), b(size[0], size[1]), c2(size[0], size[1]);
     ASSERT_TRUE(RunWarp(p, in.in(), a.out(), 1));
     ASSERT_TRUE(RunWarp(p, in.in(), b.out(), 4));
+    ASSERT_TRUE(RunWarp(p, in.in(), c2.out(), 3, Forced()));
     ASSERT_TRUE(a == b) << "round " << round;
+    ASSERT_TRUE(a == c2) << "round " << round << ": tables skipped where they were read";
   }
 }
 
@@ -243,6 +312,7 @@ TEST(WarpRender, TinyImagesAreCopied) {
     Image out(w, h);
     WarpRender render;
     EXPECT_FALSE(render.Prepare(MakeWarpParams(Lobes(1.0f), w, h, 1.0f), in.in()));
+    EXPECT_FALSE(render.PrepareSampling());
     CopyImage(in.in(), out.out(), w, h);
     EXPECT_TRUE(out == in);
   }
@@ -256,6 +326,7 @@ TEST(WarpRender, AbortedPassesLeaveTheOutputAsCreated) {
   ASSERT_TRUE(render.Prepare(MakeWarpParams(Lobes(1.0f), 40, 30, 1.0f), in.in(), &abort));
   render.MapRows(0, 30, &abort);
   abort = 1;
+  EXPECT_TRUE(render.PrepareSampling(&abort));
   render.SampleRows(out.out(), 0, 30, &abort);
   for (std::size_t k = 0; k < out.data.size(); ++k) ASSERT_EQ(out.data[k], 0x33);
 }
