@@ -1,0 +1,40 @@
+// The vorn commands behind the command line: each takes its parsed options
+// and a host with the plug-ins loaded, prints its results, and returns the
+// process exit status.
+#pragma once
+
+#include <string>
+
+#include "host.h"
+#include "render.h"
+
+namespace vorn {
+
+struct ToolsOptions {
+  bool json = false;
+  std::string tilesDir;  // write each tool's tile picture here as a PNG
+};
+int RunTools(Host& host, const ToolsOptions& options);
+
+struct ControlsOptions {
+  std::string tool;
+  bool json = false;
+};
+int RunControls(Host& host, const ControlsOptions& options);
+
+struct ShowOptions {
+  std::string file;
+  bool json = false;
+};
+int RunShow(Host& host, const ShowOptions& options);
+
+struct DemoOptions {
+  std::string outDir = "vorn-demo";
+  std::string size = "640x360";
+  int length = 24;
+  bool video = true;
+  bool quiet = false;
+};
+int RunDemo(Host& host, const DemoOptions& options);
+
+}  // namespace vorn

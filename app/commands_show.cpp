@@ -1,0 +1,152 @@
+// vorn show FILE: a saved composition in words — the tool, every stored value
+// with its keyframes, and the trailer.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "commands.h"
+#include "controls_model.h"
+#include "json_writer.h"
+
+namespace vorn {
+namespace {
+
+std::string Hex(uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", v);
+  return buf;
+}
+
+std::string TrailerText(uint32_t w) {
+  const std::string text = df::FourCCText(w);
+  return text == Hex(w) ? Hex(w) : Hex(w) + " (\"" + text + "\")";
+}
+
+std::string TypeName(uint32_t type) {
+  if (type == df::kTypeNumber) return "number";
+  if (type == df::kTypePoint) return "point";
+  return df::FourCCText(type);
+}
+
+}  // namespace
+
+int RunShow(Host& host, const ShowOptions& options) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(options.file, ec)) {
+    PrintError("cannot read composition " + options.file + ": " +
+               (std::filesystem::exists(options.file, ec) ? "not a file" : "no such file"));
+    return kExitUsage;
+  }
+  std::ifstream in(options.file, std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    PrintError("cannot read composition " + options.file);
+    return kExitUsage;
+  }
+  df::CArchive archive(bytes.data(), bytes.size());
+  df::SavedRecord record;
+  std::string error;
+  if (!df::ReadSavedRecord(archive, &record, &error)) {
+    PrintError("cannot read composition " + options.file + ": " + error);
+    return kExitUsage;
+  }
+  const bool trailing = !archive.AtEnd();
+
+  // The tool, when a loaded plug-in registers its class: captions and items.
+  df::Registry* r = df::ClassRegistry->FindByClassID(record.classId);
+  df::OperatorPtr op;
+  if (r) op = host.Doc().CreateOperator(r, &error);
+  auto inputOf = [&](uint32_t id) -> const df::Input* { return op ? op->FindInput(id) : nullptr; };
+
+  if (options.json) {
+    JsonWriter json;
+    json.BeginObject()
+        .Key("file")
+        .String(options.file)
+        .Key("bytes")
+        .Integer((long long)bytes.size());
+    json.Key("classId").String(Hex(record.classId));
+    json.Key("tool");
+    if (r)
+      json.String(r->Name());
+    else
+      json.Null();
+    json.Key("class");
+    if (r)
+      json.String(r->ClassName());
+    else
+      json.Null();
+    json.Key("values").BeginArray();
+    for (const df::SavedValue& v : record.values) {
+      const df::Input* input = inputOf(v.id);
+      json.BeginObject().Key("id").String(df::FourCCText(v.id)).Key("caption");
+      if (input)
+        json.String(input->Name());
+      else
+        json.Null();
+      json.Key("type").String(TypeName(v.type)).Key("animated").Bool(v.state.animated);
+      json.Key("constant");
+      if (v.type == df::kTypePoint)
+        json.BeginArray().Number(v.state.constant[0]).Number(v.state.constant[1]).EndArray();
+      else
+        json.Number(v.state.constant[0]);
+      json.Key("keys").BeginArray();
+      for (const df::Keyframe& k : v.state.keys) {
+        json.BeginObject().Key("frame").Number(k.time).Key("value");
+        if (v.type == df::kTypePoint)
+          json.BeginArray().Number(k.v[0]).Number(k.v[1]).EndArray();
+        else
+          json.Number(k.v[0]);
+        json.EndObject();
+      }
+      json.EndArray().EndObject();
+    }
+    json.EndArray();
+    json.Key("trailer")
+        .BeginArray()
+        .String(Hex(record.trailer[0]))
+        .String(Hex(record.trailer[1]))
+        .EndArray();
+    json.Key("trailingBytes").Bool(trailing).EndObject();
+    std::fputs(json.Text().c_str(), stdout);
+    return kExitOk;
+  }
+
+  std::printf("composition  %s (%zu bytes)\n", options.file.c_str(), bytes.size());
+  if (r)
+    std::printf("tool         %s  (%s), class id %s\n", r->Name().c_str(), r->ClassName().c_str(),
+                Hex(record.classId).c_str());
+  else
+    std::printf("tool         class id %s (no loaded plug-in registers it)\n",
+                Hex(record.classId).c_str());
+  std::printf("values       %zu\n", record.values.size());
+  size_t width = 4;
+  for (const df::SavedValue& v : record.values)
+    if (const df::Input* input = inputOf(v.id)) width = std::max(width, input->Name().size());
+  for (const df::SavedValue& v : record.values) {
+    const df::Input* input = inputOf(v.id);
+    std::string text;
+    if (v.state.animated && !v.state.keys.empty()) {
+      text = "keyframes:";
+      for (size_t i = 0; i < v.state.keys.size(); ++i) {
+        const df::Keyframe& k = v.state.keys[i];
+        text += std::string(i ? "," : "") + " " + ValueText(input, k.v, v.type) + " @ " +
+                FormatNumber(k.time);
+      }
+    } else {
+      text = ValueText(input, v.state.constant, v.type);
+      if (v.state.animated) text += " (animated, no keys yet)";
+    }
+    std::printf("  %-4s  %-*s  %-6s  %s\n", df::FourCCText(v.id).c_str(), int(width),
+                input ? input->Name().c_str() : "?", TypeName(v.type).c_str(), text.c_str());
+  }
+  std::printf("trailer      %s %s\n", TrailerText(record.trailer[0]).c_str(),
+              TrailerText(record.trailer[1]).c_str());
+  if (trailing) std::printf("note         data follows the end of the record\n");
+  std::fflush(stdout);
+  return kExitOk;
+}
+
+}  // namespace vorn

@@ -1,0 +1,121 @@
+// vorn tools: every registered tool with its registration values, and
+// optionally each tool's tile picture as a PNG.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "bmp.h"
+#include "commands.h"
+#include "image_io.h"
+#include "json_writer.h"
+
+namespace vorn {
+namespace {
+
+std::string Hex(uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", v);
+  return buf;
+}
+
+// Decodes a tool's tile bitmap and writes it as PNG; false with the reason.
+bool WriteTile(const df::Registry& r, const std::string& dir, std::string* path,
+               std::string* error) {
+  const df::Resource* res = r.FindResource(r.TileBitmap());
+  if (res == nullptr || res->data == nullptr) {
+    *error = "\"" + r.Name() + "\" carries no tile bitmap (resource " +
+             std::to_string(r.TileBitmap()) + ")";
+    return false;
+  }
+  Bitmap bitmap;
+  if (!DecodeBmp(res->data, res->size, &bitmap, error)) {
+    *error = "tile bitmap of \"" + r.Name() + "\": " + *error;
+    return false;
+  }
+  ImageRef image = NewImage(bitmap.width, bitmap.height);
+  if (!image) {
+    *error = "not enough memory for the tile of \"" + r.Name() + "\"";
+    return false;
+  }
+  for (int y = 0; y < bitmap.height; ++y)
+    std::copy_n(bitmap.bgra.data() + size_t(y) * size_t(bitmap.width) * 4, size_t(bitmap.width) * 4,
+                image->rows[y]);
+  *path = (std::filesystem::path(dir) / (r.ClassName() + ".png")).string();
+  return WriteImage(*image, *path, ImageFormat::Png, error);
+}
+
+}  // namespace
+
+int RunTools(Host& host, const ToolsOptions& options) {
+  const std::vector<df::Registry*> tools = host.Tools();
+  if (!options.tilesDir.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(options.tilesDir, ec);
+    if (!std::filesystem::is_directory(options.tilesDir, ec)) {
+      PrintError("--tiles: cannot create the folder " + options.tilesDir);
+      return kExitUsage;
+    }
+  }
+  if (options.json) {
+    JsonWriter json;
+    json.BeginArray();
+    for (df::Registry* r : tools) {
+      json.BeginObject()
+          .Key("name")
+          .String(r->Name())
+          .Key("class")
+          .String(r->ClassName())
+          .Key("shortName")
+          .String(r->ShortName())
+          .Key("description")
+          .String(r->Description())
+          .Key("classId")
+          .String(Hex(r->ClassID()))
+          .Key("toolCode")
+          .String(Hex(r->ToolCode()))
+          .Key("pack")
+          .String(r->PackName())
+          .Key("helpFile")
+          .String(r->HelpFile())
+          .Key("library")
+          .String(host.LibraryOf(r))
+          .EndObject();
+    }
+    json.EndArray();
+    std::fputs(json.Text().c_str(), stdout);
+  } else {
+    bool first = true;
+    for (df::Registry* r : tools) {
+      if (!first) std::printf("\n");
+      first = false;
+      std::printf("%s  (%s)\n", r->Name().c_str(), r->ClassName().c_str());
+      std::printf("  short name   %s\n", r->ShortName().c_str());
+      std::printf("  description  %s\n", r->Description().c_str());
+      std::printf("  class id     %s\n", Hex(r->ClassID()).c_str());
+      std::printf("  tool code    %s\n", Hex(r->ToolCode()).c_str());
+      std::printf("  pack         %s\n", r->PackName().c_str());
+      std::printf("  help file    %s\n", r->HelpFile().c_str());
+      std::printf("  library      %s\n", host.LibraryOf(r).c_str());
+    }
+  }
+  if (tools.empty()) {
+    std::string where;
+    for (const std::string& f : host.Search().folders) where += (where.empty() ? "" : ", ") + f;
+    PrintWarning("no tools found (plug-ins from " + (where.empty() ? "no folder" : where) +
+                 "; set VORN_PLUGIN_PATH or give --plugins DIR)");
+  }
+  int status = kExitOk;
+  if (!options.tilesDir.empty()) {
+    for (df::Registry* r : tools) {
+      std::string path, error;
+      if (!WriteTile(*r, options.tilesDir, &path, &error)) {
+        PrintError(error);
+        status = kExitFailed;
+      }
+    }
+  }
+  std::fflush(stdout);
+  return status;
+}
+
+}  // namespace vorn

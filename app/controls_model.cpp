@@ -1,0 +1,151 @@
+#include "controls_model.h"
+
+#include <cmath>
+
+namespace vorn {
+
+std::string ControlKindName(uint32_t kind) {
+  switch (kind) {
+    case kSliderKind:
+      return "slider";
+    case kScrollKind:
+      return "scroll";
+    case kButtonKind:
+      return "button";
+    case kCheckBoxKind:
+      return "check box";
+    case kComboKind:
+      return "combo";
+    case kColourKind:
+      return "colour";
+    case kPositionKind:
+      return "position";
+    case 0:
+      return "none";
+    default:
+      return df::FourCCText(kind);
+  }
+}
+
+std::string PreviewKindName(uint32_t kind) {
+  if (kind == df::FourCC("PntC")) return "point handle";
+  if (kind == df::FourCC("XHrC")) return "crosshair";
+  if (kind == df::FourCC("CirC")) return "circle";
+  if (kind == df::FourCC("AngC")) return "angle";
+  return df::FourCCText(kind);
+}
+
+ControlSpec SpecOf(const df::Input& input) {
+  ControlSpec spec;
+  spec.caption = input.Name();
+  if (input.ValueType() == df::kTypePoint) {
+    spec.kind = ValueKind::Point;
+    return spec;
+  }
+  switch (input.ControlKind()) {
+    case kComboKind:
+      spec.kind = ValueKind::Combo;
+      spec.items = input.ComboItems();
+      break;
+    case kCheckBoxKind:
+      spec.kind = ValueKind::CheckBox;
+      break;
+    case kButtonKind:
+      spec.kind = ValueKind::Button;
+      break;
+    default:
+      spec.kind = ValueKind::Number;
+      spec.minAllowed = input.MinAllowed();
+      spec.maxAllowed = input.MaxAllowed();
+  }
+  return spec;
+}
+
+std::vector<df::Input*> ControlInputs(const df::Operator& op) {
+  std::vector<df::Input*> out;
+  for (const auto& input : op.Inputs())
+    if (!input->IsImage()) out.push_back(input.get());
+  return out;
+}
+
+std::vector<df::Input*> ImageInputs(const df::Operator& op) {
+  std::vector<df::Input*> out;
+  for (const auto& input : op.Inputs())
+    if (input->IsImage()) out.push_back(input.get());
+  return out;
+}
+
+namespace {
+
+std::vector<std::string> Captions(const std::vector<df::Input*>& inputs) {
+  std::vector<std::string> names;
+  for (const df::Input* i : inputs) names.push_back(i->Name());
+  return names;
+}
+
+}  // namespace
+
+df::Input* FindControl(const df::Operator& op, const std::string& caption, std::string* error) {
+  df::Input* input = op.FindInputByName(caption);
+  if (input && !input->IsImage()) return input;
+  if (input) {
+    *error = "\"" + caption + "\" is an image input; connect a file with --input \"" + caption +
+             "=FILE\"";
+    return nullptr;
+  }
+  *error = "no control \"" + caption + "\"; controls: " + QuotedList(Captions(ControlInputs(op)));
+  return nullptr;
+}
+
+df::Input* FindImageInput(const df::Operator& op, const std::string& caption, std::string* error) {
+  df::Input* input = op.FindInputByName(caption);
+  if (input && input->IsImage()) return input;
+  *error = (input ? "\"" + caption + "\" is a control, not an image input"
+                  : "no image input \"" + caption + "\"") +
+           "; image inputs: " + QuotedList(Captions(ImageInputs(op)));
+  return nullptr;
+}
+
+df::Input* FindPresetCombo(const df::Operator& op) {
+  df::Input* input = op.FindInputByName(kPresetCaption);
+  return input && !input->IsImage() && input->ControlKind() == kComboKind ? input : nullptr;
+}
+
+bool ApplyValue(df::Input* input, const ParsedValue& value, double time, std::string* error) {
+  auto refuse = [&] {
+    *error = "the tool refused the value";
+    return false;
+  };
+  auto set = [&](const ParsedKey& key, double t) -> bool {
+    if (input->ValueType() == df::kTypePoint) {
+      df::Point p(float(key.v[0]), float(key.v[1]));
+      return input->SetValue(&p, t, 1) != 0;
+    }
+    df::Number n(key.v[0]);
+    return input->SetValue(&n, t, 1) != 0;
+  };
+  if (input->ControlKind() == kButtonKind) {
+    // A button is pressed by setting 1 with notification; 0 leaves it alone.
+    if (value.keys.empty() || value.keys[0].v[0] == 0) return true;
+    return set(value.keys[0], time) || refuse();
+  }
+  // Drop any earlier animation so the new value replaces it entirely.
+  if (input->State().animated) input->SetAnimated(false, time);
+  if (!value.animated) return set(value.keys.at(0), time) || refuse();
+  input->SetAnimated(true, value.keys.front().time);
+  for (const ParsedKey& key : value.keys)
+    if (!set(key, key.time)) return refuse();
+  return true;
+}
+
+std::string ValueText(const df::Input* input, const double v[2], uint32_t valueType) {
+  if (valueType == df::kTypePoint) return FormatNumber(v[0]) + ", " + FormatNumber(v[1]);
+  std::string text = FormatNumber(v[0]);
+  if (input && input->ControlKind() == kComboKind) {
+    const std::vector<std::string> items = input->ComboItems();
+    if (v[0] >= 0 && v[0] < double(items.size())) text += " (" + items[size_t(v[0])] + ")";
+  }
+  return text;
+}
+
+}  // namespace vorn

@@ -1,0 +1,54 @@
+// How the host reads a tool's declared inputs: what kind of value each takes,
+// names for its control kinds, look-up by caption with helpful messages, and
+// setting values (constants, keyframes, button presses) through the runtime.
+#pragma once
+
+#include <dfsystem/dfsystem.h>
+
+#include <string>
+#include <vector>
+
+#include "value_parse.h"
+
+namespace vorn {
+
+inline constexpr uint32_t kSliderKind = df::FourCC("SliC");
+inline constexpr uint32_t kScrollKind = df::FourCC("ScrC");
+inline constexpr uint32_t kButtonKind = df::FourCC("BtnC");
+inline constexpr uint32_t kCheckBoxKind = df::FourCC("ChBC");
+inline constexpr uint32_t kComboKind = df::FourCC("ComC");
+inline constexpr uint32_t kColourKind = df::FourCC("ColC");
+inline constexpr uint32_t kPositionKind = df::FourCC("OffC");
+
+// The caption of the combo whose items are a tool's demonstration presets.
+inline constexpr const char* kPresetCaption = "Demos";
+
+// "slider", "scroll", "button", "check box", "combo", "colour", "position",
+// or the code's text for a kind this host does not know.
+std::string ControlKindName(uint32_t kind);
+// "point handle", "crosshair", "circle", "angle", or the code's text.
+std::string PreviewKindName(uint32_t kind);
+
+ControlSpec SpecOf(const df::Input& input);
+
+// Control inputs (not images) in declaration order, and image inputs.
+std::vector<df::Input*> ControlInputs(const df::Operator& op);
+std::vector<df::Input*> ImageInputs(const df::Operator& op);
+
+// A control by its exact caption; null with a message listing the captions.
+df::Input* FindControl(const df::Operator& op, const std::string& caption, std::string* error);
+// An image input by its exact caption; null with a message listing them.
+df::Input* FindImageInput(const df::Operator& op, const std::string& caption, std::string* error);
+// The tool's preset combo, or null.
+df::Input* FindPresetCombo(const df::Operator& op);
+
+// Sets a parsed value on an input, notifying the tool as a user's change
+// would (flag 1): a constant at `time`, or keyframes replacing any earlier
+// animation; a button value of 1 presses the button at `time`. False when the
+// runtime refuses a value.
+bool ApplyValue(df::Input* input, const ParsedValue& value, double time, std::string* error);
+
+// A value as text: "0.5", "0.5, 0.25", or "1 (Fill)" for a combo.
+std::string ValueText(const df::Input* input, const double v[2], uint32_t valueType);
+
+}  // namespace vorn

@@ -1,0 +1,84 @@
+#include "host.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "value_parse.h"
+
+namespace vorn {
+
+Host::Host() = default;
+Host::~Host() = default;
+
+void PrintError(const std::string& message) {
+  std::fprintf(stderr, "vorn: error: %s\n", message.c_str());
+}
+
+void PrintWarning(const std::string& message) {
+  std::fprintf(stderr, "vorn: warning: %s\n", message.c_str());
+}
+
+bool Host::LoadPlugins(const PluginSearch& search, bool quiet, std::string* error) {
+  search_ = search;
+  const bool defaults = search.origin == "beside the binary";
+  for (const std::string& folder : search.folders) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+      if (defaults) continue;  // the second default location need not exist
+      *error = "plug-in folder " + folder + " (from " + search.origin + ") does not exist";
+      return false;
+    }
+    std::vector<std::string> problems;
+    loader_.LoadFolder(std::filesystem::absolute(folder, ec).lexically_normal().string(),
+                       &problems);
+    if (!quiet)
+      for (const std::string& p : problems) PrintWarning("plug-in not loaded: " + p);
+  }
+  return true;
+}
+
+std::vector<df::Registry*> Host::Tools() const {
+  std::vector<df::Registry*> tools = df::ClassRegistry->All();
+  std::sort(tools.begin(), tools.end(), [](df::Registry* a, df::Registry* b) {
+    return a->Name() != b->Name() ? a->Name() < b->Name() : a->ClassName() < b->ClassName();
+  });
+  return tools;
+}
+
+std::string Host::ToolListText() const {
+  std::string out;
+  for (df::Registry* r : Tools()) {
+    if (!out.empty()) out += ", ";
+    out += "\"" + r->Name() + "\" (" + r->ClassName() + ")";
+  }
+  return out.empty() ? "none" : out;
+}
+
+df::Registry* Host::FindTool(const std::string& name, std::string* error) const {
+  if (df::Registry* r = df::ClassRegistry->FindByName(name)) return r;
+  if (df::Registry* r = df::ClassRegistry->FindByClassName(name)) return r;
+  const std::string lowered = AsciiLower(name);
+  df::Registry* match = nullptr;
+  int matches = 0;
+  for (df::Registry* r : Tools()) {
+    if (AsciiLower(r->Name()) == lowered || AsciiLower(r->ClassName()) == lowered) {
+      match = r;
+      ++matches;
+    }
+  }
+  if (matches == 1) return match;
+  std::string where;
+  for (const std::string& f : search_.folders) where += (where.empty() ? "" : ", ") + f;
+  *error = "unknown tool \"" + name + "\"; tools: " + ToolListText() + " (plug-ins from " +
+           (where.empty() ? std::string("no folder") : where) + ")";
+  return nullptr;
+}
+
+std::string Host::LibraryOf(const df::Registry* registry) const {
+  for (const df::LoadedPlugin& p : loader_.Plugins())
+    if (std::find(p.records.begin(), p.records.end(), registry) != p.records.end()) return p.path;
+  return {};
+}
+
+}  // namespace vorn

@@ -1,0 +1,61 @@
+// The host side of a vorn run: the application object, the loaded plug-ins
+// and the document that operators are created in, plus looking tools up by
+// name with messages that list what exists.
+#pragma once
+
+#include <dfsystem/dfsystem.h>
+
+#include <string>
+#include <vector>
+
+#include "plugin_paths.h"
+
+namespace vorn {
+
+class Host {
+ public:
+  Host();
+  ~Host();
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  // Loads every plug-in of the search's folders. A folder named with
+  // --plugins or in VORN_PLUGIN_PATH that does not exist is an error (false,
+  // with the reason); libraries that fail to load are warned about on stderr
+  // unless `quiet`.
+  bool LoadPlugins(const PluginSearch& search, bool quiet, std::string* error);
+
+  // A tool by display name or registry class name, exactly or, failing that,
+  // ignoring case when only one tool matches. Null with a message listing the
+  // registered tools otherwise.
+  df::Registry* FindTool(const std::string& name, std::string* error) const;
+  // Registered tools in display-name order.
+  std::vector<df::Registry*> Tools() const;
+  // The library that registered a tool, or "".
+  std::string LibraryOf(const df::Registry* registry) const;
+  // "Bleb (BlebPlugIn), Probe (ProbePlugIn)" for messages.
+  std::string ToolListText() const;
+
+  df::CPipelineDoc& Doc() { return doc_; }
+  df::App& App() { return app_; }
+  const PluginSearch& Search() const { return search_; }
+
+ private:
+  df::App app_;
+  df::PluginLoader loader_;
+  // Declared after the loader: operators and the document go before the
+  // libraries whose code they run.
+  df::CPipelineDoc doc_;
+  PluginSearch search_;
+};
+
+// Prints "vorn: error: ..." / "vorn: warning: ..." to stderr.
+void PrintError(const std::string& message);
+void PrintWarning(const std::string& message);
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // a frame or file could not be made
+inline constexpr int kExitUsage = 2;   // the command line asks for something impossible
+
+}  // namespace vorn

@@ -1,0 +1,124 @@
+#include "json_writer.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "value_parse.h"
+
+namespace vorn {
+
+void JsonWriter::BeforeValue() {
+  if (afterKey_) {
+    afterKey_ = false;
+    return;
+  }
+  if (!hasItems_.empty()) {
+    if (hasItems_.back()) out_ += ',';
+    hasItems_.back() = true;
+    out_ += '\n';
+    out_.append(hasItems_.size() * 2, ' ');
+  }
+}
+
+void JsonWriter::Open(char c) {
+  BeforeValue();
+  out_ += c;
+  hasItems_.push_back(false);
+}
+
+void JsonWriter::Close(char c) {
+  const bool items = !hasItems_.empty() && hasItems_.back();
+  if (!hasItems_.empty()) hasItems_.pop_back();
+  if (items) {
+    out_ += '\n';
+    out_.append(hasItems_.size() * 2, ' ');
+  }
+  out_ += c;
+}
+
+JsonWriter& JsonWriter::BeginObject() {
+  return Open('{'), *this;
+}
+JsonWriter& JsonWriter::EndObject() {
+  return Close('}'), *this;
+}
+JsonWriter& JsonWriter::BeginArray() {
+  return Open('['), *this;
+}
+JsonWriter& JsonWriter::EndArray() {
+  return Close(']'), *this;
+}
+
+JsonWriter& JsonWriter::Key(std::string_view name) {
+  BeforeValue();
+  out_ += Escape(name);
+  out_ += ": ";
+  afterKey_ = true;
+  return *this;
+}
+
+JsonWriter& JsonWriter::String(std::string_view s) {
+  BeforeValue();
+  out_ += Escape(s);
+  return *this;
+}
+
+JsonWriter& JsonWriter::Number(double v) {
+  if (!std::isfinite(v)) return Null();
+  BeforeValue();
+  out_ += FormatNumber(v);
+  return *this;
+}
+
+JsonWriter& JsonWriter::Integer(long long v) {
+  BeforeValue();
+  out_ += std::to_string(v);
+  return *this;
+}
+
+JsonWriter& JsonWriter::Bool(bool b) {
+  BeforeValue();
+  out_ += b ? "true" : "false";
+  return *this;
+}
+
+JsonWriter& JsonWriter::Null() {
+  BeforeValue();
+  out_ += "null";
+  return *this;
+}
+
+std::string JsonWriter::Escape(std::string_view s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += char(c);
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+}  // namespace vorn

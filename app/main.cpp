@@ -1,0 +1,173 @@
+// vorn: the command-line host that renders with the image-effect tools.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+#include "commands.h"
+#include "signals.h"
+
+namespace {
+
+using namespace vorn;
+
+const char* kFooter = R"(Examples:
+  vorn tools
+  vorn controls Bleb
+  vorn render Bleb --set "Amplitude 1=0@0,2.5@48" --frames 0-48 --out bleb.#.png
+  vorn render Bleb --input "Input=plate.%04d.exr" --frames 1001-1100 --out out/warp.####.exr
+  vorn render Bleb --set "Fill Option=Black Edges" --save shot.vcomp --out frame.png
+  vorn render --comp shot.vcomp --frame 12 --out frame12.tif
+  vorn show shot.vcomp
+  vorn demo --out vorn-demo
+
+Exit status: 0 when everything asked for was written; 1 when a frame or file
+failed; 2 for a request that cannot be met (nothing is written); 130 after
+Ctrl-C. Plug-ins are looked for in --plugins DIR, else the folders of
+VORN_PLUGIN_PATH (colon-separated), else ../lib/vorn beside the binary.)";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"vorn: renders frames with the image-effect tools from the command line."};
+  app.name("vorn");
+  app.footer(kFooter);
+  app.require_subcommand(1, 1);
+  app.fallthrough();
+  app.set_version_flag("--version", "vorn " VORN_VERSION);
+
+  std::vector<std::string> pluginDirs;
+  bool quiet = false;
+  app.add_option("--plugins", pluginDirs,
+                 "Folder of plug-in libraries (repeatable); replaces the default search")
+      ->type_name("DIR");
+  app.add_flag("-q,--quiet", quiet, "No progress and no warnings about plug-ins");
+
+  ToolsOptions tools;
+  CLI::App* toolsCmd = app.add_subcommand("tools", "List every registered tool");
+  toolsCmd->add_flag("--json", tools.json, "Write the list as JSON");
+  toolsCmd
+      ->add_option("--tiles", tools.tilesDir, "Write each tool's tile picture as DIR/<class>.png")
+      ->type_name("DIR");
+
+  ControlsOptions controls;
+  CLI::App* controlsCmd = app.add_subcommand("controls", "List a tool's pages and controls");
+  controlsCmd->add_option("tool", controls.tool, "Display name or registry class name")->required();
+  controlsCmd->add_flag("--json", controls.json, "Write the list as JSON");
+
+  RenderSettings render;
+  std::vector<std::string> sets, presets, comps;
+  CLI::App* renderCmd = app.add_subcommand("render", "Render frames with a tool");
+  renderCmd->add_option("tool", render.tool,
+                        "Display name or registry class name (optional with --comp)");
+  renderCmd
+      ->add_option("--input", render.inputs,
+                   "Image for an image input, by caption; FILE may be a sequence "
+                   "(plate.####.exr). Required inputs without one get a built-in image")
+      ->type_name("CAPTION=FILE");
+  CLI::Option* setOpt =
+      renderCmd
+          ->add_option("--set", sets,
+                       "Control value, by caption: number, x,y, combo item or index, 0/1/on/off; "
+                       "keyframes value@frame,value@frame; 1 presses a button")
+          ->type_name("CAPTION=VALUE");
+  CLI::Option* presetOpt =
+      renderCmd->add_option("--preset", presets, "Choose an item of the tool's \"Demos\" presets")
+          ->type_name("ITEM");
+  CLI::Option* compOpt =
+      renderCmd->add_option("--comp", comps, "Load control values from a saved composition")
+          ->type_name("FILE");
+  CLI::Option* framesOpt =
+      renderCmd->add_option("--frames", render.frames, "Frames: 1-100, 1-100x2, 1,5,10-20, -10--1")
+          ->type_name("LIST");
+  renderCmd->add_option("--frame", render.frame, "One frame (default 0)")
+      ->type_name("N")
+      ->excludes(framesOpt);
+  renderCmd
+      ->add_option("--size", render.size,
+                   "Size of built-in images (default 1280x720, or "
+                   "the size of the first image file)")
+      ->type_name("WxH");
+  renderCmd
+      ->add_option("--aspect", render.aspect,
+                   "Pixel aspect (height / width of a pixel) of "
+                   "every input image (default: the file's, or 1)")
+      ->type_name("A");
+  renderCmd
+      ->add_option("--save", render.save, "Write the composition (the operator's saved record)")
+      ->type_name("FILE");
+  renderCmd
+      ->add_option("--out", render.out,
+                   "Output files: # = 4 digits, @ = 1 digit each, %04d; .png, .exr, .tif")
+      ->type_name("PATTERN");
+  renderCmd
+      ->add_option("--workers", render.workers,
+                   "Worker count of each render, as NUM_PROC_VORN sets it")
+      ->type_name("N");
+  renderCmd
+      ->add_option("--writers", render.writerThreads,
+                   "Threads that encode and write finished frames (default 1)")
+      ->type_name("N")
+      ->check(CLI::Range(1, 16));
+  renderCmd->add_flag("--no-write", render.noWrite, "Render every frame but write no image");
+  renderCmd->add_flag("--stats", render.stats, "Print timing figures when done");
+
+  ShowOptions show;
+  CLI::App* showCmd = app.add_subcommand("show", "Describe a saved composition");
+  showCmd->add_option("file", show.file, "Composition file")->required();
+  showCmd->add_flag("--json", show.json, "Write the description as JSON");
+
+  DemoOptions demo;
+  CLI::App* demoCmd = app.add_subcommand(
+      "demo", "Render every tool's presets with built-in images, a contact sheet and videos");
+  demoCmd->add_option("--out", demo.outDir, "Folder for the sequences (default vorn-demo)")
+      ->type_name("DIR");
+  demoCmd->add_option("--size", demo.size, "Frame size (default 640x360)")->type_name("WxH");
+  demoCmd->add_option("--length", demo.length, "Frames per sequence (default 24)")
+      ->type_name("N")
+      ->check(CLI::Range(1, 10000));
+  demoCmd->add_flag("!--no-video", demo.video, "Make no MP4 files");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? kExitOk : kExitUsage;
+  }
+
+  // --set, --preset and --comp apply in command-line order.
+  std::map<const CLI::Option*, size_t> used;
+  for (const CLI::Option* opt : renderCmd->parse_order()) {
+    RenderAction::Kind kind;
+    const std::vector<std::string>* values;
+    if (opt == setOpt)
+      kind = RenderAction::Kind::Set, values = &sets;
+    else if (opt == presetOpt)
+      kind = RenderAction::Kind::Preset, values = &presets;
+    else if (opt == compOpt)
+      kind = RenderAction::Kind::Comp, values = &comps;
+    else
+      continue;
+    const size_t i = used[opt]++;
+    if (i < values->size()) render.actions.push_back({kind, (*values)[i]});
+  }
+
+  InstallInterruptHandlers();
+  Host host;
+  std::string error;
+  const PluginSearch search = PluginFolders(pluginDirs, std::getenv("VORN_PLUGIN_PATH"),
+                                            ExecutableDir(), {"../lib/vorn", VORN_PLUGIN_RELDIR});
+  if (!host.LoadPlugins(search, quiet, &error)) {
+    PrintError(error);
+    return kExitUsage;
+  }
+
+  if (*toolsCmd) return RunTools(host, tools);
+  if (*controlsCmd) return RunControls(host, controls);
+  if (*showCmd) return RunShow(host, show);
+  if (*demoCmd) {
+    demo.quiet = quiet;
+    return RunDemo(host, demo);
+  }
+  render.quiet = quiet;
+  return RunRender(host, render).exitCode;
+}

@@ -1,0 +1,528 @@
+#include "render.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <set>
+
+#include "atomic_file.h"
+#include "controls_model.h"
+#include "default_images.h"
+#include "frame_list.h"
+#include "image_io.h"
+#include "output_pattern.h"
+#include "progress.h"
+#include "signals.h"
+#include "value_parse.h"
+#include "writer_queue.h"
+
+namespace vorn {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kDefaultWidth = 1280;
+constexpr int kDefaultHeight = 720;
+constexpr long long kMaxWorkers = 4096;
+
+double Seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    *error = path + (std::filesystem::exists(path, ec) ? " is not a file" : " does not exist");
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = "cannot open " + path;
+    return false;
+  }
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    *error = "cannot read " + path;
+    return false;
+  }
+  return true;
+}
+
+// An image input and where its pictures come from.
+struct ImageBinding {
+  df::Input* input = nullptr;
+  std::string file;                      // as given; empty for a built-in image
+  std::optional<FramePattern> sequence;  // one file per frame
+  ImageRef still;                        // one image for every frame
+};
+
+struct WriteJob {
+  int frame = 0;
+  std::string path;
+  ImageRef image;
+};
+
+class RenderRun {
+ public:
+  RenderRun(Host& host, const RenderSettings& s) : host_(host), s_(s) {}
+
+  RenderOutcome Run() {
+    RenderOutcome outcome;
+    if (!Prepare()) {
+      outcome.exitCode = kExitUsage;
+      return outcome;
+    }
+    if (InterruptSignal() != 0) {
+      outcome.exitCode = InterruptExitCode(InterruptSignal());
+      return outcome;
+    }
+    if (!s_.save.empty() && !SaveComp()) {
+      outcome.exitCode = kExitFailed;
+      return outcome;
+    }
+    if (s_.out.empty() && !s_.noWrite) return outcome;  // --save alone
+    outcome.exitCode = RenderFrames(&outcome.written);
+    return outcome;
+  }
+
+ private:
+  bool Fail(const std::string& message) {
+    PrintError(message);
+    return false;
+  }
+
+  bool Prepare() {
+    return ResolveTool() && CheckNumbers() && CheckOutputs() && BindInputs() && ApplyActions();
+  }
+
+  // The tool: by name, or the class of the first --comp when no name is given.
+  bool ResolveTool() {
+    df::Registry* registry = nullptr;
+    std::string error;
+    if (!s_.tool.empty()) {
+      registry = host_.FindTool(s_.tool, &error);
+      if (!registry) return Fail(error);
+    } else {
+      const RenderAction* comp = nullptr;
+      for (const RenderAction& a : s_.actions)
+        if (a.kind == RenderAction::Kind::Comp && !comp) comp = &a;
+      if (!comp) return Fail("name a tool (or give --comp FILE); tools: " + host_.ToolListText());
+      std::vector<uint8_t> bytes;
+      if (!ReadFileBytes(comp->text, &bytes, &error))
+        return Fail("cannot load composition: " + error);
+      df::CArchive archive(bytes.data(), bytes.size());
+      df::SavedRecord record;
+      if (!df::ReadSavedRecord(archive, &record, &error))
+        return Fail("cannot load composition " + comp->text + ": " + error);
+      registry = df::ClassRegistry->FindByClassID(record.classId);
+      if (!registry) {
+        char id[16];
+        std::snprintf(id, sizeof id, "0x%08X", record.classId);
+        return Fail("composition " + comp->text + " is of tool class " + id +
+                    ", which no loaded plug-in registers; tools: " + host_.ToolListText());
+      }
+    }
+    op_ = host_.Doc().CreateOperator(registry, &error);
+    if (!op_) return Fail(error);
+    if (op_->Outputs().empty() || op_->Outputs()[0]->ValueType() != df::kTypeImage)
+      return Fail("the tool \"" + registry->Name() + "\" declares no image output");
+    className_ = registry->ClassName();
+    toolName_ = registry->Name();
+    return true;
+  }
+
+  bool CheckNumbers() {
+    std::string error;
+    if (!s_.frames.empty() && !s_.frame.empty()) return Fail("give --frames or --frame, not both");
+    const std::string list = !s_.frames.empty() ? s_.frames : !s_.frame.empty() ? s_.frame : "0";
+    if (!ParseFrameList(list, &frames_, &error))
+      return Fail(std::string(s_.frame.empty() ? "--frames" : "--frame") + ": " + error);
+    if (!s_.frame.empty() && frames_.size() != 1)
+      return Fail("--frame takes one frame number; use --frames for a list");
+    if (!s_.size.empty()) {
+      int w = 0, h = 0;
+      if (!ParseSize(s_.size, kMaxImageSide, kMaxImagePixels, &w, &h, &error))
+        return Fail("--size: " + error);
+      width_ = w, height_ = h, sizeGiven_ = true;
+    }
+    if (!s_.aspect.empty()) {
+      auto a = ParseNumber(s_.aspect, &error);
+      if (!a) return Fail("--aspect: " + error);
+      if (*a < 0.01 || *a > 100)
+        return Fail("--aspect: " + FormatNumber(*a) +
+                    " is outside the allowed range (0.01 to 100)");
+      aspect_ = *a;
+    }
+    if (!s_.workers.empty()) {
+      auto n = ParseCount(s_.workers, 1, kMaxWorkers, &error);
+      if (!n) return Fail("--workers: " + error);
+      // The tools read the count from the environment at every render; the
+      // application object's count also bounds the threads that run chunks.
+      setenv("NUM_PROC_VORN", std::to_string(*n).c_str(), 1);
+      host_.App().processorCount = int(*n);
+    }
+    return true;
+  }
+
+  bool CheckOutputs() {
+    std::string error;
+    if (s_.out.empty() && s_.save.empty() && !s_.noWrite)
+      return Fail("nothing to write: give --out PATTERN (or --save FILE)");
+    if (!s_.out.empty() && !s_.noWrite) {
+      auto pattern = FramePattern::Parse(s_.out, &error);
+      if (!pattern) return Fail("--out: " + error);
+      auto format = OutputFormatFor(s_.out);
+      if (!format)
+        return Fail("--out \"" + s_.out + "\": cannot tell the file format; end the name in " +
+                    OutputFormatsText());
+      if (frames_.size() > 1 && !pattern->HasFrame())
+        return Fail("--out \"" + s_.out + "\" names one file for " +
+                    std::to_string(frames_.size()) +
+                    " frames; put # (or @, %04d) where the frame number goes, e.g. "
+                    "render.#.png");
+      std::set<std::string> folders;
+      for (int f : frames_) {
+        const std::string path = pattern->Format(f);
+        const std::string folder = std::filesystem::path(path).parent_path().string();
+        if (folders.insert(folder).second && !CheckOutputFolder(path, &error))
+          return Fail("--out: " + error);
+        if (folders.size() > 1000) break;  // a folder per frame: the first ones tell
+      }
+      pattern_ = std::move(pattern);
+      format_ = *format;
+    }
+    if (!s_.save.empty() && !CheckOutputFolder(s_.save, &error)) return Fail("--save: " + error);
+    return true;
+  }
+
+  bool BindInputs() {
+    std::string error;
+    for (const std::string& text : s_.inputs) {
+      std::string caption, file;
+      if (!SplitAssignment(text, &caption, &file, &error))
+        return Fail("--input " + error + " (CAPTION=FILE)");
+      df::Input* input = FindImageInput(*op_, caption, &error);
+      if (!input) return Fail("--input \"" + text + "\": " + error);
+      for (const ImageBinding& b : bindings_)
+        if (b.input == input) return Fail("--input: \"" + caption + "\" is given twice");
+      if (file.empty()) return Fail("--input \"" + text + "\": no file after '='");
+      ImageBinding binding;
+      binding.input = input;
+      binding.file = file;
+      std::error_code ec;
+      std::optional<FramePattern> pattern;
+      std::string patternError;
+      if (!std::filesystem::exists(file, ec)) pattern = FramePattern::Parse(file, &patternError);
+      if (pattern && pattern->HasFrame()) {
+        // A sequence: every frame's file must be there and readable now.
+        for (int f : frames_) {
+          ImageInfo info;
+          if (!ReadImageInfo(pattern->Format(f), &info, &error))
+            return Fail("--input \"" + caption + "\" frame " + std::to_string(f) + ": " + error);
+          NoteFileSize(info);
+        }
+        binding.sequence = std::move(pattern);
+      } else {
+        binding.still = ReadImage(file, &error);
+        if (!binding.still) return Fail("--input \"" + caption + "\": " + error);
+        NoteFileSize({binding.still->width, binding.still->height, binding.still->aspect});
+      }
+      bindings_.push_back(std::move(binding));
+    }
+    if (!sizeGiven_ && !fileSize_) width_ = kDefaultWidth, height_ = kDefaultHeight;
+    const double aspect = aspect_ ? *aspect_ : fileAspect_.value_or(1.0);
+    for (ImageBinding& b : bindings_)
+      if (b.still && aspect_) b.still->aspect = *aspect_;
+    // Required inputs without a file get the tool's built-in image.
+    for (df::Input* input : ImageInputs(*op_)) {
+      if (!input->Required()) continue;
+      bool bound = false;
+      for (const ImageBinding& b : bindings_) bound = bound || b.input == input;
+      if (bound) continue;
+      ImageBinding binding;
+      binding.input = input;
+      binding.still = MakeDefaultImage(className_, width_, height_, aspect);
+      if (!binding.still)
+        return Fail("not enough memory for a " + std::to_string(width_) + " x " +
+                    std::to_string(height_) + " " + DefaultImageName(className_));
+      bindings_.push_back(std::move(binding));
+    }
+    return true;
+  }
+
+  void NoteFileSize(const ImageInfo& info) {
+    if (fileSize_) return;
+    fileSize_ = true;
+    fileAspect_ = info.aspect;
+    if (!sizeGiven_) width_ = info.width, height_ = info.height;
+  }
+
+  bool ApplyActions() {
+    const double t0 = frames_.front();
+    std::string error;
+    for (const RenderAction& a : s_.actions) {
+      switch (a.kind) {
+        case RenderAction::Kind::Set: {
+          std::string caption, value;
+          if (!SplitAssignment(a.text, &caption, &value, &error)) return Fail("--set " + error);
+          df::Input* input = FindControl(*op_, caption, &error);
+          if (!input) return Fail("--set \"" + a.text + "\": " + error);
+          ParsedValue parsed;
+          if (!ParseControlValue(SpecOf(*input), value, &parsed, &error) ||
+              !ApplyValue(input, parsed, t0, &error))
+            return Fail("--set \"" + a.text + "\": \"" + caption + "\": " + error);
+          break;
+        }
+        case RenderAction::Kind::Preset: {
+          df::Input* combo = FindPresetCombo(*op_);
+          if (!combo)
+            return Fail("--preset \"" + a.text + "\": the tool \"" + toolName_ + "\" has no \"" +
+                        kPresetCaption + "\" combo of presets");
+          ParsedValue parsed;
+          if (a.text.find('@') != std::string::npos ||
+              !ParseControlValue(SpecOf(*combo), a.text, &parsed, &error)) {
+            if (a.text.find('@') != std::string::npos)
+              error = "a preset is chosen once; items: " + QuotedList(combo->ComboItems());
+            return Fail("--preset \"" + a.text + "\": " + error);
+          }
+          if (!ApplyValue(combo, parsed, t0, &error))
+            return Fail("--preset \"" + a.text + "\": " + error);
+          break;
+        }
+        case RenderAction::Kind::Comp:
+          if (!LoadComp(a.text)) return false;
+          break;
+      }
+    }
+    return true;
+  }
+
+  // Takes every control value of a saved record, as if loaded, keeping this
+  // operator (and so anything the tool was asked to do before).
+  bool LoadComp(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!ReadFileBytes(path, &bytes, &error))
+      return Fail("--comp: cannot load composition: " + error);
+    df::CArchive archive(bytes.data(), bytes.size());
+    df::OperatorPtr loaded = host_.Doc().LoadOperator(archive, &error);
+    if (!loaded) return Fail("--comp: cannot load composition " + path + ": " + error);
+    if (!archive.AtEnd())
+      return Fail("--comp: " + path + " has data after the end of its saved record");
+    if (loaded->GetRegistry() != op_->GetRegistry())
+      return Fail("--comp: " + path + " is a \"" + loaded->GetRegistry()->Name() +
+                  "\" composition, but the tool is \"" + toolName_ + "\"");
+    for (df::Input* from : ControlInputs(*loaded)) {
+      df::Input* to = op_->FindInput(from->Id());
+      if (to && to->ValueType() == from->ValueType()) to->RestoreState(from->State());
+    }
+    return true;
+  }
+
+  bool SaveComp() {
+    const std::string temp = TemporaryPathFor(s_.save);
+    std::FILE* file = std::fopen(temp.c_str(), "wb");
+    if (!file) return Fail("--save: cannot create " + s_.save + ": " + std::strerror(errno));
+    std::string error;
+    bool ok;
+    {
+      df::CArchive archive(file, df::CArchive::store);
+      ok = host_.Doc().SaveOperator(op_.get(), archive, &error) && archive.Flush();
+      if (!ok && error.empty()) error = "write failed";
+    }
+    if (std::fclose(file) != 0 && ok) {
+      ok = false;
+      error = std::strerror(errno);
+    }
+    if (!ok) {
+      DiscardTemporary(temp);
+      return Fail("--save: cannot write " + s_.save + ": " + error);
+    }
+    if (!CommitTemporary(temp, s_.save, &error)) return Fail("--save: " + error);
+    return true;
+  }
+
+  // Connects the images of one frame; sequence frames are read into `owned`.
+  // Warns once when connected images disagree in size: the tool then draws
+  // its mismatch pattern, which is its business, not an error of the host.
+  bool FrameImages(int frame, df::Request* request, std::vector<ImageRef>* owned,
+                   std::string* error) {
+    std::vector<std::pair<const df::Input*, const df::Image*>> connected;
+    for (ImageBinding& b : bindings_) {
+      df::Image* image = b.still.get();
+      if (b.sequence) {
+        ImageRef read = ReadImage(b.sequence->Format(frame), error);
+        if (!read) return false;
+        if (aspect_) read->aspect = *aspect_;
+        image = read.get();
+        owned->push_back(std::move(read));
+      }
+      request->SetInputImage(b.input, image);
+      connected.push_back({b.input, image});
+    }
+    if (warnedMismatch_ || connected.size() < 2) return true;
+    const std::vector<df::Input*> order = ImageInputs(*op_);
+    auto rank = [&](const df::Input* in) {
+      return std::find(order.begin(), order.end(), in) - order.begin();
+    };
+    std::sort(connected.begin(), connected.end(),
+              [&](const auto& a, const auto& b) { return rank(a.first) < rank(b.first); });
+    const auto& [mainInput, main] = connected.front();
+    for (const auto& [input, image] : connected) {
+      if (image->width == main->width && image->height == main->height) continue;
+      warnedMismatch_ = true;
+      const std::string text =
+          "image sizes disagree at frame " + std::to_string(frame) + ": \"" + mainInput->Name() +
+          "\" is " + std::to_string(main->width) + " x " + std::to_string(main->height) + ", \"" +
+          input->Name() + "\" is " + std::to_string(image->width) + " x " +
+          std::to_string(image->height) + "; \"" + toolName_ + "\" renders its mismatch pattern";
+      if (progress_)
+        progress_->Message("vorn: warning: " + text);
+      else
+        PrintWarning(text);
+      break;
+    }
+    return true;
+  }
+
+  int RenderFrames(std::vector<std::string>* written);
+
+  Host& host_;
+  const RenderSettings& s_;
+  df::OperatorPtr op_;
+  std::string className_, toolName_;
+  std::vector<int> frames_;
+  int width_ = kDefaultWidth, height_ = kDefaultHeight;
+  bool sizeGiven_ = false, fileSize_ = false;
+  std::optional<double> aspect_, fileAspect_;
+  std::optional<FramePattern> pattern_;
+  ImageFormat format_ = ImageFormat::Png;
+  std::vector<ImageBinding> bindings_;
+  bool warnedMismatch_ = false;
+  Progress* progress_ = nullptr;
+};
+
+int RenderRun::RenderFrames(std::vector<std::string>* written) {
+  const int total = int(frames_.size());
+  Progress progress(ChooseProgressStyle(stderr, s_.quiet), total);
+  progress_ = &progress;
+  std::mutex writtenMutex;
+  std::vector<std::pair<int, std::string>> done;
+  std::atomic<long long> writeNanos{0};
+  std::string failure;
+  int exitCode = kExitOk;
+
+  auto writeJob = [&](WriteJob& job, std::string* why) {
+    const auto start = Clock::now();
+    const bool ok = WriteImage(*job.image, job.path, format_, why);
+    job.image.reset();
+    writeNanos +=
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+    if (!ok) {
+      *why = "frame " + std::to_string(job.frame) + ": " + *why;
+      return false;
+    }
+    {
+      std::lock_guard lock(writtenMutex);
+      done.push_back({job.frame, job.path});
+    }
+    progress.FrameDone(job.frame);
+    return true;
+  };
+  std::optional<WriterQueue<WriteJob>> queue;
+  if (!s_.noWrite) queue.emplace(2, size_t(std::max(1, s_.writerThreads)), writeJob);
+
+  df::Output* output = op_->Outputs()[0].get();
+  const auto runStart = Clock::now();
+  Clock::duration renderTime{};
+  int rendered = 0;
+  WatchAbortFlag(&op_->abortFlag);
+  for (int frame : frames_) {
+    if (InterruptSignal() != 0) break;
+    std::vector<ImageRef> owned;
+    df::Request request(op_.get(), frame);
+    std::string error;
+    if (!FrameImages(frame, &request, &owned, &error)) {
+      failure = "frame " + std::to_string(frame) + ": " + error;
+      exitCode = kExitFailed;
+      break;
+    }
+    const auto start = Clock::now();
+    op_->Process(&request);
+    renderTime += Clock::now() - start;
+    // A frame during which an interrupt came is discarded even if delivered.
+    if (InterruptSignal() != 0) break;
+    df::Parameter* value = request.TakeOutputData(output);
+    ImageRef image;
+    if (value && value->Type() == df::kTypeImage)
+      image.reset(static_cast<df::Image*>(value));
+    else if (value)
+      value->Recycle();
+    if (!image || image->width < 1 || image->height < 1) {
+      failure = "frame " + std::to_string(frame) + ": \"" + toolName_ + "\" delivered no image";
+      exitCode = kExitFailed;
+      break;
+    }
+    ++rendered;
+    if (!queue) {
+      progress.FrameDone(frame);
+      continue;
+    }
+    if (!queue->Push({frame, pattern_->Format(frame), std::move(image)})) break;  // write failed
+  }
+  WatchAbortFlag(nullptr);
+  std::string writeError;
+  if (queue && !queue->Finish(&writeError)) {
+    failure = writeError;
+    exitCode = kExitFailed;
+  }
+  const double wall = Seconds(Clock::now() - runStart);
+  progress.Finish();
+  progress_ = nullptr;
+
+  std::sort(done.begin(), done.end());
+  for (auto& [frame, path] : done) written->push_back(path);
+  const int writtenCount = queue ? int(done.size()) : rendered;
+  if (!failure.empty()) {
+    PrintError(failure);
+    PrintError(std::to_string(writtenCount) + " of " + std::to_string(total) + " frames written");
+  }
+  if (const int sig = InterruptSignal(); sig != 0 && failure.empty()) {
+    PrintError(std::string("interrupted by ") + (sig == SIGINT ? "SIGINT" : "SIGTERM") +
+               ": the frame in progress was discarded; " + std::to_string(writtenCount) + " of " +
+               std::to_string(total) + " frames written");
+    exitCode = InterruptExitCode(sig);
+  }
+  if (s_.stats) {
+    const char* env = std::getenv("NUM_PROC_VORN");
+    std::printf(
+        "frames %d  size %dx%d  workers %s  wall %.3f s  sequence %.2f frames/s  "
+        "render %.2f ms/frame (%.2f frames/s)  write %.2f ms/frame  writer threads %d\n",
+        rendered, width_, height_, env ? env : std::to_string(host_.App().processorCount).c_str(),
+        wall, wall > 0 ? rendered / wall : 0.0,
+        rendered ? 1000.0 * Seconds(renderTime) / rendered : 0.0,
+        Seconds(renderTime) > 0 ? rendered / Seconds(renderTime) : 0.0,
+        done.empty() ? 0.0 : writeNanos.load() / 1e6 / double(done.size()),
+        queue ? std::max(1, s_.writerThreads) : 0);
+    std::fflush(stdout);
+  }
+  return exitCode;
+}
+
+}  // namespace
+
+RenderOutcome RunRender(Host& host, const RenderSettings& settings) {
+  RenderRun run(host, settings);
+  return run.Run();
+}
+
+}  // namespace vorn

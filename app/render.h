@@ -1,0 +1,49 @@
+// One render run: a tool, its inputs and settings, a list of frames, and the
+// files written. Everything that can be checked is checked before anything is
+// written; then frames render in increasing order on one operator while a
+// writer thread encodes and writes the finished ones.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host.h"
+
+namespace vorn {
+
+// --set, --preset and --comp, kept in command-line order.
+struct RenderAction {
+  enum class Kind { Set, Preset, Comp };
+  Kind kind = Kind::Set;
+  std::string text;
+};
+
+struct RenderSettings {
+  std::string tool;                 // may stay empty when a --comp names the tool
+  std::vector<std::string> inputs;  // "CAPTION=FILE"
+  std::vector<RenderAction> actions;
+  std::string frames;  // frame list; empty: `frame`, else frame 0
+  std::string frame;
+  std::string size;     // "WxH" for built-in images
+  std::string aspect;   // pixel aspect of every input image
+  std::string save;     // composition file to write
+  std::string out;      // output pattern
+  std::string workers;  // worker count ("" = the runtime's default)
+  int writerThreads = 1;
+  bool quiet = false;
+  bool noWrite = false;  // render every frame, write no image (timing)
+  bool stats = false;    // print timing figures at the end
+};
+
+struct RenderOutcome {
+  int exitCode = kExitOk;
+  std::vector<std::string> written;  // files, in frame order
+};
+
+// Runs a render and reports errors on stderr. Exit status: 0 when every frame
+// was written, 1 when a frame or file failed, 2 for a request that cannot be
+// met (nothing written), 128 + signal when interrupted.
+RenderOutcome RunRender(Host& host, const RenderSettings& settings);
+
+}  // namespace vorn

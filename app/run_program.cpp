@@ -1,0 +1,47 @@
+#include "run_program.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+extern char** environ;
+
+namespace vorn {
+
+std::string FindProgram(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  if (!path) return {};
+  std::string all(path);
+  size_t pos = 0;
+  while (pos <= all.size()) {
+    size_t colon = all.find(':', pos);
+    if (colon == std::string::npos) colon = all.size();
+    std::string dir = all.substr(pos, colon - pos);
+    if (dir.empty()) dir = ".";
+    std::string candidate = dir;
+    candidate += '/';
+    candidate += name;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    pos = colon + 1;
+  }
+  return {};
+}
+
+int RunProgram(const std::vector<std::string>& argv) {
+  if (argv.empty()) return -1;
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace vorn

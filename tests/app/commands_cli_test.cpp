@@ -1,0 +1,147 @@
+// vorn tools, controls and demo end to end, Ctrl-C during a sequence, and
+// the real tools where their plug-ins are built.
+#include <gtest/gtest.h>
+
+#include "default_images.h"
+#include "run_program.h"
+#include "vorn_runner.h"
+
+namespace vorn::test {
+namespace {
+
+using Commands = VornTest;
+
+TEST_F(Commands, ToolsListsEveryRegistrationValue) {
+  RunResult r = Probe({"tools"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* want : {"Probe  (ProbePlugIn)", "short name   Prb", "description  Test probe",
+                           "class id     0x8001FF01", "tool code    0x0101FF01",
+                           "pack         Vorn_Test", "help file    Probe.hlp", "probe.so"})
+    EXPECT_NE(r.out.find(want), std::string::npos) << want << "\n" << r.out;
+  r = Probe({"tools", "--json", "--tiles", "tiles"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\"classId\": \"0x8001FF01\""), std::string::npos) << r.out;
+  ImageRef tile = Image("tiles/ProbePlugIn.png");
+  ASSERT_TRUE(tile);
+  EXPECT_EQ(tile->width, 116);
+  EXPECT_EQ(tile->height, 87);
+}
+
+TEST_F(Commands, ControlsInDeclarationOrderWithTheirDeclarations) {
+  RunResult r = Probe({"controls", "Probe"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  size_t at = 0;
+  for (const char* want : {"Page \"Controls\"",
+                           "Level",
+                           "Levl",
+                           "slider",
+                           "allowed 0 or more; range up to 1; default 0.5",
+                           "Mode",
+                           "combo",
+                           "items 0 \"Chunks\", 1 \"Fill\", 2 \"Copy\"",
+                           "Where",
+                           "position",
+                           "default 0.5, 0.5; on-image point handle",
+                           "Page \"Presets\"",
+                           "Demos",
+                           "notifies",
+                           "Poke",
+                           "button",
+                           "Image inputs",
+                           "Input",
+                           "0x01706EC9  required",
+                           "Matte(optional)",
+                           "0x02706EC9  optional",
+                           "Outputs",
+                           "0x017475CF"}) {
+    const size_t found = r.out.find(want, at);
+    ASSERT_NE(found, std::string::npos) << want << "\n" << r.out;
+    at = found;
+  }
+  r = Probe({"controls", "--json", "ProbePlugIn"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* want : {"\"caption\": \"Level\"", "\"minAllowed\": 0", "\"maxScale\": 1",
+                           "\"default\": 0.5", "\"control\": \"ComC\"", "\"notifies\": true",
+                           "\"required\": false", "\"id\": \"Wher\"", "\"onImage\": \"PntC\""})
+    EXPECT_NE(r.out.find(want), std::string::npos) << want;
+}
+
+TEST_F(Commands, InterruptKeepsOnlyWholeFrames) {
+  // Each frame takes at least 150 ms (Delay is per chunk), so Ctrl-C lands mid-sequence.
+  const pid_t pid = Start({"--plugins", PROBE_PLUGIN_FOLDER, "render", "Probe", "--set",
+                           "Delay=150", "--workers", "1", "--set", "Mode=Fill", "--size", "256x256",
+                           "--frames", "1-40", "--out", "i.#.png"});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!fs::exists(Path("i.0002.png")) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  kill(pid, SIGINT);
+  RunResult r = Wait(pid);
+  EXPECT_EQ(r.code, 130) << r.err;
+  EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
+  const std::vector<std::string> files = Files();
+  ASSERT_GE(files.size(), 2u);
+  EXPECT_LT(files.size(), 40u);
+  for (size_t i = 0; i < files.size(); ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "i.%04zu.png", i + 1);
+    EXPECT_EQ(files[i], name);  // the finished frames, in order, and no temporary files
+    ImageRef image = Image(files[i]);
+    ASSERT_TRUE(image) << files[i];
+    EXPECT_EQ(image->width, 256);
+    EXPECT_EQ(image->rows[255][1023], 127);
+  }
+}
+
+TEST_F(Commands, DemoRendersEveryPresetAndAContactSheet) {
+  RunResult r = Probe({"demo", "--out", "demo", "--length", "3", "--size", "64x36"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* seq : {"probe_dim", "probe_bright"})
+    for (int f = 0; f < 3; ++f) {
+      const std::string name =
+          std::string("demo/") + seq + "/" + seq + ".000" + std::to_string(f) + ".png";
+      EXPECT_TRUE(fs::exists(Path(name))) << name;
+    }
+  ImageRef sheet = Image("demo/contact_sheet.png");
+  ASSERT_TRUE(sheet);
+  EXPECT_GT(sheet->width, 2 * 64);
+  if (FindProgram("ffmpeg").empty()) return;
+  EXPECT_TRUE(fs::exists(Path("demo/probe_dim.mp4")));
+  EXPECT_TRUE(fs::exists(Path("demo/probe_bright.mp4")));
+}
+
+TEST_F(Commands, BlebRendersTheTestCardAndRefusesPresets) {
+  if (!BlebBuilt()) GTEST_SKIP() << "the Bleb plug-in is not built";
+  // Found beside the binary, with no --plugins and no VORN_PLUGIN_PATH.
+  RunResult r = Run({"tools"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("Bleb  (BlebPlugIn)"), std::string::npos) << r.out;
+  r = Run({"render", "Bleb", "--size", "320x180", "--out", "identity.png"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  ImageRef out = Image("identity.png");
+  ImageRef card = MakeTestCard(320, 180, 1.0);
+  ASSERT_EQ(out->width, 320);
+  ASSERT_EQ(out->height, 180);
+  // With every lobe at 0, scale 1 and no turn, the warp is the identity
+  // up to the area filter: compare a few flat spots of the card.
+  for (auto [x, y] : {std::pair{5, 5}, {314, 5}, {5, 174}, {314, 174}, {100, 70}, {220, 70}}) {
+    const uint8_t* a = out->Pixel(x, y);
+    const uint8_t* b = card->Pixel(x, y);
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(a[c], b[c], 2) << x << "," << y << " channel " << c;
+    EXPECT_EQ(a[3], 255);
+  }
+  r = Run({"render", "BlebPlugIn", "--set", "Fill Option=Black Edges", "--set", "Scale=0.5",
+           "--set", "Amplitude 1=0@0,2.5@2", "--frames", "0-2", "--size", "160x90", "--out",
+           "b.#.exr"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(fs::exists(Path("b.0002.exr")));
+  r = Run({"render", "Bleb", "--preset", "Big", "--out", "p.png"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("has no \"Demos\" combo"), std::string::npos) << r.err;
+  r = Run({"render", "Bleb", "--set", "Scale=0", "--out", "p.png"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("allowed range (0.001 or more)"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(Path("p.png")));
+}
+
+}  // namespace
+}  // namespace vorn::test

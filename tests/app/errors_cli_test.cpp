@@ -1,0 +1,120 @@
+// Every request vorn cannot meet exits with status 2, names the problem and
+// what is allowed, and writes nothing.
+#include <gtest/gtest.h>
+
+#include "default_images.h"
+#include "vorn_runner.h"
+
+namespace vorn::test {
+namespace {
+
+using Errors = VornTest;
+
+struct Case {
+  std::vector<std::string> args;  // after "render Probe"
+  std::string message;            // part of what stderr must say
+};
+
+TEST_F(Errors, RefusedRequestsExitTwoAndWriteNothing) {
+  // Inputs the cases may name; nothing else may appear.
+  std::ofstream(Path("garbage.png")) << "not an image at all";
+  std::string error;
+  ASSERT_TRUE(WriteImage(*MakeTestCard(64, 64, 1), Path("whole.png"), ImageFormat::Png, &error));
+  fs::copy_file(Path("whole.png"), Path("cut.png"));
+  fs::resize_file(Path("cut.png"), fs::file_size(Path("cut.png")) / 3);
+  std::ofstream(Path("bad.vcomp")) << "garbage!";
+  ASSERT_EQ(Probe({"render", "Probe", "--set", "Level=0.3", "--save", "ok.vcomp"}).code, 0);
+  const std::string record = ReadText(Path("ok.vcomp"));
+  std::ofstream(Path("short.vcomp"), std::ios::binary) << record.substr(0, record.size() - 6);
+  std::ofstream(Path("long.vcomp"), std::ios::binary) << record << "tail";
+  const std::vector<std::string> before = Files();
+
+  const std::vector<Case> cases = {
+      {{"--set", "Nope=1"}, "no control \"Nope\"; controls: \"Level\", \"Mode\""},
+      {{"--set", "Input=1"}, "is an image input; connect a file with --input"},
+      {{"--set", "Level"}, "has no '='"},
+      {{"--set", "Level=abc"}, "\"Level\": \"abc\" is not a decimal number"},
+      {{"--set", "Level=1..2"}, "is not a decimal number"},
+      {{"--set", "Level="}, "empty value"},
+      {{"--set", "Level=nan"}, "not a finite number"},
+      {{"--set", "Level=-inf"}, "not a finite number"},
+      {{"--set", "Level=1e999"}, "beyond the range"},
+      {{"--set", "Level=-1"}, "-1 is outside the allowed range (0 or more)"},
+      {{"--set", "Level=1@5,0@2"}, "must increase"},
+      {{"--set", "Mode=Paint"}, "items: \"Chunks\", \"Fill\", \"Copy\" (or their index 0 to 2)"},
+      {{"--set", "Mode=3"}, "is not an item"},
+      {{"--set", "Where=0.5"}, "write x,y"},
+      {{"--set", "Poke=0@0,1@3"}, "cannot be keyframed"},
+      {{"--preset", "Blinding"}, "items: \"Dim\", \"Bright\""},
+      {{"--input", "Nope=whole.png"},
+       "no image input \"Nope\"; image inputs: \"Input\", \"Matte(optional)\""},
+      {{"--input", "Level=whole.png"}, "is a control, not an image input"},
+      {{"--input", "Input=missing.png"}, "missing.png"},
+      {{"--input", "Input=garbage.png"}, "cannot read image garbage.png"},
+      {{"--input", "Input=cut.png"}, "cut.png"},
+      {{"--input", "Input=seq.#.png", "--frames", "1-3", "--out", "o.#.png"},
+       "frame 1: cannot read image seq.0001.png"},
+      {{"--input", "Input=whole.png", "--input", "Input=whole.png"}, "given twice"},
+      {{"--frames", "5-1"}, "runs backwards"},
+      {{"--frames", "1-x"}, "--frames"},
+      {{"--frames", "1,,2"}, "empty item"},
+      {{"--frame", "1-3"}, "one frame number"},
+      {{"--frames", "1-3"}, "names one file for 3 frames; put # (or @, %04d)"},
+      {{"--out", "a.jpg"}, "end the name in PNG (.png), EXR (.exr) or TIFF (.tif, .tiff)"},
+      {{"--out", "a.%s.png"}, "frame field"},
+      {{"--out", "missing/a.png"}, "the folder missing for missing/a.png does not exist"},
+      {{"--size", "0x10"}, "--size"},
+      {{"--size", "huge"}, "WIDTHxHEIGHT"},
+      {{"--aspect", "0"}, "--aspect"},
+      {{"--workers", "0"}, "--workers: \"0\" is not a whole number from 1 to 4096"},
+      {{"--workers", "two"}, "--workers"},
+      {{"--comp", "missing.vcomp"}, "missing.vcomp does not exist"},
+      {{"--comp", "bad.vcomp"}, "cannot load composition bad.vcomp"},
+      {{"--comp", "short.vcomp"}, "cannot load composition short.vcomp"},
+      {{"--comp", "long.vcomp"}, "data after the end"},
+      {{"--save", "missing/x.vcomp"}, "--save"},
+      {{"--bogus"}, "--bogus"},
+  };
+  for (const Case& c : cases) {
+    auto has = [&](const char* opt) {
+      return std::find(c.args.begin(), c.args.end(), opt) != c.args.end();
+    };
+    std::vector<std::string> args = {"render", "Probe"};
+    if (!has("--size")) args.insert(args.end(), {"--size", "8x8"});
+    if (!has("--out")) args.insert(args.end(), {"--out", "out.png"});
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = Probe(args);
+    EXPECT_EQ(r.code, 2) << ::testing::PrintToString(args) << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos)
+        << ::testing::PrintToString(args) << "\nstderr: " << r.err;
+    EXPECT_EQ(Files(), before) << ::testing::PrintToString(args);
+  }
+}
+
+TEST_F(Errors, UnknownToolsListTheRegisteredOnes) {
+  RunResult r = Probe({"render", "Nope", "--out", "a.png"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("unknown tool \"Nope\"; tools: \"Probe\" (ProbePlugIn)"), std::string::npos)
+      << r.err;
+  r = Probe({"controls", "Nope"});
+  EXPECT_EQ(r.code, 2);
+  r = Probe({"render", "--out", "a.png"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("name a tool"), std::string::npos) << r.err;
+  r = Probe({"render", "Probe"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("nothing to write"), std::string::npos) << r.err;
+  r = Run({"--plugins", Path("nowhere"), "tools"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("nowhere"), std::string::npos) << r.err;
+  r = Run({"frobnicate"});
+  EXPECT_EQ(r.code, 2);
+  r = Run({});
+  EXPECT_EQ(r.code, 2);
+  r = Probe({"show", "missing.vcomp"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(Files().empty());
+}
+
+}  // namespace
+}  // namespace vorn::test

@@ -1,0 +1,74 @@
+// Plug-in search order, progress texts and JSON output.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "json_writer.h"
+#include "plugin_paths.h"
+#include "progress.h"
+
+namespace vorn {
+namespace {
+
+TEST(PluginFolders, OverridesThenEnvironmentThenBesideTheBinary) {
+  const std::vector<std::string> rel = {"../lib/vorn", "../lib/vorn"};
+  PluginSearch s = PluginFolders({"/a", "/b"}, "/env", "/opt/x/bin", rel);
+  EXPECT_EQ(s.folders, (std::vector<std::string>{"/a", "/b"}));
+  EXPECT_EQ(s.origin, "--plugins");
+
+  s = PluginFolders({}, "/e1::/e2:", "/opt/x/bin", rel);
+  EXPECT_EQ(s.folders, (std::vector<std::string>{"/e1", "/e2"}));
+  EXPECT_EQ(s.origin, "VORN_PLUGIN_PATH");
+
+  // Empty or all-empty VORN_PLUGIN_PATH falls back; the same folder twice is tried once.
+  for (const char* env : {static_cast<const char*>(nullptr), "", ":"}) {
+    s = PluginFolders({}, env, "/opt/x/bin", rel);
+    EXPECT_EQ(s.folders, (std::vector<std::string>{"/opt/x/lib/vorn"}));
+  }
+  s = PluginFolders({}, nullptr, "/opt/x/bin", {"../lib/vorn", "../lib64/vorn"});
+  EXPECT_EQ(s.folders, (std::vector<std::string>{"/opt/x/lib/vorn", "/opt/x/lib64/vorn"}));
+}
+
+TEST(Progress, DurationsAndLines) {
+  EXPECT_EQ(FormatDuration(0), "0:00");
+  EXPECT_EQ(FormatDuration(65.4), "1:05");
+  EXPECT_EQ(FormatDuration(3723), "1:02:03");
+  EXPECT_EQ(FormatDuration(-1), "?");
+  EXPECT_EQ(ProgressLine(ProgressStyle::Lines, 10, 100, 1010, 5.0),
+            "frame 1010 done (10 of 100, 2.00 fps, 0:45 left)");
+  const std::string bar = ProgressLine(ProgressStyle::Bar, 50, 100, 0, 10.0);
+  EXPECT_EQ(bar.substr(0, 32), "[===============>              ]");
+  EXPECT_NE(bar.find("frame 50 of 100"), std::string::npos);
+  EXPECT_NE(bar.find("5.00 fps"), std::string::npos);
+  EXPECT_NE(bar.find("0:10 left"), std::string::npos);
+}
+
+TEST(JsonWriter, NestingEscapesAndNumbers) {
+  JsonWriter json;
+  json.BeginObject()
+      .Key("name")
+      .String("say \"hi\"\n\x01")
+      .Key("list")
+      .BeginArray()
+      .Number(0.5)
+      .Integer(-3)
+      .Null()
+      .Bool(true)
+      .EndArray()
+      .Key("empty")
+      .BeginArray()
+      .EndArray()
+      .Key("nan")
+      .Number(NAN)
+      .EndObject();
+  EXPECT_EQ(json.Text(),
+            "{\n"
+            "  \"name\": \"say \\\"hi\\\"\\n\\u0001\",\n"
+            "  \"list\": [\n    0.5,\n    -3,\n    null,\n    true\n  ],\n"
+            "  \"empty\": [],\n"
+            "  \"nan\": null\n"
+            "}\n");
+}
+
+}  // namespace
+}  // namespace vorn
