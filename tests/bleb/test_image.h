@@ -54,6 +54,17 @@ inline Image Smooth(int w, int h) {
   return im;
 }
 
+// Smooth content under a dark grid every 10 pixels: shows the warp at a
+// glance and has sharp edges for every regime to resample.
+inline Image Grid(int w, int h) {
+  Image im = Smooth(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if (x % 10 == 0 || y % 10 == 0)
+        for (int b = 0; b < 3; ++b) im.at(x, y)[b] /= 4;
+  return im;
+}
+
 // Sharp content: a hash per pixel.
 inline Image Noise(int w, int h, std::uint32_t seed = 1) {
   Image im(w, h);

@@ -1,0 +1,114 @@
+#include "bleb/bleb_plugin.h"
+
+#include <string_view>
+
+#include "bleb/warp_sample.h"
+#include "framework/lifecycle.h"
+#include "framework/values.h"
+
+namespace bleb {
+
+using namespace df;
+
+BlebPlugIn::BlebPlugIn(Registry* registry, CArchive* archive, TagList* tags)
+    : ThreadedOperator(registry, archive, tags) {
+  const char* page = nullptr;
+  for (int c = 0; c < kControlCount; ++c) {
+    const ControlSpec& spec = kControls[c];
+    if (!page || std::string_view(page) != spec.page) {
+      page = spec.page;
+      AddControlPage(page, 0);
+    }
+    const uint32_t type = spec.kind == ControlKind::kPoint ? kTypePoint : kTypeNumber;
+    controls_[c] =
+        AddInput(spec.caption, type, spec.id, DeclarationTags(spec, controls_[kCentre]));
+  }
+  input_ = AddInput("Input", kTypeImage, kInputId, {});
+  output_ = AddOutput("Output", kTypeImage, kOutputId);
+  opMode = 2;
+  opModeArg = 0;
+  if (archive) fw::ReadTrailer(archive);
+}
+
+BlebPlugIn::~BlebPlugIn() = default;
+
+uint32_t BlebPlugIn::Save(CArchive* archive, TagList* tags) {
+  return fw::SaveRecord(*this, archive, tags, kBlebClassId);
+}
+
+void BlebPlugIn::ReadControls(Request* request) {
+  auto number = [&](int row) {
+    return static_cast<float>(fw::ReadNumber(request, controls_[row], kControls[row].def));
+  };
+  fw::ReadPoint(request, controls_[kCentre], values_.centerX, values_.centerY);
+  values_.scale = number(kScale);
+  values_.rotate = number(kRotate);
+  values_.fillMode = fw::TruncateToInt(fw::ReadNumber(request, controls_[kFill]));
+  for (int n = 0; n < kLobes; ++n) {
+    values_.amplitude[n] = number(AmplitudeRow(n));
+    values_.lobeAngle[n] = -number(AngleRow(n));
+    values_.sharpness[n] = number(SharpRow(n));
+  }
+}
+
+uint32_t BlebPlugIn::Process(Request* request) {
+  source_ = fw::ReadImage(request, input_);
+  if (!source_) return 0;  // nothing to warp: no output
+  target_ = NewImage(source_);
+  if (!target_) return 0;
+  fw::RecordImage(fields_, *source_);
+  ReadControls(request);
+  Render(request);
+  const uint32_t result = fw::Deliver(request, output_, target_, abortFlag);
+  source_ = target_ = nullptr;
+  return result;
+}
+
+void BlebPlugIn::Render(Request* request) {
+  if (!CanWarp(fields_.width, fields_.height)) {
+    CopyImage(source_->rows, target_->rows, fields_.width, fields_.height);
+    return;
+  }
+  const WarpParams params =
+      MakeWarpParams(values_, fields_.width, fields_.height, fields_.aspect);
+  // Out of memory: nothing is drawn and the output goes out as created.
+  if (render_.Prepare(params, source_->rows, &abortFlag)) {
+    fw::ChooseWorkers(fields_);
+    pass_ = 1;
+    DoMultiProcess(request, fields_.workerCount);
+    if (render_.PrepareSampling(&abortFlag)) {
+      pass_ = 2;
+      DoMultiProcess(request, fields_.workerCount);
+      if (!fw::Aborted(abortFlag)) render_.Finish(target_->rows);
+    }
+  }
+  pass_ = 0;
+  // The buffers are per render.
+  render_.Release();
+}
+
+void BlebPlugIn::ProcessChunk(Request*, long chunk) {
+  if (fw::Aborted(abortFlag)) return;
+  const fw::Band band = fw::ChunkBand(chunk, fields_.workerCount, fields_.height);
+  if (pass_ == 1)
+    render_.MapRows(band.begin, band.end, &abortFlag);
+  else if (pass_ == 2)
+    render_.SampleRows(target_->rows, band.begin, band.end, &abortFlag);
+}
+
+void BlebPlugIn::NotifyChanged(Input* input, Parameter* value, double time) {
+  if (fw::NotifyBlocked(*this)) return;
+  if (doc) doc->StartUndo("Reset Bleb");
+  for (int row : kResetOrder) {
+    const ControlSpec& spec = kControls[row];
+    if (spec.kind == ControlKind::kPoint)
+      fw::SetPoint(controls_[row], static_cast<float>(spec.def), static_cast<float>(spec.defY),
+                   time, 1);
+    else
+      fw::SetNumber(controls_[row], spec.def, time, 1);
+  }
+  if (doc) doc->EndUndo(1);
+  Operator::NotifyChanged(input, value, time);
+}
+
+}  // namespace bleb
