@@ -8,6 +8,8 @@
 #include <limits>
 #include <new>
 
+#include "bleb/isa_clones.h"
+
 namespace bleb {
 
 bool WarpMap::Allocate(int width, int height) {
@@ -131,7 +133,7 @@ float FloatAtOrBelow(double v) {
 
 namespace detail {
 
-__attribute__((target_clones("avx2", "default"))) void MapRowsVector(
+BLEB_ISA_CLONES void MapRowsVector(
     const WarpParams& p, float* mapX, float* mapY, int begin, int end,
     const std::atomic<int>* abort) {
   const int width = p.width;

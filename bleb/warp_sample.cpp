@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bleb/area_sample_inl.h"
+#include "bleb/isa_clones.h"
 
 namespace bleb {
 namespace {
@@ -97,15 +98,13 @@ BLEB_SAMPLE_INLINE void SampleRowsT(const sample::Source<T>& s, const float* map
 
 namespace detail {
 
-// Both clones run the same correctly rounded operations (no contraction), so
-// they give the same bytes; AVX2 only widens the vectors.
-__attribute__((target_clones("avx2", "default"))) void SampleRows32(
+BLEB_ISA_CLONES void SampleRows32(
     const sample::Source<std::int32_t>& s, const float* mapX, const float* mapY, int mode,
     std::uint8_t* const* dst, int begin, int end, const std::atomic<int>* abort) {
   SampleRowsT(s, mapX, mapY, mode, dst, begin, end, abort);
 }
 
-__attribute__((target_clones("avx2", "default"))) void SampleRows64(
+BLEB_ISA_CLONES void SampleRows64(
     const sample::Source<std::int64_t>& s, const float* mapX, const float* mapY, int mode,
     std::uint8_t* const* dst, int begin, int end, const std::atomic<int>* abort) {
   SampleRowsT(s, mapX, mapY, mode, dst, begin, end, abort);
@@ -117,7 +116,7 @@ bool CanWarp(int width, int height) { return width >= 3 && height >= 2; }
 
 namespace detail {
 
-__attribute__((target_clones("avx2", "default"))) bool RowNeedsTables(
+BLEB_ISA_CLONES bool RowNeedsTables(
     const float* mapX, const float* mapY, int width, int height, int i, int fillMode) {
   const float w1 = static_cast<float>(width - 1), h1 = static_cast<float>(height - 1);
   // Clamping and cutting at the borders only shrink a box, so its own area
