@@ -330,6 +330,27 @@ TEST_F(BlebHost, TinyImagesComeBackAsTheyWere) {
   }
 }
 
+TEST_F(BlebHost, SavedRecordCarriesTheClassIdAndTrailer) {
+  OperatorPtr op = Create();
+  Set(*op, "Sharp 6", 12);
+  std::vector<uint8_t> bytes;
+  {
+    CArchive archive(&bytes);
+    std::string error;
+    ASSERT_TRUE(doc.SaveOperator(op.get(), archive, &error)) << error;
+  }
+  ASSERT_GE(bytes.size(), 12u);
+  const uint8_t classId[] = {0x8C, 0x00, 0x01, 0x80};
+  EXPECT_EQ(std::memcmp(bytes.data(), classId, 4), 0);
+  const uint8_t trailer[] = {0, 0, 0, 0, 0x45, 0x6E, 0x64, 0x43};
+  EXPECT_EQ(std::memcmp(bytes.data() + bytes.size() - 8, trailer, 8), 0);
+  CArchive reader(bytes.data(), bytes.size());
+  std::string error;
+  OperatorPtr loaded = doc.LoadOperator(reader, &error);
+  ASSERT_TRUE(loaded) << error;
+  EXPECT_EQ(loaded->FindInputByName("Sharp 6")->NumberAt(0), 12);
+}
+
 TEST_F(BlebHost, CancelledRenderDeliversNothing) {
   OperatorPtr op = Create();
   op->abortFlag = 1;
