@@ -225,8 +225,10 @@ BLEB_SAMPLE_INLINE Pixel SampleBoxT(const Source<T>& s, float x0, float y0, floa
   y1 = Tame(y1);
   if (x1 < x0) std::swap(x0, x1);
   if (y1 < y0) std::swap(y0, y1);
-  if (x0 >= 0.0f && x1 <= s.w1 && y0 >= 0.0f && y1 <= s.h1) return AreaSampleT(s, x0, y0, x1, y1, mode);
-  if (mode != kFillBlack && mode != kFillWrap) return AreaSampleT(s, x0, y0, x1, y1, kFillDuplicate);
+  if (x0 >= 0.0f && x1 <= s.w1 && y0 >= 0.0f && y1 <= s.h1)
+    return AreaSampleT(s, x0, y0, x1, y1, mode);
+  if (mode != kFillBlack && mode != kFillWrap)
+    return AreaSampleT(s, x0, y0, x1, y1, kFillDuplicate);
 
   if (mode == kFillWrap) {
     float hx = (x1 - x0) / 2.0f;

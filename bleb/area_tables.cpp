@@ -109,8 +109,8 @@ bool AreaTables::Build(const std::uint8_t* const* rows, int width, int height,
     return true;
   }
   Release();
-  const std::size_t maxEntries =
-      std::numeric_limits<std::size_t>::max() / 4 / (wide ? sizeof(std::int64_t) : sizeof(std::int32_t));
+  const std::size_t maxEntries = std::numeric_limits<std::size_t>::max() / 4 /
+                                 (wide ? sizeof(std::int64_t) : sizeof(std::int32_t));
   if (pixels > maxEntries) return false;
   if (wide) {
     wide64_.reset(new (std::nothrow) std::int64_t[pixels * 4]);

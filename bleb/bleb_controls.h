@@ -17,10 +17,10 @@ struct ControlSpec {
   const char* caption;
   std::uint32_t id;
   ControlKind kind;
-  double low;   // sliders: lowest value allowed; scrolls: low end of the scale
-  double def;   // default (a point's x)
-  double defY;  // a point's default y
-  double high;  // top of the slider or scale (no hard limit)
+  double low;             // sliders: lowest value allowed; scrolls: low end of the scale
+  double def;             // default (a point's x)
+  double defY;            // a point's default y
+  double high;            // top of the slider or scale (no hard limit)
   std::uint32_t preview;  // on-image kind, 0 for none
   bool linkedToCentre;    // joined to "XY Center" (circle and angle handles)
 };
@@ -41,9 +41,15 @@ inline constexpr int kCentre = 0;
 inline constexpr int kScale = 1;
 inline constexpr int kRotate = 2;
 inline constexpr int kFill = 3;
-constexpr int AmplitudeRow(int lobe) { return 4 + 3 * lobe; }  // lobe 0..6
-constexpr int AngleRow(int lobe) { return 5 + 3 * lobe; }
-constexpr int SharpRow(int lobe) { return 6 + 3 * lobe; }
+constexpr int AmplitudeRow(int lobe) {
+  return 4 + 3 * lobe;
+}  // lobe 0..6
+constexpr int AngleRow(int lobe) {
+  return 5 + 3 * lobe;
+}
+constexpr int SharpRow(int lobe) {
+  return 6 + 3 * lobe;
+}
 
 // clang-format off
 inline constexpr ControlSpec kControls[] = {

@@ -20,8 +20,7 @@ BlebPlugIn::BlebPlugIn(Registry* registry, CArchive* archive, TagList* tags)
       AddControlPage(page, 0);
     }
     const uint32_t type = spec.kind == ControlKind::kPoint ? kTypePoint : kTypeNumber;
-    controls_[c] =
-        AddInput(spec.caption, type, spec.id, DeclarationTags(spec, controls_[kCentre]));
+    controls_[c] = AddInput(spec.caption, type, spec.id, DeclarationTags(spec, controls_[kCentre]));
   }
   input_ = AddInput("Input", kTypeImage, kInputId, {});
   output_ = AddOutput("Output", kTypeImage, kOutputId);
@@ -69,8 +68,7 @@ void BlebPlugIn::Render(Request* request) {
     CopyImage(source_->rows, target_->rows, fields_.width, fields_.height);
     return;
   }
-  const WarpParams params =
-      MakeWarpParams(values_, fields_.width, fields_.height, fields_.aspect);
+  const WarpParams params = MakeWarpParams(values_, fields_.width, fields_.height, fields_.aspect);
   // Out of memory: nothing is drawn and the output goes out as created.
   if (render_.Prepare(params, source_->rows, &abortFlag)) {
     fw::ChooseWorkers(fields_);

@@ -127,9 +127,8 @@ float FloatAtOrBelow(double v) {
 
 namespace detail {
 
-BLEB_ISA_CLONES void MapRowsVector(
-    const WarpParams& p, float* mapX, float* mapY, int begin, int end,
-    const std::atomic<int>* abort) {
+BLEB_ISA_CLONES void MapRowsVector(const WarpParams& p, float* mapX, float* mapY, int begin,
+                                   int end, const std::atomic<int>* abort) {
   const int width = p.width;
   const float a = 1.0f / static_cast<float>(width);
   const float b = p.aspect / static_cast<float>(width);
@@ -147,7 +146,8 @@ BLEB_ISA_CLONES void MapRowsVector(
   for (int n = 0; n < kLobes; ++n) {
     if (std::fabs(p.amplitude[n]) <= negligible) continue;
     const float k = p.sharpness[n];
-    whole[active] = (k >= 1.0f && k <= kMaxWholePower && k == std::floor(k)) ? static_cast<int>(k) : 0;
+    whole[active] =
+        (k >= 1.0f && k <= kMaxWholePower && k == std::floor(k)) ? static_cast<int>(k) : 0;
     lobes[active++] = n;
   }
 

@@ -49,10 +49,10 @@ void WarpRender::MapRows(int begin, int end, const std::atomic<int>* abort) {
   // Rows whose lower neighbour lies in this band; the last row of the band
   // waits for PrepareSampling.
   for (int i = begin; i + 1 < end && i < params_.height - 1; ++i)
-    rowState_[i] = RowNeedsTables(map_.x(), map_.y(), params_.width, params_.height, i,
-                                  params_.fillMode)
-                       ? kNeedsTables
-                       : kBilinearOnly;
+    rowState_[i] =
+        RowNeedsTables(map_.x(), map_.y(), params_.width, params_.height, i, params_.fillMode)
+            ? kNeedsTables
+            : kBilinearOnly;
 }
 
 bool WarpRender::PrepareSampling(const std::atomic<int>* abort, bool forceTables,
@@ -62,10 +62,10 @@ bool WarpRender::PrepareSampling(const std::atomic<int>* abort, bool forceTables
   bool needed = forceTables;
   for (int i = 0; i < params_.height - 1 && !needed; ++i) {
     if (rowState_[i] == kUnknown)
-      rowState_[i] = RowNeedsTables(map_.x(), map_.y(), params_.width, params_.height, i,
-                                    params_.fillMode)
-                         ? kNeedsTables
-                         : kBilinearOnly;
+      rowState_[i] =
+          RowNeedsTables(map_.x(), map_.y(), params_.width, params_.height, i, params_.fillMode)
+              ? kNeedsTables
+              : kBilinearOnly;
     needed = rowState_[i] == kNeedsTables;
   }
   if (!needed) return true;

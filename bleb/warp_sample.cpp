@@ -9,8 +9,12 @@
 namespace bleb {
 namespace {
 
-BLEB_SAMPLE_INLINE float Min(float a, float b) { return b < a ? b : a; }
-BLEB_SAMPLE_INLINE float Max(float a, float b) { return b > a ? b : a; }
+BLEB_SAMPLE_INLINE float Min(float a, float b) {
+  return b < a ? b : a;
+}
+BLEB_SAMPLE_INLINE float Max(float a, float b) {
+  return b > a ? b : a;
+}
 
 constexpr int kLanes = 8;
 using VF = float __attribute__((vector_size(4 * kLanes)));
@@ -21,8 +25,12 @@ BLEB_SAMPLE_INLINE VF Load(const float* p) {
   std::memcpy(&v, p, sizeof(v));
   return v;
 }
-BLEB_SAMPLE_INLINE VF Min(VF a, VF b) { return b < a ? b : a; }
-BLEB_SAMPLE_INLINE VF Max(VF a, VF b) { return b > a ? b : a; }
+BLEB_SAMPLE_INLINE VF Min(VF a, VF b) {
+  return b < a ? b : a;
+}
+BLEB_SAMPLE_INLINE VF Max(VF a, VF b) {
+  return b > a ? b : a;
+}
 
 // One output row. Eight columns at a time find their boxes; lanes whose box
 // lies inside the image with an area up to 1 (the common case) take the
@@ -30,8 +38,7 @@ BLEB_SAMPLE_INLINE VF Max(VF a, VF b) { return b > a ? b : a; }
 // and every other lane goes through SampleBox itself.
 template <class T>
 BLEB_SAMPLE_INLINE void SampleRow(const sample::Source<T>& s, const float* ax, const float* ay,
-                                  const float* bx, const float* by, int mode,
-                                  std::uint8_t* out) {
+                                  const float* bx, const float* by, int mode, std::uint8_t* out) {
   const int width = s.width;
   int j = 1;
   for (; j + kLanes <= width - 1; j += kLanes) {
@@ -44,8 +51,7 @@ BLEB_SAMPLE_INLINE void SampleRow(const sample::Source<T>& s, const float* ax, c
     const VI finite = (x0 == x0) & (x1 == x1) & (y0 == y0) & (y1 == y1);
     const VI inside = finite & (x0 >= 0.0f) & (x1 <= s.w1) & (y0 >= 0.0f) & (y1 <= s.h1);
     VI fast = inside;
-    if (mode == kFillBlack)
-      fast &= ~((x1 < 0.0001f) | (x0 > s.wm) | (y1 < 0.0001f) | (y0 > s.hm));
+    if (mode == kFillBlack) fast &= ~((x1 < 0.0001f) | (x0 > s.wm) | (y1 < 0.0001f) | (y0 > s.hm));
     VF cx0 = x0 > 0.0f ? x0 : 0.0f;
     cx0 = cx0 < s.wm ? cx0 : s.wm;
     VF cx1 = x1 > cx0 ? x1 : cx0;
@@ -98,26 +104,28 @@ BLEB_SAMPLE_INLINE void SampleRowsT(const sample::Source<T>& s, const float* map
 
 namespace detail {
 
-BLEB_ISA_CLONES void SampleRows32(
-    const sample::Source<std::int32_t>& s, const float* mapX, const float* mapY, int mode,
-    std::uint8_t* const* dst, int begin, int end, const std::atomic<int>* abort) {
+BLEB_ISA_CLONES void SampleRows32(const sample::Source<std::int32_t>& s, const float* mapX,
+                                  const float* mapY, int mode, std::uint8_t* const* dst, int begin,
+                                  int end, const std::atomic<int>* abort) {
   SampleRowsT(s, mapX, mapY, mode, dst, begin, end, abort);
 }
 
-BLEB_ISA_CLONES void SampleRows64(
-    const sample::Source<std::int64_t>& s, const float* mapX, const float* mapY, int mode,
-    std::uint8_t* const* dst, int begin, int end, const std::atomic<int>* abort) {
+BLEB_ISA_CLONES void SampleRows64(const sample::Source<std::int64_t>& s, const float* mapX,
+                                  const float* mapY, int mode, std::uint8_t* const* dst, int begin,
+                                  int end, const std::atomic<int>* abort) {
   SampleRowsT(s, mapX, mapY, mode, dst, begin, end, abort);
 }
 
 }  // namespace detail
 
-bool CanWarp(int width, int height) { return width >= 3 && height >= 2; }
+bool CanWarp(int width, int height) {
+  return width >= 3 && height >= 2;
+}
 
 namespace detail {
 
-BLEB_ISA_CLONES bool RowNeedsTables(
-    const float* mapX, const float* mapY, int width, int height, int i, int fillMode) {
+BLEB_ISA_CLONES bool RowNeedsTables(const float* mapX, const float* mapY, int width, int height,
+                                    int i, int fillMode) {
   const float w1 = static_cast<float>(width - 1), h1 = static_cast<float>(height - 1);
   // Clamping and cutting at the borders only shrink a box, so its own area
   // bounds every area sampled for it. Wrap moves the box first, which can
@@ -165,8 +173,7 @@ bool RowNeedsTables(const float* mapX, const float* mapY, int width, int height,
 
 void CopyImage(const std::uint8_t* const* src, std::uint8_t* const* dst, int width, int height) {
   if (width <= 0) return;
-  for (int y = 0; y < height; ++y)
-    std::memcpy(dst[y], src[y], 4 * static_cast<std::size_t>(width));
+  for (int y = 0; y < height; ++y) std::memcpy(dst[y], src[y], 4 * static_cast<std::size_t>(width));
 }
 
 void SampleRows(const SampleSource& src, const float* mapX, const float* mapY, int fillMode,

@@ -36,8 +36,8 @@ void RunChunks(int workers, Chunk&& chunk) {
 struct RunOptions {
   const std::atomic<int>* abort = nullptr;
   WarpTimings* timings = nullptr;
-  bool forceTables = false;    // build the tables even where no pixel reads them
-  bool forceWideSums = false;  // 64-bit sums whatever the size
+  bool forceTables = false;     // build the tables even where no pixel reads them
+  bool forceWideSums = false;   // 64-bit sums whatever the size
   WarpRender* reuse = nullptr;  // keeps the buffers for the next frame
 };
 

@@ -1,9 +1,10 @@
+#include "bleb/area_sample.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "bleb/area_sample.h"
 #include "bleb/area_tables.h"
 #include "test_image.h"
 
@@ -58,10 +59,10 @@ TEST(AreaTables, WidenWhenThirtyTwoBitSumsCouldOverflow) {
 
 TEST(AreaSample, EveryRegimeReturnsAUniformColour) {
   Sampled s(test::Uniform(40, 30, 10, 100, 200, 255));
-  const float boxes[][4] = {{5.2f, 6.1f, 5.9f, 6.8f},     // bilinear
-                            {3.3f, 4.4f, 9.7f, 12.1f},    // interpolated integral
-                            {1.5f, 2.5f, 30.2f, 25.9f},   // whole pixels
-                            {-50, -50, 100, 100},         // clamped to the image
+  const float boxes[][4] = {{5.2f, 6.1f, 5.9f, 6.8f},       // bilinear
+                            {3.3f, 4.4f, 9.7f, 12.1f},      // interpolated integral
+                            {1.5f, 2.5f, 30.2f, 25.9f},     // whole pixels
+                            {-50, -50, 100, 100},           // clamped to the image
                             {37.99f, 1.0f, 38.0f, 27.0f}};  // thin, on the border
   for (const auto& b : boxes) {
     const Pixel p = AreaSample(s.src, b[0], b[1], b[2], b[3], 0);

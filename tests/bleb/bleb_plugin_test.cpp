@@ -102,12 +102,12 @@ class BlebHost : public ::testing::Test {
 };
 
 TEST_F(BlebHost, RegistersTheRecordInItsTagOrder) {
-  const std::vector<uint32_t> order = {REG_InitFunc,   REG_CleanupFunc, REG_CreateFunc,
-                                       REG_ClassID,    REG_OpType,      REG_TileBitmap,
-                                       REG_PackName,   REG_ShortName,   REG_Description,
-                                       REG_Name,       REG_HelpFile,    REG_ToolCode};
+  const std::vector<uint32_t> order = {
+      REG_InitFunc, REG_CleanupFunc, REG_CreateFunc,  REG_ClassID, REG_OpType,   REG_TileBitmap,
+      REG_PackName, REG_ShortName,   REG_Description, REG_Name,    REG_HelpFile, REG_ToolCode};
   ASSERT_EQ(registry->Tags().Size(), order.size());
-  for (size_t k = 0; k < order.size(); ++k) EXPECT_EQ(registry->Tags().Items()[k].tag, order[k]) << k;
+  for (size_t k = 0; k < order.size(); ++k)
+    EXPECT_EQ(registry->Tags().Items()[k].tag, order[k]) << k;
   EXPECT_EQ(registry->ClassID(), 0x8001008Cu);
   EXPECT_EQ(registry->OpType(), 3);
   EXPECT_EQ(registry->TileBitmap(), 101);
@@ -177,10 +177,14 @@ TEST_F(BlebHost, DeclaresEveryControlAsItsTableSays) {
         }
         break;
       case ControlKind::kScroll:
-        want = {{INP_Control, double(FourCC("ScrC"))}, {INP_PreviewControl, double(FourCC("AngC"))},
-                {INP_MinScale, -360},                  {INP_Default, spec.def},
-                {INP_MaxScale, 360},                   {INP_CtlValue05, 3600},
-                {INP_PreviewValue, 450},               {INP_Link, 0, centre}};
+        want = {{INP_Control, double(FourCC("ScrC"))},
+                {INP_PreviewControl, double(FourCC("AngC"))},
+                {INP_MinScale, -360},
+                {INP_Default, spec.def},
+                {INP_MaxScale, 360},
+                {INP_CtlValue05, 3600},
+                {INP_PreviewValue, 450},
+                {INP_Link, 0, centre}};
         break;
       case ControlKind::kCombo:
         want = {{INP_Control, double(FourCC("ComC"))},
@@ -303,7 +307,8 @@ TEST_F(BlebHost, RendersWhatTheKernelRendersForTheControls) {
 
 TEST_F(BlebHost, BytesDoNotDependOnTheWorkerCount) {
   OperatorPtr op = Create();
-  for (int n = 1; n <= kLobes; ++n) Set(*op, ("Amplitude " + std::to_string(n)).c_str(), 0.3 * n - 1);
+  for (int n = 1; n <= kLobes; ++n)
+    Set(*op, ("Amplitude " + std::to_string(n)).c_str(), 0.3 * n - 1);
   Set(*op, "Scale", 0.7);
   const test::Image in = test::Noise(97, 61, 3);
   for (int mode : {0, 1, 2}) {
@@ -401,9 +406,16 @@ TEST_F(BlebHost, GoldenRenders) {
        160,
        90,
        1.0,
-       {{"Fill Option", 2}, {"Amplitude 1", 0.5}, {"Amplitude 2", 0.8}, {"Amplitude 3", 0.3},
-        {"Amplitude 4", 1.0}, {"Amplitude 5", 0.6}, {"Amplitude 6", 0.4}, {"Amplitude 7", 0.7},
-        {"Sharp 3", 7.5}, {"Rotate", 20}},
+       {{"Fill Option", 2},
+        {"Amplitude 1", 0.5},
+        {"Amplitude 2", 0.8},
+        {"Amplitude 3", 0.3},
+        {"Amplitude 4", 1.0},
+        {"Amplitude 5", 0.6},
+        {"Amplitude 6", 0.4},
+        {"Amplitude 7", 0.7},
+        {"Sharp 3", 7.5},
+        {"Rotate", 20}},
        0.45f,
        0.55f},
       {"half_scale_black",

@@ -48,7 +48,8 @@ inline Image Smooth(int w, int h) {
     for (int x = 0; x < w; ++x) {
       std::uint8_t* p = im.at(x, y);
       for (int b = 0; b < 4; ++b)
-        p[b] = static_cast<std::uint8_t>(127.5 + 100 * std::sin(x * 0.05 + b) * std::cos(y * 0.037 - b) +
+        p[b] = static_cast<std::uint8_t>(127.5 +
+                                         100 * std::sin(x * 0.05 + b) * std::cos(y * 0.037 - b) +
                                          20 * std::sin((x + y) * 0.013));
     }
   return im;

@@ -1,9 +1,10 @@
+#include "bleb/warp_map.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
-#include "bleb/warp_map.h"
 #include "bleb/warp_map_reference.h"
 #include "bleb/warp_params.h"
 

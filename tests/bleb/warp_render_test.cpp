@@ -233,12 +233,13 @@ TEST(WarpRender, RowPassMatchesPerPixelSampleBox) {
         auto Y = [&](int r, int c) { return my[r * 45 + c]; };
         auto mn = [](float a, float b) { return b < a ? b : a; };
         auto mxf = [](float a, float b) { return b > a ? b : a; };
-        const Pixel p = SampleBox(
-            src, mn(mn(X(i, j - 1), X(i, j)), mn(X(i + 1, j - 1), X(i + 1, j))),
-            mn(mn(Y(i, j), Y(i, j + 1)), mn(Y(i + 1, j), Y(i + 1, j + 1))),
-            mxf(mxf(X(i, j - 1), X(i, j)), mxf(X(i + 1, j - 1), X(i + 1, j))),
-            mxf(mxf(Y(i, j), Y(i, j + 1)), mxf(Y(i + 1, j), Y(i + 1, j + 1))), mode);
-        ASSERT_EQ(std::memcmp(p.c, out.at(j, i), 4), 0) << "mode " << mode << " at " << j << "," << i;
+        const Pixel p =
+            SampleBox(src, mn(mn(X(i, j - 1), X(i, j)), mn(X(i + 1, j - 1), X(i + 1, j))),
+                      mn(mn(Y(i, j), Y(i, j + 1)), mn(Y(i + 1, j), Y(i + 1, j + 1))),
+                      mxf(mxf(X(i, j - 1), X(i, j)), mxf(X(i + 1, j - 1), X(i + 1, j))),
+                      mxf(mxf(Y(i, j), Y(i, j + 1)), mxf(Y(i + 1, j), Y(i + 1, j + 1))), mode);
+        ASSERT_EQ(std::memcmp(p.c, out.at(j, i), 4), 0)
+            << "mode " << mode << " at " << j << "," << i;
       }
   }
 }
