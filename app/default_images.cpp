@@ -96,6 +96,12 @@ ImageRef MakeTestCard(int width, int height, double aspect) {
   const int scale = std::max(1, width / 480);
   const int tx = (width - TextWidth(caption, scale)) / 2;
   const int ty = std::max(1, height / 12);
+  // On a dark plate, so the lines behind it do not cut through the letters.
+  const int pad = 2 * scale;
+  for (int y = std::max(0, ty - pad); y < std::min(height, ty + 7 * scale + pad); ++y)
+    for (int x = std::max(0, tx - pad); x < std::min(width, tx + TextWidth(caption, scale) + pad);
+         ++x)
+      Put(image->rows[y] + size_t(x) * 4, {16, 16, 16});
   const uint8_t white[4] = {255, 255, 255, 255};
   DrawText(image->rows, width, height, tx, ty, scale, caption, white);
   return image;

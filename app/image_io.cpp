@@ -1,5 +1,6 @@
 #include "image_io.h"
 
+#include <OpenImageIO/half.h>
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
@@ -192,8 +193,50 @@ ImageRef ReadImage(const std::string& path, std::string* error) {
   }
 }
 
+bool ParseCompression(ImageFormat format, const std::string& text, Compression* out,
+                      std::string* error) {
+  *out = {};
+  if (text.empty()) return true;
+  const std::string t = AsciiLower(text);
+  if (format == ImageFormat::Png) {
+    const std::string digits = t.rfind("zip:", 0) == 0 ? t.substr(4) : t;
+    if (digits.size() == 1 && digits[0] >= '0' && digits[0] <= '9') {
+      out->level = digits[0] - '0';
+      return true;
+    }
+    *error = "PNG takes a compression level 0 (fastest) to 9 (smallest), default 6";
+    return false;
+  }
+  const std::vector<std::string> allowed =
+      format == ImageFormat::Exr ? std::vector<std::string>{"none", "rle", "zips", "zip", "piz"}
+                                 : std::vector<std::string>{"none", "lzw", "zip"};
+  for (const std::string& a : allowed)
+    if (t == a) {
+      out->method = a;
+      return true;
+    }
+  *error = std::string(format == ImageFormat::Exr ? "EXR" : "TIFF") + " takes the compression " +
+           QuotedList(allowed) + " (default \"zip\")";
+  return false;
+}
+
+namespace {
+
+// Half-float bits of v / 255 for every byte value, as the image library
+// would convert them, built once.
+const std::vector<half>& HalfOfByte() {
+  static const std::vector<half> table = [] {
+    std::vector<half> t(256);
+    for (int i = 0; i < 256; ++i) t[size_t(i)] = half(float(i) / 255.0f);
+    return t;
+  }();
+  return table;
+}
+
+}  // namespace
+
 bool WriteImage(const df::Image& image, const std::string& path, ImageFormat format,
-                std::string* error) {
+                std::string* error, const Compression& compression) {
   const char* name = format == ImageFormat::Png   ? "png"
                      : format == ImageFormat::Exr ? "openexr"
                                                   : "tiff";
@@ -216,16 +259,36 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
     spec.attribute("oiio:UnassociatedAlpha", 1);
     if (std::isfinite(image.aspect) && image.aspect > 0 && image.aspect != 1.0)
       spec.attribute("PixelAspectRatio", float(1.0 / image.aspect));
+    if (compression.level >= 0) spec.attribute("png:compressionLevel", compression.level);
+    if (!compression.method.empty()) spec.attribute("compression", compression.method);
 
-    std::vector<uint8_t> rgba(size_t(image.width) * size_t(image.height) * 4);
+    // Reorder to RGBA; for EXR convert to half here, by table, which is much
+    // quicker than the library's general conversion.
+    const size_t count = size_t(image.width) * size_t(image.height) * 4;
+    std::vector<uint8_t> rgba;
+    std::vector<half> halves;
+    if (format == ImageFormat::Exr)
+      halves.resize(count);
+    else
+      rgba.resize(count);
+    const std::vector<half>& toHalf = HalfOfByte();
     for (int y = 0; y < image.height; ++y) {
       const uint8_t* src = image.rows[y];
-      uint8_t* dst = rgba.data() + size_t(y) * size_t(image.width) * 4;
-      for (int x = 0; x < image.width; ++x, src += 4, dst += 4) {
-        dst[0] = src[2], dst[1] = src[1], dst[2] = src[0], dst[3] = src[3];
+      const size_t at = size_t(y) * size_t(image.width) * 4;
+      if (format == ImageFormat::Exr) {
+        half* dst = halves.data() + at;
+        for (int x = 0; x < image.width; ++x, src += 4, dst += 4)
+          dst[0] = toHalf[src[2]], dst[1] = toHalf[src[1]], dst[2] = toHalf[src[0]],
+          dst[3] = toHalf[src[3]];
+      } else {
+        uint8_t* dst = rgba.data() + at;
+        for (int x = 0; x < image.width; ++x, src += 4, dst += 4)
+          dst[0] = src[2], dst[1] = src[1], dst[2] = src[0], dst[3] = src[3];
       }
     }
-    bool ok = out->open(temp, spec) && out->write_image(oiio::TypeDesc::UINT8, rgba.data());
+    bool ok = out->open(temp, spec) &&
+              (format == ImageFormat::Exr ? out->write_image(oiio::TypeDesc::HALF, halves.data())
+                                          : out->write_image(oiio::TypeDesc::UINT8, rgba.data()));
     ok = out->close() && ok;
     if (!ok) {
       *error = "cannot write " + path + ": " +

@@ -41,9 +41,20 @@ bool ReadImageInfo(const std::string& path, ImageInfo* info, std::string* error)
 // window; missing channels are filled (grey → R = G = B, no alpha → 255).
 ImageRef ReadImage(const std::string& path, std::string* error);
 
+// Lossless compression of a written file: PNG takes a zlib level 0-9
+// (default 6); EXR none, rle, zips, zip (default) or piz; TIFF none, lzw or
+// zip (default). Empty: the default.
+struct Compression {
+  std::string method;  // EXR and TIFF
+  int level = -1;      // PNG; -1 for the default
+};
+// Reads "--compression" text for a format; false with what the format takes.
+bool ParseCompression(ImageFormat format, const std::string& text, Compression* out,
+                      std::string* error);
+
 // Writes an image atomically (temporary file in the same folder, then rename).
 // PNG and TIFF: 8 bits per channel; EXR: half floats. RGBA channels.
 bool WriteImage(const df::Image& image, const std::string& path, ImageFormat format,
-                std::string* error);
+                std::string* error, const Compression& compression = {});
 
 }  // namespace vorn

@@ -88,9 +88,27 @@ JsonWriter& JsonWriter::Null() {
   return *this;
 }
 
+namespace {
+
+// Length of the valid UTF-8 sequence at s[i], or 0.
+size_t Utf8Length(std::string_view s, size_t i) {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  size_t n = c >= 0xF0 && c <= 0xF4   ? 4
+             : c >= 0xE0 && c <= 0xEF ? 3
+             : c >= 0xC2 && c <= 0xDF ? 2
+                                      : 0;
+  if (n == 0 || i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k)
+    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+  return n;
+}
+
+}  // namespace
+
 std::string JsonWriter::Escape(std::string_view s) {
   std::string out = "\"";
-  for (unsigned char c : s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
     switch (c) {
       case '"':
         out += "\\\"";
@@ -108,7 +126,15 @@ std::string JsonWriter::Escape(std::string_view s) {
         out += "\\t";
         break;
       default:
-        if (c < 0x20) {
+        if (c >= 0x80) {
+          // Strings from plug-ins need not be UTF-8: other bytes are taken as Latin-1.
+          if (const size_t n = Utf8Length(s, i)) {
+            out.append(s.substr(i, n));
+            i += n - 1;
+            break;
+          }
+        }
+        if (c < 0x20 || c >= 0x80) {
           char buf[8];
           std::snprintf(buf, sizeof buf, "\\u%04x", c);
           out += buf;

@@ -105,6 +105,11 @@ int main(int argc, char** argv) {
                    "Worker count of each render, as NUM_PROC_VORN sets it")
       ->type_name("N");
   renderCmd
+      ->add_option("--compression", render.compression,
+                   "PNG: level 0-9 (default 6); EXR: none, rle, zips, zip (default), piz; "
+                   "TIFF: none, lzw, zip (default)")
+      ->type_name("C");
+  renderCmd
       ->add_option("--writers", render.writerThreads,
                    "Threads that encode and write finished frames (default 1)")
       ->type_name("N")

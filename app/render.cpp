@@ -197,6 +197,8 @@ class RenderRun {
           return Fail("--out: " + error);
         if (folders.size() > 1000) break;  // a folder per frame: the first ones tell
       }
+      if (!ParseCompression(*format, s_.compression, &compression_, &error))
+        return Fail("--compression \"" + s_.compression + "\": " + error);
       pattern_ = std::move(pattern);
       format_ = *format;
     }
@@ -406,6 +408,7 @@ class RenderRun {
   std::optional<double> aspect_, fileAspect_;
   std::optional<FramePattern> pattern_;
   ImageFormat format_ = ImageFormat::Png;
+  Compression compression_;
   std::vector<ImageBinding> bindings_;
   bool warnedMismatch_ = false;
   Progress* progress_ = nullptr;
@@ -423,7 +426,7 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
 
   auto writeJob = [&](WriteJob& job, std::string* why) {
     const auto start = Clock::now();
-    const bool ok = WriteImage(*job.image, job.path, format_, why);
+    const bool ok = WriteImage(*job.image, job.path, format_, why, compression_);
     job.image.reset();
     writeNanos +=
         std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
@@ -444,7 +447,7 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
   df::Output* output = op_->Outputs()[0].get();
   const auto runStart = Clock::now();
   Clock::duration renderTime{};
-  int rendered = 0;
+  int rendered = 0, outWidth = 0, outHeight = 0;
   WatchAbortFlag(&op_->abortFlag);
   for (int frame : frames_) {
     if (InterruptSignal() != 0) break;
@@ -472,7 +475,7 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
       exitCode = kExitFailed;
       break;
     }
-    ++rendered;
+    if (rendered++ == 0) outWidth = image->width, outHeight = image->height;
     if (!queue) {
       progress.FrameDone(frame);
       continue;
@@ -507,9 +510,9 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
     std::printf(
         "frames %d  size %dx%d  workers %s  wall %.3f s  sequence %.2f frames/s  "
         "render %.2f ms/frame (%.2f frames/s)  write %.2f ms/frame  writer threads %d\n",
-        rendered, width_, height_, env ? env : std::to_string(host_.App().processorCount).c_str(),
-        wall, wall > 0 ? rendered / wall : 0.0,
-        rendered ? 1000.0 * Seconds(renderTime) / rendered : 0.0,
+        rendered, outWidth, outHeight,
+        env ? env : std::to_string(host_.App().processorCount).c_str(), wall,
+        wall > 0 ? rendered / wall : 0.0, rendered ? 1000.0 * Seconds(renderTime) / rendered : 0.0,
         Seconds(renderTime) > 0 ? rendered / Seconds(renderTime) : 0.0,
         done.empty() ? 0.0 : writeNanos.load() / 1e6 / double(done.size()),
         queue ? std::max(1, s_.writerThreads) : 0);

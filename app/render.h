@@ -25,11 +25,12 @@ struct RenderSettings {
   std::vector<RenderAction> actions;
   std::string frames;  // frame list; empty: `frame`, else frame 0
   std::string frame;
-  std::string size;     // "WxH" for built-in images
-  std::string aspect;   // pixel aspect of every input image
-  std::string save;     // composition file to write
-  std::string out;      // output pattern
-  std::string workers;  // worker count ("" = the runtime's default)
+  std::string size;         // "WxH" for built-in images
+  std::string aspect;       // pixel aspect of every input image
+  std::string save;         // composition file to write
+  std::string out;          // output pattern
+  std::string workers;      // worker count ("" = the runtime's default)
+  std::string compression;  // of the output files (\"\" = the format's default)
   int writerThreads = 1;
   bool quiet = false;
   bool noWrite = false;  // render every frame, write no image (timing)

@@ -62,6 +62,8 @@ TEST_F(Errors, RefusedRequestsExitTwoAndWriteNothing) {
       {{"--frames", "1-3"}, "names one file for 3 frames; put # (or @, %04d)"},
       {{"--out", "a.jpg"}, "end the name in PNG (.png), EXR (.exr) or TIFF (.tif, .tiff)"},
       {{"--out", "a.%s.png"}, "frame field"},
+      {{"--compression", "fast"}, "PNG takes a compression level 0 (fastest) to 9"},
+      {{"--out", "a.exr", "--compression", "b44"}, "EXR takes the compression \"none\", \"rle\""},
       {{"--out", "missing/a.png"}, "the folder missing for missing/a.png does not exist"},
       {{"--size", "0x10"}, "--size"},
       {{"--size", "huge"}, "WIDTHxHEIGHT"},

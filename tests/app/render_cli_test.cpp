@@ -22,9 +22,18 @@ uint8_t FillByte(double level) {
 }
 
 TEST_F(Render, SetsNumbersAndCombosAndWritesEachFormat) {
-  for (const char* out : {"a.png", "a.exr", "a.tif"}) {
-    RunResult r = Probe({"render", "Probe", "--set", "Mode=Fill", "--set", "Level=0.5", "--size",
-                         "64x32", "--out", out});
+  const std::vector<std::vector<std::string>> outputs = {{"a.png"},
+                                                         {"a.exr"},
+                                                         {"a.tif"},
+                                                         {"b.png", "--compression", "1"},
+                                                         {"b.exr", "--compression", "piz"},
+                                                         {"b.tif", "--compression", "lzw"}};
+  for (const auto& output : outputs) {
+    const std::string& out = output[0];
+    std::vector<std::string> args = {"render",    "Probe",  "--set", "Mode=Fill", "--set",
+                                     "Level=0.5", "--size", "64x32", "--out"};
+    args.insert(args.end(), output.begin(), output.end());
+    RunResult r = Probe(args);
     ASSERT_EQ(r.code, 0) << r.err;
     ImageRef image = Image(out);
     ASSERT_TRUE(image);
@@ -34,9 +43,9 @@ TEST_F(Render, SetsNumbersAndCombosAndWritesEachFormat) {
   }
   // Combo by index, tool by class name, case-insensitive item.
   RunResult r = Probe({"render", "ProbePlugIn", "--set", "Mode=1", "--set", "Level=1", "--size",
-                       "8x8", "--out", "b.png"});
+                       "8x8", "--out", "one.png"});
   ASSERT_EQ(r.code, 0) << r.err;
-  ExpectFilled(*Image("b.png"), 255);
+  ExpectFilled(*Image("one.png"), 255);
   r = Probe({"render", "Probe", "--set", "Mode=fill", "--set", "Level=0", "--size", "8x8", "--out",
              "c.png"});
   ASSERT_EQ(r.code, 0) << r.err;

@@ -70,5 +70,11 @@ TEST(JsonWriter, NestingEscapesAndNumbers) {
             "}\n");
 }
 
+TEST(JsonWriter, KeepsUtf8AndEscapesOtherBytes) {
+  EXPECT_EQ(JsonWriter::Escape("\xC3\xA9t\xC3\xA9"), "\"\xC3\xA9t\xC3\xA9\"");  // UTF-8 kept
+  EXPECT_EQ(JsonWriter::Escape("caf\xE9"), "\"caf\\u00e9\"");                   // Latin-1 byte
+  EXPECT_EQ(JsonWriter::Escape("\xFF\xC3"), "\"\\u00ff\\u00c3\"");              // cut sequence
+}
+
 }  // namespace
 }  // namespace vorn
