@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <limits>
-#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -112,13 +111,7 @@ bool AreaTables::Build(const std::uint8_t* const* rows, int width, int height,
   const std::size_t maxEntries = std::numeric_limits<std::size_t>::max() / 4 /
                                  (wide ? sizeof(std::int64_t) : sizeof(std::int32_t));
   if (pixels > maxEntries) return false;
-  if (wide) {
-    wide64_.reset(new (std::nothrow) std::int64_t[pixels * 4]);
-    if (!wide64_) return false;
-  } else {
-    wide32_.reset(new (std::nothrow) std::int32_t[pixels * 4]);
-    if (!wide32_) return false;
-  }
+  if (wide ? !wide64_.Allocate(pixels * 4) : !wide32_.Allocate(pixels * 4)) return false;
   width_ = width;
   height_ = height;
   if (wide)
@@ -129,8 +122,8 @@ bool AreaTables::Build(const std::uint8_t* const* rows, int width, int height,
 }
 
 void AreaTables::Release() {
-  wide32_.reset();
-  wide64_.reset();
+  wide32_.Release();
+  wide64_.Release();
   width_ = 0;
   height_ = 0;
 }

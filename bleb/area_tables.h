@@ -4,7 +4,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+
+#include "bleb/large_buffer.h"
 
 namespace bleb {
 
@@ -28,15 +29,15 @@ class AreaTables {
   bool empty() const { return !wide32_ && !wide64_; }
   int width() const { return width_; }
   int height() const { return height_; }
-  bool wide() const { return wide32_ == nullptr && wide64_ != nullptr; }
+  bool wide() const { return !wide32_ && wide64_; }
   const std::int32_t* sums32() const { return wide32_.get(); }
   const std::int64_t* sums64() const { return wide64_.get(); }
 
  private:
   int width_ = 0;
   int height_ = 0;
-  std::unique_ptr<std::int32_t[]> wide32_;
-  std::unique_ptr<std::int64_t[]> wide64_;
+  LargeBuffer<std::int32_t> wide32_;
+  LargeBuffer<std::int64_t> wide64_;
 };
 
 }  // namespace bleb

@@ -18,9 +18,7 @@ bool WarpMap::Allocate(int width, int height) {
   if (width <= 0 || height <= 0) return false;
   const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   if (n > std::numeric_limits<std::size_t>::max() / sizeof(float)) return false;
-  x_.reset(new (std::nothrow) float[n]);
-  y_.reset(new (std::nothrow) float[n]);
-  if (!x_ || !y_) {
+  if (!x_.Allocate(n) || !y_.Allocate(n)) {
     Release();
     return false;
   }
@@ -30,8 +28,8 @@ bool WarpMap::Allocate(int width, int height) {
 }
 
 void WarpMap::Release() {
-  x_.reset();
-  y_.reset();
+  x_.Release();
+  y_.Release();
   width_ = 0;
   height_ = 0;
 }

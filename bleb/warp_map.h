@@ -3,8 +3,8 @@
 
 #include <atomic>
 #include <cstddef>
-#include <memory>
 
+#include "bleb/large_buffer.h"
 #include "bleb/warp_params.h"
 
 namespace bleb {
@@ -27,8 +27,8 @@ class WarpMap {
  private:
   int width_ = 0;
   int height_ = 0;
-  std::unique_ptr<float[]> x_;
-  std::unique_ptr<float[]> y_;
+  LargeBuffer<float> x_;
+  LargeBuffer<float> y_;
 };
 
 // Computes map rows [begin, end) (clamped to the image). Polls abort before

@@ -44,15 +44,20 @@ void WarpRender::MapRows(int begin, int end, const std::atomic<int>* abort) {
   if (!src_) return;
   begin = std::max(begin, 0);
   end = std::min(end, params_.height);
-  bleb::MapRows(params_, map_.x(), map_.y(), begin, end, abort);
-  if (abort && abort->load(std::memory_order_relaxed)) return;
-  // Rows whose lower neighbour lies in this band; the last row of the band
-  // waits for PrepareSampling.
-  for (int i = begin; i + 1 < end && i < params_.height - 1; ++i)
-    rowState_[i] =
-        RowNeedsTables(map_.x(), map_.y(), params_.width, params_.height, i, params_.fillMode)
-            ? kNeedsTables
-            : kBilinearOnly;
+  // Each row's boxes are checked as soon as the row below is mapped, while
+  // both are still in cache; after the first row that needs the tables the
+  // rest of the band need not be checked. The band's last row waits for
+  // PrepareSampling.
+  bool found = false;
+  for (int i = begin; i < end; ++i) {
+    bleb::MapRows(params_, map_.x(), map_.y(), i, i + 1, abort);
+    if (abort && abort->load(std::memory_order_relaxed)) return;
+    if (i > begin && !found) {
+      found = RowNeedsTables(map_.x(), map_.y(), params_.width, params_.height, i - 1,
+                             params_.fillMode);
+      rowState_[i - 1] = found ? kNeedsTables : kBilinearOnly;
+    }
+  }
 }
 
 bool WarpRender::PrepareSampling(const std::atomic<int>* abort, bool forceTables,
