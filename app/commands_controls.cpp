@@ -202,7 +202,7 @@ int RunControls(Host& host, const ControlsOptions& options) {
   df::OperatorPtr op = host.Doc().CreateOperator(r, &error);
   if (!op) {
     PrintError(error);
-    return kExitFailed;
+    return kExitUsage;
   }
   if (options.json)
     PrintJson(*r, *op);

@@ -26,6 +26,13 @@ bool Host::LoadPlugins(const PluginSearch& search, bool quiet, std::string* erro
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec)) {
       if (defaults) continue;  // the second default location need not exist
+      // A stale entry in the environment should not stop every command; a
+      // folder named on the command line is surely meant.
+      if (search.origin == "VORN_PLUGIN_PATH") {
+        if (!quiet)
+          PrintWarning("plug-in folder " + folder + " (from VORN_PLUGIN_PATH) does not exist");
+        continue;
+      }
       *error = "plug-in folder " + folder + " (from " + search.origin + ") does not exist";
       return false;
     }

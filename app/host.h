@@ -20,9 +20,9 @@ class Host {
   Host& operator=(const Host&) = delete;
 
   // Loads every plug-in of the search's folders. A folder named with
-  // --plugins or in VORN_PLUGIN_PATH that does not exist is an error (false,
-  // with the reason); libraries that fail to load are warned about on stderr
-  // unless `quiet`.
+  // --plugins that does not exist is an error (false, with the reason); a
+  // missing VORN_PLUGIN_PATH folder and libraries that fail to load are
+  // warned about on stderr unless `quiet`.
   bool LoadPlugins(const PluginSearch& search, bool quiet, std::string* error);
 
   // A tool by display name or registry class name, exactly or, failing that,

@@ -27,6 +27,32 @@ TEST_F(Commands, ToolsListsEveryRegistrationValue) {
   EXPECT_EQ(tile->height, 87);
 }
 
+TEST_F(Commands, PluginFoldersFromTheEnvironment) {
+  RunResult r = Run({"tools"}, {{"VORN_PLUGIN_PATH", Path("stale") + ":" + PROBE_PLUGIN_FOLDER}});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("ProbePlugIn"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("stale (from VORN_PLUGIN_PATH) does not exist"), std::string::npos) << r.err;
+  // --plugins replaces the environment; a library that fails to load is named.
+  r = Run({"--plugins", std::string(PROBE_PLUGIN_FOLDER) + "/empty", "tools"},
+          {{"VORN_PLUGIN_PATH", PROBE_PLUGIN_FOLDER}});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out.find("ProbePlugIn"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("plug-in not loaded"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("empty_probe.so: registers no tool"), std::string::npos) << r.err;
+  // A tool that declares its controls wrongly is refused with the reason.
+  const std::string broken = std::string(PROBE_PLUGIN_FOLDER) + "/broken";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"controls", "Broken"},
+        std::vector<std::string>{"render", "Broken", "--out", "b.png"}}) {
+    std::vector<std::string> all = {"--plugins", broken};
+    all.insert(all.end(), args.begin(), args.end());
+    r = Run(all);
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_NE(r.err.find("is broken"), std::string::npos) << r.err;
+  }
+  EXPECT_TRUE(Files().empty());
+}
+
 TEST_F(Commands, ControlsInDeclarationOrderWithTheirDeclarations) {
   RunResult r = Probe({"controls", "Probe"});
   ASSERT_EQ(r.code, 0) << r.err;

@@ -93,6 +93,71 @@ TEST_F(Errors, RefusedRequestsExitTwoAndWriteNothing) {
   }
 }
 
+uint32_t Crc32(const std::string& bytes) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char c : bytes) {
+    crc ^= c;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+std::string BigEndian(uint32_t v) {
+  return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+// A PNG whose header claims a size its data does not have.
+std::string LyingPng(uint32_t width, uint32_t height) {
+  std::string ihdr =
+      "IHDR" + BigEndian(width) + BigEndian(height) + std::string("\x08\x06\0\0\0", 5);
+  std::string png = "\x89PNG\r\n\x1a\n";
+  png += BigEndian(13) + ihdr + BigEndian(Crc32(ihdr));
+  const std::string iend = "IEND";
+  png += BigEndian(0) + iend + BigEndian(Crc32(iend));
+  return png;
+}
+
+TEST_F(Errors, HostileInputsAreRefusedOrRenderedSafely) {
+  std::ofstream(Path("huge.png"), std::ios::binary) << LyingPng(60000, 60000);
+  std::ofstream(Path("wide.png"), std::ios::binary) << LyingPng(70000, 1);
+  std::ofstream(Path("empty.png"), std::ios::binary) << "";
+  ASSERT_EQ(Probe({"render", "Probe", "--save", "ok.vcomp"}).code, 0);
+  std::string record = ReadText(Path("ok.vcomp"));
+  record.replace(12, 4, "\xff\xff\xff\xff");  // entry count after class id, "DFhd", version
+  std::ofstream(Path("count.vcomp"), std::ios::binary) << record;
+  const std::vector<std::string> before = Files();
+  for (const char* file : {"huge.png", "wide.png", "empty.png"}) {
+    RunResult r =
+        Probe({"render", "Probe", "--input", std::string("Input=") + file, "--out", "o.png"});
+    EXPECT_EQ(r.code, 2) << file << ": " << r.err;
+    EXPECT_NE(r.err.find(file), std::string::npos) << r.err;
+  }
+  RunResult r = Probe({"render", "Probe", "--comp", "count.vcomp", "--out", "o.png"});
+  EXPECT_EQ(r.code, 2) << r.err;
+  r = Probe({"show", "count.vcomp"});
+  EXPECT_EQ(r.code, 2) << r.err;
+  EXPECT_EQ(Files(), before);
+
+  // Tiny and odd sizes, more workers than rows, a mismatched matte: all render.
+  std::string error;
+  ASSERT_TRUE(WriteImage(*MakeTestCard(1, 1, 1), Path("one.png"), ImageFormat::Png, &error));
+  ASSERT_TRUE(WriteImage(*MakeTestCard(7, 3, 1), Path("odd.png"), ImageFormat::Png, &error));
+  for (const char* mode : {"Chunks", "Fill", "Copy"}) {
+    for (const char* file : {"one.png", "odd.png"}) {
+      r = Probe({"render", "Probe", "--input", std::string("Input=") + file, "--input",
+                 "Matte(optional)=one.png", "--set", std::string("Mode=") + mode, "--workers", "16",
+                 "--out", "r.png"});
+      EXPECT_EQ(r.code, 0) << file << " " << mode << ": " << r.err;
+    }
+  }
+  if (!BlebBuilt()) return;
+  for (const char* size : {"1x1", "7x3", "2x301"}) {
+    r = Run({"render", "Bleb", "--size", size, "--set", "Amplitude 3=5", "--set", "Scale=0.01",
+             "--workers", "7", "--out", "b.png"});
+    EXPECT_EQ(r.code, 0) << size << ": " << r.err;
+  }
+}
+
 TEST_F(Errors, UnknownToolsListTheRegisteredOnes) {
   RunResult r = Probe({"render", "Nope", "--out", "a.png"});
   EXPECT_EQ(r.code, 2);

@@ -200,6 +200,19 @@ TEST_F(Render, SavedCompositionsReloadExactly) {
   EXPECT_TRUE(fs::exists(Path("only.vcomp")));
 }
 
+TEST_F(Render, AFailedWriteStopsTheSequenceWithStatusOne) {
+  // Frame 2's file name is taken by a folder, which no rename can replace.
+  fs::create_directories(Path("w.0002.png"));
+  RunResult r = Probe({"render", "Probe", "--size", "4x4", "--frames", "1-5", "--out", "w.#.png"});
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_NE(r.err.find("frame 2"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("of 5 frames written"), std::string::npos) << r.err;
+  const std::vector<std::string> files = Files();
+  EXPECT_EQ(files.front(), "w.0001.png");
+  EXPECT_FALSE(fs::exists(Path("w.0005.png")));
+  for (const std::string& f : files) EXPECT_EQ(f.find(".tmp"), std::string::npos) << f;
+}
+
 TEST_F(Render, ShowDescribesACompositionInWords) {
   RunResult r = Probe({"render", "Probe", "--set", "Mode=Copy", "--set", "Level=0@0,2.5@48",
                        "--set", "Where=0.25,0.5", "--save", "s.vcomp"});
