@@ -31,7 +31,7 @@ int RunShow(Host& host, const ShowOptions& options);
 struct DemoOptions {
   std::string outDir = "vorn-demo";
   std::string size = "640x360";
-  int length = 24;
+  std::string length = "24";
   bool video = true;
   bool quiet = false;
 };

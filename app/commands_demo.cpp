@@ -127,6 +127,12 @@ int RunDemo(Host& host, const DemoOptions& options) {
     PrintError("--size: " + error);
     return kExitUsage;
   }
+  auto length = ParseCount(options.length, 1, 10000, &error);
+  if (!length) {
+    PrintError("--length: " + error);
+    return kExitUsage;
+  }
+  const int frames = int(*length);
   const std::vector<df::Registry*> tools = host.Tools();
   if (tools.empty()) {
     PrintError("demo: no tools found; set VORN_PLUGIN_PATH or give --plugins DIR");
@@ -144,7 +150,7 @@ int RunDemo(Host& host, const DemoOptions& options) {
 
   std::vector<Sequence> sequences;
   for (df::Registry* r : tools)
-    for (Sequence& s : SequencesFor(host, r, options.length)) sequences.push_back(std::move(s));
+    for (Sequence& s : SequencesFor(host, r, frames)) sequences.push_back(std::move(s));
 
   int status = kExitOk;
   std::vector<SheetEntry> sheet;
@@ -154,7 +160,7 @@ int RunDemo(Host& host, const DemoOptions& options) {
     RenderSettings rs;
     rs.tool = seq.tool;
     rs.actions = seq.actions;
-    rs.frames = "0-" + std::to_string(options.length - 1);
+    rs.frames = "0-" + std::to_string(frames - 1);
     rs.size = options.size;
     rs.out = (dir / (seq.slug + ".#.png")).string();
     rs.quiet = options.quiet;

@@ -11,11 +11,12 @@ namespace {
 
 using namespace vorn;
 
+// Every example is run by the end-to-end tests.
 const char* kFooter = R"(Examples:
   vorn tools
   vorn controls Bleb
   vorn render Bleb --set "Amplitude 1=0@0,2.5@48" --frames 0-48 --out bleb.#.png
-  vorn render Bleb --input "Input=plate.%04d.exr" --frames 1001-1100 --out out/warp.####.exr
+  vorn render Bleb --input "Input=plate.%04d.exr" --frames 1001-1010 --out warp.####.exr
   vorn render Bleb --set "Fill Option=Black Edges" --save shot.vcomp --out frame.png
   vorn render --comp shot.vcomp --frame 12 --out frame12.tif
   vorn show shot.vcomp
@@ -26,12 +27,25 @@ failed; 2 for a request that cannot be met (nothing is written); 130 after
 Ctrl-C. Plug-ins are looked for in --plugins DIR, else the folders of
 VORN_PLUGIN_PATH (colon-separated), else ../lib/vorn beside the binary.)";
 
+const char* kRenderFooter = R"(Values:
+  numbers      decimals: 2.5, -0.75, 1e-3
+  points       x,y as fractions of the image, y from the top: "XY Center=0.25,0.5"
+  combos       item text or index: "Fill Option=Black Edges", "Fill Option=1"
+  check boxes  0/1, off/on
+  buttons      --set "CAPTION=1" presses the button before the first frame
+  keyframes    value@frame joined by commas, linear between keys and held beyond:
+               "Amplitude 1=0@0,2.5@48", "XY Center=0.2,0.5@0;0.8,0.5@24"
+--set, --preset and --comp apply in command-line order. Frames render in
+increasing order on one operator; each file is written whole (temporary file,
+then rename). Exit status: 0 when every frame was written, 1 when one failed,
+2 when the request cannot be met (nothing is written), 130 after Ctrl-C (the
+frame in progress is discarded).)";
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"vorn: renders frames with the image-effect tools from the command line."};
   app.name("vorn");
-  app.footer(kFooter);
   app.require_subcommand(1, 1);
   app.fallthrough();
   app.set_version_flag("--version", "vorn " VORN_VERSION);
@@ -110,10 +124,9 @@ int main(int argc, char** argv) {
                    "TIFF: none, lzw, zip (default)")
       ->type_name("C");
   renderCmd
-      ->add_option("--writers", render.writerThreads,
-                   "Threads that encode and write finished frames (default 1)")
-      ->type_name("N")
-      ->check(CLI::Range(1, 16));
+      ->add_option("--writers", render.writers,
+                   "Threads that encode and write finished frames, 1 to 16 (default 1)")
+      ->type_name("N");
   renderCmd->add_flag("--no-write", render.noWrite, "Render every frame but write no image");
   renderCmd->add_flag("--stats", render.stats, "Print timing figures when done");
 
@@ -128,10 +141,13 @@ int main(int argc, char** argv) {
   demoCmd->add_option("--out", demo.outDir, "Folder for the sequences (default vorn-demo)")
       ->type_name("DIR");
   demoCmd->add_option("--size", demo.size, "Frame size (default 640x360)")->type_name("WxH");
-  demoCmd->add_option("--length", demo.length, "Frames per sequence (default 24)")
-      ->type_name("N")
-      ->check(CLI::Range(1, 10000));
+  demoCmd->add_option("--length", demo.length, "Frames per sequence, 1 to 10000 (default 24)")
+      ->type_name("N");
   demoCmd->add_flag("!--no-video", demo.video, "Make no MP4 files");
+
+  // Set last, so that the subcommands keep their own footers.
+  app.footer(kFooter);
+  renderCmd->footer(kRenderFooter);
 
   try {
     app.parse(argc, argv);

@@ -162,6 +162,11 @@ class RenderRun {
                     " is outside the allowed range (0.01 to 100)");
       aspect_ = *a;
     }
+    if (!s_.writers.empty()) {
+      auto n = ParseCount(s_.writers, 1, 16, &error);
+      if (!n) return Fail("--writers: " + error);
+      writers_ = int(*n);
+    }
     if (!s_.workers.empty()) {
       auto n = ParseCount(s_.workers, 1, kMaxWorkers, &error);
       if (!n) return Fail("--workers: " + error);
@@ -409,6 +414,7 @@ class RenderRun {
   std::optional<FramePattern> pattern_;
   ImageFormat format_ = ImageFormat::Png;
   Compression compression_;
+  int writers_ = 1;
   std::vector<ImageBinding> bindings_;
   bool warnedMismatch_ = false;
   Progress* progress_ = nullptr;
@@ -442,7 +448,7 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
     return true;
   };
   std::optional<WriterQueue<WriteJob>> queue;
-  if (!s_.noWrite) queue.emplace(2, size_t(std::max(1, s_.writerThreads)), writeJob);
+  if (!s_.noWrite) queue.emplace(2, size_t(writers_), writeJob);
 
   df::Output* output = op_->Outputs()[0].get();
   const auto runStart = Clock::now();
@@ -514,8 +520,7 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
         env ? env : std::to_string(host_.App().processorCount).c_str(), wall,
         wall > 0 ? rendered / wall : 0.0, rendered ? 1000.0 * Seconds(renderTime) / rendered : 0.0,
         Seconds(renderTime) > 0 ? rendered / Seconds(renderTime) : 0.0,
-        done.empty() ? 0.0 : writeNanos.load() / 1e6 / double(done.size()),
-        queue ? std::max(1, s_.writerThreads) : 0);
+        done.empty() ? 0.0 : writeNanos.load() / 1e6 / double(done.size()), queue ? writers_ : 0);
     std::fflush(stdout);
   }
   return exitCode;

@@ -31,7 +31,7 @@ struct RenderSettings {
   std::string out;          // output pattern
   std::string workers;      // worker count ("" = the runtime's default)
   std::string compression;  // of the output files (\"\" = the format's default)
-  int writerThreads = 1;
+  std::string writers;      // writer threads ("" = 1)
   bool quiet = false;
   bool noWrite = false;  // render every frame, write no image (timing)
   bool stats = false;    // print timing figures at the end

@@ -2,6 +2,8 @@
 // the real tools where their plug-ins are built.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "default_images.h"
 #include "run_program.h"
 #include "vorn_runner.h"
@@ -133,6 +135,59 @@ TEST_F(Commands, DemoRendersEveryPresetAndAContactSheet) {
   if (FindProgram("ffmpeg").empty()) return;
   EXPECT_TRUE(fs::exists(Path("demo/probe_dim.mp4")));
   EXPECT_TRUE(fs::exists(Path("demo/probe_bright.mp4")));
+}
+
+// Splits a command line as a shell would for these examples: blanks, and
+// double quotes around an argument.
+std::vector<std::string> SplitCommand(const std::string& line) {
+  std::vector<std::string> args;
+  std::string arg;
+  bool quoted = false, any = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+      any = true;
+    } else if (c == ' ' && !quoted) {
+      if (any) args.push_back(arg);
+      arg.clear();
+      any = false;
+    } else {
+      arg += c;
+      any = true;
+    }
+  }
+  if (any) args.push_back(arg);
+  return args;
+}
+
+TEST_F(Commands, EveryExampleInTheHelpRuns) {
+  if (!BlebBuilt()) GTEST_SKIP() << "the examples use the Bleb plug-in";
+  RunResult help = Run({"--help"});
+  ASSERT_EQ(help.code, 0);
+  const size_t start = help.out.find("Examples:");
+  ASSERT_NE(start, std::string::npos) << help.out;
+  std::istringstream lines(help.out.substr(start));
+  std::string line;
+  std::string error;
+  for (int f = 1001; f <= 1010; ++f)
+    ASSERT_TRUE(WriteImage(*MakeTestCard(160, 90, 1), Path("plate." + std::to_string(f) + ".exr"),
+                           ImageFormat::Exr, &error));
+  int examples = 0;
+  while (std::getline(lines, line)) {
+    if (line.rfind("  vorn ", 0) != 0) continue;
+    std::vector<std::string> args = SplitCommand(line.substr(7));
+    // Small frames keep the examples quick; everything else is as printed.
+    if (args[0] == "render") args.insert(args.end(), {"--size", "160x90"});
+    if (args[0] == "demo") args.insert(args.end(), {"--length", "2", "--size", "64x36"});
+    RunResult r = Run(args);
+    EXPECT_EQ(r.code, 0) << line << "\n" << r.err;
+    ++examples;
+  }
+  EXPECT_GE(examples, 8);
+  EXPECT_TRUE(fs::exists(Path("bleb.0048.png")));
+  EXPECT_TRUE(fs::exists(Path("warp.1010.exr")));
+  EXPECT_TRUE(fs::exists(Path("frame12.tif")));
+  EXPECT_TRUE(fs::exists(Path("vorn-demo/contact_sheet.png")));
 }
 
 TEST_F(Commands, BlebRendersTheTestCardAndRefusesPresets) {
