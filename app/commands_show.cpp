@@ -1,12 +1,10 @@
 // vorn show FILE: a saved composition in words — the tool, every stored value
 // with its keyframes, and the trailer.
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "commands.h"
 #include "controls_model.h"
+#include "file_bytes.h"
 #include "json_writer.h"
 
 namespace vorn {
@@ -32,22 +30,14 @@ std::string TypeName(uint32_t type) {
 }  // namespace
 
 int RunShow(Host& host, const ShowOptions& options) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(options.file, ec)) {
-    PrintError("cannot read composition " + options.file + ": " +
-               (std::filesystem::exists(options.file, ec) ? "not a file" : "no such file"));
-    return kExitUsage;
-  }
-  std::ifstream in(options.file, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    PrintError("cannot read composition " + options.file);
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (!ReadFileBytes(options.file, kMaxCompositionBytes, &bytes, &error)) {
+    PrintError("cannot read composition: " + error);
     return kExitUsage;
   }
   df::CArchive archive(bytes.data(), bytes.size());
   df::SavedRecord record;
-  std::string error;
   if (!df::ReadSavedRecord(archive, &record, &error)) {
     PrintError("cannot read composition " + options.file + ": " + error);
     return kExitUsage;

@@ -9,14 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <set>
 
 #include "atomic_file.h"
 #include "controls_model.h"
 #include "default_images.h"
+#include "file_bytes.h"
 #include "frame_list.h"
 #include "image_io.h"
 #include "output_pattern.h"
@@ -36,25 +35,6 @@ constexpr long long kMaxWorkers = 4096;
 
 double Seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
-}
-
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
-    *error = path + (std::filesystem::exists(path, ec) ? " is not a file" : " does not exist");
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot open " + path;
-    return false;
-  }
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    *error = "cannot read " + path;
-    return false;
-  }
-  return true;
 }
 
 // An image input and where its pictures come from.
@@ -117,7 +97,7 @@ class RenderRun {
         if (a.kind == RenderAction::Kind::Comp && !comp) comp = &a;
       if (!comp) return Fail("name a tool (or give --comp FILE); tools: " + host_.ToolListText());
       std::vector<uint8_t> bytes;
-      if (!ReadFileBytes(comp->text, &bytes, &error))
+      if (!ReadFileBytes(comp->text, kMaxCompositionBytes, &bytes, &error))
         return Fail("cannot load composition: " + error);
       df::CArchive archive(bytes.data(), bytes.size());
       df::SavedRecord record;
@@ -318,7 +298,7 @@ class RenderRun {
   bool LoadComp(const std::string& path) {
     std::vector<uint8_t> bytes;
     std::string error;
-    if (!ReadFileBytes(path, &bytes, &error))
+    if (!ReadFileBytes(path, kMaxCompositionBytes, &bytes, &error))
       return Fail("--comp: cannot load composition: " + error);
     df::CArchive archive(bytes.data(), bytes.size());
     df::OperatorPtr loaded = host_.Doc().LoadOperator(archive, &error);
