@@ -4,24 +4,24 @@
 
 namespace bleb {
 
-df::TagList DeclarationTags(const ControlSpec& spec, df::Input* centre) {
+df::TagList DeclarationTags(const ControlSpec& entry, df::Input* centre) {
   using namespace df;
-  switch (spec.kind) {
+  switch (entry.kind) {
     case ControlKind::kPoint:
-      return fw::PointControl(spec.preview, spec.def, spec.defY);
+      return fw::PointControl(entry.preview, entry.def, entry.defY);
     case ControlKind::kSlider: {
-      TagList tags = fw::Slider(spec.low, spec.def, spec.high);
-      if (spec.preview) tags.Append({INP_PreviewControl, spec.preview});
-      if (spec.linkedToCentre) tags.Append({INP_Link, centre});
+      TagList tags = fw::Slider(entry.low, entry.def, entry.high);
+      if (entry.preview) tags.Append({INP_PreviewControl, entry.preview});
+      if (entry.linkedToCentre) tags.Append({INP_Link, centre});
       return tags;
     }
     case ControlKind::kScroll:
       // The on-image handle comes second here, unlike a plain scroll control.
       return {{INP_Control, fw::kScroll},
-              {INP_PreviewControl, spec.preview},
-              {INP_MinScale, spec.low},
-              {INP_Default, spec.def},
-              {INP_MaxScale, spec.high},
+              {INP_PreviewControl, entry.preview},
+              {INP_MinScale, entry.low},
+              {INP_Default, entry.def},
+              {INP_MaxScale, entry.high},
               {INP_CtlValue05, kAngleCtlValue},
               {INP_PreviewValue, kAnglePreviewValue},
               {INP_Link, centre}};

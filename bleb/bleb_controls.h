@@ -99,7 +99,7 @@ inline constexpr std::uint32_t kOutputId = df::OutputId(1);
 
 // The declaration tags of a control, in their fixed order; `centre` is the
 // declared "XY Center" input that circle and angle handles are joined to.
-df::TagList DeclarationTags(const ControlSpec& spec, df::Input* centre);
+df::TagList DeclarationTags(const ControlSpec& entry, df::Input* centre);
 
 }  // namespace bleb
 

@@ -14,13 +14,13 @@ BlebPlugIn::BlebPlugIn(Registry* registry, CArchive* archive, TagList* tags)
     : ThreadedOperator(registry, archive, tags) {
   const char* page = nullptr;
   for (int c = 0; c < kControlCount; ++c) {
-    const ControlSpec& spec = kControls[c];
-    if (!page || std::string_view(page) != spec.page) {
-      page = spec.page;
+    const ControlSpec& entry = kControls[c];
+    if (!page || std::string_view(page) != entry.page) {
+      page = entry.page;
       AddControlPage(page, 0);
     }
-    const uint32_t type = spec.kind == ControlKind::kPoint ? kTypePoint : kTypeNumber;
-    controls_[c] = AddInput(spec.caption, type, spec.id, DeclarationTags(spec, controls_[kCentre]));
+    const uint32_t type = entry.kind == ControlKind::kPoint ? kTypePoint : kTypeNumber;
+    controls_[c] = AddInput(entry.caption, type, entry.id, DeclarationTags(entry, controls_[kCentre]));
   }
   input_ = AddInput("Input", kTypeImage, kInputId, {});
   output_ = AddOutput("Output", kTypeImage, kOutputId);
@@ -98,12 +98,12 @@ void BlebPlugIn::NotifyChanged(Input* input, Parameter* value, double time) {
   if (fw::NotifyBlocked(*this)) return;
   if (doc) doc->StartUndo("Reset Bleb");
   for (int row : kResetOrder) {
-    const ControlSpec& spec = kControls[row];
-    if (spec.kind == ControlKind::kPoint)
-      fw::SetPoint(controls_[row], static_cast<float>(spec.def), static_cast<float>(spec.defY),
+    const ControlSpec& entry = kControls[row];
+    if (entry.kind == ControlKind::kPoint)
+      fw::SetPoint(controls_[row], static_cast<float>(entry.def), static_cast<float>(entry.defY),
                    time, 1);
     else
-      fw::SetNumber(controls_[row], spec.def, time, 1);
+      fw::SetNumber(controls_[row], entry.def, time, 1);
   }
   if (doc) doc->EndUndo(1);
   Operator::NotifyChanged(input, value, time);

@@ -150,15 +150,15 @@ TEST_F(BlebHost, DeclaresEveryControlAsItsTableSays) {
   ASSERT_EQ(op->Inputs().size(), size_t(kControlCount + 1));
   Input* centre = op->Inputs()[0].get();
   for (int c = 0; c < kControlCount; ++c) {
-    const ControlSpec& spec = kControls[c];
+    const ControlSpec& entry = kControls[c];
     const Input& in = *op->Inputs()[c];
-    SCOPED_TRACE(spec.caption);
-    EXPECT_EQ(in.Name(), spec.caption);
-    EXPECT_EQ(in.Id(), spec.id);
-    EXPECT_EQ(pages.at(in.Page()), spec.page);
+    SCOPED_TRACE(entry.caption);
+    EXPECT_EQ(in.Name(), entry.caption);
+    EXPECT_EQ(in.Id(), entry.id);
+    EXPECT_EQ(pages.at(in.Page()), entry.page);
     EXPECT_FALSE(in.Notifies());
     std::vector<Tag> want;
-    switch (spec.kind) {
+    switch (entry.kind) {
       case ControlKind::kPoint:
         EXPECT_EQ(in.ValueType(), kTypePoint);
         want = {{INP_Control, double(FourCC("OffC"))},
@@ -168,9 +168,9 @@ TEST_F(BlebHost, DeclaresEveryControlAsItsTableSays) {
         break;
       case ControlKind::kSlider:
         want = {{INP_Control, double(FourCC("SliC"))},
-                {INP_MinAllowed, spec.low},
-                {INP_Default, spec.def},
-                {INP_MaxScale, spec.high}};
+                {INP_MinAllowed, entry.low},
+                {INP_Default, entry.def},
+                {INP_MaxScale, entry.high}};
         if (c == kScale) {
           want.push_back({INP_PreviewControl, double(FourCC("CirC"))});
           want.push_back({INP_Link, 0, centre});
@@ -180,7 +180,7 @@ TEST_F(BlebHost, DeclaresEveryControlAsItsTableSays) {
         want = {{INP_Control, double(FourCC("ScrC"))},
                 {INP_PreviewControl, double(FourCC("AngC"))},
                 {INP_MinScale, -360},
-                {INP_Default, spec.def},
+                {INP_Default, entry.def},
                 {INP_MaxScale, 360},
                 {INP_CtlValue05, 3600},
                 {INP_PreviewValue, 450},
@@ -193,7 +193,7 @@ TEST_F(BlebHost, DeclaresEveryControlAsItsTableSays) {
                 {INP_ComboItem, 0, nullptr, "Wrap Edges"}};
         break;
     }
-    if (spec.kind != ControlKind::kPoint) {
+    if (entry.kind != ControlKind::kPoint) {
       EXPECT_EQ(in.ValueType(), kTypeNumber);
     }
     const auto& items = in.Tags().Items();
