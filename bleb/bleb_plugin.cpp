@@ -20,7 +20,8 @@ BlebPlugIn::BlebPlugIn(Registry* registry, CArchive* archive, TagList* tags)
       AddControlPage(page, 0);
     }
     const uint32_t type = entry.kind == ControlKind::kPoint ? kTypePoint : kTypeNumber;
-    controls_[c] = AddInput(entry.caption, type, entry.id, DeclarationTags(entry, controls_[kCentre]));
+    controls_[c] =
+        AddInput(entry.caption, type, entry.id, DeclarationTags(entry, controls_[kCentre]));
   }
   input_ = AddInput("Input", kTypeImage, kInputId, {});
   output_ = AddOutput("Output", kTypeImage, kOutputId);
