@@ -36,29 +36,29 @@ std::string PreviewKindName(uint32_t kind) {
 }
 
 ControlSpec SpecOf(const df::Input& input) {
-  ControlSpec spec;
-  spec.caption = input.Name();
+  ControlSpec info;
+  info.caption = input.Name();
   if (input.ValueType() == df::kTypePoint) {
-    spec.kind = ValueKind::Point;
-    return spec;
+    info.kind = ValueKind::Point;
+    return info;
   }
   switch (input.ControlKind()) {
     case kComboKind:
-      spec.kind = ValueKind::Combo;
-      spec.items = input.ComboItems();
+      info.kind = ValueKind::Combo;
+      info.items = input.ComboItems();
       break;
     case kCheckBoxKind:
-      spec.kind = ValueKind::CheckBox;
+      info.kind = ValueKind::CheckBox;
       break;
     case kButtonKind:
-      spec.kind = ValueKind::Button;
+      info.kind = ValueKind::Button;
       break;
     default:
-      spec.kind = ValueKind::Number;
-      spec.minAllowed = input.MinAllowed();
-      spec.maxAllowed = input.MaxAllowed();
+      info.kind = ValueKind::Number;
+      info.minAllowed = input.MinAllowed();
+      info.maxAllowed = input.MaxAllowed();
   }
-  return spec;
+  return info;
 }
 
 std::vector<df::Input*> ControlInputs(const df::Operator& op) {

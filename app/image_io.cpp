@@ -36,10 +36,10 @@ struct Window {
   int fullX, fullY, fullW, fullH;  // display window
 };
 
-Window DisplayWindow(const oiio::ImageSpec& spec) {
-  if (spec.full_width > 0 && spec.full_height > 0)
-    return {spec.full_x, spec.full_y, spec.full_width, spec.full_height};
-  return {spec.x, spec.y, spec.width, spec.height};
+Window DisplayWindow(const oiio::ImageSpec& layout) {
+  if (layout.full_width > 0 && layout.full_height > 0)
+    return {layout.full_x, layout.full_y, layout.full_width, layout.full_height};
+  return {layout.x, layout.y, layout.width, layout.height};
 }
 
 bool CheckSize(long long w, long long h, std::string* error) {
@@ -52,14 +52,14 @@ bool CheckSize(long long w, long long h, std::string* error) {
   return true;
 }
 
-double AspectOf(const oiio::ImageSpec& spec) {
-  const float par = spec.get_float_attribute("PixelAspectRatio", 1.0f);
+double AspectOf(const oiio::ImageSpec& layout) {
+  const float par = layout.get_float_attribute("PixelAspectRatio", 1.0f);
   return (std::isfinite(par) && par > 1e-6f && par < 1e6f) ? 1.0 / double(par) : 1.0;
 }
 
-int FindChannel(const oiio::ImageSpec& spec, const char* name) {
-  for (int i = 0; i < spec.nchannels && i < int(spec.channelnames.size()); ++i)
-    if (AsciiLower(spec.channelnames[size_t(i)]) == AsciiLower(name)) return i;
+int FindChannel(const oiio::ImageSpec& layout, const char* name) {
+  for (int i = 0; i < layout.nchannels && i < int(layout.channelnames.size()); ++i)
+    if (AsciiLower(layout.channelnames[size_t(i)]) == AsciiLower(name)) return i;
   return -1;
 }
 
@@ -93,19 +93,19 @@ bool ReadImageInfo(const std::string& path, ImageInfo* info, std::string* error)
     *error = "cannot read image " + path + ": " + why;
     return false;
   }
-  const oiio::ImageSpec& spec = in->spec();
-  const Window win = DisplayWindow(spec);
-  if (spec.deep || spec.nchannels < 1) {
+  const oiio::ImageSpec& layout = in->spec();
+  const Window win = DisplayWindow(layout);
+  if (layout.deep || layout.nchannels < 1) {
     *error = "cannot read image " + path + ": it holds no plain colour channels";
     return false;
   }
-  if (!CheckSize(win.fullW, win.fullH, &why) || !CheckSize(spec.width, spec.height, &why)) {
+  if (!CheckSize(win.fullW, win.fullH, &why) || !CheckSize(layout.width, layout.height, &why)) {
     *error = "cannot read image " + path + ": " + why;
     return false;
   }
   info->width = win.fullW;
   info->height = win.fullH;
-  info->aspect = AspectOf(spec);
+  info->aspect = AspectOf(layout);
   return true;
 }
 
@@ -119,32 +119,32 @@ ImageRef ReadImage(const std::string& path, std::string* error) {
       *error = "cannot read image " + path + ": " + why;
       return nullptr;
     }
-    const oiio::ImageSpec& spec = in->spec();
-    const Window win = DisplayWindow(spec);
+    const oiio::ImageSpec& layout = in->spec();
+    const Window win = DisplayWindow(layout);
 
     // Which file channels become red, green, blue and alpha.
-    int r = FindChannel(spec, "R"), g = FindChannel(spec, "G"), b = FindChannel(spec, "B");
-    int a = FindChannel(spec, "A");
+    int r = FindChannel(layout, "R"), g = FindChannel(layout, "G"), b = FindChannel(layout, "B");
+    int a = FindChannel(layout, "A");
     if (r < 0 || g < 0 || b < 0) {
-      const int y = FindChannel(spec, "Y");
-      if (spec.nchannels >= 3 && y < 0) {
+      const int y = FindChannel(layout, "Y");
+      if (layout.nchannels >= 3 && y < 0) {
         r = 0, g = 1, b = 2;
       } else {
         r = g = b = (y >= 0 ? y : 0);
       }
       if (a < 0) {
-        a = spec.alpha_channel >= 0 && spec.alpha_channel < spec.nchannels ? spec.alpha_channel
-            : spec.nchannels == 2                                          ? 1
-            : spec.nchannels >= 4                                          ? 3
+        a = layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels ? layout.alpha_channel
+            : layout.nchannels == 2                                          ? 1
+            : layout.nchannels >= 4                                          ? 3
                                                                            : -1;
       }
     }
-    if (a < 0 && spec.alpha_channel >= 0 && spec.alpha_channel < spec.nchannels)
-      a = spec.alpha_channel;
+    if (a < 0 && layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels)
+      a = layout.alpha_channel;
     const int used = std::max({r, g, b, a}) + 1;
 
-    const bool bytes = spec.format == oiio::TypeDesc::UINT8;
-    const size_t count = size_t(spec.width) * size_t(spec.height) * size_t(used);
+    const bool bytes = layout.format == oiio::TypeDesc::UINT8;
+    const size_t count = size_t(layout.width) * size_t(layout.height) * size_t(used);
     std::vector<uint8_t> data8;
     std::vector<float> dataF;
     bool ok;
@@ -167,15 +167,15 @@ ImageRef ReadImage(const std::string& path, std::string* error) {
       return nullptr;
     }
     // Place the data window into the display window; the rest stays clear.
-    const long long offX = (long long)spec.x - win.fullX, offY = (long long)spec.y - win.fullY;
-    for (int sy = 0; sy < spec.height; ++sy) {
+    const long long offX = (long long)layout.x - win.fullX, offY = (long long)layout.y - win.fullY;
+    for (int sy = 0; sy < layout.height; ++sy) {
       const long long dy = offY + sy;
       if (dy < 0 || dy >= info.height) continue;
       uint8_t* row = image->rows[dy];
-      for (int sx = 0; sx < spec.width; ++sx) {
+      for (int sx = 0; sx < layout.width; ++sx) {
         const long long dx = offX + sx;
         if (dx < 0 || dx >= info.width) continue;
-        const size_t s = (size_t(sy) * size_t(spec.width) + size_t(sx)) * size_t(used);
+        const size_t s = (size_t(sy) * size_t(layout.width) + size_t(sx)) * size_t(used);
         uint8_t* p = row + dx * 4;
         auto get = [&](int c) -> uint8_t {
           return bytes ? data8[s + size_t(c)] : ToByte(dataF[s + size_t(c)]);
@@ -252,15 +252,15 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
       *error = "cannot write " + path + ": " + LastError(std::string("no ") + name + " writer");
       return false;
     }
-    oiio::ImageSpec spec(image.width, image.height, 4,
+    oiio::ImageSpec layout(image.width, image.height, 4,
                          format == ImageFormat::Exr ? oiio::TypeDesc::HALF : oiio::TypeDesc::UINT8);
-    spec.channelnames = {"R", "G", "B", "A"};
-    spec.alpha_channel = 3;
-    spec.attribute("oiio:UnassociatedAlpha", 1);
+    layout.channelnames = {"R", "G", "B", "A"};
+    layout.alpha_channel = 3;
+    layout.attribute("oiio:UnassociatedAlpha", 1);
     if (std::isfinite(image.aspect) && image.aspect > 0 && image.aspect != 1.0)
-      spec.attribute("PixelAspectRatio", float(1.0 / image.aspect));
-    if (compression.level >= 0) spec.attribute("png:compressionLevel", compression.level);
-    if (!compression.method.empty()) spec.attribute("compression", compression.method);
+      layout.attribute("PixelAspectRatio", float(1.0 / image.aspect));
+    if (compression.level >= 0) layout.attribute("png:compressionLevel", compression.level);
+    if (!compression.method.empty()) layout.attribute("compression", compression.method);
 
     // Reorder to RGBA; for EXR convert to half here, by table, which is much
     // quicker than the library's general conversion.
@@ -286,7 +286,7 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
           dst[0] = src[2], dst[1] = src[1], dst[2] = src[0], dst[3] = src[3];
       }
     }
-    bool ok = out->open(temp, spec) &&
+    bool ok = out->open(temp, layout) &&
               (format == ImageFormat::Exr ? out->write_image(oiio::TypeDesc::HALF, halves.data())
                                           : out->write_image(oiio::TypeDesc::UINT8, rgba.data()));
     ok = out->close() && ok;

@@ -37,46 +37,46 @@ std::vector<std::string_view> Split(std::string_view s, std::string_view separat
   }
 }
 
-std::string RangeText(const ControlSpec& spec) {
-  if (spec.minAllowed && spec.maxAllowed)
-    return FormatNumber(*spec.minAllowed) + " to " + FormatNumber(*spec.maxAllowed);
-  if (spec.minAllowed) return FormatNumber(*spec.minAllowed) + " or more";
-  if (spec.maxAllowed) return FormatNumber(*spec.maxAllowed) + " or less";
+std::string RangeText(const ControlSpec& info) {
+  if (info.minAllowed && info.maxAllowed)
+    return FormatNumber(*info.minAllowed) + " to " + FormatNumber(*info.maxAllowed);
+  if (info.minAllowed) return FormatNumber(*info.minAllowed) + " or more";
+  if (info.maxAllowed) return FormatNumber(*info.maxAllowed) + " or less";
   return "any finite number";
 }
 
-bool CheckRange(const ControlSpec& spec, double v, std::string* error) {
-  if ((spec.minAllowed && v < *spec.minAllowed) || (spec.maxAllowed && v > *spec.maxAllowed)) {
-    *error = FormatNumber(v) + " is outside the allowed range (" + RangeText(spec) + ")";
+bool CheckRange(const ControlSpec& info, double v, std::string* error) {
+  if ((info.minAllowed && v < *info.minAllowed) || (info.maxAllowed && v > *info.maxAllowed)) {
+    *error = FormatNumber(v) + " is outside the allowed range (" + RangeText(info) + ")";
     return false;
   }
   return true;
 }
 
 // One value (no time) for a number-valued control.
-bool ParseScalar(const ControlSpec& spec, std::string_view text, double* v, std::string* error) {
-  switch (spec.kind) {
+bool ParseScalar(const ControlSpec& info, std::string_view text, double* v, std::string* error) {
+  switch (info.kind) {
     case ValueKind::Combo: {
-      const int n = int(spec.items.size());
+      const int n = int(info.items.size());
       for (int i = 0; i < n; ++i)
-        if (spec.items[i] == text) return *v = i, true;
+        if (info.items[i] == text) return *v = i, true;
       std::string lowered = AsciiLower(text);
       int match = -1;
       for (int i = 0; i < n; ++i)
-        if (AsciiLower(spec.items[i]) == lowered) match = match == -1 ? i : -2;
+        if (AsciiLower(info.items[i]) == lowered) match = match == -1 ? i : -2;
       if (match >= 0) return *v = match, true;
       std::string ignored;
       if (auto num = ParseNumber(text, &ignored)) {
         if (*num == std::floor(*num) && *num >= 0 && *num < n) return *v = *num, true;
       }
-      *error = Quote(text) + " is not an item; items: " + QuotedList(spec.items);
+      *error = Quote(text) + " is not an item; items: " + QuotedList(info.items);
       if (n > 0) *error += " (or their index 0 to " + std::to_string(n - 1) + ")";
       return false;
     }
     case ValueKind::CheckBox:
     case ValueKind::Button: {
       const std::string w = AsciiLower(text);
-      const bool button = spec.kind == ValueKind::Button;
+      const bool button = info.kind == ValueKind::Button;
       if (w == "1" || w == "on" || w == "true" || w == "yes" || (button && w == "press"))
         return *v = 1, true;
       if (w == "0" || w == "off" || w == "false" || w == "no") return *v = 0, true;
@@ -88,7 +88,7 @@ bool ParseScalar(const ControlSpec& spec, std::string_view text, double* v, std:
     default: {
       auto num = ParseNumber(text, error);
       if (!num) return false;
-      if (!CheckRange(spec, *num, error)) return false;
+      if (!CheckRange(info, *num, error)) return false;
       *v = *num;
       return true;
     }
@@ -192,12 +192,12 @@ bool SplitAssignment(std::string_view text, std::string* caption, std::string* v
   return true;
 }
 
-bool ParseControlValue(const ControlSpec& spec, std::string_view text, ParsedValue* out,
+bool ParseControlValue(const ControlSpec& info, std::string_view text, ParsedValue* out,
                        std::string* error) {
   out->animated = false;
   out->keys.clear();
   text = Trim(text);
-  const bool point = spec.kind == ValueKind::Point;
+  const bool point = info.kind == ValueKind::Point;
   if (text.find('@') == std::string_view::npos) {
     ParsedKey key;
     if (point) {
@@ -207,14 +207,14 @@ bool ParseControlValue(const ControlSpec& spec, std::string_view text, ParsedVal
         return false;
       }
       if (!ParsePointValue(parts[0], parts[1], key.v, error)) return false;
-    } else if (!ParseScalar(spec, text, &key.v[0], error)) {
+    } else if (!ParseScalar(info, text, &key.v[0], error)) {
       return false;
     }
     out->keys.push_back(key);
     return true;
   }
 
-  if (spec.kind == ValueKind::Button) {
+  if (info.kind == ValueKind::Button) {
     *error = "a button cannot be keyframed; use 1 to press it";
     return false;
   }
@@ -238,7 +238,7 @@ bool ParseControlValue(const ControlSpec& spec, std::string_view text, ParsedVal
     std::string_view valueText = Trim(last.substr(0, at));
     if (point) {
       if (!ParsePointValue(parts[i], valueText, key.v, error)) return false;
-    } else if (!ParseScalar(spec, valueText, &key.v[0], error)) {
+    } else if (!ParseScalar(info, valueText, &key.v[0], error)) {
       return false;
     }
     if (!out->keys.empty() && key.time <= out->keys.back().time) {

@@ -50,7 +50,7 @@ struct ParsedValue {
 // its text, 0/1/on/off/true/false/yes/no for a check box; a button takes 1
 // (press) or 0 and no keyframes. The error says what was wrong and what is
 // allowed, without the caption (the caller names the control).
-bool ParseControlValue(const ControlSpec& spec, std::string_view text, ParsedValue* out,
+bool ParseControlValue(const ControlSpec& info, std::string_view text, ParsedValue* out,
                        std::string* error);
 
 // "WxH" (also "W,H" or "W X H"): each side 1 to maxSide and at most

@@ -43,8 +43,8 @@ class ImageFiles : public ::testing::Test {
                   const std::vector<float>& data, oiio::TypeDesc type = oiio::TypeDesc::FLOAT) {
     auto out = oiio::ImageOutput::create(path);
     ASSERT_TRUE(out);
-    oiio::ImageSpec spec(w, h, channels, type);
-    ASSERT_TRUE(out->open(path, spec));
+    oiio::ImageSpec layout(w, h, channels, type);
+    ASSERT_TRUE(out->open(path, layout));
     ASSERT_TRUE(out->write_image(oiio::TypeDesc::FLOAT, data.data()));
     ASSERT_TRUE(out->close());
   }
@@ -135,10 +135,10 @@ TEST_F(ImageFiles, GreyAndSixteenBitFilesFillTheChannels) {
 TEST_F(ImageFiles, DataWindowIsPlacedInTheDisplayWindow) {
   auto out = oiio::ImageOutput::create("openexr");
   ASSERT_TRUE(out);
-  oiio::ImageSpec spec(2, 1, 4, oiio::TypeDesc::HALF);
-  spec.x = 1, spec.y = 2;
-  spec.full_x = 0, spec.full_y = 0, spec.full_width = 4, spec.full_height = 3;
-  ASSERT_TRUE(out->open(Path("w.exr"), spec));
+  oiio::ImageSpec layout(2, 1, 4, oiio::TypeDesc::HALF);
+  layout.x = 1, layout.y = 2;
+  layout.full_x = 0, layout.full_y = 0, layout.full_width = 4, layout.full_height = 3;
+  ASSERT_TRUE(out->open(Path("w.exr"), layout));
   const std::vector<float> white(8, 1.0f);
   ASSERT_TRUE(out->write_image(oiio::TypeDesc::FLOAT, white.data()));
   ASSERT_TRUE(out->close());

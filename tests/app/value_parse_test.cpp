@@ -75,18 +75,18 @@ ControlSpec Kind(ValueKind k) {
   return s;
 }
 
-double One(const ControlSpec& spec, const std::string& text) {
+double One(const ControlSpec& info, const std::string& text) {
   ParsedValue v;
   std::string error;
-  EXPECT_TRUE(ParseControlValue(spec, text, &v, &error)) << text << ": " << error;
+  EXPECT_TRUE(ParseControlValue(info, text, &v, &error)) << text << ": " << error;
   EXPECT_FALSE(v.animated);
   return v.keys.empty() ? NAN : v.keys[0].v[0];
 }
 
-std::string Refused(const ControlSpec& spec, const std::string& text) {
+std::string Refused(const ControlSpec& info, const std::string& text) {
   ParsedValue v;
   std::string error;
-  EXPECT_FALSE(ParseControlValue(spec, text, &v, &error)) << text;
+  EXPECT_FALSE(ParseControlValue(info, text, &v, &error)) << text;
   return error;
 }
 
