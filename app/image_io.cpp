@@ -133,10 +133,11 @@ ImageRef ReadImage(const std::string& path, std::string* error) {
         r = g = b = (y >= 0 ? y : 0);
       }
       if (a < 0) {
-        a = layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels ? layout.alpha_channel
-            : layout.nchannels == 2                                          ? 1
-            : layout.nchannels >= 4                                          ? 3
-                                                                           : -1;
+        a = layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels
+                ? layout.alpha_channel
+            : layout.nchannels == 2 ? 1
+            : layout.nchannels >= 4 ? 3
+                                    : -1;
       }
     }
     if (a < 0 && layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels)
@@ -252,8 +253,9 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
       *error = "cannot write " + path + ": " + LastError(std::string("no ") + name + " writer");
       return false;
     }
-    oiio::ImageSpec layout(image.width, image.height, 4,
-                         format == ImageFormat::Exr ? oiio::TypeDesc::HALF : oiio::TypeDesc::UINT8);
+    oiio::ImageSpec layout(
+        image.width, image.height, 4,
+        format == ImageFormat::Exr ? oiio::TypeDesc::HALF : oiio::TypeDesc::UINT8);
     layout.channelnames = {"R", "G", "B", "A"};
     layout.alpha_channel = 3;
     layout.attribute("oiio:UnassociatedAlpha", 1);
