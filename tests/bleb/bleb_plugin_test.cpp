@@ -12,32 +12,14 @@
 #include "bleb/bleb_controls.h"
 #include "bleb/warp_threads.h"
 #include "test_image.h"
+#include "tests/support/scoped_env.h"
 
 namespace bleb {
 namespace {
 
 using namespace df;
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (had_)
-      setenv(name_.c_str(), old_.c_str(), 1);
-    else
-      unsetenv(name_.c_str());
-  }
-
- private:
-  std::string name_, old_;
-  bool had_ = false;
-};
+using testsupport::ScopedEnv;
 
 // A host image holding a copy of a test image.
 Image* HostImage(const test::Image& im, double aspect = 1.0) {

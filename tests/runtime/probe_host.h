@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scoped_env.h"
+
 namespace probe {
 
 inline std::string ProbePath() {
@@ -72,26 +74,6 @@ class ProbeHost : public ::testing::Test {
   df::Registry* registry = nullptr;
 };
 
-// Sets or clears an environment variable for the lifetime of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old, had_ = true;
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (had_)
-      setenv(name_.c_str(), old_.c_str(), 1);
-    else
-      unsetenv(name_.c_str());
-  }
-
- private:
-  std::string name_, old_;
-  bool had_ = false;
-};
+using testsupport::ScopedEnv;
 
 }  // namespace probe
