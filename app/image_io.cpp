@@ -57,6 +57,37 @@ double AspectOf(const oiio::ImageSpec& layout) {
   return (std::isfinite(par) && par > 1e-6f && par < 1e6f) ? 1.0 / double(par) : 1.0;
 }
 
+// The file's header as the image library describes it.
+const oiio::ImageSpec& Header(const oiio::ImageInput& in) {
+  return in.spec();
+}
+
+// Opens a file and checks its header: plain colour channels and a usable size.
+// On success `info` holds the display size and pixel aspect.
+std::unique_ptr<oiio::ImageInput> OpenChecked(const std::string& path, ImageInfo* info,
+                                              std::string* error) {
+  std::string why;
+  auto in = OpenInput(path, &why);
+  if (!in) {
+    *error = "cannot read image " + path + ": " + why;
+    return nullptr;
+  }
+  const oiio::ImageSpec& layout = Header(*in);
+  const Window win = DisplayWindow(layout);
+  if (layout.deep || layout.nchannels < 1) {
+    *error = "cannot read image " + path + ": it holds no plain colour channels";
+    return nullptr;
+  }
+  if (!CheckSize(win.fullW, win.fullH, &why) || !CheckSize(layout.width, layout.height, &why)) {
+    *error = "cannot read image " + path + ": " + why;
+    return nullptr;
+  }
+  info->width = win.fullW;
+  info->height = win.fullH;
+  info->aspect = AspectOf(layout);
+  return in;
+}
+
 int FindChannel(const oiio::ImageSpec& layout, const char* name) {
   for (int i = 0; i < layout.nchannels && i < int(layout.channelnames.size()); ++i)
     if (AsciiLower(layout.channelnames[size_t(i)]) == AsciiLower(name)) return i;
@@ -87,39 +118,15 @@ const char* OutputFormatsText() {
 }
 
 bool ReadImageInfo(const std::string& path, ImageInfo* info, std::string* error) {
-  std::string why;
-  auto in = OpenInput(path, &why);
-  if (!in) {
-    *error = "cannot read image " + path + ": " + why;
-    return false;
-  }
-  const oiio::ImageSpec& layout = in->spec();
-  const Window win = DisplayWindow(layout);
-  if (layout.deep || layout.nchannels < 1) {
-    *error = "cannot read image " + path + ": it holds no plain colour channels";
-    return false;
-  }
-  if (!CheckSize(win.fullW, win.fullH, &why) || !CheckSize(layout.width, layout.height, &why)) {
-    *error = "cannot read image " + path + ": " + why;
-    return false;
-  }
-  info->width = win.fullW;
-  info->height = win.fullH;
-  info->aspect = AspectOf(layout);
-  return true;
+  return OpenChecked(path, info, error) != nullptr;
 }
 
 ImageRef ReadImage(const std::string& path, std::string* error) {
   try {
     ImageInfo info;
-    if (!ReadImageInfo(path, &info, error)) return nullptr;
-    std::string why;
-    auto in = OpenInput(path, &why);
-    if (!in) {
-      *error = "cannot read image " + path + ": " + why;
-      return nullptr;
-    }
-    const oiio::ImageSpec& layout = in->spec();
+    auto in = OpenChecked(path, &info, error);
+    if (!in) return nullptr;
+    const oiio::ImageSpec& layout = Header(*in);
     const Window win = DisplayWindow(layout);
 
     // Which file channels become red, green, blue and alpha.
