@@ -10,15 +10,9 @@
 namespace vorn {
 namespace {
 
-std::string Hex(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08X", v);
-  return buf;
-}
-
 std::string TrailerText(uint32_t w) {
   const std::string text = df::FourCCText(w);
-  return text == Hex(w) ? Hex(w) : Hex(w) + " (\"" + text + "\")";
+  return text == df::HexText(w) ? df::HexText(w) : df::HexText(w) + " (\"" + text + "\")";
 }
 
 std::string TypeName(uint32_t type) {
@@ -57,7 +51,7 @@ int RunShow(Host& host, const ShowOptions& options) {
         .String(options.file)
         .Key("bytes")
         .Integer((long long)bytes.size());
-    json.Key("classId").String(Hex(record.classId));
+    json.Key("classId").String(df::HexText(record.classId));
     json.Key("tool");
     if (r)
       json.String(r->Name());
@@ -96,8 +90,8 @@ int RunShow(Host& host, const ShowOptions& options) {
     json.EndArray();
     json.Key("trailer")
         .BeginArray()
-        .String(Hex(record.trailer[0]))
-        .String(Hex(record.trailer[1]))
+        .String(df::HexText(record.trailer[0]))
+        .String(df::HexText(record.trailer[1]))
         .EndArray();
     json.Key("trailingBytes").Bool(trailing).EndObject();
     std::fputs(json.Text().c_str(), stdout);
@@ -107,10 +101,10 @@ int RunShow(Host& host, const ShowOptions& options) {
   std::printf("composition  %s (%zu bytes)\n", options.file.c_str(), bytes.size());
   if (r)
     std::printf("tool         %s  (%s), class id %s\n", r->Name().c_str(), r->ClassName().c_str(),
-                Hex(record.classId).c_str());
+                df::HexText(record.classId).c_str());
   else
     std::printf("tool         class id %s (no loaded plug-in registers it)\n",
-                Hex(record.classId).c_str());
+                df::HexText(record.classId).c_str());
   std::printf("values       %zu\n", record.values.size());
   size_t width = 4;
   for (const df::SavedValue& v : record.values)

@@ -12,12 +12,6 @@
 namespace vorn {
 namespace {
 
-std::string Hex(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08X", v);
-  return buf;
-}
-
 // Decodes a tool's tile bitmap and writes it as PNG; false with the reason.
 bool WriteTile(const df::Registry& r, const std::string& dir, std::string* path,
                std::string* error) {
@@ -70,9 +64,9 @@ int RunTools(Host& host, const ToolsOptions& options) {
           .Key("description")
           .String(r->Description())
           .Key("classId")
-          .String(Hex(r->ClassID()))
+          .String(df::HexText(r->ClassID()))
           .Key("toolCode")
-          .String(Hex(r->ToolCode()))
+          .String(df::HexText(r->ToolCode()))
           .Key("pack")
           .String(r->PackName())
           .Key("helpFile")
@@ -91,8 +85,8 @@ int RunTools(Host& host, const ToolsOptions& options) {
       std::printf("%s  (%s)\n", r->Name().c_str(), r->ClassName().c_str());
       std::printf("  short name   %s\n", r->ShortName().c_str());
       std::printf("  description  %s\n", r->Description().c_str());
-      std::printf("  class id     %s\n", Hex(r->ClassID()).c_str());
-      std::printf("  tool code    %s\n", Hex(r->ToolCode()).c_str());
+      std::printf("  class id     %s\n", df::HexText(r->ClassID()).c_str());
+      std::printf("  tool code    %s\n", df::HexText(r->ToolCode()).c_str());
       std::printf("  pack         %s\n", r->PackName().c_str());
       std::printf("  help file    %s\n", r->HelpFile().c_str());
       std::printf("  library      %s\n", host.LibraryOf(r).c_str());

@@ -4,14 +4,10 @@
 #include <charconv>
 #include <cstdint>
 
+#include "value_parse.h"
+
 namespace vorn {
 namespace {
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
 
 // Reads an optionally negative integer at the front of `s` and advances past it.
 bool ReadInt(std::string_view& s, long long* value) {

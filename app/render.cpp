@@ -105,9 +105,8 @@ class RenderRun {
         return Fail("cannot load composition " + comp->text + ": " + error);
       registry = df::ClassRegistry->FindByClassID(record.classId);
       if (!registry) {
-        char id[16];
-        std::snprintf(id, sizeof id, "0x%08X", record.classId);
-        return Fail("composition " + comp->text + " is of tool class " + id +
+        return Fail("composition " + comp->text + " is of tool class " +
+                    df::HexText(record.classId) +
                     ", which no loaded plug-in registers; tools: " + host_.ToolListText());
       }
     }

@@ -6,13 +6,14 @@
 #include <system_error>
 
 namespace vorn {
-namespace {
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
   return s;
 }
+
+namespace {
 
 std::string Quote(std::string_view s) {
   std::string out;

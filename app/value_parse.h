@@ -10,6 +10,9 @@
 
 namespace vorn {
 
+// `s` without leading and trailing blanks and tabs.
+std::string_view Trim(std::string_view s);
+
 // A strict decimal number: optional sign, digits with an optional point and
 // exponent, blanks around it allowed. Hexadecimal, "inf", "nan" and values
 // beyond double's range are refused with the reason.
