@@ -28,10 +28,10 @@ std::string ControlKindName(uint32_t kind) {
 }
 
 std::string PreviewKindName(uint32_t kind) {
-  if (kind == df::FourCC("PntC")) return "point handle";
-  if (kind == df::FourCC("XHrC")) return "crosshair";
-  if (kind == df::FourCC("CirC")) return "circle";
-  if (kind == df::FourCC("AngC")) return "angle";
+  if (kind == df::kPointPreview) return "point handle";
+  if (kind == df::kCrosshairPreview) return "crosshair";
+  if (kind == df::kCirclePreview) return "circle";
+  if (kind == df::kAnglePreview) return "angle";
   return df::FourCCText(kind);
 }
 

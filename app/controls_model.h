@@ -12,13 +12,13 @@
 
 namespace vorn {
 
-inline constexpr uint32_t kSliderKind = df::FourCC("SliC");
-inline constexpr uint32_t kScrollKind = df::FourCC("ScrC");
-inline constexpr uint32_t kButtonKind = df::FourCC("BtnC");
-inline constexpr uint32_t kCheckBoxKind = df::FourCC("ChBC");
-inline constexpr uint32_t kComboKind = df::FourCC("ComC");
-inline constexpr uint32_t kColourKind = df::FourCC("ColC");
-inline constexpr uint32_t kPositionKind = df::FourCC("OffC");
+inline constexpr uint32_t kSliderKind = df::kSliderControl;
+inline constexpr uint32_t kScrollKind = df::kScrollControl;
+inline constexpr uint32_t kButtonKind = df::kButtonControl;
+inline constexpr uint32_t kCheckBoxKind = df::kCheckBoxControl;
+inline constexpr uint32_t kComboKind = df::kComboControl;
+inline constexpr uint32_t kColourKind = df::kColorControl;
+inline constexpr uint32_t kPositionKind = df::kOffsetControl;
 
 // The caption of the combo whose items are a tool's demonstration presets.
 inline constexpr const char* kPresetCaption = "Demos";

@@ -2,12 +2,8 @@
 #
 # Builds a tool plug-in: a shared library <name>.so with its own copy of the
 # framework compiled in, linked against the host runtime, exporting nothing
-# (static initialisation registers the tool), carrying its tile bitmap.
-set(VORN_FRAMEWORK_SOURCES
-  ${PROJECT_SOURCE_DIR}/framework/declare.cpp
-  ${PROJECT_SOURCE_DIR}/framework/harness.cpp
-  ${PROJECT_SOURCE_DIR}/framework/lifecycle.cpp)
-
+# (static initialisation registers the tool), carrying its tile bitmap. The
+# framework target brings its objects and its determinism flags.
 function(vorn_add_tool name)
   cmake_parse_arguments(ARG "NO_INSTALL" "TILE;OUTPUT_DIR" "SOURCES" ${ARGN})
   if(NOT ARG_OUTPUT_DIR)
@@ -22,9 +18,9 @@ function(vorn_add_tool name)
     DEPENDS ${tile} ${PROJECT_SOURCE_DIR}/cmake/EmbedFile.cmake
     COMMENT "Embedding tile bitmap of ${name}")
 
-  add_library(${name} MODULE ${ARG_SOURCES} ${VORN_FRAMEWORK_SOURCES} ${tileSource})
+  add_library(${name} MODULE ${ARG_SOURCES} ${tileSource})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PRIVATE dfsystem)
+  target_link_libraries(${name} PRIVATE framework dfsystem)
   set_target_properties(${name} PROPERTIES
     PREFIX ""
     CXX_VISIBILITY_PRESET hidden

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev binutils python3
-          libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libopenimageio-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libopenimageio-dev
+          libpng-dev)
 if [[ "${1:-}" == "--demo" ]]; then
   packages+=(ffmpeg)
 fi

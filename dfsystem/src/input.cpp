@@ -9,8 +9,8 @@
 namespace df {
 namespace {
 
-constexpr uint32_t kComboKind = FourCC("ComC");
-constexpr uint32_t kCheckKind = FourCC("ChBC");
+constexpr uint32_t kComboKind = kComboControl;
+constexpr uint32_t kCheckKind = kCheckBoxControl;
 
 double Lerp(double a, double b, double t) {
   return a + (b - a) * t;

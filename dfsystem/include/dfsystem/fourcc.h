@@ -25,6 +25,21 @@ inline constexpr uint32_t kTypeNumber = FourCC("Numb");
 inline constexpr uint32_t kTypePoint = FourCC("Poin");
 inline constexpr uint32_t kTypeImage = FourCC("Imag");
 
+// Control-panel kinds (INP_Control).
+inline constexpr uint32_t kSliderControl = FourCC("SliC");
+inline constexpr uint32_t kScrollControl = FourCC("ScrC");  // an angle, no hard limits
+inline constexpr uint32_t kButtonControl = FourCC("BtnC");
+inline constexpr uint32_t kCheckBoxControl = FourCC("ChBC");
+inline constexpr uint32_t kComboControl = FourCC("ComC");
+inline constexpr uint32_t kColorControl = FourCC("ColC");   // one channel of a colour group
+inline constexpr uint32_t kOffsetControl = FourCC("OffC");  // a point's X and Y
+
+// On-image kinds (INP_PreviewControl).
+inline constexpr uint32_t kPointPreview = FourCC("PntC");
+inline constexpr uint32_t kCrosshairPreview = FourCC("XHrC");
+inline constexpr uint32_t kCirclePreview = FourCC("CirC");  // about the linked point
+inline constexpr uint32_t kAnglePreview = FourCC("AngC");   // about the linked point
+
 // Image inputs are numbered in declaration order k = 1, 2, 3 ...; the output is 1.
 constexpr uint32_t ImageInputId(uint8_t k) {
   return FourCC(0xC9, 'n', 'p', k);
