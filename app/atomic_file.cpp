@@ -1,48 +1,250 @@
 #include "atomic_file.h"
 
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+
+#include "signals.h"
 
 namespace vorn {
 
 namespace fs = std::filesystem;
 
-std::string TemporaryPathFor(const std::string& path) {
-  static std::atomic<unsigned> counter{0};
-  const fs::path p(path);
-  const std::string name = "." + p.stem().string() + ".vorn-" + std::to_string(getpid()) + "-" +
-                           std::to_string(counter.fetch_add(1)) + ".tmp" + p.extension().string();
-  return (p.parent_path() / name).string();
+namespace {
+
+constexpr size_t kMaxNameBytes = 255;
+constexpr int kAttempts = 100;
+
+// Twelve characters from the kernel's random source (62^12 names).
+std::string RandomText() {
+  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  unsigned char bytes[12];
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n > 0)
+      got += size_t(n);
+    else if (errno != EINTR)
+      break;
+  }
+  if (got < sizeof bytes) {
+    // No random source: fall back on the clock and the process id.
+    const uint64_t seed = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                          (uint64_t(getpid()) << 32);
+    for (size_t i = got; i < sizeof bytes; ++i) bytes[i] = uint8_t(seed >> (i * 5));
+  }
+  std::string out;
+  for (unsigned char b : bytes) out += kAlphabet[b % 62];
+  return out;
 }
 
-bool CommitTemporary(const std::string& temp, const std::string& path, std::string* error) {
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    *error = "cannot move the finished file into place as " + path + ": " + std::strerror(errno);
-    DiscardTemporary(temp);
-    return false;
+// The part of `name` that fits in `budget` bytes, not cut inside a UTF-8
+// character.
+std::string Shortened(const std::string& name, size_t budget) {
+  if (name.size() <= budget) return name;
+  size_t end = budget;
+  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+  return name.substr(0, end);
+}
+
+std::string FolderOf(const std::string& path) {
+  const fs::path folder = fs::path(path).parent_path();
+  return folder.empty() ? std::string(".") : folder.string();
+}
+
+// Holds back the signals that end a run while a temporary is created and
+// registered, so that a signal never finds it unregistered.
+class HoldSignals {
+ public:
+  HoldSignals() {
+    sigset_t block;
+    sigemptyset(&block);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, sig);
+    pthread_sigmask(SIG_BLOCK, &block, &before_);
+  }
+  ~HoldSignals() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+
+ private:
+  sigset_t before_;
+};
+
+std::string Reason() {
+  return std::strerror(errno);
+}
+
+}  // namespace
+
+std::string TemporaryName(const std::string& fileName, const std::string& random) {
+  const fs::path p(fileName);
+  std::string ext = p.extension().string();
+  if (ext.size() > 16) ext.clear();
+  const std::string marker = ".vorn-" + random + ".tmp";
+  const size_t budget = kMaxNameBytes - 1 - marker.size() - ext.size();
+  return "." + Shortened(p.stem().string(), budget) + marker + ext;
+}
+
+TemporaryFile::~TemporaryFile() {
+  Discard();
+}
+
+bool TemporaryFile::Create(const std::string& path, std::string* error) {
+  Discard();
+  path_ = path;
+  const fs::path folder = FolderOf(path);
+  const std::string name = fs::path(path).filename().string();
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    temp_ = (folder / TemporaryName(name, RandomText())).string();
+    int why;
+    {
+      HoldSignals hold;
+      fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      why = errno;
+      if (fd_ >= 0) slot_ = RegisterTemporary(temp_.c_str(), false);
+    }
+    if (fd_ >= 0) return true;
+    if (why != EEXIST) {
+      errno = why;
+      *error = "cannot create a file in " + folder.string() + " for " + path + ": " + Reason();
+      temp_.clear();
+      return false;
+    }
+  }
+  *error = "cannot create a temporary file in " + folder.string() + " for " + path;
+  temp_.clear();
+  return false;
+}
+
+bool TemporaryFile::Write(const void* data, size_t size, std::string* error) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd_, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      *error = "cannot write " + path_ + ": " + Reason();
+      Discard();
+      return false;
+    }
+    p += n;
+    size -= size_t(n);
   }
   return true;
 }
 
-void DiscardTemporary(const std::string& temp) {
-  ::unlink(temp.c_str());
+bool TemporaryFile::Commit(std::string* error) {
+  if (fd_ < 0) {
+    *error = "cannot write " + path_ + ": no file open";
+    return false;
+  }
+  if (::fsync(fd_) != 0) {
+    *error = "cannot write " + path_ + ": " + Reason();
+    Discard();
+    return false;
+  }
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) {
+    *error = "cannot write " + path_ + ": " + Reason();
+    Discard();
+    return false;
+  }
+  if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
+    *error = "cannot move the finished file into place as " + path_ + ": " + Reason();
+    Discard();
+    return false;
+  }
+  ReleaseTemporary(slot_);
+  slot_ = -1;
+  temp_.clear();
+  return true;
+}
+
+void TemporaryFile::Discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+  ReleaseTemporary(slot_);
+  slot_ = -1;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+  Discard();
+}
+
+bool TemporaryFolder::Create(const std::string& path, const std::string& name, std::string* error) {
+  Discard();
+  path_ = path;
+  const fs::path folder = FolderOf(path);
+  std::string templ =
+      (folder / ("." + Shortened(fs::path(path).filename().string(), 200) + ".vorn-XXXXXX"))
+          .string();
+  HoldSignals hold;
+  if (::mkdtemp(templ.data()) == nullptr) {
+    *error = "cannot create a folder in " + folder.string() + " for " + path + ": " + Reason();
+    return false;
+  }
+  folder_ = templ;
+  file_ = (fs::path(folder_) / name).string();
+  folderSlot_ = RegisterTemporary(folder_.c_str(), true);
+  fileSlot_ = RegisterTemporary(file_.c_str(), false);
+  return true;
+}
+
+bool TemporaryFolder::Commit(std::string* error) {
+  const int fd = ::open(file_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 || ::fsync(fd) != 0) {
+    *error = "cannot write " + path_ + ": " + Reason();
+    if (fd >= 0) ::close(fd);
+    Discard();
+    return false;
+  }
+  ::close(fd);
+  if (std::rename(file_.c_str(), path_.c_str()) != 0) {
+    *error = "cannot move the finished file into place as " + path_ + ": " + Reason();
+    Discard();
+    return false;
+  }
+  file_.clear();
+  Discard();
+  return true;
+}
+
+void TemporaryFolder::Discard() {
+  if (folder_.empty()) return;
+  std::error_code ec;
+  fs::remove_all(folder_, ec);
+  ReleaseTemporary(fileSlot_);
+  ReleaseTemporary(folderSlot_);
+  fileSlot_ = folderSlot_ = -1;
+  folder_.clear();
+  file_.clear();
+}
+
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
+                         std::string* error) {
+  TemporaryFile file;
+  return file.Create(path, error) && file.Write(data, size, error) && file.Commit(error);
 }
 
 bool CheckOutputFolder(const std::string& path, std::string* error) {
-  fs::path folder = fs::path(path).parent_path();
-  if (folder.empty()) folder = ".";
+  const std::string folder = FolderOf(path);
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) {
-    *error = "the folder " + folder.string() + " for " + path + " does not exist";
+    *error = "the folder " + folder + " for " + path +
+             (fs::exists(folder, ec) ? " is not a folder" : " does not exist");
     return false;
   }
   if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-    *error = "the folder " + folder.string() + " for " + path + " is not writable";
+    *error = "the folder " + folder + " for " + path + " is not writable";
     return false;
   }
   if (fs::is_directory(path, ec)) {
@@ -50,6 +252,14 @@ bool CheckOutputFolder(const std::string& path, std::string* error) {
     return false;
   }
   return true;
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  if (fs::equivalent(a, b, ec) && !ec) return true;
+  const fs::path pa = fs::absolute(a, ec).lexically_normal();
+  const fs::path pb = fs::absolute(b, ec).lexically_normal();
+  return pa == pb;
 }
 
 }  // namespace vorn

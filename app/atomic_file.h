@@ -1,25 +1,78 @@
-// Atomic replacement of output files: the content is written to a temporary
+// Atomic replacement of output files. The content is written to a temporary
 // file in the destination's folder and renamed over the destination only when
-// complete, so a reader never sees a partial file and a failed or cancelled
-// write leaves nothing but what was there before.
+// every byte was written and synced, so a reader never sees a partial file
+// and a failed or cancelled write leaves nothing but what was there before.
+// Temporary names are unpredictable and created exclusively, never through a
+// symbolic link, so nobody can make vorn write elsewhere by planting one.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace vorn {
 
-// A temporary file name beside `path`: hidden, unique within the process,
-// keeping the extension so encoders that look at it still see it.
-std::string TemporaryPathFor(const std::string& path);
+class TemporaryFile {
+ public:
+  TemporaryFile() = default;
+  ~TemporaryFile();  // discards the file unless it was committed
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-// Renames `temp` over `path`; on failure removes `temp` and says why.
-bool CommitTemporary(const std::string& temp, const std::string& path, std::string* error);
+  // Creates the temporary file that will become `path`. False with the reason.
+  bool Create(const std::string& path, std::string* error);
+  // Writes all of `data`; false with the reason (a full disk, say).
+  bool Write(const void* data, size_t size, std::string* error);
+  // The open descriptor, for writers that need one; -1 when none.
+  int Descriptor() const { return fd_; }
+  // Syncs, closes and renames over the destination. On failure the temporary
+  // file is removed and the destination left as it was.
+  bool Commit(std::string* error);
+  // Closes and removes the temporary file.
+  void Discard();
+  const std::string& TempPath() const { return temp_; }
 
-// Removes a temporary file, ignoring a missing one.
-void DiscardTemporary(const std::string& temp);
+ private:
+  std::string path_, temp_;
+  int fd_ = -1;
+  int slot_ = -1;
+};
+
+// A private folder (mode 0700, unpredictable name) in the destination's
+// folder, for programs that write a file by name: they write FilePath(), and
+// Commit renames it over the destination.
+class TemporaryFolder {
+ public:
+  TemporaryFolder() = default;
+  ~TemporaryFolder();  // removes the folder and what it holds unless committed
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+  // `name` is the file name the program writes inside, e.g. "out.mp4".
+  bool Create(const std::string& path, const std::string& name, std::string* error);
+  const std::string& FilePath() const { return file_; }
+  bool Commit(std::string* error);
+  void Discard();
+
+ private:
+  std::string path_, folder_, file_;
+  int fileSlot_ = -1, folderSlot_ = -1;
+};
+
+// Writes `size` bytes as `path`, atomically. False with the reason.
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
+                         std::string* error);
+
+// A hidden name for a temporary beside `fileName` (the last part of a path):
+// a shortened copy of the name, a marker and `random`, and the extension, so
+// that it stays within the 255 bytes a folder entry may have.
+std::string TemporaryName(const std::string& fileName, const std::string& random);
 
 // Whether the folder that would hold `path` exists and is writable; the
 // reason otherwise.
 bool CheckOutputFolder(const std::string& path, std::string* error);
+
+// Whether two paths name the same file (both existing), or the same path
+// once made absolute and normal.
+bool SamePath(const std::string& a, const std::string& b);
 
 }  // namespace vorn

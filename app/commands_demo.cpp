@@ -106,16 +106,18 @@ std::vector<Sequence> SequencesFor(Host& host, df::Registry* r, int length) {
 
 bool MakeVideo(const std::string& ffmpeg, const std::string& pattern, const std::string& path,
                std::string* error) {
-  const std::string temp = TemporaryPathFor(path);
-  const int status = RunProgram({ffmpeg, "-nostdin", "-y", "-loglevel", "error", "-framerate", "24",
-                                 "-start_number", "0", "-i", pattern, "-vf",
-                                 "scale=trunc(iw/2)*2:trunc(ih/2)*2", "-pix_fmt", "yuv420p", temp});
+  // ffmpeg writes by name, so it writes into a folder only vorn can enter.
+  TemporaryFolder folder;
+  if (!folder.Create(path, "video.mp4", error)) return false;
+  const int status =
+      RunProgram({ffmpeg, "-nostdin", "-y", "-loglevel", "error", "-framerate", "24",
+                  "-start_number", "0", "-i", pattern, "-vf", "scale=trunc(iw/2)*2:trunc(ih/2)*2",
+                  "-pix_fmt", "yuv420p", folder.FilePath()});
   if (status != 0) {
-    DiscardTemporary(temp);
     *error = "ffmpeg could not make " + path + (status < 0 ? " (did not run)" : "");
     return false;
   }
-  return CommitTemporary(temp, path, error);
+  return folder.Commit(error);
 }
 
 }  // namespace

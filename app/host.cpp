@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "library_messages.h"
 #include "value_parse.h"
 
 namespace vorn {
@@ -12,10 +13,12 @@ Host::Host() = default;
 Host::~Host() = default;
 
 void PrintError(const std::string& message) {
+  std::lock_guard lock(StderrMutex());
   std::fprintf(stderr, "vorn: error: %s\n", message.c_str());
 }
 
 void PrintWarning(const std::string& message) {
+  std::lock_guard lock(StderrMutex());
   std::fprintf(stderr, "vorn: warning: %s\n", message.c_str());
 }
 

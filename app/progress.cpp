@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "library_messages.h"
+
 namespace vorn {
 
 ProgressStyle ChooseProgressStyle(std::FILE* stream, bool quiet) {
@@ -46,7 +48,7 @@ Progress::Progress(ProgressStyle style, int total, std::FILE* stream)
     : style_(style), total_(total), stream_(stream), start_(std::chrono::steady_clock::now()) {}
 
 void Progress::FrameDone(int frame) {
-  std::lock_guard lock(mutex_);
+  std::scoped_lock lock(mutex_, StderrMutex());
   ++done_;
   if (style_ == ProgressStyle::Off) return;
   const double elapsed =
@@ -63,14 +65,14 @@ void Progress::FrameDone(int frame) {
 }
 
 void Progress::Finish() {
-  std::lock_guard lock(mutex_);
+  std::scoped_lock lock(mutex_, StderrMutex());
   if (barShown_) std::fputc('\n', stream_);
   barShown_ = false;
   std::fflush(stream_);
 }
 
 void Progress::Message(const std::string& text) {
-  std::lock_guard lock(mutex_);
+  std::scoped_lock lock(mutex_, StderrMutex());
   if (barShown_) std::fputs("\r\x1b[K", stream_);
   std::fprintf(stream_, "%s\n", text.c_str());
   barShown_ = false;

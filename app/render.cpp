@@ -315,25 +315,16 @@ class RenderRun {
   }
 
   bool SaveComp() {
-    const std::string temp = TemporaryPathFor(s_.save);
-    std::FILE* file = std::fopen(temp.c_str(), "wb");
-    if (!file) return Fail("--save: cannot create " + s_.save + ": " + std::strerror(errno));
+    std::vector<uint8_t> bytes;
     std::string error;
-    bool ok;
     {
-      df::CArchive archive(file, df::CArchive::store);
-      ok = host_.Doc().SaveOperator(op_.get(), archive, &error) && archive.Flush();
-      if (!ok && error.empty()) error = "write failed";
+      df::CArchive archive(&bytes);
+      if (!host_.Doc().SaveOperator(op_.get(), archive, &error) || !archive.Flush())
+        return Fail("--save: cannot save the composition: " +
+                    (error.empty() ? std::string("the record could not be made") : error));
     }
-    if (std::fclose(file) != 0 && ok) {
-      ok = false;
-      error = std::strerror(errno);
-    }
-    if (!ok) {
-      DiscardTemporary(temp);
-      return Fail("--save: cannot write " + s_.save + ": " + error);
-    }
-    if (!CommitTemporary(temp, s_.save, &error)) return Fail("--save: " + error);
+    if (!WriteFileAtomically(s_.save, bytes.data(), bytes.size(), &error))
+      return Fail("--save: " + error);
     return true;
   }
 
