@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "bleb/warp_map_reference.h"
-#include "bleb/warp_threads.h"
+#include "tests/bleb/reference/warp_map_reference.h"
+#include "tests/bleb/warp_threads.h"
 
 namespace {
 

@@ -1,38 +1,14 @@
 // The tool's controls, in declaration order, as one table: pages, captions,
-// ids, kinds, ranges and defaults. The constructor declares from it, the
-// reset restores from it, and the tests check the declarations against it.
+// ids, kinds, ranges and defaults. The constructor declares from it and the
+// reset restores from it, in the reset's own order.
 #pragma once
 
 #include <cstdint>
 
 #include "bleb/warp_params.h"
-#include "framework/host.h"
+#include "framework/controls.h"
 
 namespace bleb {
-
-enum class ControlKind : std::uint8_t { kPoint, kSlider, kScroll, kCombo };
-
-struct ControlSpec {
-  const char* page;
-  const char* caption;
-  std::uint32_t id;
-  ControlKind kind;
-  double low;             // sliders: lowest value allowed; scrolls: low end of the scale
-  double def;             // default (a point's x)
-  double defY;            // a point's default y
-  double high;            // top of the slider or scale (no hard limit)
-  std::uint32_t preview;  // on-image kind, 0 for none
-  bool linkedToCentre;    // joined to "XY Center" (circle and angle handles)
-};
-
-inline constexpr std::uint32_t kOffset = df::FourCC("OffC");
-inline constexpr std::uint32_t kCrosshair = df::FourCC("XHrC");
-inline constexpr std::uint32_t kCircle = df::FourCC("CirC");
-inline constexpr std::uint32_t kAngleHandle = df::FourCC("AngC");
-
-// Angle scroll controls pass these two values; what they mean is the host's.
-inline constexpr int kAngleCtlValue = 3600;
-inline constexpr int kAnglePreviewValue = 450;
 
 inline constexpr const char* kFillItems[] = {"Duplicate Edges", "Black Edges", "Wrap Edges"};
 
@@ -51,59 +27,63 @@ constexpr int SharpRow(int lobe) {
   return 6 + 3 * lobe;
 }
 
+// Angle scroll controls pass these two values; what they mean is the host's.
+inline constexpr int kAngleCtlValue = 3600;
+inline constexpr int kAnglePreviewValue = 450;
+
+constexpr fw::ControlRow Amplitude(const char* page, const char* caption, const char (&id)[5]) {
+  return fw::SliderRow(page, caption, id, -0.99, 0, 10);
+}
+constexpr fw::ControlRow Angle(const char* page, const char* caption, const char (&id)[5],
+                               double def) {
+  return fw::ScrollRow(page, caption, id, -360, def, 360)
+      .Preview(df::kAnglePreview)
+      .AngleValues(kAngleCtlValue, kAnglePreviewValue)
+      .LinkTo(kCentre);
+}
+constexpr fw::ControlRow Sharp(const char* page, const char* caption, const char (&id)[5]) {
+  return fw::SliderRow(page, caption, id, 1, 4, 500);
+}
+
 // clang-format off
-inline constexpr ControlSpec kControls[] = {
-    // page, caption, id, kind, low, default, default y, high, on-image, linked
-    {"Ctrl", "XY Center", df::FourCC("Cent"), ControlKind::kPoint, 0, 0.5, 0.5, 0, kCrosshair, false},
-    {"Ctrl", "Scale", df::FourCC("BScl"), ControlKind::kSlider, 0.001, 1, 0, 10, kCircle, true},
-    {"Ctrl", "Rotate", df::FourCC("Rota"), ControlKind::kSlider, -360, 0, 0, 360, 0, false},
-    {"Ctrl", "Fill Option", df::FourCC("Fill"), ControlKind::kCombo, 0, 0, 0, 0, 0, false},
-    {"A1", "Amplitude 1", df::FourCC("Amp1"), ControlKind::kSlider, -0.99, 0, 0, 10, 0, false},
-    {"A1", "Angle 1", df::FourCC("Ang1"), ControlKind::kScroll, -360, 0.0, 0, 360, kAngleHandle, true},
-    {"A1", "Sharp 1", df::FourCC("Sha1"), ControlKind::kSlider, 1, 4, 0, 500, 0, false},
-    {"A2", "Amplitude 2", df::FourCC("Amp2"), ControlKind::kSlider, -0.99, 0, 0, 10, 0, false},
-    {"A2", "Angle 2", df::FourCC("Ang2"), ControlKind::kScroll, -360, 51.4, 0, 360, kAngleHandle, true},
-    {"A2", "Sharp 2", df::FourCC("Sha2"), ControlKind::kSlider, 1, 4, 0, 500, 0, false},
-    {"A3", "Amplitude 3", df::FourCC("Amp3"), ControlKind::kSlider, -0.99, 0, 0, 10, 0, false},
-    {"A3", "Angle 3", df::FourCC("Ang3"), ControlKind::kScroll, -360, 102.8, 0, 360, kAngleHandle, true},
-    {"A3", "Sharp 3", df::FourCC("Sha3"), ControlKind::kSlider, 1, 4, 0, 500, 0, false},
-    {"A4", "Amplitude 4", df::FourCC("Amp4"), ControlKind::kSlider, -0.99, 0, 0, 10, 0, false},
-    {"A4", "Angle 4", df::FourCC("Ang4"), ControlKind::kScroll, -360, 154.3, 0, 360, kAngleHandle, true},
-    {"A4", "Sharp 4", df::FourCC("Sha4"), ControlKind::kSlider, 1, 4, 0, 500, 0, false},
-    {"A5", "Amplitude 5", df::FourCC("Amp5"), ControlKind::kSlider, -0.99, 0, 0, 10, 0, false},
-    {"A5", "Angle 5", df::FourCC("Ang5"), ControlKind::kScroll, -360, -154.3, 0, 360, kAngleHandle, true},
-    {"A5", "Sharp 5", df::FourCC("Sha5"), ControlKind::kSlider, 1, 4, 0, 500, 0, false},
-    {"A6", "Amplitude 6", df::FourCC("Amp6"), ControlKind::kSlider, -0.99, 0, 0, 10, 0, false},
-    {"A6", "Angle 6", df::FourCC("Ang6"), ControlKind::kScroll, -360, -102.9, 0, 360, kAngleHandle, true},
-    {"A6", "Sharp 6", df::FourCC("Sha6"), ControlKind::kSlider, 1, 4, 0, 500, 0, false},
-    {"A7", "Amplitude 7", df::FourCC("Amp7"), ControlKind::kSlider, -0.99, 0, 0, 10, 0, false},
-    {"A7", "Angle 7", df::FourCC("Ang7"), ControlKind::kScroll, -360, -51.4, 0, 360, kAngleHandle, true},
-    {"A7", "Sharp 7", df::FourCC("Sha7"), ControlKind::kSlider, 1, 4, 0, 500, 0, false},
+inline constexpr fw::ControlRow kControls[] = {
+    fw::PointRow("Ctrl", "XY Center", "Cent", df::kCrosshairPreview, 0.5, 0.5),
+    fw::SliderRow("Ctrl", "Scale", "BScl", 0.001, 1, 10).Preview(df::kCirclePreview).LinkTo(kCentre),
+    fw::SliderRow("Ctrl", "Rotate", "Rota", -360, 0, 360),
+    fw::ComboRow("Ctrl", "Fill Option", "Fill", kFillItems),
+    Amplitude("A1", "Amplitude 1", "Amp1"), Angle("A1", "Angle 1", "Ang1", 0.0),    Sharp("A1", "Sharp 1", "Sha1"),
+    Amplitude("A2", "Amplitude 2", "Amp2"), Angle("A2", "Angle 2", "Ang2", 51.4),   Sharp("A2", "Sharp 2", "Sha2"),
+    Amplitude("A3", "Amplitude 3", "Amp3"), Angle("A3", "Angle 3", "Ang3", 102.8),  Sharp("A3", "Sharp 3", "Sha3"),
+    Amplitude("A4", "Amplitude 4", "Amp4"), Angle("A4", "Angle 4", "Ang4", 154.3),  Sharp("A4", "Sharp 4", "Sha4"),
+    Amplitude("A5", "Amplitude 5", "Amp5"), Angle("A5", "Angle 5", "Ang5", -154.3), Sharp("A5", "Sharp 5", "Sha5"),
+    Amplitude("A6", "Amplitude 6", "Amp6"), Angle("A6", "Angle 6", "Ang6", -102.9), Sharp("A6", "Sharp 6", "Sha6"),
+    Amplitude("A7", "Amplitude 7", "Amp7"), Angle("A7", "Angle 7", "Ang7", -51.4),  Sharp("A7", "Sharp 7", "Sha7"),
 };
 // clang-format on
 
 inline constexpr int kControlCount = sizeof(kControls) / sizeof(kControls[0]);
 static_assert(kControlCount == 4 + 3 * kLobes);
+static_assert(fw::RowOf(kControls, "Fill Option") == kFill);
+static_assert(fw::RowOf(kControls, "Amplitude 7") == AmplitudeRow(6));
+static_assert(fw::RowOf(kControls, "Angle 3") == AngleRow(2));
+static_assert(fw::RowOf(kControls, "Sharp 5") == SharpRow(4));
 
-// The order in which the reset sets the controls: the centre, Scale, Rotate,
-// Fill Option, then every amplitude, every angle, every sharpness.
-inline constexpr int kResetOrder[kControlCount] = {
-    kCentre,         kScale,          kRotate,         kFill,           AmplitudeRow(0),
-    AmplitudeRow(1), AmplitudeRow(2), AmplitudeRow(3), AmplitudeRow(4), AmplitudeRow(5),
-    AmplitudeRow(6), AngleRow(0),     AngleRow(1),     AngleRow(2),     AngleRow(3),
-    AngleRow(4),     AngleRow(5),     AngleRow(6),     SharpRow(0),     SharpRow(1),
-    SharpRow(2),     SharpRow(3),     SharpRow(4),     SharpRow(5),     SharpRow(6)};
+// The reset sets the centre, Scale, Rotate, Fill Option, then every amplitude,
+// every angle, every sharpness; each with notification.
+// clang-format off
+inline constexpr fw::ResetStep kResetSteps[kControlCount] = {
+    {kCentre, 1},          {kScale, 1},           {kRotate, 1},          {kFill, 1},
+    {AmplitudeRow(0), 1},  {AmplitudeRow(1), 1},  {AmplitudeRow(2), 1},  {AmplitudeRow(3), 1},
+    {AmplitudeRow(4), 1},  {AmplitudeRow(5), 1},  {AmplitudeRow(6), 1},
+    {AngleRow(0), 1},      {AngleRow(1), 1},      {AngleRow(2), 1},      {AngleRow(3), 1},
+    {AngleRow(4), 1},      {AngleRow(5), 1},      {AngleRow(6), 1},
+    {SharpRow(0), 1},      {SharpRow(1), 1},      {SharpRow(2), 1},      {SharpRow(3), 1},
+    {SharpRow(4), 1},      {SharpRow(5), 1},      {SharpRow(6), 1}};
+// clang-format on
 
 inline constexpr std::uint32_t kInputId = df::ImageInputId(1);
 inline constexpr std::uint32_t kOutputId = df::OutputId(1);
 
-// The declaration tags of a control, in their fixed order; `centre` is the
-// declared "XY Center" input that circle and angle handles are joined to.
-df::TagList DeclarationTags(const ControlSpec& entry, df::Input* centre);
-
-}  // namespace bleb
-
-namespace bleb {
 // The kernel's defaults agree with the declared ones.
 constexpr bool AnglesAgree() {
   for (int n = 0; n < kLobes; ++n)
@@ -111,4 +91,5 @@ constexpr bool AnglesAgree() {
   return true;
 }
 static_assert(AnglesAgree());
+
 }  // namespace bleb

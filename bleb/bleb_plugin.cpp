@@ -1,7 +1,5 @@
 #include "bleb/bleb_plugin.h"
 
-#include <string_view>
-
 #include "bleb/warp_sample.h"
 #include "framework/lifecycle.h"
 #include "framework/values.h"
@@ -12,17 +10,7 @@ using namespace df;
 
 BlebPlugIn::BlebPlugIn(Registry* registry, CArchive* archive, TagList* tags)
     : ThreadedOperator(registry, archive, tags) {
-  const char* page = nullptr;
-  for (int c = 0; c < kControlCount; ++c) {
-    const ControlSpec& entry = kControls[c];
-    if (!page || std::string_view(page) != entry.page) {
-      page = entry.page;
-      AddControlPage(page, 0);
-    }
-    const uint32_t type = entry.kind == ControlKind::kPoint ? kTypePoint : kTypeNumber;
-    controls_[c] =
-        AddInput(entry.caption, type, entry.id, DeclarationTags(entry, controls_[kCentre]));
-  }
+  fw::DeclareControls(*this, kControls, controls_);
   input_ = AddInput("Input", kTypeImage, kInputId, {});
   output_ = AddOutput("Output", kTypeImage, kOutputId);
   opMode = 2;
@@ -73,39 +61,28 @@ void BlebPlugIn::Render(Request* request) {
   // Out of memory: nothing is drawn and the output goes out as created.
   if (render_.Prepare(params, source_->rows, &abortFlag)) {
     fw::ChooseWorkers(fields_);
-    pass_ = 1;
-    DoMultiProcess(request, fields_.workerCount);
-    if (render_.PrepareSampling(&abortFlag)) {
-      pass_ = 2;
-      DoMultiProcess(request, fields_.workerCount);
-      if (!fw::Aborted(abortFlag)) render_.Finish(target_->rows);
-    }
+    if (passes_.Run(*this, request, kMapPass, fw::Split::kRows, fields_) &&
+        render_.PrepareSampling(&abortFlag) &&
+        passes_.Run(*this, request, kSamplePass, fw::Split::kRows, fields_))
+      render_.Finish(target_->rows);
   }
-  pass_ = 0;
   // The buffers are per render.
   render_.Release();
 }
 
 void BlebPlugIn::ProcessChunk(Request*, long chunk) {
   if (fw::Aborted(abortFlag)) return;
-  const fw::Band band = fw::ChunkBand(chunk, fields_.workerCount, fields_.height);
-  if (pass_ == 1)
-    render_.MapRows(band.begin, band.end, &abortFlag);
-  else if (pass_ == 2)
-    render_.SampleRows(target_->rows, band.begin, band.end, &abortFlag);
+  const fw::ChunkWork work = passes_.Chunk(chunk);
+  if (work.pass == kMapPass)
+    render_.MapRows(work.band.begin, work.band.end, &abortFlag);
+  else if (work.pass == kSamplePass)
+    render_.SampleRows(target_->rows, work.band.begin, work.band.end, &abortFlag);
 }
 
 void BlebPlugIn::NotifyChanged(Input* input, Parameter* value, double time) {
   if (fw::NotifyBlocked(*this)) return;
   if (doc) doc->StartUndo("Reset Bleb");
-  for (int row : kResetOrder) {
-    const ControlSpec& entry = kControls[row];
-    if (entry.kind == ControlKind::kPoint)
-      fw::SetPoint(controls_[row], static_cast<float>(entry.def), static_cast<float>(entry.defY),
-                   time, 1);
-    else
-      fw::SetNumber(controls_[row], entry.def, time, 1);
-  }
+  fw::ResetControls(kControls, controls_, kResetSteps, time);
   if (doc) doc->EndUndo(1);
   Operator::NotifyChanged(input, value, time);
 }

@@ -9,6 +9,7 @@
 #include "bleb/warp_render.h"
 #include "framework/harness.h"
 #include "framework/host.h"
+#include "framework/passes.h"
 
 namespace bleb {
 
@@ -38,7 +39,9 @@ class BlebPlugIn : public df::ThreadedOperator {
   WarpControls values_;
   df::Image* source_ = nullptr;
   df::Image* target_ = nullptr;
-  int pass_ = 0;  // 1: map, 2: sampling
+  static constexpr int kMapPass = 1;
+  static constexpr int kSamplePass = 2;
+  fw::RenderPasses passes_;
   WarpRender render_;
 };
 

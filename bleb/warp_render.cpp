@@ -8,14 +8,6 @@
 
 namespace bleb {
 
-RowBand ChunkRows(int k, int n, int height) {
-  if (n < 1) n = 1;
-  const int per = height / n;
-  const int begin = k * per;
-  const int end = k >= n - 1 ? height : begin + per;
-  return {begin, end};
-}
-
 bool WarpRender::Prepare(const WarpParams& params, const std::uint8_t* const* src,
                          const std::atomic<int>* abort) {
   (void)abort;

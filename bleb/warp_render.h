@@ -22,14 +22,6 @@
 
 namespace bleb {
 
-// Rows [begin, end) of chunk k of n over height rows: each chunk takes
-// height / n rows and the last one runs to the bottom.
-struct RowBand {
-  int begin;
-  int end;
-};
-RowBand ChunkRows(int k, int n, int height);
-
 class WarpRender {
  public:
   // Allocates the map, reusing the buffers of an earlier render of the same

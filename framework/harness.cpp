@@ -29,14 +29,6 @@ int DetermineWorkerCount() {
   return std::clamp(count, 1, kMaxWorkers);
 }
 
-Band ChunkBand(long chunk, int workers, int extent) {
-  if (workers < 1 || extent <= 0 || chunk < 0 || chunk >= workers) return {0, 0};
-  const int per = extent / workers;
-  const int begin = int(chunk) * per;
-  const int end = chunk == workers - 1 ? extent : begin + per;
-  return {begin, end};
-}
-
 void RecordImage(RenderFields& f, const df::Image& main) {
   f.width = main.width;
   f.height = main.height;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "framework/bands.h"
 #include "framework/host.h"
 
 namespace fw {
@@ -20,14 +21,6 @@ int ParseWorkerCount(const char* text);
 // The worker count for a render: "NUM_PROC_VORN" when set, else the application
 // object's processorCount, else 1; at least 1, at most kMaxWorkers.
 int DetermineWorkerCount();
-
-// Rows (or columns) [begin, end) of chunk k of `workers` over `extent`; the
-// last chunk runs to `extent`, and chunks beyond the extent are empty.
-struct Band {
-  int begin;
-  int end;
-};
-Band ChunkBand(long chunk, int workers, int extent);
 
 // Per-render fields every tool keeps.
 struct RenderFields {

@@ -10,8 +10,11 @@
 #include <vector>
 
 #include "bleb/bleb_controls.h"
-#include "bleb/warp_threads.h"
 #include "test_image.h"
+#include "tests/bleb/warp_threads.h"
+#include "tests/support/declarations.h"
+#include "tests/support/golden.h"
+#include "tests/support/plugin_host.h"
 #include "tests/support/scoped_env.h"
 
 namespace bleb {
@@ -117,96 +120,46 @@ TEST_F(BlebHost, RegistersTheRecordInItsTagOrder) {
   EXPECT_EQ(compression, 0u);
 }
 
-// One expected tag: its number and value.
-struct Tag {
-  uint32_t tag = 0;
-  double number = 0;              // integers and doubles
-  const void* pointer = nullptr;  // INP_Link
-  const char* text = nullptr;     // combo items
-};
-
-TEST_F(BlebHost, DeclaresEveryControlAsItsTableSays) {
-  OperatorPtr op = Create();
-  const std::vector<std::string> pages = {"Ctrl", "A1", "A2", "A3", "A4", "A5", "A6", "A7"};
-  EXPECT_EQ(op->Pages(), pages);
-  ASSERT_EQ(op->Inputs().size(), size_t(kControlCount + 1));
-  Input* centre = op->Inputs()[0].get();
-  for (int c = 0; c < kControlCount; ++c) {
-    const ControlSpec& entry = kControls[c];
-    const Input& in = *op->Inputs()[c];
-    SCOPED_TRACE(entry.caption);
-    EXPECT_EQ(in.Name(), entry.caption);
-    EXPECT_EQ(in.Id(), entry.id);
-    EXPECT_EQ(pages.at(in.Page()), entry.page);
-    EXPECT_FALSE(in.Notifies());
-    std::vector<Tag> want;
-    switch (entry.kind) {
-      case ControlKind::kPoint:
-        EXPECT_EQ(in.ValueType(), kTypePoint);
-        want = {{INP_Control, double(FourCC("OffC"))},
-                {INP_PreviewControl, double(FourCC("XHrC"))},
-                {INP_DefaultX, 0.5},
-                {INP_DefaultY, 0.5}};
-        break;
-      case ControlKind::kSlider:
-        want = {{INP_Control, double(FourCC("SliC"))},
-                {INP_MinAllowed, entry.low},
-                {INP_Default, entry.def},
-                {INP_MaxScale, entry.high}};
-        if (c == kScale) {
-          want.push_back({INP_PreviewControl, double(FourCC("CirC"))});
-          want.push_back({INP_Link, 0, centre});
-        }
-        break;
-      case ControlKind::kScroll:
-        want = {{INP_Control, double(FourCC("ScrC"))},
-                {INP_PreviewControl, double(FourCC("AngC"))},
-                {INP_MinScale, -360},
-                {INP_Default, entry.def},
-                {INP_MaxScale, 360},
-                {INP_CtlValue05, 3600},
-                {INP_PreviewValue, 450},
-                {INP_Link, 0, centre}};
-        break;
-      case ControlKind::kCombo:
-        want = {{INP_Control, double(FourCC("ComC"))},
-                {INP_ComboItem, 0, nullptr, "Duplicate Edges"},
-                {INP_ComboItem, 0, nullptr, "Black Edges"},
-                {INP_ComboItem, 0, nullptr, "Wrap Edges"}};
-        break;
-    }
-    if (entry.kind != ControlKind::kPoint) {
-      EXPECT_EQ(in.ValueType(), kTypeNumber);
-    }
-    const auto& items = in.Tags().Items();
-    ASSERT_EQ(items.size(), want.size());
-    for (size_t k = 0; k < want.size(); ++k) {
-      EXPECT_EQ(items[k].tag, want[k].tag) << k;
-      if (want[k].text)
-        EXPECT_STREQ(items[k].s, want[k].text);
-      else if (want[k].tag == INP_Link)
-        EXPECT_EQ(items[k].p, want[k].pointer);
-      else if (items[k].kind == TagKind::Double)
-        EXPECT_EQ(items[k].d, want[k].number) << k;
-      else
-        EXPECT_EQ(double(items[k].i), want[k].number) << k;
-    }
+// The declarations as documented, written out independently of the table the
+// plug-in declares from: a wrong range, default, id, order or link fails here.
+std::vector<std::string> DocumentedDeclarations() {
+  std::vector<std::string> d = {
+      "Ctrl | XY Center | Cent | Poin | INP_Control=OffC INP_PreviewControl=XHrC "
+      "INP_DefaultX=0.5 INP_DefaultY=0.5",
+      "Ctrl | Scale | BScl | Numb | INP_Control=SliC INP_MinAllowed=0.001 INP_Default=1 "
+      "INP_MaxScale=10 INP_PreviewControl=CirC INP_Link=XY Center",
+      "Ctrl | Rotate | Rota | Numb | INP_Control=SliC INP_MinAllowed=-360 INP_Default=0 "
+      "INP_MaxScale=360",
+      "Ctrl | Fill Option | Fill | Numb | INP_Control=ComC INP_ComboItem=Duplicate Edges "
+      "INP_ComboItem=Black Edges INP_ComboItem=Wrap Edges",
+  };
+  const char* angles[] = {"0", "51.4", "102.8", "154.3", "-154.3", "-102.9", "-51.4"};
+  for (int n = 1; n <= 7; ++n) {
+    const std::string k = std::to_string(n), page = "A" + k;
+    d.push_back(page + " | Amplitude " + k + " | Amp" + k +
+                " | Numb | INP_Control=SliC INP_MinAllowed=-0.99 INP_Default=0 INP_MaxScale=10");
+    d.push_back(page + " | Angle " + k + " | Ang" + k +
+                " | Numb | INP_Control=ScrC INP_PreviewControl=AngC INP_MinScale=-360 "
+                "INP_Default=" +
+                angles[n - 1] +
+                " INP_MaxScale=360 INP_CtlValue05=3600 INP_PreviewValue=450 INP_Link=XY Center");
+    d.push_back(page + " | Sharp " + k + " | Sha" + k +
+                " | Numb | INP_Control=SliC INP_MinAllowed=1 INP_Default=4 INP_MaxScale=500");
   }
-  // The table itself, against the written values.
-  EXPECT_EQ(kControls[kScale].low, 0.001);
-  EXPECT_EQ(kControls[kRotate].low, -360);
-  EXPECT_EQ(kControls[AmplitudeRow(6)].low, -0.99);
-  EXPECT_EQ(kControls[AmplitudeRow(6)].high, 10);
-  EXPECT_EQ(kControls[SharpRow(2)].def, 4);
-  EXPECT_EQ(kControls[SharpRow(2)].high, 500);
-  EXPECT_EQ(kControls[AngleRow(4)].def, -154.3);
-  EXPECT_EQ(kControls[AngleRow(5)].def, -102.9);
-  EXPECT_EQ(op->FindInputByName("Angle 3")->Id(), FourCC("Ang3"));
-  EXPECT_EQ(op->FindInputByName("Scale")->Link(), centre);
-  const Input& image = *op->Inputs()[kControlCount];
-  EXPECT_EQ(image.Name(), "Input");
-  EXPECT_EQ(image.Id(), 0x01706EC9u);
-  EXPECT_TRUE(image.Required());
+  d.push_back("- | Input | 0x01706EC9 | Imag |");
+  return d;
+}
+
+TEST_F(BlebHost, DeclaresEveryControlAsDocumented) {
+  OperatorPtr op = Create();
+  EXPECT_EQ(op->Pages(),
+            (std::vector<std::string>{"Ctrl", "A1", "A2", "A3", "A4", "A5", "A6", "A7"}));
+  const std::vector<std::string> want = DocumentedDeclarations();
+  const std::vector<std::string> got = testsupport::DescribeInputs(*op);
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t k = 0; k < want.size(); ++k) EXPECT_EQ(got[k], want[k]);
+  for (const auto& in : op->Inputs()) EXPECT_FALSE(in->Notifies()) << in->Name();
+  EXPECT_TRUE(op->FindInputByName("Input")->Required());
   ASSERT_EQ(op->Outputs().size(), 1u);
   EXPECT_EQ(op->Outputs()[0]->Id(), 0x017475CFu);
   EXPECT_EQ(op->Outputs()[0]->Name(), "Output");
@@ -241,16 +194,19 @@ TEST_F(BlebHost, ResetRestoresEveryDefaultInOneUndoStep) {
   EXPECT_EQ(doc.UndoCaption(), "Reset Bleb");
   // The centre, Scale, Rotate, Fill Option and three controls of each lobe.
   EXPECT_EQ(doc.UndoChangeCount(), 25u);
-  for (int c = 0; c < kControlCount; ++c) {
-    const Input& in = *op->Inputs()[c];
-    if (kControls[c].kind == ControlKind::kPoint) {
-      float x, y;
-      in.PointAt(0, x, y);
-      EXPECT_EQ(x, 0.5f);
-      EXPECT_EQ(y, 0.5f);
-    } else {
-      EXPECT_EQ(in.NumberAt(0), kControls[c].def) << in.Name();
-    }
+  float x, y;
+  op->FindInputByName("XY Center")->PointAt(0, x, y);
+  EXPECT_EQ(x, 0.5f);
+  EXPECT_EQ(y, 0.5f);
+  EXPECT_EQ(op->FindInputByName("Scale")->NumberAt(0), 1);
+  EXPECT_EQ(op->FindInputByName("Rotate")->NumberAt(0), 0);
+  EXPECT_EQ(op->FindInputByName("Fill Option")->NumberAt(0), 0);
+  const double angles[] = {0, 51.4, 102.8, 154.3, -154.3, -102.9, -51.4};
+  for (int n = 1; n <= 7; ++n) {
+    const std::string k = std::to_string(n);
+    EXPECT_EQ(op->FindInputByName("Amplitude " + k)->NumberAt(0), 0) << n;
+    EXPECT_EQ(op->FindInputByName("Angle " + k)->NumberAt(0), angles[n - 1]) << n;
+    EXPECT_EQ(op->FindInputByName("Sharp " + k)->NumberAt(0), 4) << n;
   }
   ASSERT_TRUE(doc.Undo());
   for (int c = 0; c < kControlCount; ++c) EXPECT_EQ(op->Inputs()[c]->State(), changed[c]);
@@ -370,73 +326,31 @@ TEST_F(BlebHost, HostileControlValuesStayInsideTheImage) {
   }
 }
 
-// Reference renders under tests/golden/bleb/<case>/: the controls in
-// controls.txt, the input made by test::Grid, the bytes in output.bgra.
-// The arithmetic is fixed, so the bytes must match exactly; UPDATE_GOLDEN=1
-// rewrites them.
-struct GoldenCase {
-  const char* name;
-  int width, height;
-  double aspect;
-  std::vector<std::pair<const char*, double>> numbers;
-  float centreX, centreY;
-};
-
+// Reference renders under tests/golden/bleb/<case>/: the arguments in
+// case.txt, the input made by test::Grid, the expected bytes in expected.png.
+// The arithmetic is fixed, so the bytes must match exactly, with 1 and with 7
+// workers; UPDATE_GOLDEN=1 rewrites the references.
 TEST_F(BlebHost, GoldenRenders) {
-  const std::vector<GoldenCase> cases = {
-      {"seven_lobes_wrap",
-       160,
-       90,
-       1.0,
-       {{"Fill Option", 2},
-        {"Amplitude 1", 0.5},
-        {"Amplitude 2", 0.8},
-        {"Amplitude 3", 0.3},
-        {"Amplitude 4", 1.0},
-        {"Amplitude 5", 0.6},
-        {"Amplitude 6", 0.4},
-        {"Amplitude 7", 0.7},
-        {"Sharp 3", 7.5},
-        {"Rotate", 20}},
-       0.45f,
-       0.55f},
-      {"half_scale_black",
-       128,
-       96,
-       1.5,
-       {{"Fill Option", 1}, {"Scale", 0.5}, {"Amplitude 4", -0.6}, {"Sharp 4", 2}},
-       0.5f,
-       0.5f},
-  };
-  const bool update = std::getenv("UPDATE_GOLDEN") != nullptr;
-  for (const GoldenCase& g : cases) {
+  std::vector<testsupport::GoldenCase> cases;
+  std::string error;
+  ASSERT_TRUE(testsupport::ReadGoldenCases(BLEB_GOLDEN_DIR, &cases, &error)) << error;
+  ASSERT_GE(cases.size(), 2u);
+  for (const testsupport::GoldenCase& g : cases) {
     SCOPED_TRACE(g.name);
+    ASSERT_EQ(g.inputs.size(), 1u);
+    ASSERT_EQ(g.inputs[0].second, "grid");
     OperatorPtr op = Create();
-    SetCentre(*op, g.centreX, g.centreY);
-    std::string description = "input: test::Grid (tests/bleb/test_image.h), " +
-                              std::to_string(g.width) + "x" + std::to_string(g.height) +
-                              ", aspect " + std::to_string(g.aspect) +
-                              "\noutput.bgra: rows top to bottom, bytes B G R A\nXY Center " +
-                              std::to_string(g.centreX) + " " + std::to_string(g.centreY) + "\n";
-    for (auto [name, v] : g.numbers) {
-      Set(*op, name, v);
-      description += std::string(name) + " " + std::to_string(v) + "\n";
+    for (const auto& [caption, value] : g.sets)
+      ASSERT_TRUE(testsupport::PluginHost::Set(*op, caption, value)) << caption;
+    const test::Image grid = test::Grid(g.width, g.height);
+    const testsupport::Pixels input{grid.width, grid.height, grid.data};
+    for (int workers : {1, 7}) {
+      const testsupport::Pixels out = testsupport::PluginHost::Render(
+          *op, {{g.inputs[0].first, &input}}, g.time, workers, g.aspect);
+      std::string message;
+      EXPECT_TRUE(testsupport::MatchesGolden(g, out, &message))
+          << workers << " workers: " << message;
     }
-    const std::vector<uint8_t> bytes = Render(*op, test::Grid(g.width, g.height), g.aspect);
-    const std::string dir = std::string(BLEB_GOLDEN_DIR) + "/" + g.name;
-    if (update) {
-      std::string command = "mkdir -p '" + dir + "'";
-      ASSERT_EQ(std::system(command.c_str()), 0);
-      std::ofstream(dir + "/controls.txt") << description;
-      std::ofstream(dir + "/output.bgra", std::ios::binary)
-          .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-      continue;
-    }
-    std::ifstream file(dir + "/output.bgra", std::ios::binary);
-    ASSERT_TRUE(file) << "missing " << dir << "/output.bgra (make it with UPDATE_GOLDEN=1)";
-    const std::vector<uint8_t> want((std::istreambuf_iterator<char>(file)),
-                                    std::istreambuf_iterator<char>());
-    EXPECT_TRUE(want == bytes) << "render differs from " << dir;
   }
 }
 

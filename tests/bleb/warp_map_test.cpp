@@ -5,8 +5,8 @@
 #include <cmath>
 #include <vector>
 
-#include "bleb/warp_map_reference.h"
 #include "bleb/warp_params.h"
+#include "tests/bleb/reference/warp_map_reference.h"
 
 namespace bleb {
 namespace {

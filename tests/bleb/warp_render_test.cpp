@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "bleb/warp_map.h"
-#include "bleb/warp_map_reference.h"
 #include "bleb/warp_sample.h"
-#include "bleb/warp_threads.h"
 #include "test_image.h"
+#include "tests/bleb/reference/warp_map_reference.h"
+#include "tests/bleb/warp_threads.h"
 
 namespace bleb {
 namespace {

@@ -1,4 +1,4 @@
-#include "bleb/warp_map_reference.h"
+#include "tests/bleb/reference/warp_map_reference.h"
 
 #include <algorithm>
 #include <cmath>

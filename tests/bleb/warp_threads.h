@@ -11,6 +11,7 @@
 
 #include "bleb/warp_render.h"
 #include "bleb/warp_sample.h"
+#include "framework/bands.h"
 
 namespace bleb {
 
@@ -58,14 +59,14 @@ inline bool RunWarp(const WarpParams& p, const std::uint8_t* const* src, std::ui
   const auto t0 = Clock::now();
   if (!render.Prepare(p, src, o.abort)) return false;
   RunChunks(workers, [&](int k) {
-    const RowBand band = ChunkRows(k, workers, p.height);
+    const fw::Band band = fw::ChunkBand(k, workers, p.height);
     render.MapRows(band.begin, band.end, o.abort);
   });
   const auto t1 = Clock::now();
   if (!render.PrepareSampling(o.abort, o.forceTables, o.forceWideSums)) return false;
   const auto t2 = Clock::now();
   RunChunks(workers, [&](int k) {
-    const RowBand band = ChunkRows(k, workers, p.height);
+    const fw::Band band = fw::ChunkBand(k, workers, p.height);
     render.SampleRows(dst, band.begin, band.end, o.abort);
   });
   render.Finish(dst);
