@@ -1,0 +1,134 @@
+// The birth phase: bubbles born along the source line, scattered in a disk,
+// given speed, size and colour, optionally only where the birth matte is set.
+// Every random draw comes from the calling thread's generator, in a fixed
+// order per attempt.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "bubbles/bubble_simulation.h"
+#include "framework/random.h"
+#include "framework/values.h"
+
+namespace bubbles {
+
+namespace {
+
+// Whether byte 2 (red) of the pixel under (x, y) is set; false outside.
+bool MatteSet(const df::Image& image, float x, float y) {
+  const int column = fw::TruncateToInt(float(image.width) * x);
+  const int row = fw::TruncateToInt(float(image.height) * y);
+  if (column < 0 || column >= image.width || row < 0 || row >= image.height) return false;
+  return image.Pixel(column, row)[2] != 0;
+}
+
+int ClampStep(int step, int sizeSteps) {
+  return std::clamp(step, 0, sizeSteps - 1);
+}
+
+// Size step at birth by type; one draw for types 0 and 2, none otherwise.
+void SizeAtBirth(const BubbleSystem& s, Bubble& b) {
+  int step = 0;
+  if (s.bubbleType == 0)
+    step = ClampStep(
+        fw::TruncateToInt((fw::SignedRandom() * s.sizeVariance + 1.0) * s.bubbleSize * 2.0),
+        s.sizeSteps);
+  else if (s.bubbleType == 2)
+    step = ClampStep(fw::TruncateToInt((fw::SignedRandom() * s.sizeVariance + 1.0) * s.bubbleSize),
+                     s.sizeSteps);
+  b.sizeIndex = b.baseSize = step;
+}
+
+// Five draws: one per channel and density, then one shared offset.
+void ColourAtBirth(const BubbleSystem& s, Bubble& b) {
+  b.red = float(fw::SignedRandom() * s.colorVariance * 255.0 + s.bubbleRed);
+  b.green = float(fw::SignedRandom() * s.colorVariance * 255.0 + s.bubbleGreen);
+  b.blue = float(fw::SignedRandom() * s.colorVariance * 255.0 + s.bubbleBlue);
+  b.density = float(fw::SignedRandom() * s.colorVariance * 255.0 + s.bubbleDensity);
+  const float mono = float(fw::SignedRandom() * s.monoVariance * 255.0);
+  b.red += mono;
+  b.green += mono;
+  b.blue += mono;
+  b.density += mono;
+}
+
+}  // namespace
+
+bool BirthBubbles(BubbleSystem& s, const SourceLine& line) {
+  // Births beyond the live bound could never happen; capping the count also
+  // bounds the rejections a huge quantity could ask for.
+  const int count = std::min(
+      fw::TruncateToInt(fw::JitteredValue(s.quantity, s.quantitySpread) + 0.5), s.liveLimit);
+  if (count <= 0) return true;
+  const int64_t maxRejected = 10 * int64_t(count);
+  // A negative or undefined radius scatters nothing (a zero radius).
+  const float radius = s.positionRadius > 0.0f ? s.positionRadius : 0.0f;
+  const bool useMatte = s.useBirthMatte != 0 && s.birthImage != nullptr;
+
+  int born = 0;
+  int64_t rejected = 0;
+  while (born < count) {
+    if (AbortRequested(s)) return false;
+    if (rejected > maxRejected) break;
+
+    const int lifetime = fw::TruncateToInt(fw::JitteredValue(s.lifetime, s.lifetimeSpread) + 0.5);
+    const int maxAge = fw::TruncateToInt(fw::JitteredValue(s.maxAgeMean, s.maxAgeSpread) + 0.5);
+    if (lifetime < 1 || maxAge < 1) {
+      // Uncounted, but bounded like a rejection so no value loops forever.
+      ++rejected;
+      continue;
+    }
+
+    const float u = fw::UniformRandom();
+    const float bx = float(line.leftX + u * (line.rightX - line.leftX));
+    const float by = float(line.leftY + u * (line.rightY - line.leftY));
+    float px, py;
+    do {
+      px = float(radius * fw::SignedRandom() + bx);
+      py = float(radius * fw::SignedRandom() + by);
+    } while (std::sqrt(double(px - bx) * (px - bx) + double(py - by) * (py - by)) > radius);
+
+    const float speed = s.initialSpeed + s.initialSpeed * (fw::UniformRandom() * s.speedVariance);
+    float vx = speed * s.directionX;
+    float vy = speed * s.directionY;
+
+    // Jitter of direction and length (both jitters are 0: the velocity is
+    // only recomposed from its length and angle).
+    float length = std::sqrt(vx * vx + vy * vy);
+    double angle = length < 0.00001f ? 0.0 : std::atan2(double(vy), double(vx));
+    angle += fw::SignedRandom() * s.angleJitter * 3.141592;
+    length = float(length * (fw::UniformRandom() * s.speedJitter + 1.0));
+    vx = float(length * std::cos(angle));
+    vy = float(length * std::sin(angle));
+
+    // Advance by the part of the step between birth and the frame.
+    vx = vx + u * s.gravity * s.gravityX;
+    vy = vy + u * s.gravity * s.gravityY;
+    const float x = px + u * vx;
+    const float y = py + u * vy;
+
+    if (useMatte && !MatteSet(*s.birthImage, x, y)) {
+      ++rejected;
+      continue;
+    }
+
+    Bubble* b = AcquireBubble(s);
+    if (!b) break;  // out of memory or at the live bound: no more births this step
+    b->lifetime = lifetime;
+    b->maxAge = maxAge;
+    b->x = x;
+    b->y = y;
+    b->vx = vx;
+    b->vy = vy;
+    SizeAtBirth(s, *b);
+    ColourAtBirth(s, *b);
+    b->serial = ++s.birthCount;
+    b->next = s.liveList;
+    s.liveList = b;
+    s.liveCount += 1;
+    ++born;
+  }
+  return true;
+}
+
+}  // namespace bubbles

@@ -1,0 +1,73 @@
+#include "bubbles/bubble_simulation.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "framework/values.h"
+
+namespace bubbles {
+
+namespace {
+
+constexpr uint32_t kTableSeed = 667;
+
+void ClearImage(df::Image& image) {
+  for (int y = 0; y < image.height; ++y) std::memset(image.rows[y], 0, size_t(image.width) * 4);
+}
+
+}  // namespace
+
+SourceLine SourceLineOf(const FrameParameters& p) {
+  return {p.leftSourceX, p.leftSourceY, p.rightSourceX, p.rightSourceY};
+}
+
+void StepSimulation(BubbleSystem& system, float time, const SourceLine& line,
+                    BandRenderer* renderer) {
+  system.stepCount += 1;
+  if (!BirthBubbles(system, line)) return;
+  if (renderer) {
+    // Burst pre-pass hook: the renderer's once-per-frame work on this thread
+    // (burst decisions, sprites the bands will need) goes here, before the
+    // bands start; it runs exactly when the render pass runs.
+    renderer->RenderBands(system);
+  }
+  UpdateBubbles(system, time);
+}
+
+void RunFrame(BubbleSystem& system, FrameRequests& requests, NoiseTables& tables,
+              const FrameParameters& params, const FrameImages& images, BandRenderer& renderer) {
+  if (requests.tablesPending == 1) {
+    fw::BuildNoiseTables(kTableSeed, tables.gradients, tables.randomTable);
+    requests.tablesPending = 0;
+  }
+  system.gradients = tables.gradients;
+  system.randomTable = tables.randomTable;
+
+  system.width = images.birth->width;
+  system.height = images.birth->height;
+  system.aspect = float(images.birth->aspect);
+  LoadFrameParameters(params, system);
+  system.birthImage = images.birth;
+  system.burstImage = images.burst;
+  system.reflectionImage = images.reflection;
+  system.outputImage = images.output;
+  ClearImage(*images.output);
+
+  if (requests.restartRequested.load() == 1) {
+    requests.restartRequested.store(0);
+    ClearBubbles(system);
+  }
+  const SourceLine line = SourceLineOf(params);
+  if (requests.prerollRequested.load() == 1) {
+    const int steps = fw::TruncateToInt(double(params.prerollFrames) + 0.5);
+    for (int i = 0; i < steps; ++i) {
+      if (AbortRequested(system)) return;  // the request stays for the next frame
+      StepSimulation(system, float(i), line, nullptr);
+    }
+    requests.prerollRequested.store(0);
+  }
+  if (AbortRequested(system)) return;
+  StepSimulation(system, std::trunc(images.time), line, &renderer);
+}
+
+}  // namespace bubbles

@@ -1,0 +1,77 @@
+// One frame of the bubble simulation: restart and preroll requests, then one
+// step of births, the render pass and the update of every living bubble.
+#pragma once
+
+#include <atomic>
+
+#include "bubbles/bubble_system.h"
+#include "bubbles/frame_parameters.h"
+#include "framework/host.h"
+#include "framework/noise.h"
+
+namespace bubbles {
+
+// The line along which bubbles are born, in fractions of the frame.
+struct SourceLine {
+  double leftX = 0, leftY = 0;
+  double rightX = 0, rightY = 0;
+};
+SourceLine SourceLineOf(const FrameParameters& p);
+
+// The render pass of a step: draws every living bubble into the output's row
+// bands and returns when all bands are done. The operator runs the bands on
+// the host's workers.
+class BandRenderer {
+ public:
+  virtual void RenderBands(BubbleSystem& system) = 0;
+
+ protected:
+  ~BandRenderer() = default;
+};
+
+// The noise gradients and the table of uniform numbers, built once per
+// operator from the seed 667.
+struct NoiseTables {
+  fw::Gradient gradients[fw::kGradientCount];
+  float randomTable[fw::kRandomTableSize];
+};
+
+// Requests the change handler raises for the next frame, and whether the
+// tables are still to be built. The flags are written from the handler's
+// thread and read and cleared by RunFrame, each in one indivisible access.
+struct FrameRequests {
+  std::atomic<int> restartRequested{0};
+  std::atomic<int> prerollRequested{0};
+  int tablesPending = 1;
+};
+
+// The frame's images (burst and reflection may be null, all of the birth
+// image's size) and its time.
+struct FrameImages {
+  const df::Image* birth = nullptr;
+  const df::Image* burst = nullptr;
+  const df::Image* reflection = nullptr;
+  df::Image* output = nullptr;
+  float time = 0;
+};
+
+// Prepares the frame (tables on first use, derived fields, images, cleared
+// output), honours a pending restart, then a pending preroll of silent steps,
+// then runs one step that is drawn. Stops at the next check once the system's
+// abortFlag is set; an abort during the preroll keeps the request.
+void RunFrame(BubbleSystem& system, FrameRequests& requests, NoiseTables& tables,
+              const FrameParameters& params, const FrameImages& images, BandRenderer& renderer);
+
+// One step: births, the render pass (skipped when `renderer` is null, as in a
+// preroll), the update. `time` feeds the swirl's third noise coordinate.
+void StepSimulation(BubbleSystem& system, float time, const SourceLine& line,
+                    BandRenderer* renderer);
+
+// The births of one step. False when the render was cancelled during them:
+// the step then ends without render pass and update.
+bool BirthBubbles(BubbleSystem& system, const SourceLine& line);
+
+// Ages, moves, grows and removes every living bubble; draws no random numbers.
+void UpdateBubbles(BubbleSystem& system, float time);
+
+}  // namespace bubbles

@@ -1,0 +1,126 @@
+// The update of a step: every living bubble ages, dies at the end of its life,
+// is slowed in the gather region, moves under gravity and friction, grows by
+// its type, is pushed by the wind and stirred by the swirl.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "bubbles/bubble_simulation.h"
+#include "framework/noise.h"
+#include "framework/values.h"
+
+namespace bubbles {
+
+namespace {
+
+int SaturatingDifference(int a, int b) {
+  const int64_t d = int64_t(a) - int64_t(b);
+  return int(
+      std::clamp<int64_t>(d, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
+// Byte 2 (red) of the pixel under (x, y), or -1 outside the image.
+int RegionValue(const df::Image& image, float x, float y) {
+  const int column = fw::TruncateToInt(float(image.width) * x);
+  const int row = fw::TruncateToInt(float(image.height) * y);
+  if (column < 0 || column >= image.width || row < 0 || row >= image.height) return -1;
+  return image.Pixel(column, row)[2];
+}
+
+// Size step by age: the growth types' common ramp, sizeSteps × 0.025 ×
+// bubbleSize × age / timeToMaxSize, truncated (the quotient is not).
+int GrowthSteps(const BubbleSystem& s, int age) {
+  const int timeToMax = std::max(s.timeToMaxSize, 1);
+  return fw::TruncateToInt(s.sizeSteps * 0.025 * s.bubbleSize * (double(age) / timeToMax));
+}
+
+void Grow(const BubbleSystem& s, Bubble& b) {
+  const int last = s.sizeSteps - 1;
+  if (s.bubbleType == 1 || s.bubbleType == 3) {
+    b.sizeIndex = std::clamp(GrowthSteps(s, b.age), 0, last);
+  } else if (s.bubbleType == 2) {
+    int64_t step = int64_t(GrowthSteps(s, b.age)) + b.baseSize;
+    step = std::max<int64_t>(step, 0);
+    step = std::min<int64_t>(step, 4 * int64_t(b.baseSize));
+    b.sizeIndex = int(std::min<int64_t>(step, last));
+  }
+}
+
+void Wind(const BubbleSystem& s, Bubble& b) {
+  float dx = b.x - s.windSourceX;
+  float dy = b.y - s.windSourceY;
+  const float d = std::sqrt(dx * dx + dy * dy);
+  if (d > 0.000001f) {
+    dx /= d;
+    dy /= d;
+  }
+  const float c = s.windDirX * dx + s.windDirY * dy;
+  if (c > s.windCosSpread) {
+    const float w = (c - s.windCosSpread) / std::max(1.0f - s.windCosSpread, 0.000001f) * c;
+    b.x += s.windDirX * s.windSpeed * w;
+    b.y += s.windDirY * s.windSpeed * w;
+  }
+}
+
+void Swirl(BubbleSystem& s, Bubble& b, float sizeWeight, float time) {
+  if (s.swirlTimeToMax < 1.0f) s.swirlTimeToMax = 1.0f;
+  const float ramp = std::min(float(b.age) / s.swirlTimeToMax, 1.0f);
+  const float weight = (1.0f - 1.5f * sizeWeight) * s.swirlMagnitude * ramp;
+  const float x = b.x * s.swirlDensity;
+  const float y = b.y * s.swirlDensity;
+  const float z = time * s.swirlDensity * 0.04f;
+  b.vx += fw::GradientNoise(s.gradients, x, y, z) * weight;
+  b.vy += fw::GradientNoise(s.gradients, x + 3.14f, y + 2.71f, z + 4.35f) * weight;
+}
+
+}  // namespace
+
+void UpdateBubbles(BubbleSystem& s, float time) {
+  const bool gather = s.gatherEnabled != 0 && s.burstImage != nullptr;
+  const bool wind = s.windSpeed > 0.0001f;
+  const bool swirl = s.swirlDensity > 0.1f && s.gradients != nullptr;
+  Bubble* kept = nullptr;  // the last bubble that stayed alive
+  for (Bubble* b = s.liveList; b;) {
+    if (AbortRequested(s)) return;
+    Bubble* next = b->next;
+    b->age += 1;
+    if (b->age >= b->lifetime || b->age >= b->maxAge) {
+      (kept ? kept->next : s.liveList) = next;
+      b->next = s.freeList;
+      s.freeList = b;
+      s.liveCount -= 1;
+      b = next;
+      continue;
+    }
+
+    float damping = s.friction;
+    if (gather) {
+      const int region = RegionValue(*s.burstImage, b->x, b->y);
+      if (region > 128) {
+        damping = std::min(s.gatherSlowup + s.friction, 1.0f);
+        b->gatherState = 1;
+      } else if (region >= 0 && b->gatherState == 1) {
+        b->gatherState = 2;
+        b->age = SaturatingDifference(b->lifetime, s.burstAfterlife);
+      }
+    }
+
+    // Larger "Variable Growth" bubbles fall faster and swirl less.
+    const float sizeWeight = s.bubbleType == 2 ? float(b->baseSize) * 0.025f : 0.0f;
+    const float g = s.bubbleType == 2 ? (sizeWeight + 0.5f) * s.gravity : s.gravity;
+    b->vx = s.gravityX * g + (1.0f - damping) * b->vx;
+    b->vy = s.gravityY * g + (1.0f - damping) * b->vy;
+    b->x += b->vx;
+    b->y += b->vy;
+
+    Grow(s, *b);
+    if (wind && b->gatherState == 0) Wind(s, *b);
+    if (swirl) Swirl(s, *b, sizeWeight, time);
+
+    kept = b;
+    b = next;
+  }
+}
+
+}  // namespace bubbles

@@ -1,0 +1,58 @@
+// The Bubbles operator: declares the controls, reads them per frame, runs the
+// simulation with its threaded render pass and turns button presses and demo
+// presets into requests and control changes.
+#pragma once
+
+#include <memory>
+
+#include "bubbles/bubble_simulation.h"
+#include "bubbles/bubble_system.h"
+#include "bubbles/bubbles_controls.h"
+#include "bubbles/frame_parameters.h"
+#include "framework/harness.h"
+#include "framework/host.h"
+#include "framework/passes.h"
+
+namespace bubbles {
+
+inline constexpr uint32_t kBubblesClassId = 0x8001007D;
+// Host flag bit the tool sets on its operators.
+inline constexpr uint32_t kBubblesObjFlag = 0x20;
+
+class BubblesPlugIn : public df::ThreadedOperator, private BandRenderer {
+ public:
+  BubblesPlugIn(df::Registry* registry, df::CArchive* archive, df::TagList* tags);
+  ~BubblesPlugIn() override;
+
+  std::uint32_t Save(df::CArchive* archive, df::TagList* tags) override;
+  std::uint32_t Process(df::Request* request) override;
+  // Button presses become requests for the next frame; "Demos" applies a preset.
+  void NotifyChanged(df::Input* input, df::Parameter* value, double time) override;
+  void ProcessChunk(df::Request* request, long chunk) override;
+
+ private:
+  void ReadControls(df::Request* request);
+  void ApplyDemoPreset(int n, double time);
+  // The render pass of a step: the bands on the host's workers.
+  void RenderBands(BubbleSystem& system) override;
+
+  df::Input* controls_[kControlCount] = {};
+  df::Input* birthInput_ = nullptr;
+  df::Input* burstInput_ = nullptr;
+  df::Input* reflectionInput_ = nullptr;
+  df::Output* output_ = nullptr;
+
+  // Simulation state, kept from frame to frame; null when it could not be
+  // made, and the operator then delivers transparent frames.
+  BubbleSystem* system_ = nullptr;
+  std::unique_ptr<NoiseTables> tables_;
+  FrameRequests requests_;
+
+  // Per-render fields, written by Process before any chunk runs.
+  fw::RenderFields fields_;
+  FrameParameters params_;
+  fw::RenderPasses passes_;
+  df::Request* request_ = nullptr;
+};
+
+}  // namespace bubbles
