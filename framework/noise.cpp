@@ -46,17 +46,23 @@ void BuildNoiseTables(uint32_t seed, Gradient* gradients, float* randomTable) {
 }
 
 NoiseAxis MakeNoiseAxis(float c) {
-  // floor(c) as an int, saturated: far-out coordinates only pick some cell.
-  const float f = std::floor(c);
   int cell;
-  if (!(f == f))
-    cell = 0;
-  else if (f >= 2147483520.0f)
-    cell = std::numeric_limits<int>::max();
-  else if (f <= -2147483648.0f)
-    cell = std::numeric_limits<int>::min();
-  else
-    cell = int(f);
+  float f;
+  if (c > -2147483520.0f && c < 2147483520.0f) {
+    // floor without a library call: truncate, then step down below zero.
+    cell = int(c);
+    f = float(cell);
+    if (c < f) {
+      --cell;
+      f -= 1.0f;
+    }
+  } else {
+    // Far out (or NaN): some cell, saturated; the fraction is what floor gives.
+    f = std::floor(c);
+    cell = !(f == f) ? 0
+           : f > 0   ? std::numeric_limits<int>::max()
+                     : std::numeric_limits<int>::min();
+  }
   const float fraction = c - f;
   const float weight = (fraction * -2.0f + 3.0f) * fraction * fraction;
   return {cell, fraction, weight};
