@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "bubbles/bubble_burst.h"
+#include "bubbles/bubble_render.h"
 #include "framework/values.h"
 
 namespace bubbles {
@@ -26,9 +28,10 @@ void StepSimulation(BubbleSystem& system, float time, const SourceLine& line,
   system.stepCount += 1;
   if (!BirthBubbles(system, line)) return;
   if (renderer) {
-    // Burst pre-pass hook: the renderer's once-per-frame work on this thread
-    // (burst decisions, sprites the bands will need) goes here, before the
-    // bands start; it runs exactly when the render pass runs.
+    // The renderer's once-per-frame work on this thread, before the bands
+    // start: burst decisions and the sprites the bands will read.
+    DecideBursts(system);
+    PrepareSprites(system);
     renderer->RenderBands(system);
   }
   UpdateBubbles(system, time);

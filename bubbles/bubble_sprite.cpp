@@ -14,7 +14,8 @@ bool AllocatePlanes(BubbleSprite& s, std::size_t n) {
   s.coverage.reset(new (std::nothrow) int32_t[n]());
   s.normalX.reset(new (std::nothrow) float[n]());
   s.normalY.reset(new (std::nothrow) float[n]());
-  return s.coverage && s.normalX && s.normalY;
+  s.normalZ.reset(new (std::nothrow) float[n]());
+  return s.coverage && s.normalX && s.normalY && s.normalZ;
 }
 
 // Replaces the planes by their inner (n − 2) × (n − 2) part when the outer
@@ -39,10 +40,12 @@ bool TrimEmptyRing(BubbleSprite& s) {
     std::memcpy(&inner.coverage[to], &s.coverage[from], sizeof(int32_t) * m);
     std::memcpy(&inner.normalX[to], &s.normalX[from], sizeof(float) * m);
     std::memcpy(&inner.normalY[to], &s.normalY[from], sizeof(float) * m);
+    std::memcpy(&inner.normalZ[to], &s.normalZ[from], sizeof(float) * m);
   }
   s.coverage = std::move(inner.coverage);
   s.normalX = std::move(inner.normalX);
   s.normalY = std::move(inner.normalY);
+  s.normalZ = std::move(inner.normalZ);
   s.width = s.height = m;
   return true;
 }
@@ -110,7 +113,11 @@ BubbleSprite* MakeSprite(float radius, int imageWidth) {
     }
   }
   const std::size_t count = std::size_t(n) * n;
-  for (std::size_t p = 0; p < count; ++p) cov[p] /= floorSum;
+  float* nz = sprite->normalZ.get();
+  for (std::size_t p = 0; p < count; ++p) {
+    cov[p] /= floorSum;
+    nz[p] = std::sqrt(std::max(0.0f, 1.0f - nx[p] * nx[p] - ny[p] * ny[p]));
+  }
 
   if (!TrimEmptyRing(*sprite)) {
     delete sprite;

@@ -20,6 +20,9 @@ struct BubbleSprite {
   std::unique_ptr<int32_t[]> coverage;
   std::unique_ptr<float[]> normalX;
   std::unique_ptr<float[]> normalY;
+  // The normal's z, sqrt(max(0, 1 − x² − y²)), kept so the blit need not
+  // work it out for every pixel of every bubble.
+  std::unique_ptr<float[]> normalZ;
   // The image width the sprite was made for; 0 until the cache stamps it.
   int stampWidth = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "bubbles/bubble_render.h"
 #include "bubbles/bubbles_presets.h"
 #include "framework/lifecycle.h"
 #include "framework/values.h"
@@ -85,7 +86,7 @@ void BubblesPlugIn::RenderBands(BubbleSystem&) {
 void BubblesPlugIn::ProcessChunk(Request*, long chunk) {
   const fw::ChunkWork work = passes_.Chunk(chunk);
   if (work.pass != kBandPass || !system_ || fw::Aborted(abortFlag)) return;
-  // Band hook: draw the living bubbles into rows [work.band.begin, work.band.end).
+  DrawBand(*system_, work.band.begin, work.band.end);
 }
 
 void BubblesPlugIn::ApplyDemoPreset(int n, double time) {
