@@ -116,13 +116,18 @@ bool ApplyValue(df::Input* input, const ParsedValue& value, double time, std::st
     *error = "the tool refused the value";
     return false;
   };
+  // Points are set without notification: a tool that links points reads the
+  // others as they were at its last render, so a notified change of one
+  // point would move back the points set before it.
+  const bool point = input->ValueType() == df::kTypePoint;
+  const int flag = point ? 0 : 1;
   auto set = [&](const ParsedKey& key, double t) -> bool {
-    if (input->ValueType() == df::kTypePoint) {
+    if (point) {
       df::Point p(float(key.v[0]), float(key.v[1]));
-      return input->SetValue(&p, t, 1) != 0;
+      return input->SetValue(&p, t, flag) != 0;
     }
     df::Number n(key.v[0]);
-    return input->SetValue(&n, t, 1) != 0;
+    return input->SetValue(&n, t, flag) != 0;
   };
   if (input->ControlKind() == kButtonKind) {
     // A button is pressed by setting 1 with notification; 0 leaves it alone.
@@ -132,6 +137,26 @@ bool ApplyValue(df::Input* input, const ParsedValue& value, double time, std::st
   // Drop any earlier animation so the new value replaces it entirely.
   if (input->State().animated) input->SetAnimated(false, time);
   if (!value.animated) return set(value.keys.at(0), time) || refuse();
+  if (point || !input->Notifies()) {
+    // All keys at once, as the runtime would store them one by one: a change
+    // per key would record every earlier key again for undo, and so take
+    // memory growing with the square of the key count.
+    df::ValueState state = input->State();
+    state.animated = true;
+    state.keys.clear();
+    state.keys.reserve(value.keys.size());
+    for (const ParsedKey& key : value.keys) {
+      df::Keyframe k{key.time, {key.v[0], key.v[1]}};
+      if (point)
+        k.v[0] = float(key.v[0]), k.v[1] = float(key.v[1]);
+      else
+        k.v[0] = input->ClampNumber(key.v[0]), k.v[1] = 0.0;
+      state.keys.push_back(k);
+    }
+    input->RestoreState(state);
+    return true;
+  }
+  // A notifying control (a keyframed preset combo) is told of each key.
   input->SetAnimated(true, value.keys.front().time);
   for (const ParsedKey& key : value.keys)
     if (!set(key, key.time)) return refuse();

@@ -42,10 +42,12 @@ df::Input* FindImageInput(const df::Operator& op, const std::string& caption, st
 // The tool's preset combo, or null.
 df::Input* FindPresetCombo(const df::Operator& op);
 
-// Sets a parsed value on an input, notifying the tool as a user's change
-// would (flag 1): a constant at `time`, or keyframes replacing any earlier
-// animation; a button value of 1 presses the button at `time`. False when the
-// runtime refuses a value.
+// Sets a parsed value on an input: a constant at `time`, or keyframes
+// replacing any earlier animation; a button value of 1 presses the button at
+// `time`. Numbers, combos and buttons notify the tool as a user's change
+// would (flag 1); points are set without notification (flag 0), so points
+// given one after another stay as given. False when the runtime refuses a
+// value.
 bool ApplyValue(df::Input* input, const ParsedValue& value, double time, std::string* error);
 
 // A value as text: "0.5", "0.5, 0.25", or "1 (Fill)" for a combo.

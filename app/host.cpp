@@ -36,7 +36,10 @@ bool Host::LoadPlugins(const PluginSearch& search, bool quiet, std::string* erro
           PrintWarning("plug-in folder " + folder + " (from VORN_PLUGIN_PATH) does not exist");
         continue;
       }
-      *error = "plug-in folder " + folder + " (from " + search.origin + ") does not exist";
+      *error = "plug-in folder " + folder + " (from " + search.origin + ") " +
+               (std::filesystem::exists(folder, ec) ? "is not a folder; name the folder that holds "
+                                                      "the plug-in libraries"
+                                                    : "does not exist");
       return false;
     }
     std::vector<std::string> problems;

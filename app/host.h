@@ -49,6 +49,11 @@ class Host {
   PluginSearch search_;
 };
 
+// The operator's objFlags bit of a tool whose frames depend on every frame
+// simulated before (since its last restart): the host steps it through every
+// frame of the shot.
+inline constexpr uint32_t kObjFlagSequential = 0x20;
+
 // Prints "vorn: error: ..." / "vorn: warning: ..." to stderr.
 void PrintError(const std::string& message);
 void PrintWarning(const std::string& message);

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "signals.h"
+#include "value_parse.h"
 
 namespace {
 
@@ -23,8 +24,9 @@ const char* kFooter = R"(Examples:
   vorn demo --out vorn-demo
 
 Exit status: 0 when everything asked for was written; 1 when a frame or file
-failed; 2 for a request that cannot be met (nothing is written); 130 after
-Ctrl-C. Plug-ins are looked for in --plugins DIR, else the folders of
+failed; 2 for a request that cannot be met (nothing is written); 128 + the
+signal after SIGINT (130), SIGTERM (143) or SIGHUP (129), with no temporary
+file left behind. Plug-ins are looked for in --plugins DIR, else the folders of
 VORN_PLUGIN_PATH (colon-separated), else ../lib/vorn beside the binary.)";
 
 const char* kRenderFooter = R"(Values:
@@ -33,13 +35,57 @@ const char* kRenderFooter = R"(Values:
   combos       item text or index: "Fill Option=Black Edges", "Fill Option=1"
   check boxes  0/1, off/on
   buttons      --set "CAPTION=1" presses the button before the first frame
+  points       are set without notifying the tool, so points given one after
+               another stay as given
   keyframes    value@frame joined by commas, linear between keys and held beyond:
                "Amplitude 1=0@0,2.5@48", "XY Center=0.2,0.5@0;0.8,0.5@24"
 --set, --preset and --comp apply in command-line order. Frames render in
 increasing order on one operator; each file is written whole (temporary file,
-then rename). Exit status: 0 when every frame was written, 1 when one failed,
-2 when the request cannot be met (nothing is written), 130 after Ctrl-C (the
-frame in progress is discarded).)";
+then rename). A tool whose frames depend on the frames before is run through
+every frame from --shot-start (default: the first frame asked for) to the last
+one asked for, and only the frames asked for are written, so a frame is the
+same whatever else is asked for. Exit status: 0 when every frame was written,
+1 when one failed, 2 when the request cannot be met (nothing is written), 128 +
+the signal after SIGINT (130), SIGTERM or SIGHUP (the frame in progress is
+discarded).)";
+
+const char* const kCommands[] = {"tools", "controls", "render", "show", "demo"};
+
+// The first word that is neither an option nor an option's value: the
+// command asked for, when CLI11 found none it knows.
+std::string FirstWord(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--plugins") {
+      ++i;
+      continue;
+    }
+    if (!a.empty() && a[0] == '-') continue;
+    return a;
+  }
+  return {};
+}
+
+// An option given with an empty value ("--frames ''") would silently mean
+// its default; it is refused instead. Empty text: nothing wrong.
+std::string EmptyValue(const CLI::App& app) {
+  std::vector<const CLI::App*> all = {&app};
+  for (const CLI::App* sub : app.get_subcommands({})) all.push_back(sub);
+  for (const CLI::App* a : all) {
+    if (a != &app && !a->parsed()) continue;
+    for (const CLI::Option* opt : a->get_options()) {
+      if (opt->get_type_size() == 0 || opt->count() == 0) continue;
+      for (const std::string& r : opt->results()) {
+        if (!Trim(r).empty()) continue;
+        const std::string name = opt->get_name(false, true);
+        return (name.empty() ? opt->get_name() : name) + ": an empty value is not allowed; give " +
+               (opt->get_type_name().empty() ? std::string("a value") : opt->get_type_name()) +
+               " or leave the option out";
+      }
+    }
+  }
+  return {};
+}
 
 }  // namespace
 
@@ -127,6 +173,11 @@ int main(int argc, char** argv) {
       ->add_option("--writers", render.writers,
                    "Threads that encode and write finished frames, 1 to 16 (default 1)")
       ->type_name("N");
+  renderCmd
+      ->add_option("--shot-start", render.shotStart,
+                   "First frame of the shot, for tools whose frames depend on the frames "
+                   "before (default: the first frame asked for)")
+      ->type_name("N");
   renderCmd->add_flag("--no-write", render.noWrite, "Render every frame but write no image");
   renderCmd->add_flag("--stats", render.stats, "Print timing figures when done");
 
@@ -152,7 +203,20 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
+    const std::string word = FirstWord(argc, argv);
+    bool known = false;
+    for (const char* c : kCommands) known = known || word == c;
+    if (e.get_exit_code() != 0 && !word.empty() && !known) {
+      std::string list;
+      for (const char* c : kCommands) list += (list.empty() ? "" : ", ") + std::string(c);
+      PrintError("unknown command \"" + word + "\"; commands: " + list + " (vorn --help)");
+      return kExitUsage;
+    }
     return app.exit(e) == 0 ? kExitOk : kExitUsage;
+  }
+  if (const std::string empty = EmptyValue(app); !empty.empty()) {
+    PrintError(empty);
+    return kExitUsage;
   }
 
   // --set, --preset and --comp apply in command-line order.

@@ -4,18 +4,20 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <set>
 
 #include "atomic_file.h"
+#include "composition.h"
 #include "controls_model.h"
 #include "default_images.h"
-#include "file_bytes.h"
 #include "frame_list.h"
 #include "image_io.h"
 #include "output_pattern.h"
@@ -81,7 +83,8 @@ class RenderRun {
   }
 
   bool Prepare() {
-    return ResolveTool() && CheckNumbers() && CheckOutputs() && BindInputs() && ApplyActions();
+    return ResolveTool() && CheckNumbers() && CheckOutputs() && BindInputs() && CheckOverwrites() &&
+           ApplyActions();
   }
 
   // The tool: by name, or the class of the first --comp when no name is given.
@@ -96,19 +99,10 @@ class RenderRun {
       for (const RenderAction& a : s_.actions)
         if (a.kind == RenderAction::Kind::Comp && !comp) comp = &a;
       if (!comp) return Fail("name a tool (or give --comp FILE); tools: " + host_.ToolListText());
-      std::vector<uint8_t> bytes;
-      if (!ReadFileBytes(comp->text, kMaxCompositionBytes, &bytes, &error))
-        return Fail("cannot load composition: " + error);
-      df::CArchive archive(bytes.data(), bytes.size());
-      df::SavedRecord record;
-      if (!df::ReadSavedRecord(archive, &record, &error))
-        return Fail("cannot load composition " + comp->text + ": " + error);
-      registry = df::ClassRegistry->FindByClassID(record.classId);
-      if (!registry) {
-        return Fail("composition " + comp->text + " is of tool class " +
-                    df::HexText(record.classId) +
-                    ", which no loaded plug-in registers; tools: " + host_.ToolListText());
-      }
+      Composition loaded;
+      if (!LoadComposition(host_, comp->text, true, &loaded, &error))
+        return Fail("--comp: " + error);
+      registry = loaded.op->GetRegistry();
     }
     op_ = host_.Doc().CreateOperator(registry, &error);
     if (!op_) return Fail(error);
@@ -127,6 +121,7 @@ class RenderRun {
       return Fail(std::string(s_.frame.empty() ? "--frames" : "--frame") + ": " + error);
     if (!s_.frame.empty() && frames_.size() != 1)
       return Fail("--frame takes one frame number; use --frames for a list");
+    if (!PlanSteps()) return false;
     if (!s_.size.empty()) {
       int w = 0, h = 0;
       if (!ParseSize(s_.size, kMaxImageSide, kMaxImagePixels, &w, &h, &error))
@@ -154,6 +149,40 @@ class RenderRun {
       setenv("NUM_PROC_VORN", std::to_string(*n).c_str(), 1);
       host_.App().processorCount = int(*n);
     }
+    return true;
+  }
+
+  // The frames Process runs for. A tool whose frames depend on every frame
+  // simulated before is stepped through every frame from the shot's start to
+  // the last frame asked for, so that a frame is the same whatever else is
+  // asked for; other tools render the frames asked for alone.
+  bool PlanSteps() {
+    std::string error;
+    stepped_ = (op_->objFlags & kObjFlagSequential) != 0;
+    int shotStart = frames_.front();
+    if (!s_.shotStart.empty()) {
+      auto n = ParseCount(s_.shotStart, INT_MIN, INT_MAX, &error);
+      if (!n) return Fail("--shot-start: " + error);
+      if (*n > frames_.front())
+        return Fail("--shot-start " + std::to_string(*n) + " is after the first frame asked for (" +
+                    std::to_string(frames_.front()) + "); the shot must start at or before it");
+      shotStart = int(*n);
+      if (!stepped_ && !s_.quiet)
+        PrintWarning("--shot-start has no effect: \"" + toolName_ +
+                     "\" renders each frame on its own");
+    }
+    if (!stepped_) {
+      steps_ = frames_;
+      return true;
+    }
+    const long long span = (long long)frames_.back() - shotStart + 1;
+    if (span > (long long)kMaxFrames)
+      return Fail("--shot-start " + std::to_string(shotStart) + ": \"" + toolName_ +
+                  "\" would simulate " + std::to_string(span) + " frames to reach frame " +
+                  std::to_string(frames_.back()) + "; at most " + std::to_string(kMaxFrames));
+    steps_.clear();
+    steps_.reserve(size_t(span));
+    for (long long f = shotStart; f <= frames_.back(); ++f) steps_.push_back(int(f));
     return true;
   }
 
@@ -210,7 +239,7 @@ class RenderRun {
       if (!std::filesystem::exists(file, ec)) pattern = FramePattern::Parse(file, &patternError);
       if (pattern && pattern->HasFrame()) {
         // A sequence: every frame's file must be there and readable now.
-        for (int f : frames_) {
+        for (int f : steps_) {
           ImageInfo info;
           if (!ReadImageInfo(pattern->Format(f), &info, &error))
             return Fail("--input \"" + caption + "\" frame " + std::to_string(f) + ": " + error);
@@ -245,6 +274,41 @@ class RenderRun {
     return true;
   }
 
+  // No file is written twice or over an input of the same run: --save and a
+  // frame of --out, or a frame over an image it is made from.
+  bool CheckOverwrites() {
+    auto key = [](const std::string& path) {
+      std::error_code ec;
+      const std::filesystem::path p = std::filesystem::weakly_canonical(path, ec);
+      return (ec ? std::filesystem::absolute(path, ec) : p).lexically_normal().string();
+    };
+    std::map<std::string, std::string> inputs;  // file -> what it is
+    for (const ImageBinding& b : bindings_) {
+      if (b.file.empty()) continue;
+      const std::string what = "the image of \"" + b.input->Name() + "\"";
+      if (!b.sequence) {
+        inputs.emplace(key(b.file), what);
+        continue;
+      }
+      for (int f : steps_) inputs.emplace(key(b.sequence->Format(f)), what);
+    }
+    const std::string save = s_.save.empty() ? std::string() : key(s_.save);
+    if (!save.empty() && inputs.count(save))
+      return Fail("--save " + s_.save + " is also " + inputs[save] + "; name another file");
+    if (!pattern_) return true;
+    for (int f : frames_) {
+      const std::string path = pattern_->Format(f);
+      const std::string k = key(path);
+      if (k == save)
+        return Fail("--save and --out both name " + path +
+                    "; the composition would be lost under frame " + std::to_string(f));
+      if (auto it = inputs.find(k); it != inputs.end())
+        return Fail("--out: frame " + std::to_string(f) + " would be written over " + path +
+                    ", which is " + it->second + "; name another file");
+    }
+    return true;
+  }
+
   void NoteFileSize(const ImageInfo& info) {
     if (fileSize_) return;
     fileSize_ = true;
@@ -253,7 +317,9 @@ class RenderRun {
   }
 
   bool ApplyActions() {
-    const double t0 = frames_.front();
+    // Settings and button presses act before the first frame rendered: for a
+    // stepped tool, the shot's first step.
+    const double t0 = steps_.front();
     std::string error;
     for (const RenderAction& a : s_.actions) {
       switch (a.kind) {
@@ -295,19 +361,15 @@ class RenderRun {
   // Takes every control value of a saved record, as if loaded, keeping this
   // operator (and so anything the tool was asked to do before).
   bool LoadComp(const std::string& path) {
-    std::vector<uint8_t> bytes;
+    Composition loaded;
     std::string error;
-    if (!ReadFileBytes(path, kMaxCompositionBytes, &bytes, &error))
-      return Fail("--comp: cannot load composition: " + error);
-    df::CArchive archive(bytes.data(), bytes.size());
-    df::OperatorPtr loaded = host_.Doc().LoadOperator(archive, &error);
-    if (!loaded) return Fail("--comp: cannot load composition " + path + ": " + error);
-    if (!archive.AtEnd())
-      return Fail("--comp: " + path + " has data after the end of its saved record");
-    if (loaded->GetRegistry() != op_->GetRegistry())
-      return Fail("--comp: " + path + " is a \"" + loaded->GetRegistry()->Name() +
+    if (!LoadComposition(host_, path, true, &loaded, &error)) return Fail("--comp: " + error);
+    if (loaded.op->GetRegistry() != op_->GetRegistry())
+      return Fail("--comp: " + path + " is a \"" + loaded.op->GetRegistry()->Name() +
                   "\" composition, but the tool is \"" + toolName_ + "\"");
-    for (df::Input* from : ControlInputs(*loaded)) {
+    for (const std::string& line : AdjustedValues(loaded))
+      PrintWarning("--comp " + path + ": " + line);
+    for (df::Input* from : ControlInputs(*loaded.op)) {
       df::Input* to = op_->FindInput(from->Id());
       if (to && to->ValueType() == from->ValueType()) to->RestoreState(from->State());
     }
@@ -377,7 +439,9 @@ class RenderRun {
   const RenderSettings& s_;
   df::OperatorPtr op_;
   std::string className_, toolName_;
-  std::vector<int> frames_;
+  std::vector<int> frames_;  // asked for, increasing
+  std::vector<int> steps_;   // rendered, increasing; frames_ is a subset
+  bool stepped_ = false;
   int width_ = kDefaultWidth, height_ = kDefaultHeight;
   bool sizeGiven_ = false, fileSize_ = false;
   std::optional<double> aspect_, fileAspect_;
@@ -423,10 +487,17 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
   df::Output* output = op_->Outputs()[0].get();
   const auto runStart = Clock::now();
   Clock::duration renderTime{};
-  int rendered = 0, outWidth = 0, outHeight = 0;
+  int rendered = 0, delivered = 0, outWidth = 0, outHeight = 0;
   WatchAbortFlag(&op_->abortFlag);
-  for (int frame : frames_) {
+  if (stepped_ && steps_.size() > frames_.size() && !s_.quiet)
+    progress.Message("vorn: \"" + toolName_ + "\" depends on earlier frames: simulating frames " +
+                     std::to_string(steps_.front()) + " to " + std::to_string(steps_.back()) +
+                     ", writing " + std::to_string(total));
+  size_t nextAsked = 0;  // index into frames_ of the next frame to deliver
+  for (int frame : steps_) {
     if (InterruptSignal() != 0) break;
+    const bool asked = nextAsked < frames_.size() && frames_[nextAsked] == frame;
+    if (asked) ++nextAsked;
     std::vector<ImageRef> owned;
     df::Request request(op_.get(), frame);
     std::string error;
@@ -438,6 +509,7 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
     const auto start = Clock::now();
     op_->Process(&request);
     renderTime += Clock::now() - start;
+    ++rendered;
     // A frame during which an interrupt came is discarded even if delivered.
     if (InterruptSignal() != 0) break;
     df::Parameter* value = request.TakeOutputData(output);
@@ -447,36 +519,40 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
     else if (value)
       value->Recycle();
     if (!image || image->width < 1 || image->height < 1) {
-      failure = "frame " + std::to_string(frame) + ": \"" + toolName_ + "\" delivered no image";
+      failure = "frame " + std::to_string(frame) + ": \"" + toolName_ + "\" delivered no image" +
+                (asked ? "" : " (a frame simulated on the way, not asked for)");
       exitCode = kExitFailed;
       break;
     }
-    if (rendered++ == 0) outWidth = image->width, outHeight = image->height;
+    if (!asked) continue;  // a step of the simulation only
+    if (delivered++ == 0) outWidth = image->width, outHeight = image->height;
     if (!queue) {
       progress.FrameDone(frame);
       continue;
     }
     if (!queue->Push({frame, pattern_->Format(frame), std::move(image)})) break;  // write failed
   }
-  WatchAbortFlag(nullptr);
+  // Watched until the queued frames are written: a signal meanwhile still
+  // lets them finish.
   std::string writeError;
   if (queue && !queue->Finish(&writeError)) {
     failure = writeError;
     exitCode = kExitFailed;
   }
+  WatchAbortFlag(nullptr);
   const double wall = Seconds(Clock::now() - runStart);
   progress.Finish();
   progress_ = nullptr;
 
   std::sort(done.begin(), done.end());
   for (auto& [frame, path] : done) written->push_back(path);
-  const int writtenCount = queue ? int(done.size()) : rendered;
+  const int writtenCount = queue ? int(done.size()) : delivered;
   if (!failure.empty()) {
     PrintError(failure);
     PrintError(std::to_string(writtenCount) + " of " + std::to_string(total) + " frames written");
   }
   if (const int sig = InterruptSignal(); sig != 0 && failure.empty()) {
-    PrintError(std::string("interrupted by ") + (sig == SIGINT ? "SIGINT" : "SIGTERM") +
+    PrintError(std::string("interrupted by ") + SignalName(sig) +
                ": the frame in progress was discarded; " + std::to_string(writtenCount) + " of " +
                std::to_string(total) + " frames written");
     exitCode = InterruptExitCode(sig);

@@ -32,6 +32,7 @@ struct RenderSettings {
   std::string workers;      // worker count ("" = the runtime's default)
   std::string compression;  // of the output files (\"\" = the format's default)
   std::string writers;      // writer threads ("" = 1)
+  std::string shotStart;    // first frame of the shot ("" = the first frame asked for)
   bool quiet = false;
   bool noWrite = false;  // render every frame, write no image (timing)
   bool stats = false;    // print timing figures at the end

@@ -176,6 +176,10 @@ std::string FormatNumber(double v) {
   return std::string(buf, ptr);
 }
 
+std::string AllowedRangeText(const ControlSpec& info) {
+  return RangeText(info);
+}
+
 bool SplitAssignment(std::string_view text, std::string* caption, std::string* value,
                      std::string* error) {
   const size_t eq = text.find('=');

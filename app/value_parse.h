@@ -47,6 +47,9 @@ struct ParsedValue {
   std::vector<ParsedKey> keys;  // animated: strictly increasing times
 };
 
+// "0 to 1", "0 or more", "any finite number": a number control's allowed range.
+std::string AllowedRangeText(const ControlSpec& info);
+
 // Interprets VALUE for a control. Keyframes are written value@frame and
 // separated by ',' or ';' (a point key is "x,y@frame"). Each value must be
 // what the control accepts: within its allowed range, a combo item's index or

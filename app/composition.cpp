@@ -1,0 +1,79 @@
+#include "composition.h"
+
+#include "controls_model.h"
+#include "file_bytes.h"
+
+namespace vorn {
+
+bool LoadComposition(Host& host, const std::string& path, bool needTool, Composition* out,
+                     std::string* error) {
+  std::vector<uint8_t> bytes;
+  if (!ReadFileBytes(path, kMaxCompositionBytes, &bytes, error)) {
+    *error = "cannot load composition: " + *error;
+    return false;
+  }
+  out->bytes = bytes.size();
+  {
+    df::CArchive archive(bytes.data(), bytes.size());
+    if (!df::ReadSavedRecord(archive, &out->record, error)) {
+      *error = "cannot load composition " + path + ": " + *error;
+      return false;
+    }
+    if (!archive.AtEnd()) {
+      *error = "cannot load composition " + path + ": " + path +
+               " has data after the end of its saved record";
+      return false;
+    }
+  }
+  df::Registry* registry = df::ClassRegistry->FindByClassID(out->record.classId);
+  if (!registry) {
+    if (!needTool) return true;
+    *error = "composition " + path + " is of tool class " + df::HexText(out->record.classId) +
+             ", which no loaded plug-in registers; tools: " + host.ToolListText();
+    return false;
+  }
+  df::CArchive archive(bytes.data(), bytes.size());
+  out->op = host.Doc().LoadOperator(archive, error);
+  if (!out->op) {
+    *error = "cannot load composition " + path + ": " + *error;
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> AdjustedValues(const Composition& comp) {
+  constexpr int kPerControl = 3;
+  std::vector<std::string> lines;
+  if (!comp.op) return lines;
+  for (const df::SavedValue& saved : comp.record.values) {
+    const df::Input* input = comp.op->FindInput(saved.id);
+    if (!input || input->ValueType() != df::kTypeNumber) continue;
+    const df::ValueState& used = input->State();
+    int told = 0;
+    auto note = [&](double was, double now, const std::string& where) {
+      if (was == now || told++ >= kPerControl) return;
+      std::string allowed;
+      const ControlSpec spec = SpecOf(*input);
+      if (spec.kind == ValueKind::Combo)
+        allowed = "an item index 0 to " + std::to_string(spec.items.size() - 1);
+      else if (spec.kind == ValueKind::CheckBox)
+        allowed = "0 or 1";
+      else
+        allowed = AllowedRangeText(spec);
+      lines.push_back("\"" + input->Name() + "\"" + where + " was saved as " + FormatNumber(was) +
+                      ", outside what it takes (" + allowed + "); " + FormatNumber(now) +
+                      " is used");
+    };
+    note(saved.state.constant[0], used.constant[0], "");
+    if (saved.state.keys.size() == used.keys.size())
+      for (size_t k = 0; k < used.keys.size(); ++k)
+        note(saved.state.keys[k].v[0], used.keys[k].v[0],
+             " at frame " + FormatNumber(saved.state.keys[k].time));
+    if (told > kPerControl)
+      lines.push_back("\"" + input->Name() + "\": " + std::to_string(told - kPerControl) +
+                      " more values adjusted");
+  }
+  return lines;
+}
+
+}  // namespace vorn
