@@ -1,0 +1,57 @@
+// The Candle operator: declares the controls, takes their values at every
+// render, draws the flame into a buffer in strips of columns on the workers,
+// composites it over the background, and applies presets, the reset and the
+// outline-point links when controls change.
+#pragma once
+
+#include <cstdint>
+
+#include "candle/candle_controls.h"
+#include "candle/candle_presets.h"
+#include "candle/flame_columns.h"
+#include "candle/flame_field.h"
+#include "framework/harness.h"
+#include "framework/host.h"
+#include "framework/noise.h"
+#include "framework/passes.h"
+
+namespace candle {
+
+class CandlePlugIn : public df::ThreadedOperator {
+ public:
+  CandlePlugIn(df::Registry* registry, df::CArchive* archive, df::TagList* tags);
+  ~CandlePlugIn() override;
+
+  std::uint32_t Save(df::CArchive* archive, df::TagList* tags) override;
+  std::uint32_t Process(df::Request* request) override;
+  void NotifyChanged(df::Input* input, df::Parameter* value, double time) override;
+  void ProcessChunk(df::Request* request, long chunk) override;
+
+ private:
+  void ReadControls(df::Request* request);
+  // Seeds the noise when due, clears the flame buffer and runs the column
+  // strips on the workers. False when cancelled.
+  bool StartFlameRender(df::Request* request, const FlameFrame& frame);
+  void SetPlanned(const Setting& s, double time);
+
+  df::Input* controls_[kControlCount] = {};
+  df::Input* background_ = nullptr;
+  df::Input* matte_ = nullptr;
+  df::Output* output_ = nullptr;
+  // A reset notification names no input; this slot never holds one.
+  df::Input* resetSlot_ = nullptr;
+
+  // The controls as the last render took them; the declared defaults until then.
+  ControlCache cache_ = DefaultCache();
+  int needReseed = 1;
+  fw::Gradient gradients[fw::kGradientCount] = {};
+
+  // Per-render fields, written by Process before any chunk runs.
+  fw::RenderFields fields_;
+  fw::RenderPasses passes_;
+  float time_ = 0;
+  df::Image* flameBuffer_ = nullptr;
+  FlameChunkContext context_;
+};
+
+}  // namespace candle
