@@ -1,15 +1,15 @@
 #include "dfsystem/app.h"
 
-#include <algorithm>
 #include <atomic>
-#include <thread>
+
+#include "dfsystem/processors.h"
 
 namespace df {
 namespace {
 std::atomic<App*> gCurrent{nullptr};
 }
 
-App::App() : processorCount(std::max(1, int(std::thread::hardware_concurrency()))) {
+App::App() : processorCount(AvailableProcessors()) {
   gCurrent.store(this);
 }
 

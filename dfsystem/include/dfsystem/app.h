@@ -7,7 +7,8 @@ namespace df {
 class App {
  public:
   // Becomes the current application object; processorCount starts as the
-  // machine's hardware threads (at least 1).
+  // processors this process may use (AvailableProcessors: affinity mask,
+  // cgroup quota, SLURM_CPUS_PER_TASK), at least 1.
   App();
   ~App();
   App(const App&) = delete;

@@ -10,6 +10,7 @@
 #include "dfsystem/operator.h"
 #include "dfsystem/parameter.h"
 #include "dfsystem/plugins.h"
+#include "dfsystem/processors.h"
 #include "dfsystem/record.h"
 #include "dfsystem/registry.h"
 #include "dfsystem/request.h"
