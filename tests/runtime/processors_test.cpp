@@ -1,5 +1,6 @@
 // The processor count a farm task gets: the smallest of its affinity mask, its
 // cgroup quota and the scheduler's CPUs per task.
+#include "dfsystem/app.h"
 #include "dfsystem/processors.h"
 
 #include <gtest/gtest.h>
