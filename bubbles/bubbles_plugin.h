@@ -30,6 +30,11 @@ class BubblesPlugIn : public df::ThreadedOperator, private BandRenderer {
   void NotifyChanged(df::Input* input, df::Parameter* value, double time) override;
   void ProcessChunk(df::Request* request, long chunk) override;
 
+  // Read-only views for tests: the simulation (null when it could not be
+  // made) and the pending requests.
+  const BubbleSystem* System() const { return system_; }
+  const FrameRequests& Requests() const { return requests_; }
+
  private:
   void ReadControls(df::Request* request);
   void ApplyDemoPreset(int n, double time);

@@ -1,0 +1,104 @@
+// The derived fields of the simulation, from control values, against the
+// documented formulas and examples.
+#include "bubbles/frame_parameters.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tests/bubbles/simulation_support.h"
+
+namespace bubbles {
+namespace {
+
+TEST(FrameParameters, DefaultsGiveTheDocumentedDerivedFields) {
+  test::Simulation sim(720, 576);
+  const BubbleSystem& s = *sim.system;
+  EXPECT_EQ(s.radiusStep, 0.5f);  // 720 / 18 / 80
+  EXPECT_EQ(s.quantity, 20.0f);
+  EXPECT_EQ(s.quantitySpread, 2.0f);
+  EXPECT_EQ(s.lifetime, 200.0f);
+  EXPECT_EQ(s.lifetimeSpread, 20.0f);
+  EXPECT_EQ(s.maxAgeMean, 5000.0f);
+  EXPECT_EQ(s.maxAgeSpread, 0.0f);
+  EXPECT_EQ(s.speedJitter, 0.0f);
+  EXPECT_EQ(s.angleJitter, 0.0f);
+  EXPECT_EQ(s.timeToMaxSize, 25);
+  EXPECT_FLOAT_EQ(s.sizeVariance, 0.04f);
+  EXPECT_FLOAT_EQ(s.burstThreshold, 0.5f);
+  EXPECT_FLOAT_EQ(s.burstQuantity, 1.0f);
+  EXPECT_FLOAT_EQ(s.burstRadius, 1.0f);
+  EXPECT_EQ(s.burstAfterlife, 6);
+  EXPECT_FLOAT_EQ(s.gatherSlowup, 0.8f);
+  EXPECT_FLOAT_EQ(s.initialSpeed, 0.001f);  // 3 / 3000
+  EXPECT_NEAR(s.directionX, 0.0f, 1e-5);    // 90 degrees
+  EXPECT_NEAR(s.directionY, 1.0f, 1e-6);
+  EXPECT_FLOAT_EQ(s.gravity, 20.0f / 6000.0f);
+  EXPECT_NEAR(s.gravityX, 0.0f, 1e-6);
+  EXPECT_NEAR(s.gravityY, 1.0f, 1e-6);
+  EXPECT_FLOAT_EQ(s.swirlMagnitude, 0.01f);
+  EXPECT_FLOAT_EQ(s.windCosSpread, float(std::cos(15.0 * M_PI / 180.0)));
+  EXPECT_FLOAT_EQ(s.lightRed, 127.5f);
+  EXPECT_FLOAT_EQ(s.lightBrightness, 1.0f);
+  EXPECT_FLOAT_EQ(s.bubbleBlue, 25.5f);
+  EXPECT_EQ(s.bubbleDensity, 255.0f);
+  EXPECT_FLOAT_EQ(s.minBrightness, 0.6f);
+  EXPECT_FLOAT_EQ(s.reflectionIntensity, 1.0f);  // 50 × 0.02
+  EXPECT_FLOAT_EQ(s.lightSourceX, 0.2f);
+  EXPECT_FLOAT_EQ(s.lightTargetY, 0.4f);
+  EXPECT_EQ(s.fadeMode, 0);
+  // Default wind: from (0.9, 0.7) towards (0.7, 0.7), i.e. leftwards.
+  EXPECT_FLOAT_EQ(s.windDirX, -1.0f);
+  EXPECT_EQ(s.windDirY, 0.0f);
+}
+
+TEST(FrameParameters, AnglesSpreadsAndCombos) {
+  test::Simulation sim;
+  sim.params.gravityAngle = -90;
+  sim.params.windSpread = 180;
+  sim.params.bubbleType = 3.7f;  // a fractional combo value is truncated
+  sim.params.fadeMode = 2;
+  sim.params.velocityDirection = 180;
+  sim.Load();
+  EXPECT_NEAR(sim.system->gravityY, -1.0f, 1e-6);
+  EXPECT_NEAR(sim.system->windCosSpread, 0.0f, 1e-6);  // a half plane
+  EXPECT_EQ(sim.system->bubbleType, 3);
+  EXPECT_EQ(sim.system->fadeMode, 2);
+  EXPECT_NEAR(sim.system->directionX, -1.0f, 1e-6);
+
+  sim.params.windSpread = 0;
+  sim.Load();
+  EXPECT_EQ(sim.system->windCosSpread, 1.0f);
+}
+
+TEST(FrameParameters, WindDirectionIsAUnitVectorOrNothing) {
+  test::Simulation sim;
+  sim.params.windSourceX = 0.2;
+  sim.params.windSourceY = 0.1;
+  sim.params.windTargetX = 0.5;
+  sim.params.windTargetY = 0.5;
+  sim.Load();
+  EXPECT_FLOAT_EQ(sim.system->windDirX, 0.6f);
+  EXPECT_FLOAT_EQ(sim.system->windDirY, 0.8f);
+
+  // Target on the source: no direction, so the wind moves nothing.
+  sim.params.windTargetX = sim.params.windSourceX;
+  sim.params.windTargetY = sim.params.windSourceY;
+  sim.Load();
+  EXPECT_EQ(sim.system->windDirX, 0.0f);
+  EXPECT_EQ(sim.system->windDirY, 0.0f);
+}
+
+TEST(FrameParameters, HugeTypedValuesSaturateTheIntegerFields) {
+  test::Simulation sim;
+  sim.params.timeToMaxSize = 1e30f;
+  sim.params.burstAfterlife = -1e30f;
+  sim.params.bubbleType = 3e9f;
+  sim.Load();
+  EXPECT_EQ(sim.system->timeToMaxSize, 2147483647);
+  EXPECT_EQ(sim.system->burstAfterlife, -2147483647 - 1);
+  EXPECT_EQ(sim.system->bubbleType, 2147483647);
+}
+
+}  // namespace
+}  // namespace bubbles
