@@ -13,8 +13,8 @@ namespace candle {
 
 inline constexpr std::uint32_t kCandleClassId = 0x80010085;
 
-inline constexpr const char* kDemoItems[] = {"No Change",  "Still Flame",  "Turb1-Soft",
-                                             "Turb2-Wiggly", "Turb3-Wild", "Turb4-Fluffy"};
+inline constexpr const char* kDemoItems[] = {"No Change",    "Still Flame", "Turb1-Soft",
+                                             "Turb2-Wiggly", "Turb3-Wild",  "Turb4-Fluffy"};
 inline constexpr const char* kProportionItems[] = {"No Change", "Evens", "Edge", "Center"};
 
 // Rows of the table, in declaration order.
@@ -174,48 +174,85 @@ struct ControlCache {
 // Where each control's value lives in the cache: a point or a number.
 constexpr CachedPoint* CachedPointOf(ControlCache& c, int row) {
   switch (row) {
-    case kBottomRight: return &c.bottomRight;
-    case kTopRight: return &c.topRight;
-    case kTopLeft: return &c.topLeft;
-    case kBottomLeft: return &c.bottomLeft;
-    case kCurvePoint1: return &c.curvePoint1;
-    case kCurvePoint2: return &c.curvePoint2;
-    case kWindSource: return &c.windSource;
-    case kWindTarget: return &c.windTarget;
-    default: return nullptr;
+    case kBottomRight:
+      return &c.bottomRight;
+    case kTopRight:
+      return &c.topRight;
+    case kTopLeft:
+      return &c.topLeft;
+    case kBottomLeft:
+      return &c.bottomLeft;
+    case kCurvePoint1:
+      return &c.curvePoint1;
+    case kCurvePoint2:
+      return &c.curvePoint2;
+    case kWindSource:
+      return &c.windSource;
+    case kWindTarget:
+      return &c.windTarget;
+    default:
+      return nullptr;
   }
 }
 
 constexpr float* CachedNumberOf(ControlCache& c, int row) {
   switch (row) {
-    case kFlameDensity: return &c.flameDensity;
-    case kConvection: return &c.convection;
-    case kFlickerSpeed: return &c.flickerSpeed;
-    case kTurbulence: return &c.turbulence;
-    case kFrequency1: return &c.frequency1;
-    case kFrequency2: return &c.frequency2;
-    case kBaseSoftness: return &c.baseSoftness;
-    case kEdgeSoftness: return &c.edgeSoftness;
-    case kUseMatte: return &c.useMatte;
-    case kInvertMatte: return &c.invertMatte;
-    case kSeed: return &c.seed;
-    case kDemos: return &c.demos;
-    case kWindSpeed: return &c.windSpeed;
-    case kWindSpread: return &c.windSpread;
-    case kColor1Red: return &c.color1[0];
-    case kColor1Green: return &c.color1[1];
-    case kColor1Blue: return &c.color1[2];
-    case kProportion1: return &c.proportion1;
-    case kColor2Red: return &c.color2[0];
-    case kColor2Green: return &c.color2[1];
-    case kColor2Blue: return &c.color2[2];
-    case kProportionDemos: return &c.proportionDemos;
-    case kProportion2: return &c.proportion2;
-    case kColor3Red: return &c.color3[0];
-    case kColor3Green: return &c.color3[1];
-    case kColor3Blue: return &c.color3[2];
-    case kProportion3: return &c.proportion3;
-    default: return nullptr;
+    case kFlameDensity:
+      return &c.flameDensity;
+    case kConvection:
+      return &c.convection;
+    case kFlickerSpeed:
+      return &c.flickerSpeed;
+    case kTurbulence:
+      return &c.turbulence;
+    case kFrequency1:
+      return &c.frequency1;
+    case kFrequency2:
+      return &c.frequency2;
+    case kBaseSoftness:
+      return &c.baseSoftness;
+    case kEdgeSoftness:
+      return &c.edgeSoftness;
+    case kUseMatte:
+      return &c.useMatte;
+    case kInvertMatte:
+      return &c.invertMatte;
+    case kSeed:
+      return &c.seed;
+    case kDemos:
+      return &c.demos;
+    case kWindSpeed:
+      return &c.windSpeed;
+    case kWindSpread:
+      return &c.windSpread;
+    case kColor1Red:
+      return &c.color1[0];
+    case kColor1Green:
+      return &c.color1[1];
+    case kColor1Blue:
+      return &c.color1[2];
+    case kProportion1:
+      return &c.proportion1;
+    case kColor2Red:
+      return &c.color2[0];
+    case kColor2Green:
+      return &c.color2[1];
+    case kColor2Blue:
+      return &c.color2[2];
+    case kProportionDemos:
+      return &c.proportionDemos;
+    case kProportion2:
+      return &c.proportion2;
+    case kColor3Red:
+      return &c.color3[0];
+    case kColor3Green:
+      return &c.color3[1];
+    case kColor3Blue:
+      return &c.color3[2];
+    case kProportion3:
+      return &c.proportion3;
+    default:
+      return nullptr;
   }
 }
 

@@ -34,21 +34,31 @@ long long Item(double value) {
 
 ChangePlan DemoPlan(double item) {
   switch (Item(item) - 1) {
-    case 0: return {"Still flame", kStillFlame};
-    case 1: return {"Turb1-soft", kSoft};
-    case 2: return {"Turb2-wiggly", kWiggly};
-    case 3: return {"Turb3-wild", kWild};
-    case 4: return {"Turb4-fluffy", kFluffy};
-    default: return {"No change", kNoChangeDemo};
+    case 0:
+      return {"Still flame", kStillFlame};
+    case 1:
+      return {"Turb1-soft", kSoft};
+    case 2:
+      return {"Turb2-wiggly", kWiggly};
+    case 3:
+      return {"Turb3-wild", kWild};
+    case 4:
+      return {"Turb4-fluffy", kFluffy};
+    default:
+      return {"No change", kNoChangeDemo};
   }
 }
 
 ChangePlan ProportionPlan(double item) {
   switch (Item(item)) {
-    case 1: return {"Evens", kEvens};
-    case 2: return {"Edge", kEdge};
-    case 3: return {"Center", kCenter};
-    default: return {"No change", kEvens};
+    case 1:
+      return {"Evens", kEvens};
+    case 2:
+      return {"Edge", kEdge};
+    case 3:
+      return {"Center", kCenter};
+    default:
+      return {"No change", kEvens};
   }
 }
 

@@ -48,8 +48,8 @@ void ColourPixel(std::uint8_t* px, float d, int column, int row, ColumnStart& st
   const float red = Clamp(255.0f * CatmullRom(position, 6, curves.red), 0.0f, 255.0f);
   const float green = Clamp(255.0f * CatmullRom(position, 6, curves.green), 0.0f, 255.0f);
   const float blue = Clamp(255.0f * CatmullRom(position, 6, curves.blue), 0.0f, 255.0f);
-  const float edge = f.edgeStart < a ? (1.0f - fw::SmoothStep(a, f.edgeStart, 1.0f)) * 255.0f
-                                     : 255.0f;
+  const float edge =
+      f.edgeStart < a ? (1.0f - fw::SmoothStep(a, f.edgeStart, 1.0f)) * 255.0f : 255.0f;
   const float coverage = std::min(f.density * edge, 255.0f);
   px[2] = std::uint8_t(red);
   px[1] = std::uint8_t(green);

@@ -18,8 +18,8 @@ FlameChunkContext MakeChunkContext(const FlameFrame& frame, const fw::Gradient* 
   return c;
 }
 
-void RenderFlameColumns(const FlameChunkContext& ctx, int begin, int end,
-                        std::uint8_t* const* rows, const std::atomic<int>* abortFlag) {
+void RenderFlameColumns(const FlameChunkContext& ctx, int begin, int end, std::uint8_t* const* rows,
+                        const std::atomic<int>* abortFlag) {
   const FlameFrame& f = *ctx.frame;
   for (int c = begin; c < end; ++c) {
     if (abortFlag && abortFlag->load(std::memory_order_relaxed)) return;
@@ -41,9 +41,9 @@ void RenderFlameColumns(const FlameChunkContext& ctx, int begin, int end,
       float d = FlameDistance(sx, sy, f, start.baseRow);
       if (d <= 1.0f) {
         // The turbulence only adds, so a sample already outside stays outside.
-        const float t = Turbulence(ctx.gradients, sx, (sy - ctx.convectionOffset) * f.aspect,
-                                   ctx.flickerDepth, f.lowFrequency, f.highFrequency, f.width,
-                                   f.height);
+        const float t =
+            Turbulence(ctx.gradients, sx, (sy - ctx.convectionOffset) * f.aspect, ctx.flickerDepth,
+                       f.lowFrequency, f.highFrequency, f.width, f.height);
         d = d + f.turbulenceAmount * std::fabs(t);
       }
       std::uint8_t* px = rows[r] + 4 * std::size_t(c);

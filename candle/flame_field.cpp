@@ -127,18 +127,14 @@ float CatmullRom(float t, int count, const float values[]) {
   const int k = int(e);  // 0 ≤ e < count − 3
   const float f = e - float(k);
   const float p0 = at(k), p1 = at(k + 1), p2 = at(k + 2), p3 = at(k + 3);
-  return p1 + f * (0.5f * (p2 - p0) +
-                   f * ((p0 - 2.5f * p1 + 2.0f * p2 - 0.5f * p3) +
-                        f * (-0.5f * p0 + 1.5f * p1 - 1.5f * p2 + 0.5f * p3)));
+  return p1 + f * (0.5f * (p2 - p0) + f * ((p0 - 2.5f * p1 + 2.0f * p2 - 0.5f * p3) +
+                                           f * (-0.5f * p0 + 1.5f * p1 - 1.5f * p2 + 0.5f * p3)));
 }
 
 float BaseCurveRow(int column, const FlameFrame& f) {
-  const float rows[6] = {0.0f,
-                         float(f.baseLeftRow),
-                         float(f.curveRow1),
-                         float(f.curveRow2),
-                         float(f.baseRightRow),
-                         0.0f};
+  const float rows[6] = {
+      0.0f, float(f.baseLeftRow), float(f.curveRow1), float(f.curveRow2), float(f.baseRightRow),
+      0.0f};
   float span = float(int64_t(f.x1) - f.x0);
   if (std::fabs(span) < 1e-10f) span = 1e-10f;
   return CatmullRom(float(int64_t(column) - f.x0) / span, 6, rows);
@@ -191,8 +187,8 @@ WindStep WindOffset(int column, int row, const FlameFrame& f, const WindCone& co
   NormalizeLength(vx, vy);
   if (cone.dirX * vx + cone.dirY * vy <= cone.cosHalf) return {};
   const float angle = vx != 0.0f || vy != 0.0f ? std::atan2(vy, vx) : 0.0f;
-  const float g = std::cos(AngleBetween(angle, cone.angle) / (cone.halfAngle + 1e-5f) *
-                           1.57079637f);
+  const float g =
+      std::cos(AngleBetween(angle, cone.angle) / (cone.halfAngle + 1e-5f) * 1.57079637f);
   return {g * f.aspect * f.windStrength * vx, g * f.windStrength * vy};
 }
 

@@ -161,8 +161,7 @@ TEST(CompositeFlame, EmptyFlameLeavesTheBackgroundAndAFullOneCovers) {
     EXPECT_EQ(o[2], 250);
     EXPECT_EQ(o[3], 255);
   }
-  for (int y = 1; y < 4; ++y)
-    EXPECT_EQ(std::memcmp(im.orow[y], im.br[y], 20), 0) << y;
+  for (int y = 1; y < 4; ++y) EXPECT_EQ(std::memcmp(im.orow[y], im.br[y], 20), 0) << y;
   // Half coverage: (B × 127 + F × 128) / 255 per byte.
   im.fr[3][3] = 128;
   im.Run(f);

@@ -95,8 +95,8 @@ TEST(BuildFrame, SwappedCornersAndDegenerateOutlinesStayDefined) {
   // Every point on one spot, on a one-pixel image, and points far outside.
   for (double at : {0.5, -1e12, 1e12}) {
     ControlCache one = DefaultCache();
-    for (CachedPoint* p : {&one.bottomLeft, &one.bottomRight, &one.topLeft, &one.curvePoint1,
-                           &one.curvePoint2})
+    for (CachedPoint* p :
+         {&one.bottomLeft, &one.bottomRight, &one.topLeft, &one.curvePoint1, &one.curvePoint2})
       *p = {at, at};
     for (int size : {1, 50}) {
       const FlameFrame f = BuildFrame(one, size, size, 1.0f, 0.0f, false);
@@ -135,11 +135,13 @@ TEST(WindOffset, PushesAlongTheConeAndNothingOutsideIt) {
   EXPECT_NEAR(axis.dy, 0.0f, 1e-5);
   // 29° off the axis: inside, weaker, upward; 31° off: outside.
   const float in = 29 * 3.14159265f / 180, out = 31 * 3.14159265f / 180;
-  const WindStep near = WindOffset(10 + int(100 * std::cos(in)), 54 + int(100 * std::sin(in)), f, cone);
+  const WindStep near =
+      WindOffset(10 + int(100 * std::cos(in)), 54 + int(100 * std::sin(in)), f, cone);
   EXPECT_GT(near.dx, 0.0f);
   EXPECT_LT(near.dx, axis.dx / 2);
   EXPECT_GT(near.dy, 0.0f);
-  const WindStep far = WindOffset(10 + int(100 * std::cos(out)), 54 + int(100 * std::sin(out)), f, cone);
+  const WindStep far =
+      WindOffset(10 + int(100 * std::cos(out)), 54 + int(100 * std::sin(out)), f, cone);
   EXPECT_EQ(far.dx, 0.0f);
   EXPECT_EQ(far.dy, 0.0f);
   // Behind the source.
@@ -193,8 +195,8 @@ TEST(Turbulence, OctavesRunFromLowToHighByFactorsOf2_17) {
   // The low frequency is raised to 1e-5.
   EXPECT_EQ(Turbulence(g, x, y, z, 0.0f, 1.5e-5f, 160, 90), octave(1e-5f));
   // An unbounded top frequency still ends, and far-out samples give no fault.
-  const float t = Turbulence(g, 0.0f, 1e30f, z, 0.001f, std::numeric_limits<float>::infinity(),
-                             160, 90);
+  const float t =
+      Turbulence(g, 0.0f, 1e30f, z, 0.001f, std::numeric_limits<float>::infinity(), 160, 90);
   (void)t;
 }
 

@@ -27,9 +27,9 @@ void ReferenceFlameColumns(const FlameChunkContext& ctx, int begin, int end,
         sy = float(r) - sumY;
       }
       float d = FlameDistance(sx, sy, f, start.baseRow);
-      const float t = Turbulence(ctx.gradients, sx, (sy - ctx.convectionOffset) * f.aspect,
-                                 ctx.flickerDepth, f.lowFrequency, f.highFrequency, f.width,
-                                 f.height);
+      const float t =
+          Turbulence(ctx.gradients, sx, (sy - ctx.convectionOffset) * f.aspect, ctx.flickerDepth,
+                     f.lowFrequency, f.highFrequency, f.width, f.height);
       d = d + f.turbulenceAmount * std::fabs(t);
       std::uint8_t* px = rows[r] + 4 * std::size_t(c);
       if (d > 1.0f || std::isnan(d))
