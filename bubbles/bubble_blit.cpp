@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
+#include "bubbles/lane_math.h"
 #include "framework/random.h"
 #include "framework/values.h"
 
@@ -27,9 +29,11 @@ inline int TruncClamped(float v, float cap) {
   return v < cap ? int(v) : int(cap);
 }
 
-inline float Power(float s, float e) {
-  return std::pow(s, e);
-}
+using lanes::kLanes;
+using lanes::Power;
+using lanes::VF;
+using lanes::VI;
+using lanes::VU;
 
 // Per-bubble values shared by every pixel of a blit.
 struct BlitSetup {
@@ -104,6 +108,83 @@ PixelShade ShadePixel(const BlitSetup& s, const BubbleLook& look, int cov, float
   return p;
 }
 
+// Shades and blends `count` sprite pixels of one row (coverage and normals
+// from the sprite, dst the output pixels they land on), eight at a time. The
+// same arithmetic as ShadePixel and Blend, lane by lane: a pixel of coverage
+// 0 gets opacity, highlight and reflection 0 and keeps its bytes.
+BUBBLES_ISA_CLONES void ShadeSpan(const BlitSetup& s, const BubbleLook& look, const int32_t* cov,
+                                  const float* nx, const float* ny, const float* nz, uint8_t* dst,
+                                  int count) {
+  const VF cap = VF{} + float(kOpacityCap);
+  const int density = Clamp(look.color[3], 0, 255);
+  // Byte 0 takes blue, byte 1 green, byte 2 red, byte 3 the density.
+  const int byByte[4] = {look.color[2], look.color[1], look.color[0], density};
+  const VF level = VF{} + float(s.lightLevel);
+  for (int i = 0; i < count; i += kLanes) {
+    const int n = std::min(kLanes, count - i);
+    VI c = {};
+    VF x = {}, y = {}, z = {};
+    VU px = {};
+    std::memcpy(&c, cov + i, sizeof(int32_t) * n);
+    std::memcpy(&x, nx + i, sizeof(float) * n);
+    std::memcpy(&y, ny + i, sizeof(float) * n);
+    std::memcpy(&z, nz + i, sizeof(float) * n);
+    std::memcpy(&px, dst + std::size_t(i) * 4, sizeof(uint32_t) * n);
+    const VF cf = __builtin_convertvector(c, VF);
+
+    VI alpha, highlight;
+    if (s.lit) {
+      VF shade = x * s.lx + y * s.ly + z * s.lz;
+      shade = shade < 0.0f ? 0.0f : shade;
+      shade = shade > 1.0f ? 1.0f : shade;
+      VF body = (Power(shade, s.shine) + s.minBrightness) * cf;
+      body = body > 0.0f ? body : 0.0f;  // NaN too
+      body = body < cap ? body : cap;
+      const VU a = (__builtin_convertvector(body, VU) * s.levelDensity) >> 8u;
+      alpha = __builtin_bit_cast(VI, a < 256u ? a : 256u);
+      VF h = Power(shade, s.shineHighlight) * level;
+      h = h > 0.0f ? h : 0.0f;
+      h = h < cap ? h : cap;
+      highlight = c != 0 ? __builtin_convertvector(h, VI) : 0;
+    } else {
+      alpha = (density * c) >> 8;
+      highlight = VI{};
+    }
+
+    VI reflection[4] = {};
+    if (s.reflectionRows) {
+      VF rowF = (y + 1.0f) * float(s.halfH);
+      VF colF = (x + 1.0f) * float(s.halfW);
+      rowF = rowF > 0.0f ? rowF : 0.0f;
+      colF = colF > 0.0f ? colF : 0.0f;
+      rowF = rowF < float(s.reflectionHeight - 1) ? rowF : float(s.reflectionHeight - 1);
+      colF = colF < float(s.reflectionWidth - 1) ? colF : float(s.reflectionWidth - 1);
+      const VI row = __builtin_convertvector(rowF, VI), col = __builtin_convertvector(colF, VI);
+      VU picked = {};
+      for (int k = 0; k < kLanes; ++k)
+        std::memcpy(&picked[k], s.reflectionRows[row[k]] + std::size_t(col[k]) * 4, 4);
+      for (int b = 0; b < 4; ++b) {
+        const VF byte = __builtin_convertvector((picked >> unsigned(8 * b)) & 0xFFu, VF);
+        VF term = byte * s.reflectionScale * look.lightFactor;
+        term = term > 0.0f ? term : 0.0f;
+        term = term < cap ? term : cap;
+        reflection[b] = (__builtin_convertvector(term, VI) * c) >> 8;
+      }
+    }
+
+    const VI inv = 256 - alpha;
+    VU out = {};
+    for (int b = 0; b < 4; ++b) {
+      const VI d = __builtin_bit_cast(VI, (px >> unsigned(8 * b)) & 0xFFu);
+      VI v = ((d * inv + alpha * byByte[b]) >> 8) + highlight + reflection[b];
+      v = v < 0 ? 0 : v;
+      v = v > 255 ? 255 : v;
+      out |= __builtin_bit_cast(VU, v) << unsigned(8 * b);
+    }
+    std::memcpy(dst + std::size_t(i) * 4, &out, sizeof(uint32_t) * n);
+  }
+}
+
 // Blends one shaded pixel over dst (bytes blue, green, red, alpha).
 inline void Blend(uint8_t* dst, const PixelShade& p, const int color[4]) {
   const int inv = 256 - p.alpha;
@@ -160,16 +241,14 @@ void BlitBubble(const BlitTarget& target, const BubbleLook& look, const BubbleSp
   if (!Place(target, look, sprite, rowStep, rowLo, rowHi, &pl)) return;
   const BlitSetup setup = MakeSetup(look, shade);
   for (int k = pl.kBegin; k < pl.kEnd; ++k) {
-    const std::size_t base = std::size_t(k) * rowStep * sprite.width;
-    uint8_t* row = target.rows[pl.y0 + k] + std::size_t(pl.x0) * 4;
-    for (int i = pl.iBegin; i < pl.iEnd; ++i) {
-      const std::size_t p = base + i;
-      const int cov = sprite.coverage[p];
-      if (cov == 0) continue;
-      const PixelShade s =
-          ShadePixel(setup, look, cov, sprite.normalX[p], sprite.normalY[p], sprite.normalZ[p]);
-      Blend(row + std::size_t(i) * 4, s, look.color);
-    }
+    const int j = k * rowStep;
+    const int i0 = std::max(pl.iBegin, sprite.spanBegin[j]);
+    const int i1 = std::min(pl.iEnd, sprite.spanEnd[j]);
+    if (i0 >= i1) continue;
+    const std::size_t p = std::size_t(j) * sprite.width + i0;
+    uint8_t* dst = target.rows[pl.y0 + k] + (std::size_t(pl.x0) + i0) * 4;
+    ShadeSpan(setup, look, &sprite.coverage[p], &sprite.normalX[p], &sprite.normalY[p],
+              &sprite.normalZ[p], dst, i1 - i0);
   }
 }
 

@@ -50,6 +50,22 @@ bool TrimEmptyRing(BubbleSprite& s) {
   return true;
 }
 
+// The covered columns of each row.
+bool FindSpans(BubbleSprite& s) {
+  s.spanBegin.reset(new (std::nothrow) int32_t[s.height]);
+  s.spanEnd.reset(new (std::nothrow) int32_t[s.height]);
+  if (!s.spanBegin || !s.spanEnd) return false;
+  for (int y = 0; y < s.height; ++y) {
+    const int32_t* row = &s.coverage[std::size_t(y) * s.width];
+    int begin = 0, end = s.width;
+    while (begin < end && row[begin] == 0) ++begin;
+    while (end > begin && row[end - 1] == 0) --end;
+    s.spanBegin[y] = begin;
+    s.spanEnd[y] = end;
+  }
+  return true;
+}
+
 }  // namespace
 
 BubbleSprite* MakeSprite(float radius, int imageWidth) {
@@ -119,7 +135,7 @@ BubbleSprite* MakeSprite(float radius, int imageWidth) {
     nz[p] = std::sqrt(std::max(0.0f, 1.0f - nx[p] * nx[p] - ny[p] * ny[p]));
   }
 
-  if (!TrimEmptyRing(*sprite)) {
+  if (!TrimEmptyRing(*sprite) || !FindSpans(*sprite)) {
     delete sprite;
     return nullptr;
   }

@@ -23,6 +23,10 @@ struct BubbleSprite {
   // The normal's z, sqrt(max(0, 1 − x² − y²)), kept so the blit need not
   // work it out for every pixel of every bubble.
   std::unique_ptr<float[]> normalZ;
+  // Per row, the columns [spanBegin, spanEnd) outside which coverage is 0
+  // (an empty row has an empty span).
+  std::unique_ptr<int32_t[]> spanBegin;
+  std::unique_ptr<int32_t[]> spanEnd;
   // The image width the sprite was made for; 0 until the cache stamps it.
   int stampWidth = 0;
 };
