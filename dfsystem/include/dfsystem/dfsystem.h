@@ -6,6 +6,7 @@
 #include "dfsystem/document.h"
 #include "dfsystem/fourcc.h"
 #include "dfsystem/input.h"
+#include "dfsystem/memory.h"
 #include "dfsystem/object.h"
 #include "dfsystem/operator.h"
 #include "dfsystem/parameter.h"
