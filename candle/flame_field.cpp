@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "candle/flame_trig.h"
 #include "framework/random.h"
 #include "framework/values.h"
 
@@ -170,9 +171,9 @@ WindCone MakeWindCone(const FlameFrame& f) {
   cone.dirY = f.windTargetRow - f.windSourceRow;
   NormalizeLength(cone.dirX, cone.dirY);
   cone.halfAngle = float(f.windSpread * 0.008726646259971648);
-  cone.cosHalf = std::cos(cone.halfAngle);
+  cone.cosHalf = WindCos(cone.halfAngle);
   // A zero direction has the angle 0; any other its true angle.
-  cone.angle = cone.dirX != 0.0f || cone.dirY != 0.0f ? std::atan2(cone.dirY, cone.dirX) : 0.0f;
+  cone.angle = cone.dirX != 0.0f || cone.dirY != 0.0f ? WindAtan2(cone.dirY, cone.dirX) : 0.0f;
   return cone;
 }
 
@@ -186,9 +187,8 @@ WindStep WindOffset(int column, int row, const FlameFrame& f, const WindCone& co
   float vy = float(row) - f.windSourceRow;
   NormalizeLength(vx, vy);
   if (cone.dirX * vx + cone.dirY * vy <= cone.cosHalf) return {};
-  const float angle = vx != 0.0f || vy != 0.0f ? std::atan2(vy, vx) : 0.0f;
-  const float g =
-      std::cos(AngleBetween(angle, cone.angle) / (cone.halfAngle + 1e-5f) * 1.57079637f);
+  const float angle = vx != 0.0f || vy != 0.0f ? WindAtan2(vy, vx) : 0.0f;
+  const float g = WindCos(AngleBetween(angle, cone.angle) / (cone.halfAngle + 1e-5f) * 1.57079637f);
   return {g * f.aspect * f.windStrength * vx, g * f.windStrength * vy};
 }
 

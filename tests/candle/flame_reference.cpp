@@ -7,6 +7,25 @@
 
 namespace candle {
 
+namespace {
+
+// WindOffset as written, with the library's arc tangent and cosine.
+WindStep LibraryWindOffset(int column, int row, const FlameFrame& f) {
+  float wx = f.windTargetColumn - f.windSourceColumn, wy = f.windTargetRow - f.windSourceRow;
+  NormalizeLength(wx, wy);
+  const float half = float(f.windSpread * 0.008726646259971648);
+  float vx = float(column) - f.windSourceColumn;
+  float vy = float(row) - f.windSourceRow;
+  NormalizeLength(vx, vy);
+  if (wx * vx + wy * vy <= std::cos(half)) return {};
+  const float aV = vx != 0.0f || vy != 0.0f ? std::atan2(vy, vx) : 0.0f;
+  const float aW = wx != 0.0f || wy != 0.0f ? std::atan2(wy, wx) : 0.0f;
+  const float g = std::cos(AngleBetween(aV, aW) / (half + 1e-5f) * 1.57079637f);
+  return {g * f.aspect * f.windStrength * vx, g * f.windStrength * vy};
+}
+
+}  // namespace
+
 void ReferenceFlameColumns(const FlameChunkContext& ctx, int begin, int end,
                            std::uint8_t* const* rows) {
   const FlameFrame& f = *ctx.frame;
@@ -19,7 +38,7 @@ void ReferenceFlameColumns(const FlameChunkContext& ctx, int begin, int end,
     for (int r = start.startRow; r < f.height; ++r) {
       float sx = float(c), sy = float(r);
       if (f.windStrength > 0.0f) {
-        const WindStep w = WindOffset(c, r, f, ctx.cone);
+        const WindStep w = LibraryWindOffset(c, r, f);
         sumX += w.dx;
         sumY += w.dy;
         if (float(r) - start.baseRow < sumY) sumY -= w.dy;
