@@ -107,9 +107,12 @@ void PrintText(const df::Registry& r, const df::Operator& op) {
                 TypeText(out->ValueType()).c_str());
 }
 
-void PrintJson(const df::Registry& r, const df::Operator& op) {
+}  // namespace
+
+std::string ControlsJson(const df::Registry& r, const df::Operator& op) {
   JsonWriter json;
   json.BeginObject().Key("name").String(r.Name()).Key("class").String(r.ClassName());
+  json.Key("sequential").Bool((op.objFlags & kObjFlagSequential) != 0);
   json.Key("pages").BeginArray();
   for (const std::string& p : op.Pages()) json.String(p);
   json.EndArray();
@@ -126,6 +129,8 @@ void PrintJson(const df::Registry& r, const df::Operator& op) {
         .Integer(in->Id())
         .Key("page")
         .String(named ? op.Pages()[size_t(in->Page())] : "")
+        .Key("pageIndex")
+        .Integer(named ? in->Page() : -1)
         .Key("type")
         .String(df::FourCCText(in->ValueType()))
         .Key("kind")
@@ -158,6 +163,27 @@ void PrintJson(const df::Registry& r, const df::Operator& op) {
       json.String(in->Link()->Name());
     else
       json.Null();
+    json.Key("linkId");
+    if (in->Link())
+      json.String(IdText(in->Link()->Id()));
+    else
+      json.Null();
+    // Three channels with the same group number form one colour.
+    json.Key("colourGroup");
+    const auto group = in->Tags().Integer(df::INP_ColorGroup);
+    if (in->ControlKind() == kColourKind && group) {
+      const char* name = in->Tags().String(df::INP_GroupName);
+      json.BeginObject()
+          .Key("name")
+          .String(name ? name : "")
+          .Key("number")
+          .Integer(*group)
+          .Key("channel")
+          .Integer(in->Tags().Integer(df::INP_ColorChannel).value_or(0))
+          .EndObject();
+    } else {
+      json.Null();
+    }
     json.Key("notifies").Bool(in->Notifies()).EndObject();
   }
   json.EndArray();
@@ -187,10 +213,8 @@ void PrintJson(const df::Registry& r, const df::Operator& op) {
         .String(df::FourCCText(out->ValueType()))
         .EndObject();
   json.EndArray().EndObject();
-  std::fputs(json.Text().c_str(), stdout);
+  return json.Text();
 }
-
-}  // namespace
 
 int RunControls(Host& host, const ControlsOptions& options) {
   std::string error;
@@ -205,7 +229,7 @@ int RunControls(Host& host, const ControlsOptions& options) {
     return kExitUsage;
   }
   if (options.json)
-    PrintJson(*r, *op);
+    std::fputs(ControlsJson(*r, *op).c_str(), stdout);
   else
     PrintText(*r, *op);
   std::fflush(stdout);

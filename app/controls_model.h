@@ -50,6 +50,11 @@ df::Input* FindPresetCombo(const df::Operator& op);
 // value.
 bool ApplyValue(df::Input* input, const ParsedValue& value, double time, std::string* error);
 
+// The tool's description as `vorn controls --json` prints it: pages, and per
+// control its page (caption and index), kind, on-image kind, ranges, default,
+// items, link target, colour group and whether it notifies.
+std::string ControlsJson(const df::Registry& registry, const df::Operator& op);
+
 // A value as text: "0.5", "0.5, 0.25", or "1 (Fill)" for a combo.
 std::string ValueText(const df::Input* input, const double v[2], uint32_t valueType);
 

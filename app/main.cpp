@@ -5,6 +5,7 @@
 #include <map>
 
 #include "commands.h"
+#include "serve/server.h"
 #include "signals.h"
 #include "value_parse.h"
 
@@ -49,7 +50,7 @@ same whatever else is asked for. Exit status: 0 when every frame was written,
 the signal after SIGINT (130), SIGTERM or SIGHUP (the frame in progress is
 discarded).)";
 
-const char* const kCommands[] = {"tools", "controls", "render", "show", "demo"};
+const char* const kCommands[] = {"tools", "controls", "render", "show", "demo", "serve"};
 
 // The first word that is neither an option nor an option's value: the
 // command asked for, when CLI11 found none it knows.
@@ -196,6 +197,25 @@ int main(int argc, char** argv) {
       ->type_name("N");
   demoCmd->add_flag("!--no-video", demo.video, "Make no MP4 files");
 
+  ServeOptions serve;
+  CLI::App* serveCmd = app.add_subcommand(
+      "serve", "Show a tool's controls and frames in the browser (local, with a per-run token)");
+  serveCmd->add_option("tool", serve.tool, "Tool shown first (display or registry class name)");
+  serveCmd->add_option("--port", serve.port, "Port on 127.0.0.1 (default: a free port)")
+      ->type_name("N");
+  serveCmd
+      ->add_option("--root", serve.roots,
+                   "A further folder the page may load from and save to (repeatable)")
+      ->type_name("DIR");
+  serveCmd->add_option("--input", serve.inputs, "Image for an image input, as for render")
+      ->type_name("CAPTION=FILE");
+  serveCmd->add_option("--comp", serve.comp, "Composition opened first")->type_name("FILE");
+  serveCmd->add_option("--size", serve.size, "Size of built-in images (default 1280x720)")
+      ->type_name("WxH");
+  serveCmd->add_option("--frames", serve.frames, "The timeline (default 0-100)")
+      ->type_name("FIRST-LAST");
+  serveCmd->add_option("--web", serve.webDir, "Folder of the page's files")->type_name("DIR");
+
   // Set last, so that the subcommands keep their own footers.
   app.footer(kFooter);
   renderCmd->footer(kRenderFooter);
@@ -249,6 +269,10 @@ int main(int argc, char** argv) {
   if (*toolsCmd) return RunTools(host, tools);
   if (*controlsCmd) return RunControls(host, controls);
   if (*showCmd) return RunShow(host, show);
+  if (*serveCmd) {
+    serve.quiet = quiet;
+    return RunServe(host, serve);
+  }
   if (*demoCmd) {
     demo.quiet = quiet;
     return RunDemo(host, demo);

@@ -1,0 +1,408 @@
+#include "serve/api.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+#include "atomic_file.h"
+#include "file_bytes.h"
+#include "frame_list.h"
+#include "image_io.h"
+#include "render.h"
+#include "serve/token.h"
+#include "value_parse.h"
+
+namespace vorn::serve {
+
+using nlohmann::json;
+
+namespace {
+
+constexpr auto kFrameTimeout = std::chrono::seconds(30);
+constexpr uintmax_t kMaxWebFileBytes = 16u << 20;
+
+HttpResponse JsonResponse(const json& body, int status = 200) {
+  HttpResponse r;
+  r.status = status;
+  r.body = body.dump();
+  return r;
+}
+
+HttpResponse Error(int status, const std::string& message) {
+  return JsonResponse(json{{"error", message}}, status);
+}
+
+std::string ContentType(const std::string& name) {
+  auto ends = [&](const char* ext) {
+    const std::string e = ext;
+    return name.size() >= e.size() && name.compare(name.size() - e.size(), e.size(), e) == 0;
+  };
+  if (ends(".html")) return "text/html; charset=utf-8";
+  if (ends(".css")) return "text/css; charset=utf-8";
+  if (ends(".js")) return "text/javascript; charset=utf-8";
+  return "application/octet-stream";
+}
+
+// A file name the page may ask for: letters, digits, '-', '_' and one '.'.
+bool PlainName(const std::string& name) {
+  if (name.empty() || name.size() > 64) return false;
+  int dots = 0;
+  for (char c : name) {
+    if (c == '.') {
+      ++dots;
+      continue;
+    }
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') return false;
+  }
+  return dots == 1 && name.front() != '.';
+}
+
+// A frame number from the query or a body: a whole number.
+std::optional<int> FrameNumber(const json& v) {
+  if (!v.is_number()) return std::nullopt;
+  const double d = v.get<double>();
+  if (!std::isfinite(d) || d != std::trunc(d) || d < -1e7 || d > 1e7) return std::nullopt;
+  return int(d);
+}
+
+std::optional<int> FrameNumber(const std::string& text) {
+  std::string error;
+  auto n = ParseCount(text, -10000000, 10000000, &error);
+  if (!n) return std::nullopt;
+  return int(*n);
+}
+
+std::string StringField(const json& body, const char* key) {
+  const auto it = body.find(key);
+  return it != body.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+}  // namespace
+
+Api::Api(Host& host, FileRoots roots, ApiSettings settings)
+    : host_(host), roots_(std::move(roots)), settings_(std::move(settings)) {}
+
+Api::~Api() {
+  std::lock_guard lock(sessionsMutex_);
+  sessions_.clear();
+}
+
+Session* Api::SessionFor(const std::string& tool, std::string* error) {
+  df::Registry* registry = host_.FindTool(tool, error);
+  if (!registry) return nullptr;
+  std::lock_guard lock(sessionsMutex_);
+  auto it = sessions_.find(registry);
+  if (it != sessions_.end()) return it->second.get();
+  auto session = Session::Create(host_, registry, settings_.session, error);
+  if (!session) return nullptr;
+  Session* s = session.get();
+  sessions_.emplace(registry, std::move(session));
+  return s;
+}
+
+bool Api::Start(std::string* error) {
+  if (!settings_.comp.empty()) {
+    Composition comp;
+    if (!LoadComposition(host_, settings_.comp, true, &comp, error)) return false;
+    Session* s = SessionFor(comp.op->GetRegistry()->ClassName(), error);
+    if (!s) return false;
+    const Outcome outcome = s->TakeComposition(comp);
+    if (!outcome.ok) {
+      *error = outcome.error;
+      return false;
+    }
+    for (const std::string& w : outcome.warnings) PrintWarning("--comp: " + w);
+    if (settings_.initialTool.empty()) settings_.initialTool = comp.op->GetRegistry()->Name();
+  }
+  if (!settings_.initialTool.empty()) {
+    Session* s = SessionFor(settings_.initialTool, error);
+    if (!s) return false;
+    settings_.initialTool = s->Registry()->Name();
+  }
+  return true;
+}
+
+bool Api::Authorised(const HttpRequest& request, bool* fromQuery) const {
+  *fromQuery = false;
+  if (!request.tokenHeader.empty() && SameToken(request.tokenHeader, settings_.token)) return true;
+  if (auto c = CookieValue(request.cookie, kTokenCookie); c && SameToken(*c, settings_.token))
+    return true;
+  // The URL printed at start carries the token; only the page itself takes
+  // it from there, and hands it on as a cookie.
+  const auto q = request.query.find("token");
+  if (request.path == "/" && q != request.query.end() && SameToken(q->second, settings_.token)) {
+    *fromQuery = true;
+    return true;
+  }
+  return false;
+}
+
+HttpResponse Api::Handle(const HttpRequest& request) {
+  bool fromQuery = false;
+  if (!Authorised(request, &fromQuery))
+    return Error(403,
+                 "this vorn serve session needs the token of the URL it printed at start; open "
+                 "that URL");
+  try {
+    if (request.path.rfind("/api/", 0) != 0) {
+      if (request.method != "GET") return Error(405, "only GET is answered here");
+      HttpResponse r = Static(request);
+      if (fromQuery) r.headers.push_back({"Set-Cookie", TokenCookie(settings_.token)});
+      return r;
+    }
+    if (request.method == "GET") {
+      if (request.path == "/api/tools") return Tools();
+      if (request.path == "/api/frame") return Frame(request);
+      const auto tool = request.query.find("tool");
+      if (tool == request.query.end()) return Error(400, "name the tool: ?tool=NAME");
+      std::string error;
+      Session* s = SessionFor(tool->second, &error);
+      if (!s) return Error(404, error);
+      if (request.path == "/api/describe") {
+        HttpResponse r;
+        r.body = s->Description();
+        return r;
+      }
+      if (request.path == "/api/state") {
+        const auto t = request.query.find("time");
+        const auto time = t == request.query.end() ? std::optional<int>(s->Settings().firstFrame)
+                                                   : FrameNumber(t->second);
+        if (!time) return Error(400, "time: a whole frame number");
+        return JsonResponse(s->State(*time));
+      }
+      return Error(404, "no such request: GET " + request.path);
+    }
+    if (request.method == "POST") return Post(request);
+    return Error(405, "only GET and POST are answered");
+  } catch (const std::exception& e) {
+    // The JSON library's type errors and allocation failures: the request
+    // fails, the server goes on.
+    return Error(400, std::string("the request could not be handled: ") + e.what());
+  }
+}
+
+HttpResponse Api::Static(const HttpRequest& request) {
+  std::string relative;
+  if (request.path == "/" || request.path == "/index.html")
+    relative = "index.html";
+  else if (request.path == "/style.css")
+    relative = "style.css";
+  else if (request.path.rfind("/dist/", 0) == 0 && PlainName(request.path.substr(6)))
+    relative = "dist/" + request.path.substr(6);
+  else
+    return Error(404, "no such page: " + request.path);
+  std::vector<uint8_t> bytes;
+  std::string error;
+  const std::string path = settings_.webDir + "/" + relative;
+  if (!ReadFileBytes(path, kMaxWebFileBytes, &bytes, &error))
+    return Error(404, relative + " is missing (build the page: see the README): " + error);
+  HttpResponse r;
+  r.contentType = ContentType(relative);
+  r.body.assign(bytes.begin(), bytes.end());
+  r.headers.push_back({"Cache-Control", "no-store"});
+  return r;
+}
+
+HttpResponse Api::Tools() {
+  json tools = json::array();
+  for (df::Registry* r : host_.Tools())
+    tools.push_back({{"name", r->Name()}, {"class", r->ClassName()}});
+  json roots = json::array();
+  for (const std::string& f : roots_.Folders()) roots.push_back(f);
+  return JsonResponse({{"tools", tools},
+                       {"initial", settings_.initialTool},
+                       {"roots", roots},
+                       {"firstFrame", settings_.session.firstFrame},
+                       {"lastFrame", settings_.session.lastFrame}});
+}
+
+HttpResponse Api::Frame(const HttpRequest& request) {
+  const auto tool = request.query.find("tool");
+  const auto time = request.query.find("time");
+  if (tool == request.query.end() || time == request.query.end())
+    return Error(400, "a frame is asked for with ?tool=NAME&time=FRAME");
+  std::string error;
+  Session* s = SessionFor(tool->second, &error);
+  if (!s) return Error(404, error);
+  const auto t = FrameNumber(time->second);
+  if (!t || *t < s->Settings().firstFrame || *t > s->Settings().lastFrame)
+    return Error(400, "time: a frame from " + std::to_string(s->Settings().firstFrame) + " to " +
+                          std::to_string(s->Settings().lastFrame));
+  uint64_t minVersion = 0;
+  if (const auto v = request.query.find("version"); v != request.query.end()) {
+    auto n = ParseCount(v->second, 0, (1LL << 62), &error);
+    if (!n) return Error(400, "version: " + error);
+    minVersion = uint64_t(*n);
+  }
+  auto frame = s->WaitFrame(*t, minVersion, kFrameTimeout);
+  if (!frame) return Error(503, "the frame was not ready in time; the tool is still rendering");
+  if (!frame->error.empty()) return Error(422, frame->error);
+  HttpResponse r;
+  r.contentType = "application/octet-stream";
+  r.body.assign(reinterpret_cast<const char*>(frame->rgba->data()), frame->rgba->size());
+  r.headers = {{"X-Width", std::to_string(frame->width)},
+               {"X-Height", std::to_string(frame->height)},
+               {"X-Time", std::to_string(frame->time)},
+               {"X-Version", std::to_string(frame->version)},
+               {"X-Render-Ms", FormatNumber(std::round(frame->renderMs * 100) / 100)},
+               {"Cache-Control", "no-store"}};
+  return r;
+}
+
+HttpResponse Api::Post(const HttpRequest& request) {
+  const json body = json::parse(request.body, nullptr, false);
+  if (body.is_discarded() || !body.is_object())
+    return Error(400, "the request body is not a JSON object");
+  // Every request names the frame it acts at (the viewer's time).
+  std::optional<int> time;
+  if (auto t = body.find("time"); t != body.end()) time = FrameNumber(*t);
+  if (!time) return Error(400, "time: a whole frame number is needed");
+  if (*time < settings_.session.firstFrame || *time > settings_.session.lastFrame)
+    return Error(400, "time: a frame from " + std::to_string(settings_.session.firstFrame) +
+                          " to " + std::to_string(settings_.session.lastFrame));
+  if (request.path == "/api/load") return Load(body, *time);
+
+  const std::string tool = StringField(body, "tool");
+  if (tool.empty()) return Error(400, "name the tool: \"tool\"");
+  std::string error;
+  Session* s = SessionFor(tool, &error);
+  if (!s) return Error(404, error);
+  const std::string id = StringField(body, "id");
+  Outcome outcome;
+  if (request.path == "/api/change") {
+    const auto value = body.find("value");
+    if (value == body.end()) return Error(400, "no \"value\" given");
+    outcome = s->Change(id, *value, *time, StringField(body, "gesture"));
+  } else if (request.path == "/api/reset") {
+    outcome = s->Reset(*time);
+  } else if (request.path == "/api/undo") {
+    outcome = s->Undo();
+  } else if (request.path == "/api/redo") {
+    outcome = s->Redo();
+  } else if (request.path == "/api/key") {
+    const std::string action = StringField(body, "action");
+    if (action == "set")
+      outcome = s->SetKey(id, *time);
+    else if (action == "clear")
+      outcome = s->ClearAnimation(id, *time);
+    else
+      return Error(400, "\"action\": \"set\" or \"clear\"");
+  } else if (request.path == "/api/save") {
+    return Save(*s, body);
+  } else if (request.path == "/api/export") {
+    return Export(*s, body);
+  } else {
+    return Error(404, "no such request: POST " + request.path);
+  }
+  if (!outcome.ok) return Error(400, outcome.error);
+  json state = s->State(*time);
+  state["warnings"] = outcome.warnings;
+  return JsonResponse(state);
+}
+
+namespace {
+
+bool RootAndPath(const json& body, size_t* root, std::string* path, std::string* error) {
+  const auto r = body.find("root");
+  if (r == body.end() || !r->is_number_unsigned()) {
+    *error = "\"root\": the number of a folder";
+    return false;
+  }
+  *root = r->get<size_t>();
+  *path = StringField(body, "path");
+  return true;
+}
+
+}  // namespace
+
+HttpResponse Api::Load(const json& body, int time) {
+  size_t root;
+  std::string relative, path, error;
+  if (!RootAndPath(body, &root, &relative, &error)) return Error(400, error);
+  if (!roots_.Resolve(root, relative, FileRoots::Use::Read, &path, &error))
+    return Error(400, "cannot load: " + error);
+  Composition comp;
+  {
+    std::lock_guard lock(filesMutex_);
+    if (!LoadComposition(host_, path, true, &comp, &error)) return Error(422, error);
+  }
+  Session* s = SessionFor(comp.op->GetRegistry()->ClassName(), &error);
+  if (!s) return Error(422, error);
+  const Outcome outcome = s->TakeComposition(comp);
+  if (!outcome.ok) return Error(422, outcome.error);
+  json state = s->State(time);
+  state["warnings"] = outcome.warnings;
+  return JsonResponse(state);
+}
+
+HttpResponse Api::Save(Session& session, const json& body) {
+  size_t root;
+  std::string relative, path, error;
+  if (!RootAndPath(body, &root, &relative, &error)) return Error(400, error);
+  if (!roots_.Resolve(root, relative, FileRoots::Use::Write, &path, &error))
+    return Error(400, "cannot save: " + error);
+  std::vector<uint8_t> bytes;
+  if (!session.SaveRecord(&bytes, &error)) return Error(422, "cannot save: " + error);
+  std::lock_guard lock(filesMutex_);
+  if (!WriteFileAtomically(path, bytes.data(), bytes.size(), &error))
+    return Error(422, "cannot save: " + error);
+  return JsonResponse({{"saved", path}});
+}
+
+// Exports through `vorn render` itself: the session's values go to a
+// private composition file, which a render run with the session's images
+// reads, so the files are exactly those `vorn render --comp` writes.
+HttpResponse Api::Export(Session& session, const json& body) {
+  size_t root;
+  std::string relative, path, error;
+  if (!RootAndPath(body, &root, &relative, &error)) return Error(400, error);
+  const std::string frames = StringField(body, "frames");
+  std::vector<int> list;
+  if (!ParseFrameList(frames, &list, &error)) return Error(400, "frames: " + error);
+  const SessionSettings& ss = session.Settings();
+  if (list.front() < ss.firstFrame || list.back() > ss.lastFrame)
+    return Error(400, "frames: from " + std::to_string(ss.firstFrame) + " to " +
+                          std::to_string(ss.lastFrame) + " (the timeline)");
+  auto pattern = FramePattern::Parse(relative, &error);
+  if (!pattern) return Error(400, "file name: " + error);
+  if (!OutputFormatFor(relative))
+    return Error(400, "file name: end it in " + std::string(OutputFormatsText()));
+  if (list.size() > 1 && !pattern->HasFrame())
+    return Error(400, "file name: put # where the frame number goes (render.#.png) to export " +
+                          std::to_string(list.size()) + " frames");
+  if (!roots_.Resolve(root, relative, FileRoots::Use::Write, &path, &error))
+    return Error(400, "cannot export: " + error);
+  std::vector<uint8_t> bytes;
+  if (!session.SaveRecord(&bytes, &error)) return Error(422, "cannot export: " + error);
+
+  char folder[] = "/tmp/vorn-serve-XXXXXX";
+  if (!::mkdtemp(folder)) return Error(500, "cannot export: no private temporary folder");
+  const std::string comp = std::string(folder) + "/values.vcomp";
+  RenderOutcome outcome;
+  if (WriteFileAtomically(comp, bytes.data(), bytes.size(), &error)) {
+    RenderSettings rs;
+    rs.tool = session.Registry()->ClassName();
+    rs.inputs = session.BoundInputs();
+    rs.actions.push_back({RenderAction::Kind::Comp, comp});
+    rs.frames = frames;
+    rs.size = std::to_string(session.ImageWidth()) + "x" + std::to_string(session.ImageHeight());
+    rs.out = path;
+    rs.quiet = true;
+    if (session.Stepped()) rs.shotStart = std::to_string(ss.firstFrame);
+    std::lock_guard lock(filesMutex_);
+    outcome = RunRender(host_, rs);
+  } else {
+    outcome.exitCode = kExitFailed;
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(folder, ec);
+  if (!error.empty()) return Error(422, "cannot export: " + error);
+  if (outcome.exitCode != kExitOk)
+    return Error(422, "the export failed (the server's messages say why); " +
+                          std::to_string(outcome.written.size()) + " files written");
+  return JsonResponse({{"written", outcome.written}});
+}
+
+}  // namespace vorn::serve

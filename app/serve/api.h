@@ -1,0 +1,74 @@
+// The request handling of `vorn serve`, apart from the network: every request
+// is checked for the run's token, then answered from the page's files or the
+// JSON API. Refused requests (4xx, with a message the page shows) change
+// nothing.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host.h"
+#include "serve/file_roots.h"
+#include "serve/session.h"
+
+namespace vorn::serve {
+
+struct HttpRequest {
+  std::string method;  // "GET", "POST"
+  std::string path;    // without the query
+  std::map<std::string, std::string> query;
+  std::string body;
+  std::string cookie;       // the Cookie header
+  std::string tokenHeader;  // the X-Vorn-Token header
+};
+
+struct HttpResponse {
+  int status = 200;
+  std::string contentType = "application/json";
+  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers;
+};
+
+struct ApiSettings {
+  SessionSettings session;
+  std::string token;
+  std::string webDir;       // index.html, style.css and dist/*.js
+  std::string initialTool;  // display name; empty: the page chooses
+  std::string comp;         // composition to open first (already checked)
+};
+
+class Api {
+ public:
+  Api(Host& host, FileRoots roots, ApiSettings settings);
+  ~Api();
+
+  // Opens the first composition and the initial tool. False with the reason.
+  bool Start(std::string* error);
+  HttpResponse Handle(const HttpRequest& request);
+
+  // The session of a tool, made on first use; null with the reason.
+  Session* SessionFor(const std::string& tool, std::string* error);
+
+ private:
+  HttpResponse Static(const HttpRequest& request);
+  HttpResponse Tools();
+  HttpResponse Frame(const HttpRequest& request);
+  HttpResponse Post(const HttpRequest& request);
+  HttpResponse Load(const nlohmann::json& body, int time);
+  HttpResponse Save(Session& session, const nlohmann::json& body);
+  HttpResponse Export(Session& session, const nlohmann::json& body);
+  bool Authorised(const HttpRequest& request, bool* fromQuery) const;
+
+  Host& host_;
+  FileRoots roots_;
+  ApiSettings settings_;
+  std::mutex sessionsMutex_;
+  std::map<df::Registry*, std::unique_ptr<Session>> sessions_;
+  // One composition file is read or written at a time.
+  std::mutex filesMutex_;
+};
+
+}  // namespace vorn::serve

@@ -1,0 +1,142 @@
+#include "serve/server.h"
+
+#include <httplib.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "frame_list.h"
+#include "image_io.h"
+#include "serve/api.h"
+#include "serve/token.h"
+#include "value_parse.h"
+
+namespace vorn {
+
+namespace {
+
+constexpr size_t kMaxBodyBytes = 1u << 20;
+
+serve::HttpRequest FromHttplib(const httplib::Request& req) {
+  serve::HttpRequest r;
+  r.method = req.method;
+  r.path = req.path;
+  for (const auto& [k, v] : req.params) r.query.emplace(k, v);
+  r.body = req.body;
+  r.cookie = req.get_header_value("Cookie");
+  r.tokenHeader = req.get_header_value(serve::kTokenHeader);
+  return r;
+}
+
+void ToHttplib(const serve::HttpResponse& from, httplib::Response& to) {
+  to.status = from.status;
+  for (const auto& [k, v] : from.headers) to.set_header(k, v);
+  to.set_header("X-Content-Type-Options", "nosniff");
+  to.set_header("Referrer-Policy", "no-referrer");
+  to.set_content(from.body, from.contentType);
+}
+
+std::string DefaultWebDir() {
+  if (const char* env = std::getenv("VORN_WEB_DIR"); env && *env) return env;
+  return VORN_WEB_SOURCE_DIR;
+}
+
+}  // namespace
+
+int RunServe(Host& host, const ServeOptions& options) {
+  std::string error;
+  serve::ApiSettings settings;
+  serve::SessionSettings& ss = settings.session;
+  ss.inputs = options.inputs;
+  if (!ParseSize(options.size, kMaxImageSide, kMaxImagePixels, &ss.width, &ss.height, &error)) {
+    PrintError("--size: " + error);
+    return kExitUsage;
+  }
+  std::vector<int> frames;
+  if (!ParseFrameList(options.frames, &frames, &error)) {
+    PrintError("--frames: " + error);
+    return kExitUsage;
+  }
+  ss.firstFrame = frames.front();
+  ss.lastFrame = frames.back();
+  if (options.port < 0 || options.port > 65535) {
+    PrintError("--port: a port number 1 to 65535 (0 or none: a free port)");
+    return kExitUsage;
+  }
+
+  // Files are read and written only in the current folder, the folders of
+  // the files named here and each --root.
+  serve::FileRoots roots;
+  if (!roots.Add(".", &error)) {
+    PrintError("the current folder: " + error);
+    return kExitUsage;
+  }
+  for (const std::string& r : options.roots)
+    if (!roots.Add(r, &error)) {
+      PrintError("--root: " + error);
+      return kExitUsage;
+    }
+  auto addFolderOf = [&](const std::string& file) {
+    std::filesystem::path parent = std::filesystem::path(file).parent_path();
+    std::string ignored;
+    roots.Add(parent.empty() ? "." : parent.string(), &ignored);
+  };
+  for (const std::string& text : options.inputs) {
+    std::string caption, file;
+    if (!SplitAssignment(text, &caption, &file, &error) || file.empty()) {
+      PrintError("--input \"" + text + "\": " + (error.empty() ? "no file after '='" : error) +
+                 " (CAPTION=FILE)");
+      return kExitUsage;
+    }
+    addFolderOf(file);
+  }
+  if (!options.comp.empty()) addFolderOf(options.comp);
+
+  settings.token = serve::NewToken();
+  if (settings.token.empty()) {
+    PrintError("no random source (/dev/urandom) for the session's token");
+    return kExitFailed;
+  }
+  settings.webDir = options.webDir.empty() ? DefaultWebDir() : options.webDir;
+  settings.initialTool = options.tool;
+  settings.comp = options.comp;
+  if (!std::filesystem::exists(settings.webDir + "/index.html"))
+    PrintWarning("the page's files are not in " + settings.webDir +
+                 " (give --web DIR, or build them: see the README)");
+
+  serve::Api api(host, std::move(roots), settings);
+  if (!api.Start(&error)) {
+    PrintError(error);
+    return kExitUsage;
+  }
+
+  httplib::Server server;
+  server.set_payload_max_length(kMaxBodyBytes);
+  auto handle = [&api](const httplib::Request& req, httplib::Response& res) {
+    ToHttplib(api.Handle(FromHttplib(req)), res);
+  };
+  server.Get(".*", handle);
+  server.Post(".*", handle);
+  int port = options.port;
+  if (port == 0) {
+    port = server.bind_to_any_port("127.0.0.1");
+    if (port < 0) {
+      PrintError("cannot listen on 127.0.0.1: no free port");
+      return kExitUsage;
+    }
+  } else if (!server.bind_to_port("127.0.0.1", port)) {
+    PrintError("cannot listen on 127.0.0.1:" + std::to_string(port) +
+               " (in use? choose another --port, or none for a free one)");
+    return kExitUsage;
+  }
+  std::printf("vorn serve: open http://127.0.0.1:%d/?token=%s\n", port, settings.token.c_str());
+  if (!options.quiet) std::printf("Ctrl-C ends the session.\n");
+  std::fflush(stdout);
+  if (!server.listen_after_bind()) {
+    PrintError("the server stopped");
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace vorn

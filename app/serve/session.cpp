@@ -1,0 +1,359 @@
+#include "serve/session.h"
+
+#include <cmath>
+
+#include "controls_model.h"
+#include "value_parse.h"
+
+namespace vorn::serve {
+
+using nlohmann::json;
+
+namespace {
+
+// Points dragged far off the picture are still points; beyond this they are
+// surely a mistake of the page.
+constexpr double kMaxPointMagnitude = 1000.0;
+// Presses remembered for a stepped tool's simulation.
+constexpr size_t kMaxPresses = 10000;
+
+// A whole number held by a JSON value (3 or 3.0), if it is one.
+std::optional<long long> WholeNumber(const json& v) {
+  if (v.is_boolean()) return v.get<bool>() ? 1 : 0;
+  if (!v.is_number()) return std::nullopt;
+  const double d = v.get<double>();
+  if (!std::isfinite(d) || d != std::trunc(d) || std::fabs(d) > 1e15) return std::nullopt;
+  return static_cast<long long>(d);
+}
+
+}  // namespace
+
+Session::Session(Host& host, df::Registry* registry, const SessionSettings& settings)
+    : host_(host), registry_(registry), settings_(settings) {}
+
+std::unique_ptr<Session> Session::Create(Host& host, df::Registry* registry,
+                                         const SessionSettings& settings, std::string* error) {
+  std::unique_ptr<Session> s(new Session(host, registry, settings));
+  s->doc_ = std::make_unique<df::CPipelineDoc>();
+  s->op_ = s->doc_->CreateOperator(registry, error);
+  if (!s->op_) return nullptr;
+  if (s->op_->Outputs().empty() || s->op_->Outputs()[0]->ValueType() != df::kTypeImage) {
+    *error = "the tool \"" + registry->Name() + "\" declares no image output";
+    return nullptr;
+  }
+  s->stepped_ = (s->op_->objFlags & kObjFlagSequential) != 0;
+  s->description_ = ControlsJson(*registry, *s->op_);
+  if (!s->images_.Bind(*s->op_, settings.inputs, settings.width, settings.height, error))
+    return nullptr;
+  s->thread_ = std::thread([p = s.get()] { p->RenderLoop(); });
+  return s;
+}
+
+Session::~Session() {
+  {
+    std::lock_guard lock(frameMutex_);
+    stop_ = true;
+  }
+  Interrupt();
+  wake_.notify_all();
+  delivered_.notify_all();
+  if (thread_.joinable()) thread_.join();
+  // The operators go before their documents.
+  simOp_.reset();
+  op_.reset();
+}
+
+df::Input* Session::FindById(const std::string& id) const {
+  for (const auto& in : op_->Inputs())
+    if (!in->IsImage() && df::FourCCText(in->Id()) == id) return in.get();
+  return nullptr;
+}
+
+// Holds the values for a change: the render reading them is cancelled first
+// so that the change need not wait for it; the render thread is woken after.
+class Session::WriteScope {
+ public:
+  explicit WriteScope(Session& s) : s_(s) {
+    s_.BeginWrite();
+    lock_ = std::unique_lock(s_.mutex_);
+  }
+  ~WriteScope() {
+    lock_.unlock();
+    s_.EndWrite();
+  }
+  WriteScope(const WriteScope&) = delete;
+  WriteScope& operator=(const WriteScope&) = delete;
+
+ private:
+  Session& s_;
+  std::unique_lock<std::mutex> lock_;
+};
+
+void Session::BeginWrite() {
+  ++writers_;
+  Interrupt();
+}
+
+void Session::EndWrite() {
+  --writers_;
+  std::lock_guard lock(frameMutex_);
+  wake_.notify_all();
+}
+
+bool Session::IsRuntimeCaption(const std::string& caption) const {
+  for (const auto& in : op_->Inputs()) {
+    const std::string& n = in->Name();
+    if (caption == "Change " + n || caption == "Animate " + n ||
+        caption == "Remove animation of " + n)
+      return true;
+  }
+  return caption.empty();
+}
+
+// The runtime records each value change as a step, and a tool's own bracket
+// as one step with the tool's caption; everything one action made is one
+// step of the page's history, named by the tool's caption where it gave one.
+template <class Apply>
+void Session::Action(const std::string& caption, const std::string& gesture, df::Input* input,
+                     Apply&& apply) {
+  const size_t before = doc_->UndoCount();
+  apply();
+  const size_t after = doc_->UndoCount();
+  ++version_;
+  if (after <= before) return;  // nothing changed
+  const size_t made = after - before;
+  const std::string top = doc_->UndoCaption();
+  redo_.clear();
+  if (!gesture.empty() && !undo_.empty() && undo_.back().gesture == gesture &&
+      undo_.back().input == input) {
+    undo_.back().docSteps += made;
+    if (!IsRuntimeCaption(top)) undo_.back().caption = top;
+    return;
+  }
+  undo_.push_back({IsRuntimeCaption(top) ? caption : top, made, gesture, input});
+}
+
+Outcome Session::Change(const std::string& id, const json& value, int time,
+                        const std::string& gesture) {
+  WriteScope scope(*this);
+  df::Input* input = FindById(id);
+  if (!input) return Outcome::Fail("no control with the id \"" + id + "\"");
+  const std::string what = "\"" + input->Name() + "\": ";
+  if (input->ValueType() == df::kTypePoint) {
+    if (!value.is_array() || value.size() != 2 || !value[0].is_number() || !value[1].is_number())
+      return Outcome::Fail(what + "a point takes [x, y], two numbers");
+    const double x = value[0].get<double>(), y = value[1].get<double>();
+    if (!std::isfinite(x) || !std::isfinite(y) || std::fabs(x) > kMaxPointMagnitude ||
+        std::fabs(y) > kMaxPointMagnitude)
+      return Outcome::Fail(what + "x and y must be finite, within ±1000 (fractions of the image)");
+    Action("Move " + input->Name(), gesture, input, [&] {
+      df::Point p{float(x), float(y)};
+      input->SetValue(&p, time, 1);
+    });
+    return {};
+  }
+  const ControlSpec spec = SpecOf(*input);
+  double v = 0.0;
+  std::string caption = "Change " + input->Name();
+  switch (spec.kind) {
+    case ValueKind::Button: {
+      const auto n = WholeNumber(value);
+      if (!n || *n != 1) return Outcome::Fail(what + "a button takes 1 (a press)");
+      v = 1.0;
+      caption = "Press " + input->Name();
+      break;
+    }
+    case ValueKind::CheckBox: {
+      const auto n = WholeNumber(value);
+      if (!n || (*n != 0 && *n != 1)) return Outcome::Fail(what + "a check box takes 0 or 1");
+      v = double(*n);
+      break;
+    }
+    case ValueKind::Combo: {
+      const auto n = WholeNumber(value);
+      if (!n || *n < 0 || *n >= (long long)spec.items.size())
+        return Outcome::Fail(what + "a combo takes an item index 0 to " +
+                             std::to_string(spec.items.size() - 1));
+      v = double(*n);
+      caption = input->Name() + ": " + spec.items[size_t(*n)];
+      break;
+    }
+    default: {
+      if (!value.is_number()) return Outcome::Fail(what + "takes a number");
+      v = value.get<double>();
+      if (!std::isfinite(v) || (spec.minAllowed && v < *spec.minAllowed) ||
+          (spec.maxAllowed && v > *spec.maxAllowed))
+        return Outcome::Fail(what + FormatNumber(v) + " is outside the allowed range (" +
+                             AllowedRangeText(spec) + ")");
+    }
+  }
+  Action(caption, gesture, input, [&] {
+    df::Number n(v);
+    input->SetValue(&n, time, 1);
+  });
+  if (spec.kind == ValueKind::Button && stepped_ && presses_.size() < kMaxPresses)
+    presses_.push_back({input->Id(), time});
+  return {};
+}
+
+void Session::ResetToDefaults(int time) {
+  for (const auto& in : op_->Inputs()) {
+    if (in->IsImage() || in->ControlKind() == kButtonKind) continue;
+    if (in->State().animated) in->SetAnimated(false, time);
+    const df::ValueState d = in->DefaultState();
+    if (in->ValueType() == df::kTypePoint) {
+      df::Point p(float(d.constant[0]), float(d.constant[1]));
+      in->SetValue(&p, time, 0);
+    } else {
+      df::Number n(d.constant[0]);
+      in->SetValue(&n, time, 0);
+    }
+  }
+}
+
+Outcome Session::Reset(int time) {
+  WriteScope scope(*this);
+  Action("Reset " + registry_->Name(), "", nullptr, [&] {
+    const size_t before = doc_->UndoCount();
+    op_->NotifyChanged(nullptr, nullptr, time);
+    if (doc_->UndoCount() == before) ResetToDefaults(time);
+  });
+  return {};
+}
+
+Outcome Session::Undo() {
+  WriteScope scope(*this);
+  if (undo_.empty()) return Outcome::Fail("nothing to undo");
+  Step step = undo_.back();
+  undo_.pop_back();
+  for (size_t i = 0; i < step.docSteps; ++i) doc_->Undo();
+  step.gesture.clear();
+  redo_.push_back(step);
+  ++version_;
+  return {};
+}
+
+Outcome Session::Redo() {
+  WriteScope scope(*this);
+  if (redo_.empty()) return Outcome::Fail("nothing to redo");
+  Step step = redo_.back();
+  redo_.pop_back();
+  for (size_t i = 0; i < step.docSteps; ++i) doc_->Redo();
+  undo_.push_back(step);
+  ++version_;
+  return {};
+}
+
+Outcome Session::SetKey(const std::string& id, int time) {
+  WriteScope scope(*this);
+  df::Input* input = FindById(id);
+  if (!input) return Outcome::Fail("no control with the id \"" + id + "\"");
+  if (input->ControlKind() == kButtonKind)
+    return Outcome::Fail("\"" + input->Name() + "\" is a button; it has no keyframes");
+  Action("Key " + input->Name() + " at frame " + std::to_string(time), "", input, [&] {
+    // The key holds the value shown at that frame; setting it tells the
+    // tool nothing new, so no notification.
+    if (input->ValueType() == df::kTypePoint) {
+      float x, y;
+      input->PointAt(time, x, y);
+      input->SetAnimated(true, time);
+      df::Point p(x, y);
+      input->SetValue(&p, time, 0);
+    } else {
+      df::Number n(input->NumberAt(time));
+      input->SetAnimated(true, time);
+      input->SetValue(&n, time, 0);
+    }
+  });
+  return {};
+}
+
+Outcome Session::ClearAnimation(const std::string& id, int time) {
+  WriteScope scope(*this);
+  df::Input* input = FindById(id);
+  if (!input) return Outcome::Fail("no control with the id \"" + id + "\"");
+  Action("Remove animation of " + input->Name(), "", input,
+         [&] { input->SetAnimated(false, time); });
+  return {};
+}
+
+Outcome Session::TakeComposition(const Composition& comp) {
+  if (!comp.op || comp.op->GetRegistry() != registry_)
+    return Outcome::Fail("the composition is not of the tool \"" + registry_->Name() + "\"");
+  auto doc = std::make_unique<df::CPipelineDoc>();
+  std::string error;
+  df::OperatorPtr op = doc->CreateOperator(registry_, &error);
+  if (!op) return Outcome::Fail(error);
+  for (const auto& from : comp.op->Inputs()) {
+    if (from->IsImage()) continue;
+    df::Input* to = op->FindInput(from->Id());
+    if (to && to->ValueType() == from->ValueType()) to->RestoreState(from->State());
+  }
+  Outcome outcome;
+  outcome.warnings = AdjustedValues(comp);
+  BeginWrite();
+  {
+    std::lock_guard lock(mutex_);
+    std::lock_guard run(runMutex_);  // no render is on the old operator now
+    op_.swap(op);
+    doc_.swap(doc);
+    undo_.clear();
+    redo_.clear();
+    presses_.clear();
+    ++version_;
+  }
+  EndWrite();
+  op.reset();  // before its document
+  return outcome;
+}
+
+bool Session::SaveRecord(std::vector<uint8_t>* bytes, std::string* error) {
+  std::lock_guard lock(mutex_);
+  df::CArchive archive(bytes);
+  if (!doc_->SaveOperator(op_.get(), archive, error) || !archive.Flush()) {
+    if (error->empty()) *error = "the record could not be made";
+    return false;
+  }
+  return true;
+}
+
+json Session::ValueJson(const df::Input& input, int time) const {
+  json v;
+  if (input.ValueType() == df::kTypePoint) {
+    float x, y;
+    input.PointAt(time, x, y);
+    v["value"] = json::array({double(x), double(y)});
+  } else {
+    v["value"] = input.NumberAt(time);
+  }
+  const df::ValueState& s = input.State();
+  v["animated"] = s.animated;
+  json keys = json::array();
+  for (const df::Keyframe& k : s.keys) keys.push_back(k.time);
+  v["keys"] = keys;
+  return v;
+}
+
+json Session::State(int time) {
+  std::lock_guard lock(mutex_);
+  json state;
+  state["tool"] = registry_->Name();
+  state["version"] = version_.load();
+  state["time"] = time;
+  json values = json::object();
+  for (const auto& in : op_->Inputs())
+    if (!in->IsImage()) values[df::FourCCText(in->Id())] = ValueJson(*in, time);
+  state["values"] = values;
+  state["undo"] = undo_.empty() ? "" : undo_.back().caption;
+  state["redo"] = redo_.empty() ? "" : redo_.back().caption;
+  state["undoCount"] = undo_.size();
+  state["redoCount"] = redo_.size();
+  state["firstFrame"] = settings_.firstFrame;
+  state["lastFrame"] = settings_.lastFrame;
+  state["width"] = images_.Width();
+  state["height"] = images_.Height();
+  state["stepped"] = stepped_;
+  return state;
+}
+
+}  // namespace vorn::serve

@@ -1,0 +1,167 @@
+// One tool in `vorn serve`: its operator and document, the page's changes
+// applied as a user's changes would be (SetValue with notification), the undo
+// history grouped per user action, keyframes, compositions, and the render
+// thread that shows the frame at the viewer's time.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "composition.h"
+#include "host.h"
+#include "serve/image_sources.h"
+
+namespace vorn::serve {
+
+// What every session of a run shares: the timeline and the images.
+struct SessionSettings {
+  std::vector<std::string> inputs;  // "CAPTION=FILE", as for vorn render
+  int width = 1280, height = 720;   // built-in images
+  int firstFrame = 0, lastFrame = 100;
+};
+
+// A finished frame as the viewer draws it: RGBA bytes, rows from the top.
+struct Frame {
+  int time = 0;
+  uint64_t version = 0;
+  int width = 0, height = 0;
+  std::shared_ptr<const std::vector<uint8_t>> rgba;
+  double renderMs = 0.0;
+  std::string error;  // the tool delivered no image
+};
+
+// The outcome of a page's request: nothing changed when !ok.
+struct Outcome {
+  bool ok = true;
+  std::string error;
+  std::vector<std::string> warnings;
+  static Outcome Fail(std::string why) { return {false, std::move(why), {}}; }
+};
+
+class Session {
+ public:
+  // Null, with the reason, when the tool cannot be created or an --input
+  // does not fit it.
+  static std::unique_ptr<Session> Create(Host& host, df::Registry* registry,
+                                         const SessionSettings& settings, std::string* error);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  df::Registry* Registry() const { return registry_; }
+  bool Stepped() const { return stepped_; }
+  const SessionSettings& Settings() const { return settings_; }
+  // The --input texts that name this tool's image inputs, and the size of
+  // its images.
+  const std::vector<std::string>& BoundInputs() const { return images_.Bound(); }
+  int ImageWidth() const { return images_.Width(); }
+  int ImageHeight() const { return images_.Height(); }
+  // `vorn controls --json` of the tool.
+  const std::string& Description() const { return description_; }
+  // Every control's value at `time`, keyframes, undo and redo captions, the
+  // version of the values and the timeline.
+  nlohmann::json State(int time);
+  uint64_t Version() const { return version_.load(); }
+
+  // A change on the page. `value`: a number, a bool (check box) or [x, y]
+  // (point); a button takes 1 (a press). Changes that share a non-empty
+  // `gesture` on the same control (one drag) are one undo step.
+  Outcome Change(const std::string& id, const nlohmann::json& value, int time,
+                 const std::string& gesture);
+  // The tool's reset: a notification that names no input. A tool that does
+  // nothing with it gets every control set to its declared default.
+  Outcome Reset(int time);
+  Outcome Undo();
+  Outcome Redo();
+  // Sets a key at `time` holding the control's value there.
+  Outcome SetKey(const std::string& id, int time);
+  // Removes the control's animation, keeping its value at `time`.
+  Outcome ClearAnimation(const std::string& id, int time);
+  // Takes every value of a loaded composition of this tool: a fresh operator,
+  // with a fresh undo history, as when a composition is opened.
+  Outcome TakeComposition(const Composition& comp);
+  // The operator's saved record.
+  bool SaveRecord(std::vector<uint8_t>* bytes, std::string* error);
+
+  // The frame at `time` with values at least as new as `minVersion`,
+  // rendering it if needed; null when none came within `timeout`.
+  std::shared_ptr<const Frame> WaitFrame(int time, uint64_t minVersion,
+                                         std::chrono::milliseconds timeout);
+
+ private:
+  Session(Host& host, df::Registry* registry, const SessionSettings& settings);
+
+  struct Step {
+    std::string caption;
+    size_t docSteps = 0;  // runtime undo steps the action made
+    std::string gesture;
+    df::Input* input = nullptr;
+  };
+
+  class WriteScope;
+  df::Input* FindById(const std::string& id) const;
+  // Runs `apply` as one user action and records the runtime steps it made.
+  template <class Apply>
+  void Action(const std::string& caption, const std::string& gesture, df::Input* input,
+              Apply&& apply);
+  // Before changing the values: stops the render that reads them.
+  void BeginWrite();
+  void EndWrite();
+  bool IsRuntimeCaption(const std::string& caption) const;
+  void ResetToDefaults(int time);
+  nlohmann::json ValueJson(const df::Input& input, int time) const;
+
+  // Render thread.
+  void RenderLoop();
+  std::shared_ptr<Frame> RenderDirect(int time);
+  std::shared_ptr<Frame> RenderStepped(int time);
+  bool RunProcess(df::Operator* op, int time, std::shared_ptr<Frame>* out, std::string* error);
+  void Interrupt();
+
+  Host& host_;
+  df::Registry* registry_;
+  SessionSettings settings_;
+  std::string description_;
+  bool stepped_ = false;
+  ImageSources images_;
+
+  // Guards the operator's values, the document and the history.
+  std::mutex mutex_;
+  std::unique_ptr<df::CPipelineDoc> doc_;
+  df::OperatorPtr op_;
+  std::vector<Step> undo_, redo_;
+  // Button presses of a tool that is stepped: replayed when it simulates again.
+  std::vector<std::pair<uint32_t, int>> presses_;
+  std::atomic<uint64_t> version_{1};
+  std::atomic<int> writers_{0};
+
+  // The operator a render runs on, so that a change can cancel it.
+  std::mutex runMutex_;
+  df::Operator* running_ = nullptr;
+
+  // Stepped tools: the simulating operator, used by the render thread only.
+  std::unique_ptr<df::CPipelineDoc> simDoc_;
+  df::OperatorPtr simOp_;
+  uint64_t simVersion_ = 0;
+  int simFrame_ = 0;  // last frame simulated
+  std::vector<std::pair<uint32_t, int>> simPresses_;
+
+  std::mutex frameMutex_;
+  std::condition_variable wake_, delivered_;
+  std::optional<int> wantTime_;
+  std::shared_ptr<const Frame> frame_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+}  // namespace vorn::serve

@@ -1,0 +1,203 @@
+// The render thread of a session. It renders the frame the viewer asks for
+// with the newest values; a change or a new time cancels the render in
+// progress through the operator's abortFlag. A tool whose frames depend on
+// the frames before is simulated from the shot's first frame on a fresh
+// operator, on this one thread, as `vorn render` does, and then stepped
+// forward frame by frame while the viewer plays.
+#include <chrono>
+
+#include "serve/session.h"
+
+namespace vorn::serve {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The runtime's BGRA rows as the RGBA bytes a canvas takes.
+std::shared_ptr<std::vector<uint8_t>> ToRgba(const df::Image& image) {
+  auto out = std::make_shared<std::vector<uint8_t>>(image.ByteCount());
+  uint8_t* d = out->data();
+  for (int y = 0; y < image.height; ++y) {
+    const uint8_t* s = image.rows[y];
+    for (int x = 0; x < image.width; ++x, s += 4, d += 4) {
+      d[0] = s[2];
+      d[1] = s[1];
+      d[2] = s[0];
+      d[3] = s[3];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+void Session::Interrupt() {
+  std::lock_guard lock(runMutex_);
+  if (running_) running_->abortFlag = 1;
+}
+
+std::shared_ptr<const Frame> Session::WaitFrame(int time, uint64_t minVersion,
+                                                std::chrono::milliseconds timeout) {
+  std::unique_lock lock(frameMutex_);
+  if (wantTime_ != time) {
+    // A render for another time is of no use to the viewer any more; a
+    // stepped tool going forward passes through the new time anyway.
+    if (wantTime_ && (!stepped_ || time < *wantTime_)) Interrupt();
+    wantTime_ = time;
+    wake_.notify_all();
+  }
+  const auto ready = [&] {
+    return stop_ || (frame_ && frame_->time == time && frame_->version >= minVersion);
+  };
+  if (!delivered_.wait_for(lock, timeout, ready) || stop_) return nullptr;
+  return frame_;
+}
+
+bool Session::RunProcess(df::Operator* op, int time, std::shared_ptr<Frame>* out,
+                         std::string* error) {
+  std::vector<ImageRef> owned;
+  df::Request request(op, time);
+  if (!images_.Connect(*op, time, &request, &owned, error)) return true;
+  {
+    std::lock_guard lock(runMutex_);
+    if (writers_.load() > 0) return false;  // a change is waiting: let it in first
+    op->abortFlag = 0;
+    running_ = op;
+  }
+  const auto start = Clock::now();
+  op->Process(&request);
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  bool aborted;
+  {
+    std::lock_guard lock(runMutex_);
+    running_ = nullptr;
+    aborted = op->abortFlag.load() != 0;
+  }
+  df::Parameter* value = request.TakeOutputData(op->Outputs()[0].get());
+  ImageRef image;
+  if (value && value->Type() == df::kTypeImage)
+    image.reset(static_cast<df::Image*>(value));
+  else if (value)
+    value->Recycle();
+  if (aborted) return false;
+  auto frame = std::make_shared<Frame>();
+  frame->time = time;
+  frame->renderMs = ms;
+  if (!image || image->width < 1 || image->height < 1) {
+    *error = "\"" + registry_->Name() + "\" delivered no image for frame " + std::to_string(time);
+  } else {
+    frame->width = image->width;
+    frame->height = image->height;
+    frame->rgba = ToRgba(*image);
+  }
+  *out = std::move(frame);
+  return true;
+}
+
+std::shared_ptr<Frame> Session::RenderDirect(int time) {
+  std::unique_lock lock(mutex_);
+  if (writers_.load() > 0) return nullptr;
+  const uint64_t version = version_.load();
+  std::shared_ptr<Frame> frame;
+  std::string error;
+  if (!RunProcess(op_.get(), time, &frame, &error)) return nullptr;
+  if (!frame) frame = std::make_shared<Frame>();
+  frame->time = time;
+  frame->version = version;
+  frame->error = error;
+  return frame;
+}
+
+std::shared_ptr<Frame> Session::RenderStepped(int time) {
+  const uint64_t version = version_.load();
+  if (!simOp_ || simVersion_ != version || time <= simFrame_) {
+    // Simulate again from the shot's start with the current values.
+    simOp_.reset();
+    simDoc_ = std::make_unique<df::CPipelineDoc>();
+    std::string error;
+    df::OperatorPtr fresh = simDoc_->CreateOperator(registry_, &error);
+    if (!fresh) {
+      auto frame = std::make_shared<Frame>();
+      frame->time = time;
+      frame->version = version;
+      frame->error = error;
+      return frame;
+    }
+    {
+      std::lock_guard lock(mutex_);
+      if (version_.load() != version || writers_.load() > 0) return nullptr;
+      for (const auto& from : op_->Inputs()) {
+        if (from->IsImage()) continue;
+        df::Input* to = fresh->FindInput(from->Id());
+        if (to && to->ValueType() == from->ValueType()) to->RestoreState(from->State());
+      }
+      simPresses_ = presses_;
+    }
+    simOp_ = std::move(fresh);
+    simVersion_ = version;
+    simFrame_ = settings_.firstFrame - 1;
+  }
+  std::shared_ptr<Frame> frame;
+  while (simFrame_ < time) {
+    if (version_.load() != simVersion_) return nullptr;
+    {
+      std::lock_guard lock(frameMutex_);
+      if (stop_ || wantTime_ != time) return nullptr;
+    }
+    const int step = simFrame_ + 1;
+    for (const auto& [id, at] : simPresses_)
+      if (at == step)
+        if (df::Input* button = simOp_->FindInput(id)) {
+          df::Number one(1.0);
+          button->SetValue(&one, step, 1);
+        }
+    std::string error;
+    frame.reset();
+    if (!RunProcess(simOp_.get(), step, &frame, &error)) {
+      simOp_.reset();  // cut off in the middle of a step: its state is of no use
+      return nullptr;
+    }
+    simFrame_ = step;
+    if (!error.empty()) {
+      frame = std::make_shared<Frame>();
+      frame->error = error;
+      simOp_.reset();
+      frame->time = step;
+      frame->version = simVersion_;
+      return frame;
+    }
+  }
+  if (frame) {
+    frame->time = time;
+    frame->version = simVersion_;
+  }
+  return frame;
+}
+
+void Session::RenderLoop() {
+  for (;;) {
+    int time;
+    {
+      std::unique_lock lock(frameMutex_);
+      wake_.wait(lock, [&] {
+        return stop_ ||
+               (wantTime_ && writers_.load() == 0 &&
+                (!frame_ || frame_->time != *wantTime_ || frame_->version != version_.load()));
+      });
+      if (stop_) return;
+      time = *wantTime_;
+    }
+    std::shared_ptr<Frame> frame = stepped_ ? RenderStepped(time) : RenderDirect(time);
+    std::lock_guard lock(frameMutex_);
+    if (!frame) {
+      // Cut off by a change or a new time: the loop looks again. A change
+      // still being applied wakes the loop when it is done.
+      continue;
+    }
+    frame_ = std::move(frame);
+    delivered_.notify_all();
+  }
+}
+
+}  // namespace vorn::serve

@@ -1,0 +1,131 @@
+// Requests to the vorn serve API. The token travels in an HttpOnly cookie set
+// when the page was opened, so nothing here handles it.
+
+export interface ColourGroup {
+  name: string;
+  number: number;
+  channel: number;
+}
+
+export interface ControlInfo {
+  caption: string;
+  id: string;
+  page: string;
+  pageIndex: number;
+  type: string; // "Numb" or "Poin"
+  kind: string;
+  control: string; // "SliC", "ScrC", "BtnC", "ChBC", "ComC", "ColC", "OffC"
+  onImage: string | null; // "PntC", "XHrC", "CirC", "AngC"
+  minAllowed: number | null;
+  maxAllowed: number | null;
+  minScale: number | null;
+  maxScale: number | null;
+  default: number | [number, number];
+  items: string[];
+  link: string | null;
+  linkId: string | null;
+  colourGroup: ColourGroup | null;
+  notifies: boolean;
+}
+
+export interface Description {
+  name: string;
+  class: string;
+  sequential: boolean;
+  pages: string[];
+  controls: ControlInfo[];
+  images: { caption: string; id: string; required: boolean }[];
+}
+
+export interface ValueState {
+  value: number | [number, number];
+  animated: boolean;
+  keys: number[];
+}
+
+export interface State {
+  tool: string;
+  version: number;
+  time: number;
+  values: Record<string, ValueState>;
+  undo: string;
+  redo: string;
+  firstFrame: number;
+  lastFrame: number;
+  width: number;
+  height: number;
+  stepped: boolean;
+  warnings?: string[];
+}
+
+export interface ToolList {
+  tools: { name: string; class: string }[];
+  initial: string;
+  roots: string[];
+  firstFrame: number;
+  lastFrame: number;
+}
+
+export interface FrameData {
+  width: number;
+  height: number;
+  time: number;
+  version: number;
+  renderMs: number;
+  pixels: Uint8ClampedArray;
+}
+
+// A refused request: the server's message, shown to the user.
+export class ApiError extends Error {
+  constructor(
+    message: string,
+    readonly status: number,
+  ) {
+    super(message);
+  }
+}
+
+async function check(response: Response): Promise<Response> {
+  if (response.ok) return response;
+  let message = `${response.status} ${response.statusText}`;
+  try {
+    const body = await response.json();
+    if (body && typeof body.error === "string") message = body.error;
+  } catch {
+    // not JSON: keep the status text
+  }
+  throw new ApiError(message, response.status);
+}
+
+export async function getJson<T>(path: string, query: Record<string, string | number>): Promise<T> {
+  const q = new URLSearchParams();
+  for (const [k, v] of Object.entries(query)) q.set(k, String(v));
+  const response = await check(await fetch(`${path}?${q}`, { cache: "no-store" }));
+  return (await response.json()) as T;
+}
+
+export async function post<T>(path: string, body: object): Promise<T> {
+  const response = await check(
+    await fetch(path, {
+      method: "POST",
+      headers: { "Content-Type": "application/json" },
+      body: JSON.stringify(body),
+    }),
+  );
+  return (await response.json()) as T;
+}
+
+export async function fetchFrame(tool: string, time: number, version: number): Promise<FrameData> {
+  const q = new URLSearchParams({ tool, time: String(time), version: String(version) });
+  const response = await check(await fetch(`/api/frame?${q}`, { cache: "no-store" }));
+  const buffer = await response.arrayBuffer();
+  const header = (name: string) => Number(response.headers.get(name) ?? "0");
+  return {
+    width: header("X-Width"),
+    height: header("X-Height"),
+    time: header("X-Time"),
+    version: header("X-Version"),
+    renderMs: header("X-Render-Ms"),
+    pixels: new Uint8ClampedArray(buffer),
+  };
+}

@@ -1,0 +1,295 @@
+// The page of vorn serve: a tool's panel and viewer, the timeline, undo and
+// redo, and compositions and exports. Every change goes to the server as the
+// user makes it; the server's answer (every value, after the tool's own
+// reaction) is what the panel shows.
+import { ApiError, Description, FrameData, State, ToolList, fetchFrame, getJson, post } from "./api.js";
+import { Panel } from "./panel.js";
+import { Viewer } from "./viewer.js";
+
+type Value = number | [number, number];
+
+function $(id: string): HTMLElement {
+  const e = document.getElementById(id);
+  if (!e) throw new Error(`the page has no #${id}`);
+  return e;
+}
+
+// Timings the benchmark reads: change sent → its frame on the canvas.
+interface Stats {
+  latencies: number[];
+  framesShown: number;
+  lastRenderMs: number;
+}
+
+class Page {
+  private tools!: ToolList;
+  private tool = "";
+  private desc!: Description;
+  private panel!: Panel;
+  private viewer!: Viewer;
+  private state!: State;
+  private time = 0;
+  private playing = false;
+  private shownVersion = 0;
+  private shownTime = Number.NaN;
+  private readonly pending = new Map<string, { value: Value; gesture: string }>();
+  private sending = false;
+  private frameBusy = false;
+  private measures: { start: number; version: number }[] = [];
+  private sentAt = 0;
+  readonly stats: Stats = { latencies: [], framesShown: 0, lastRenderMs: 0 };
+
+  async start(): Promise<void> {
+    this.tools = await getJson<ToolList>("/api/tools", {});
+    const select = $("tool") as HTMLSelectElement;
+    for (const t of this.tools.tools) select.append(new Option(t.name, t.name));
+    select.addEventListener("change", () => void this.open(select.value));
+    const roots = $("root") as HTMLSelectElement;
+    this.tools.roots.forEach((r, i) => roots.append(new Option(r, String(i))));
+    this.wireBar();
+    const fromHash = new URLSearchParams(location.hash.slice(1)).get("tool");
+    const first = fromHash || this.tools.initial || this.tools.tools[0]?.name;
+    if (!first) {
+      this.message("no tools are loaded: start vorn serve with --plugins DIR", true);
+      return;
+    }
+    select.value = first;
+    await this.open(first);
+  }
+
+  private async open(tool: string): Promise<void> {
+    this.playing = false;
+    this.pending.clear();
+    this.tool = tool;
+    ($("tool") as HTMLSelectElement).value = tool;
+    history.replaceState(null, "", `#tool=${encodeURIComponent(tool)}`);
+    this.desc = await getJson<Description>("/api/describe", { tool });
+    this.time = Math.max(this.tools.firstFrame, Math.min(this.time, this.tools.lastFrame));
+    this.panel = new Panel($("panel"), this.desc, {
+      change: (id, v, g) => this.change(id, v, g),
+      key: (id, action) => void this.act("/api/key", { id, action }),
+    });
+    this.viewer = new Viewer($("viewer"), this.desc, {
+      change: (id, v, g) => this.change(id, v, g),
+      dragEnd: (id, v, g) => void this.dragEnd(id, v, g),
+    });
+    const slider = $("time") as HTMLInputElement;
+    slider.min = String(this.tools.firstFrame);
+    slider.max = String(this.tools.lastFrame);
+    this.shownVersion = 0;
+    this.shownTime = Number.NaN;
+    document.body.dataset.tool = tool;
+    await this.loadState();
+  }
+
+  private async loadState(): Promise<void> {
+    this.apply(await getJson<State>("/api/state", { tool: this.tool, time: this.time }));
+  }
+
+  private apply(state: State): void {
+    if (state.tool !== this.tool) return; // an answer for a tool no longer shown
+    this.state = state;
+    this.panel.update(state);
+    this.viewer.update(state);
+    const undo = $("undo") as HTMLButtonElement;
+    const redo = $("redo") as HTMLButtonElement;
+    undo.disabled = !state.undo;
+    redo.disabled = !state.redo;
+    undo.textContent = state.undo ? `Undo ${state.undo}` : "Undo";
+    redo.textContent = state.redo ? `Redo ${state.redo}` : "Redo";
+    ($("time") as HTMLInputElement).value = String(this.time);
+    $("frame-number").textContent = String(this.time);
+    document.body.dataset.version = String(state.version);
+    for (const w of state.warnings ?? []) this.message(w, false);
+    this.requestFrame();
+  }
+
+  // The newest value of each changed control is sent, one request at a time.
+  change(id: string, value: Value, gesture: string): void {
+    this.pending.delete(id);
+    this.pending.set(id, { value, gesture });
+    if (this.sentAt === 0) this.sentAt = performance.now();
+    void this.pump();
+  }
+
+  private async pump(): Promise<void> {
+    if (this.sending) return;
+    this.sending = true;
+    try {
+      while (this.pending.size) {
+        const [id, { value, gesture }] = this.pending.entries().next().value!;
+        this.pending.delete(id);
+        const start = this.sentAt || performance.now();
+        this.sentAt = 0;
+        try {
+          const state = await post<State>("/api/change", { tool: this.tool, id, value, gesture, time: this.time });
+          this.measures.push({ start, version: state.version });
+          this.apply(state);
+        } catch (e) {
+          this.fail(e);
+          await this.loadState();
+        }
+      }
+    } finally {
+      this.sending = false;
+    }
+  }
+
+  // A tool that reads the other points as they were at its last render (point
+  // links) is told of the final position again once that render is shown.
+  private async dragEnd(id: string, value: Value, gesture: string): Promise<void> {
+    const c = this.desc.controls.find((x) => x.id === id);
+    if (!c || !c.notifies || c.type !== "Poin") return;
+    await this.settled();
+    this.change(id, value, gesture);
+  }
+
+  // Resolves when every change is sent and its frame is shown.
+  async settled(): Promise<void> {
+    for (;;) {
+      if (!this.sending && !this.pending.size && this.shownVersion >= this.state.version && this.shownTime === this.time)
+        return;
+      await new Promise((r) => setTimeout(r, 20));
+    }
+  }
+
+  private requestFrame(): void {
+    if (this.frameBusy) return;
+    this.frameBusy = true;
+    const tool = this.tool;
+    const time = this.time;
+    void fetchFrame(tool, time, this.state.version)
+      .then((frame) => {
+        if (tool === this.tool) this.show(frame);
+      })
+      .catch((e) => {
+        if (tool === this.tool) {
+          this.fail(e);
+          this.shownVersion = this.state.version;
+          this.shownTime = time;
+        }
+      })
+      .finally(() => {
+        this.frameBusy = false;
+        if (tool !== this.tool) return this.requestFrame();
+        if (this.shownVersion < this.state.version || this.shownTime !== this.time) this.requestFrame();
+        else if (this.playing) this.advance();
+      });
+  }
+
+  private show(frame: FrameData): void {
+    this.viewer.showFrame(frame);
+    this.shownVersion = frame.version;
+    this.shownTime = frame.time;
+    this.stats.framesShown += 1;
+    this.stats.lastRenderMs = frame.renderMs;
+    $("render-ms").textContent = `${frame.width} × ${frame.height}, rendered in ${frame.renderMs.toFixed(1)} ms`;
+    const now = performance.now();
+    this.measures = this.measures.filter((m) => {
+      if (m.version > frame.version) return true;
+      this.stats.latencies.push(now - m.start);
+      return false;
+    });
+    document.body.dataset.shown = `${frame.time}:${frame.version}`;
+  }
+
+  private advance(): void {
+    const next = this.time >= this.tools.lastFrame ? this.tools.firstFrame : this.time + 1;
+    void this.seek(next);
+  }
+
+  async seek(time: number): Promise<void> {
+    this.time = Math.max(this.tools.firstFrame, Math.min(time, this.tools.lastFrame));
+    await this.loadState();
+  }
+
+  private async act(path: string, body: object = {}): Promise<void> {
+    try {
+      this.apply(await post<State>(path, { tool: this.tool, time: this.time, ...body }));
+    } catch (e) {
+      this.fail(e);
+    }
+  }
+
+  private message(text: string, error: boolean): void {
+    const m = $("message");
+    m.textContent = text;
+    m.classList.toggle("error", error);
+  }
+
+  private fail(e: unknown): void {
+    this.message(e instanceof ApiError || e instanceof Error ? e.message : String(e), true);
+  }
+
+  private fileRequest(): { root: number; path: string } {
+    return { root: Number(($("root") as HTMLSelectElement).value), path: ($("path") as HTMLInputElement).value.trim() };
+  }
+
+  private wireBar(): void {
+    $("undo").addEventListener("click", () => void this.act("/api/undo"));
+    $("redo").addEventListener("click", () => void this.act("/api/redo"));
+    $("reset").addEventListener("click", () => void this.act("/api/reset"));
+    $("play").addEventListener("click", () => {
+      this.playing = !this.playing;
+      $("play").textContent = this.playing ? "Pause" : "Play";
+      if (this.playing) this.advance();
+    });
+    $("prev").addEventListener("click", () => void this.seek(this.time - 1));
+    $("next").addEventListener("click", () => void this.seek(this.time + 1));
+    $("time").addEventListener("input", (e) => void this.seek(Number((e.target as HTMLInputElement).value)));
+    $("save").addEventListener("click", async () => {
+      try {
+        const r = await post<{ saved: string }>("/api/save", { tool: this.tool, time: this.time, ...this.fileRequest() });
+        this.message(`saved ${r.saved}`, false);
+      } catch (e) {
+        this.fail(e);
+      }
+    });
+    $("load").addEventListener("click", async () => {
+      try {
+        const state = await post<State>("/api/load", { time: this.time, ...this.fileRequest() });
+        if (state.tool !== this.tool) await this.open(state.tool);
+        else this.apply(state);
+        this.message(`loaded ${this.fileRequest().path}`, false);
+      } catch (e) {
+        this.fail(e);
+      }
+    });
+    $("export").addEventListener("click", async () => {
+      const frames = ($("frames") as HTMLInputElement).value.trim() || String(this.time);
+      this.message(`exporting frames ${frames}…`, false);
+      try {
+        const r = await post<{ written: string[] }>("/api/export", {
+          tool: this.tool,
+          time: this.time,
+          frames,
+          ...this.fileRequest(),
+        });
+        this.message(`wrote ${r.written.length} file(s): ${r.written.slice(0, 3).join(", ")}${r.written.length > 3 ? ", …" : ""}`, false);
+      } catch (e) {
+        this.fail(e);
+      }
+    });
+    document.addEventListener("keydown", (e) => {
+      const target = e.target as HTMLElement;
+      if (target instanceof HTMLInputElement && (target.type === "text" || target.type === "number")) return;
+      if ((e.ctrlKey || e.metaKey) && e.key.toLowerCase() === "z") {
+        e.preventDefault();
+        void this.act(e.shiftKey ? "/api/redo" : "/api/undo");
+      } else if ((e.ctrlKey || e.metaKey) && e.key.toLowerCase() === "y") {
+        e.preventDefault();
+        void this.act("/api/redo");
+      }
+    });
+  }
+}
+
+const page = new Page();
+(window as unknown as { vorn: Page }).vorn = page;
+page.start().catch((e) => {
+  const m = document.getElementById("message");
+  if (m) {
+    m.textContent = e instanceof Error ? e.message : String(e);
+    m.classList.add("error");
+  }
+});

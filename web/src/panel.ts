@@ -1,0 +1,269 @@
+// The control panel, built from the tool's declaration: one tab per page,
+// and per control the widget its kind asks for. Three colour channels of one
+// group are one colour picker (with a field per channel).
+import type { ControlInfo, Description, State, ValueState } from "./api.js";
+
+export interface PanelEvents {
+  // A user's change; changes with the same gesture are one undo step.
+  change(id: string, value: number | [number, number], gesture: string): void;
+  key(id: string, action: "set" | "clear"): void;
+}
+
+let gestureCount = 0;
+export function newGesture(): string {
+  gestureCount += 1;
+  return `g${Date.now()}-${gestureCount}`;
+}
+
+function element<K extends keyof HTMLElementTagNameMap>(
+  tag: K,
+  attrs: Record<string, string> = {},
+  text?: string,
+): HTMLElementTagNameMap[K] {
+  const e = document.createElement(tag);
+  for (const [k, v] of Object.entries(attrs)) e.setAttribute(k, v);
+  if (text !== undefined) e.textContent = text;
+  return e;
+}
+
+// Tab captions: a page caption used twice gets its position ("Basics 2").
+export function tabCaptions(pages: string[]): string[] {
+  const seen = new Map<string, number>();
+  return pages.map((p) => {
+    const n = (seen.get(p) ?? 0) + 1;
+    seen.set(p, n);
+    return n === 1 ? p : `${p} ${n}`;
+  });
+}
+
+function formatNumber(v: number): string {
+  return String(Math.round(v * 10000) / 10000);
+}
+
+function toHex(v: number): string {
+  const b = Math.max(0, Math.min(255, Math.round(v * 255)));
+  return b.toString(16).padStart(2, "0");
+}
+
+type Updater = (value: ValueState, time: number) => void;
+
+export class Panel {
+  private readonly updaters = new Map<string, Updater>();
+  private readonly keyButtons = new Map<string, HTMLButtonElement>();
+  private activePage = 0;
+
+  constructor(
+    private readonly root: HTMLElement,
+    private readonly desc: Description,
+    private readonly events: PanelEvents,
+  ) {
+    this.build();
+  }
+
+  private build(): void {
+    this.root.replaceChildren();
+    const pageCount = Math.max(this.desc.pages.length, 1);
+    const captions = this.desc.pages.length ? tabCaptions(this.desc.pages) : ["Controls"];
+    const tabs = element("div", { class: "tabs", role: "tablist" });
+    const bodies: HTMLElement[] = [];
+    for (let p = 0; p < pageCount; p++) {
+      const tab = element("button", { class: "tab", role: "tab", "data-page": String(p) }, captions[p]);
+      tab.addEventListener("click", () => this.showPage(p));
+      tabs.append(tab);
+      bodies.push(element("div", { class: "page", "data-page": String(p) }));
+    }
+    this.root.append(tabs, ...bodies);
+    const groupsDone = new Set<string>();
+    for (const c of this.desc.controls) {
+      const page = c.pageIndex >= 0 && c.pageIndex < pageCount ? c.pageIndex : 0;
+      if (c.colourGroup) {
+        const key = `${page}/${c.colourGroup.number}/${c.colourGroup.name}`;
+        if (groupsDone.has(key)) continue;
+        groupsDone.add(key);
+        const channels = this.desc.controls.filter(
+          (o) =>
+            o.colourGroup &&
+            o.colourGroup.number === c.colourGroup!.number &&
+            o.colourGroup.name === c.colourGroup!.name &&
+            o.pageIndex === c.pageIndex,
+        );
+        bodies[page].append(this.colourRow(channels));
+        continue;
+      }
+      bodies[page].append(this.row(c));
+    }
+    this.showPage(0);
+  }
+
+  showPage(p: number): void {
+    this.activePage = p;
+    for (const e of this.root.querySelectorAll<HTMLElement>("[data-page]")) {
+      const on = e.dataset.page === String(p);
+      e.classList.toggle("active", on);
+      if (e.classList.contains("page")) e.hidden = !on;
+      if (e.classList.contains("tab")) e.setAttribute("aria-selected", String(on));
+    }
+  }
+
+  get page(): number {
+    return this.activePage;
+  }
+
+  update(state: State): void {
+    for (const [id, update] of this.updaters) {
+      const v = state.values[id];
+      if (v) update(v, state.time);
+    }
+    for (const [id, button] of this.keyButtons) {
+      const v = state.values[id];
+      if (!v) continue;
+      const keyed = v.animated && v.keys.includes(state.time);
+      button.classList.toggle("animated", v.animated);
+      button.classList.toggle("keyed", keyed);
+      button.title = keyed
+        ? "Key at this frame (Shift+click: remove the animation)"
+        : v.animated
+          ? `Animated (${v.keys.length} keys): click to key this frame, Shift+click to remove the animation`
+          : "Set a key at this frame";
+    }
+  }
+
+  private keyButton(c: ControlInfo): HTMLButtonElement {
+    const b = element("button", { class: "key", "data-key": c.id, type: "button" }, "◆");
+    b.addEventListener("click", (e) => this.events.key(c.id, e.shiftKey ? "clear" : "set"));
+    this.keyButtons.set(c.id, b);
+    return b;
+  }
+
+  private row(c: ControlInfo): HTMLElement {
+    const row = element("div", { class: `control ${c.kind.replace(" ", "-")}`, "data-id": c.id, "data-caption": c.caption });
+    const label = element("label", {}, c.caption);
+    row.append(label);
+    switch (c.control) {
+      case "BtnC": {
+        const b = element("button", { type: "button", class: "press" }, c.caption);
+        b.addEventListener("click", () => this.events.change(c.id, 1, newGesture()));
+        row.replaceChildren(b);
+        return row;
+      }
+      case "ChBC": {
+        const box = element("input", { type: "checkbox" });
+        box.addEventListener("change", () => this.events.change(c.id, box.checked ? 1 : 0, newGesture()));
+        label.prepend(box);
+        this.updaters.set(c.id, (v) => {
+          box.checked = Number(v.value) !== 0;
+        });
+        break;
+      }
+      case "ComC": {
+        const select = element("select");
+        c.items.forEach((item, i) => select.append(element("option", { value: String(i) }, item)));
+        select.addEventListener("change", () => this.events.change(c.id, Number(select.value), newGesture()));
+        row.append(select);
+        this.updaters.set(c.id, (v) => {
+          select.value = String(Math.trunc(Number(v.value)));
+        });
+        break;
+      }
+      default:
+        if (c.type === "Poin") row.append(...this.pointFields(c));
+        else row.append(...this.numberFields(c));
+    }
+    row.append(this.keyButton(c));
+    return row;
+  }
+
+  private numberFields(c: ControlInfo): HTMLElement[] {
+    // The slider spans the declared scale; the field takes anything allowed.
+    const lo = c.minScale ?? c.minAllowed ?? 0;
+    let hi = c.maxScale ?? c.maxAllowed ?? 1;
+    if (!(hi > lo)) hi = lo + 1;
+    const slider = element("input", {
+      type: "range",
+      min: String(lo),
+      max: String(hi),
+      step: String((hi - lo) / 1000),
+    });
+    const field = element("input", { type: "number", step: "any", class: "number" });
+    if (c.minAllowed !== null) field.min = String(c.minAllowed);
+    if (c.maxAllowed !== null) field.max = String(c.maxAllowed);
+    let gesture = newGesture();
+    slider.addEventListener("pointerdown", () => (gesture = newGesture()));
+    slider.addEventListener("keydown", () => (gesture = newGesture()));
+    slider.addEventListener("input", () => {
+      field.value = formatNumber(Number(slider.value));
+      this.events.change(c.id, Number(slider.value), gesture);
+    });
+    field.addEventListener("change", () => {
+      const v = Number(field.value);
+      if (field.value.trim() !== "" && Number.isFinite(v)) this.events.change(c.id, v, newGesture());
+    });
+    this.updaters.set(c.id, (v) => {
+      const n = Number(v.value);
+      if (document.activeElement !== field) field.value = formatNumber(n);
+      if (document.activeElement !== slider) slider.value = String(n);
+    });
+    return [slider, field];
+  }
+
+  private pointFields(c: ControlInfo): HTMLElement[] {
+    const x = element("input", { type: "number", step: "0.001", class: "number", "data-axis": "x" });
+    const y = element("input", { type: "number", step: "0.001", class: "number", "data-axis": "y" });
+    const send = () => {
+      const vx = Number(x.value);
+      const vy = Number(y.value);
+      if (Number.isFinite(vx) && Number.isFinite(vy)) this.events.change(c.id, [vx, vy], newGesture());
+    };
+    x.addEventListener("change", send);
+    y.addEventListener("change", send);
+    this.updaters.set(c.id, (v) => {
+      const p = v.value as [number, number];
+      if (document.activeElement !== x) x.value = formatNumber(p[0]);
+      if (document.activeElement !== y) y.value = formatNumber(p[1]);
+    });
+    return [element("span", { class: "axis" }, "x"), x, element("span", { class: "axis" }, "y"), y];
+  }
+
+  private colourRow(channels: ControlInfo[]): HTMLElement {
+    const byChannel = [...channels].sort((a, b) => a.colourGroup!.channel - b.colourGroup!.channel);
+    const name = byChannel[0].colourGroup!.name || byChannel[0].caption;
+    const row = element("div", { class: "control colour", "data-group": name });
+    const picker = element("input", { type: "color", "aria-label": name });
+    row.append(element("label", {}, name), picker);
+    const values = [0, 0, 0];
+    let gesture = newGesture();
+    picker.addEventListener("pointerdown", () => (gesture = newGesture()));
+    picker.addEventListener("input", () => {
+      const hex = picker.value;
+      byChannel.forEach((c, i) => {
+        const v = parseInt(hex.slice(1 + 2 * i, 3 + 2 * i), 16) / 255;
+        if (Math.abs(v - values[i]) > 0.5 / 255) this.events.change(c.id, v, gesture);
+      });
+    });
+    const fields = element("span", { class: "channels" });
+    byChannel.forEach((c, i) => {
+      const f = element("input", {
+        type: "number",
+        step: "0.01",
+        min: String(c.minAllowed ?? 0),
+        max: String(c.maxAllowed ?? 1),
+        class: "number channel",
+        "data-id": c.id,
+        title: c.caption,
+      });
+      f.addEventListener("change", () => {
+        const v = Number(f.value);
+        if (Number.isFinite(v)) this.events.change(c.id, v, newGesture());
+      });
+      fields.append(f);
+      this.updaters.set(c.id, (v) => {
+        values[i] = Number(v.value);
+        if (document.activeElement !== f) f.value = formatNumber(values[i]);
+        picker.value = `#${values.map(toHex).join("")}`;
+      });
+    });
+    row.append(fields);
+    for (const c of byChannel) row.append(this.keyButton(c));
+    return row;
+  }
+}

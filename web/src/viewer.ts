@@ -1,0 +1,194 @@
+// The viewer: the frame on a canvas and, over it, the tool's on-image
+// handles: points, crosshairs, circles and angle handles about their joined
+// point. Dragging a handle changes its control.
+import type { ControlInfo, Description, FrameData, State } from "./api.js";
+import { newGesture } from "./panel.js";
+
+const SVG = "http://www.w3.org/2000/svg";
+
+export interface ViewerEvents {
+  change(id: string, value: number | [number, number], gesture: string): void;
+  dragEnd(id: string, value: number | [number, number], gesture: string): void;
+}
+
+// The circle's radius is its value times this fraction of the frame width.
+const kCircleUnit = 0.1;
+// Angle handles sit this fraction of the shorter side from their point.
+const kAngleReach = 0.2;
+
+function svg<K extends keyof SVGElementTagNameMap>(tag: K, attrs: Record<string, string | number>): SVGElementTagNameMap[K] {
+  const e = document.createElementNS(SVG, tag);
+  for (const [k, v] of Object.entries(attrs)) e.setAttribute(k, String(v));
+  return e;
+}
+
+export class Viewer {
+  private readonly canvas: HTMLCanvasElement;
+  private readonly overlay: SVGSVGElement;
+  private width = 1;
+  private height = 1;
+  private state: State | null = null;
+  private dragging: string | null = null;
+
+  constructor(
+    private readonly root: HTMLElement,
+    private readonly desc: Description,
+    private readonly events: ViewerEvents,
+  ) {
+    this.canvas = document.createElement("canvas");
+    this.canvas.id = "frame";
+    this.overlay = svg("svg", { class: "handles" });
+    root.replaceChildren(this.canvas, this.overlay);
+  }
+
+  get handleControls(): ControlInfo[] {
+    return this.desc.controls.filter((c) => c.onImage !== null);
+  }
+
+  showFrame(frame: FrameData): void {
+    if (this.canvas.width !== frame.width || this.canvas.height !== frame.height) {
+      this.canvas.width = frame.width;
+      this.canvas.height = frame.height;
+    }
+    const ctx = this.canvas.getContext("2d");
+    if (!ctx) return;
+    ctx.putImageData(new ImageData(frame.pixels, frame.width, frame.height), 0, 0);
+    this.resize(frame.width, frame.height);
+  }
+
+  private resize(w: number, h: number): void {
+    if (w === this.width && h === this.height) return;
+    this.width = w;
+    this.height = h;
+    this.root.style.aspectRatio = `${w} / ${h}`;
+    this.overlay.setAttribute("viewBox", `0 0 ${w} ${h}`);
+    this.drawHandles();
+  }
+
+  update(state: State): void {
+    this.state = state;
+    if (this.width === 1 && state.width > 0) this.resize(state.width, state.height);
+    this.drawHandles();
+  }
+
+  private point(id: string | null): [number, number] | null {
+    if (!id || !this.state) return null;
+    const v = this.state.values[id]?.value;
+    if (!Array.isArray(v)) return null;
+    return [v[0] * this.width, v[1] * this.height];
+  }
+
+  private number(id: string): number {
+    const v = this.state?.values[id]?.value;
+    return typeof v === "number" ? v : 0;
+  }
+
+  private drawHandles(): void {
+    if (!this.state) return;
+    const scale = this.width / Math.max(this.root.clientWidth, 1); // image pixels per screen pixel
+    const r = 7 * scale;
+    const stroke = 1.5 * scale;
+    const parts: SVGElement[] = [];
+    for (const c of this.handleControls) {
+      const g = svg("g", { class: `handle ${c.onImage}`, "data-handle": c.id });
+      g.append(svg("title", {}));
+      g.firstElementChild!.textContent = c.caption;
+      if (c.type === "Poin") {
+        const p = this.point(c.id);
+        if (!p) continue;
+        if (c.onImage === "XHrC") {
+          const a = 14 * scale;
+          g.append(
+            svg("line", { x1: p[0] - a, y1: p[1], x2: p[0] + a, y2: p[1], "stroke-width": stroke }),
+            svg("line", { x1: p[0], y1: p[1] - a, x2: p[0], y2: p[1] + a, "stroke-width": stroke }),
+          );
+        }
+        g.append(svg("circle", { cx: p[0], cy: p[1], r, class: "grip", "stroke-width": stroke }));
+      } else if (c.onImage === "CirC") {
+        const centre = this.point(c.linkId);
+        if (!centre) continue;
+        const radius = Math.abs(this.number(c.id)) * kCircleUnit * this.width;
+        g.append(
+          svg("circle", { cx: centre[0], cy: centre[1], r: radius, class: "ring", "stroke-width": stroke }),
+          svg("circle", { cx: centre[0] + radius, cy: centre[1], r, class: "grip", "stroke-width": stroke }),
+        );
+      } else if (c.onImage === "AngC") {
+        const centre = this.point(c.linkId);
+        if (!centre) continue;
+        const reach = kAngleReach * Math.min(this.width, this.height);
+        const a = (this.number(c.id) * Math.PI) / 180;
+        const x = centre[0] + reach * Math.cos(a);
+        const y = centre[1] - reach * Math.sin(a);
+        g.append(
+          svg("line", { x1: centre[0], y1: centre[1], x2: x, y2: y, class: "spoke", "stroke-width": stroke }),
+          svg("circle", { cx: x, cy: y, r, class: "grip", "stroke-width": stroke }),
+        );
+      } else {
+        continue;
+      }
+      if (this.dragging === c.id) g.classList.add("dragging");
+      g.addEventListener("pointerdown", (e) => this.startDrag(e, c, g));
+      parts.push(g);
+    }
+    this.overlay.replaceChildren(...parts);
+  }
+
+  // Image pixel coordinates of a pointer event.
+  private imagePoint(e: PointerEvent): [number, number] {
+    const box = this.overlay.getBoundingClientRect();
+    return [((e.clientX - box.left) / box.width) * this.width, ((e.clientY - box.top) / box.height) * this.height];
+  }
+
+  private valueAt(c: ControlInfo, e: PointerEvent): number | [number, number] | null {
+    const [x, y] = this.imagePoint(e);
+    if (c.type === "Poin") return [x / this.width, y / this.height];
+    const centre = this.point(c.linkId);
+    if (!centre) return null;
+    const dx = x - centre[0];
+    const dy = y - centre[1];
+    if (c.onImage === "CirC") {
+      let v = Math.hypot(dx, dy) / (kCircleUnit * this.width);
+      if (c.minAllowed !== null) v = Math.max(v, c.minAllowed);
+      if (c.maxAllowed !== null) v = Math.min(v, c.maxAllowed);
+      return v;
+    }
+    // Angles keep turning past ±180 within the control's scale.
+    const current = this.number(c.id);
+    let a = (Math.atan2(-dy, dx) * 180) / Math.PI;
+    a += 360 * Math.round((current - a) / 360);
+    return Math.round(a * 10) / 10;
+  }
+
+  private startDrag(e: PointerEvent, c: ControlInfo, g: SVGGElement): void {
+    if (e.button !== 0) return;
+    e.preventDefault();
+    const gesture = newGesture();
+    let last: number | [number, number] | null = null;
+    this.dragging = c.id;
+    g.classList.add("dragging");
+    const target = this.overlay;
+    target.setPointerCapture(e.pointerId);
+    const move = (m: PointerEvent) => {
+      const v = this.valueAt(c, m);
+      if (v === null) return;
+      last = v;
+      // Shown at once; the server's state follows.
+      if (this.state) {
+        this.state.values[c.id].value = v;
+        this.drawHandles();
+      }
+      this.events.change(c.id, v, gesture);
+    };
+    const up = () => {
+      target.removeEventListener("pointermove", move);
+      target.removeEventListener("pointerup", up);
+      target.removeEventListener("pointercancel", up);
+      this.dragging = null;
+      if (last !== null) this.events.dragEnd(c.id, last, gesture);
+      this.drawHandles();
+    };
+    target.addEventListener("pointermove", move);
+    target.addEventListener("pointerup", up);
+    target.addEventListener("pointercancel", up);
+  }
+}
