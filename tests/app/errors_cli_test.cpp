@@ -76,6 +76,20 @@ TEST_F(Errors, RefusedRequestsExitTwoAndWriteNothing) {
       {{"--comp", "long.vcomp"}, "data after the end"},
       {{"--save", "missing/x.vcomp"}, "--save"},
       {{"--bogus"}, "--bogus"},
+      {{"--save", "out.png"}, "--save and --out both name out.png"},
+      {{"--input", "Input=whole.png", "--out", "whole.png"},
+       "frame 0 would be written over whole.png, which is the image of \"Input\""},
+      {{"--input", "Input=."}, "it is a folder, not an image file"},
+      {{"--frames", "5", "--shot-start", "6"},
+       "--shot-start 6 is after the first frame asked for (5)"},
+      {{"--shot-start", "x"}, "--shot-start: \"x\" is not a whole number"},
+      {{"--frames", ""}, "--frames: an empty value is not allowed; give LIST"},
+      {{"--frame", " "}, "--frame: an empty value is not allowed"},
+      {{"--size", ""}, "--size: an empty value is not allowed; give WxH"},
+      {{"--workers", ""}, "--workers: an empty value is not allowed"},
+      {{"--out", ""}, "--out: an empty value is not allowed"},
+      {{"--compression", ""}, "--compression: an empty value is not allowed"},
+      {{"--comp", ""}, "--comp: an empty value is not allowed"},
   };
   for (const Case& c : cases) {
     auto has = [&](const char* opt) {

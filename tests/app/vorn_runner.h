@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -47,8 +49,11 @@ class VornTest : public ::testing::Test {
   }
 
   // Starts vorn in the test folder with stdout and stderr going to files.
+  // `inChild` runs in the new process just before vorn starts (it may only
+  // make system calls).
   pid_t Start(const std::vector<std::string>& args,
-              const std::vector<std::pair<std::string, std::string>>& env = {}) {
+              const std::vector<std::pair<std::string, std::string>>& env = {},
+              const std::function<void()>& inChild = nullptr) {
     std::vector<std::string> all = {VORN_EXE};
     all.insert(all.end(), args.begin(), args.end());
     const std::string outPath = (dir_ / ".stdout").string(), errPath = (dir_ / ".stderr").string();
@@ -62,6 +67,7 @@ class VornTest : public ::testing::Test {
       unsetenv("VORN_PLUGIN_PATH");
       unsetenv("NUM_PROC_VORN");
       for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+      if (inChild) inChild();
       std::vector<char*> argv;
       for (std::string& a : all) argv.push_back(a.data());
       argv.push_back(nullptr);
@@ -71,9 +77,29 @@ class VornTest : public ::testing::Test {
     return pid;
   }
 
-  RunResult Wait(pid_t pid) {
+  // Waits for vorn to end; after `limit` it is killed and the run fails
+  // (code -1): vorn must never hang, whatever it is given.
+  RunResult Wait(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(100),
+                 struct rusage* usage = nullptr) {
     int status = 0;
-    waitpid(pid, &status, 0);
+    struct rusage ignored;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    bool ended = false;
+    while (!ended) {
+      const pid_t got = wait4(pid, &status, WNOHANG, usage ? usage : &ignored);
+      if (got == pid) {
+        ended = true;
+      } else if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        wait4(pid, &status, 0, usage ? usage : &ignored);
+        ADD_FAILURE() << "vorn did not end within " << limit.count() << " s";
+        RunResult r;
+        r.err = ReadText(dir_ / ".stderr");
+        return r;
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    }
     RunResult r;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     r.out = ReadText(dir_ / ".stdout");

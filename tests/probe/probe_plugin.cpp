@@ -1,8 +1,21 @@
 // A small tool built only for the tests: it exercises every part of the
 // framework (declaration patterns, registration, save/load, change handling,
 // threaded bands, the mismatch pattern, abort) without any real image work.
+//
+// PROBE_KIND in the environment changes it for host tests:
+//   "sequence"  frames depend on the frames before, as in a simulation: the
+//               operator sets objFlags 0x20, every pixel holds the number of
+//               steps since the last restart (blue: low byte, green: high
+//               byte) and the frame number (red: low byte); "Poke" restarts
+//               with ten steps of preroll before the next frame. A Process on
+//               another thread than the first delivers nothing.
+//   "linked"    "Where" notifies, and a notified change of it sets "Level"
+//               to 0, as linked points move each other.
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "framework/declare.h"
@@ -16,6 +29,13 @@ namespace {
 using namespace df;
 
 constexpr uint32_t kProbeClassId = 0x8001FF01;
+constexpr uint32_t kSequentialFlag = 0x20;
+constexpr int kPrerollSteps = 10;
+
+std::string ProbeKind() {
+  const char* kind = std::getenv("PROBE_KIND");
+  return kind ? kind : "";
+}
 
 class ProbePlugIn : public ThreadedOperator {
  public:
@@ -24,8 +44,12 @@ class ProbePlugIn : public ThreadedOperator {
     AddControlPage("Controls", 0);
     level = AddInput("Level", kTypeNumber, FourCC("Levl"), fw::Slider(0.0, 0.5, 1.0));
     mode = AddInput("Mode", kTypeNumber, FourCC("Mode"), fw::Combo({"Chunks", "Fill", "Copy"}));
-    where =
-        AddInput("Where", kTypePoint, FourCC("Wher"), fw::PointControl(fw::kPointHandle, 0.5, 0.5));
+    const std::string kind = ProbeKind();
+    sequence = kind == "sequence";
+    linked = kind == "linked";
+    TagList whereTags = fw::PointControl(fw::kPointHandle, 0.5, 0.5);
+    if (linked) whereTags.Append(TagItem{INP_Notify, 1});
+    where = AddInput("Where", kTypePoint, FourCC("Wher"), whereTags);
     delay = AddInput("Delay", kTypeNumber, FourCC("Dely"), fw::Slider(0.0, 0.0, 1000.0));
     AddControlPage("Presets", 0);
     demos = AddInput("Demos", kTypeNumber, FourCC("Demo"), fw::PresetCombo({"Dim", "Bright"}));
@@ -35,6 +59,7 @@ class ProbePlugIn : public ThreadedOperator {
     output = AddOutput("Output", kTypeImage, OutputId(1));
     opMode = 2;
     opModeArg = 0;
+    if (sequence) objFlags |= kSequentialFlag;
     if (archive) fw::ReadTrailer(archive);
   }
 
@@ -48,6 +73,7 @@ class ProbePlugIn : public ThreadedOperator {
     if (!source) return 0;
     target = NewImage(source);
     if (!target) return 0;
+    if (sequence) return ProcessStep(request);
     fw::RecordImage(fields, *source);
     levelValue = float(fw::ReadNumber(request, level));
     modeValue = fw::TruncateToInt(fw::ReadNumber(request, mode));
@@ -76,7 +102,12 @@ class ProbePlugIn : public ThreadedOperator {
       fw::SetNumber(level, bright ? 0.75 : 0.25, time, 1);
       doc->EndUndo(1);
     } else if (changed == poke) {
-      fw::SetNumber(level, 1.0, time, 0);
+      if (sequence)
+        prerollPending = true;
+      else
+        fw::SetNumber(level, 1.0, time, 0);
+    } else if (changed == where && linked) {
+      fw::SetNumber(level, 0.0, time, 0);
     }
     Operator::NotifyChanged(changed, value, time);
   }
@@ -95,6 +126,34 @@ class ProbePlugIn : public ThreadedOperator {
         std::memset(target->rows[y], fill, bytes);
     }
   }
+
+  // One step of the "sequence" kind: the picture tells the steps taken.
+  uint32_t ProcessStep(Request* request) {
+    if (!processThread) processThread = std::this_thread::get_id();
+    if (*processThread != std::this_thread::get_id()) {
+      target->Recycle();
+      return 0;
+    }
+    if (prerollPending) steps = kPrerollSteps;
+    prerollPending = false;
+    ++steps;
+    const long frame = long(request->Time());
+    for (int y = 0; y < target->height; ++y)
+      for (int x = 0; x < target->width; ++x) {
+        uint8_t* p = target->rows[y] + size_t(x) * 4;
+        p[0] = uint8_t(steps & 0xFF);
+        p[1] = uint8_t((steps >> 8) & 0xFF);
+        p[2] = uint8_t(frame & 0xFF);
+        p[3] = 255;
+      }
+    return fw::Deliver(request, output, target, abortFlag);
+  }
+
+  bool sequence = false;
+  bool linked = false;
+  bool prerollPending = false;
+  long steps = 0;
+  std::optional<std::thread::id> processThread;
 
   Input* level;
   Input* mode;
