@@ -137,12 +137,13 @@ BUBBLES_ISA_CLONES void ShadeSpan(const BlitSetup& s, const BubbleLook& look, co
       VF shade = x * s.lx + y * s.ly + z * s.lz;
       shade = shade < 0.0f ? 0.0f : shade;
       shade = shade > 1.0f ? 1.0f : shade;
-      VF body = (Power(shade, s.shine) + s.minBrightness) * cf;
+      const VF logShade = lanes::Log2(shade);  // both powers share it
+      VF body = (lanes::Exp2(logShade * s.shine) + s.minBrightness) * cf;
       body = body > 0.0f ? body : 0.0f;  // NaN too
       body = body < cap ? body : cap;
       const VU a = (__builtin_convertvector(body, VU) * s.levelDensity) >> 8u;
       alpha = __builtin_bit_cast(VI, a < 256u ? a : 256u);
-      VF h = Power(shade, s.shineHighlight) * level;
+      VF h = lanes::Exp2(logShade * s.shineHighlight) * level;
       h = h > 0.0f ? h : 0.0f;
       h = h < cap ? h : cap;
       highlight = c != 0 ? __builtin_convertvector(h, VI) : 0;

@@ -145,8 +145,19 @@ void DrawWith(const BubbleSystem& system, const Bubble& b, const BlitTarget& tar
   const BubbleSprite* sprite =
       FindSprite(system.spriteCaches, system.bubbleType, b.sizeIndex, system.width);
   if (!sprite) return;
+  const bool sprays = b.burst || b.gatherState == 2;
+  if (!sprays) {
+    // A disc whose square misses the band's rows or the image's columns
+    // draws nothing: skip the light work.
+    const int h = sprite->width / 2;
+    const int px = CentreColumn(system, b), py = CentreRow(system, b);
+    if (px + h < 0 || px - h >= target.width || py + h < target.firstRow ||
+        py - h >= target.endRow) {
+      return;
+    }
+  }
   const BubbleLook look = LookOfBubble(system, b);
-  if (b.burst || b.gatherState == 2) {
+  if (sprays) {
     BlitBurst(target, look, *sprite, shade, system.burstRadius, system.burstThreshold,
               BurstKeys{system.stepCount, b.serial});
   } else {

@@ -32,8 +32,8 @@ using VU = uint32_t __attribute__((vector_size(4 * kLanes)));
 // log2 of lanes in [FLT_MIN, 1]; smaller values (and 0) count as FLT_MIN.
 // With d = 2^k m, m in [sqrt(1/2), sqrt(2)) and t = (m − 1) / (m + 1),
 // log2(m) = t g(t²) with g a fit of relative error below 1e-9.
-BUBBLES_INLINE VF Log2(VF d) {
-  d = (d >= FLT_MIN) ? d : FLT_MIN;
+BUBBLES_INLINE VF Log2(const VF& x) {
+  const VF d = (x >= FLT_MIN) ? x : FLT_MIN;
   const VU bits = __builtin_bit_cast(VU, d);
   VI k = __builtin_bit_cast(VI, bits >> 23u) - 127;
   VF m = __builtin_bit_cast(VF, (bits & 0x007FFFFFu) | 0x3F800000u);
@@ -52,8 +52,8 @@ BUBBLES_INLINE VF Log2(VF d) {
 // negligible; the exponent is clamped there so the scale factor stays a
 // normal number. NaN gives the small end. 2^f for |f| ≤ 1/2 is a fit of
 // error 2e-7.
-BUBBLES_INLINE VF Exp2(VF t) {
-  t = (t > -125.0f) ? t : -125.0f;
+BUBBLES_INLINE VF Exp2(const VF& x) {
+  VF t = (x > -125.0f) ? x : -125.0f;
   t = (t < 0.0f) ? t : 0.0f;
   constexpr float kRound = 12582912.0f;  // 1.5 × 2^23: rounds to a whole number
   const VF shifted = t + kRound;
@@ -70,7 +70,7 @@ BUBBLES_INLINE VF Exp2(VF t) {
 
 // s^e for s in [0, 1] and e ≥ 0: within a few parts in a million of the
 // exact power; 1 for e = 0, and below 2^-125 (as good as 0) for s = 0, e > 0.
-BUBBLES_INLINE VF Power(VF s, float e) {
+BUBBLES_INLINE VF Power(const VF& s, float e) {
   return Exp2(Log2(s) * e);
 }
 
