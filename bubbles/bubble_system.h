@@ -16,10 +16,10 @@ namespace bubbles {
 inline constexpr int kBlockSize = 1024;
 
 // Upper bound on living bubbles. The sliders reach 1000 births a frame and a
-// lifetime of 1000 frames, about a million bubbles; four times that (about 370
-// MiB of slots) is far beyond any real shot, and keeps a huge typed "Bubble
-// Quantity" from exhausting memory: once the bound is reached, births end for
-// the step, as when memory runs out.
+// lifetime of 1000 frames, about a million bubbles; four times that (352 MiB
+// of 88-byte slots) is far beyond any real shot and keeps a huge typed
+// "Bubble Quantity" or "Lifetime" from exhausting memory: at the bound, the
+// births of a step end as when memory runs out.
 inline constexpr int kMaxLiveBubbles = 1 << 22;
 
 // One slot of the pool.
