@@ -254,12 +254,10 @@ bool CheckOutputFolder(const std::string& path, std::string* error) {
   return true;
 }
 
-bool SamePath(const std::string& a, const std::string& b) {
+std::string PathKey(const std::string& path) {
   std::error_code ec;
-  if (fs::equivalent(a, b, ec) && !ec) return true;
-  const fs::path pa = fs::absolute(a, ec).lexically_normal();
-  const fs::path pb = fs::absolute(b, ec).lexically_normal();
-  return pa == pb;
+  const fs::path resolved = fs::weakly_canonical(path, ec);
+  return (ec ? fs::absolute(path, ec) : resolved).lexically_normal().string();
 }
 
 }  // namespace vorn

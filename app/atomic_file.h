@@ -71,8 +71,8 @@ std::string TemporaryName(const std::string& fileName, const std::string& random
 // reason otherwise.
 bool CheckOutputFolder(const std::string& path, std::string* error);
 
-// Whether two paths name the same file (both existing), or the same path
-// once made absolute and normal.
-bool SamePath(const std::string& a, const std::string& b);
+// A path made absolute and normal, with the links of its existing part
+// resolved: two paths that name the same file (or would) have the same key.
+std::string PathKey(const std::string& path);
 
 }  // namespace vorn

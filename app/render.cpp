@@ -277,11 +277,7 @@ class RenderRun {
   // No file is written twice or over an input of the same run: --save and a
   // frame of --out, or a frame over an image it is made from.
   bool CheckOverwrites() {
-    auto key = [](const std::string& path) {
-      std::error_code ec;
-      const std::filesystem::path p = std::filesystem::weakly_canonical(path, ec);
-      return (ec ? std::filesystem::absolute(path, ec) : p).lexically_normal().string();
-    };
+    auto key = [](const std::string& path) { return PathKey(path); };
     std::map<std::string, std::string> inputs;  // file -> what it is
     for (const ImageBinding& b : bindings_) {
       if (b.file.empty()) continue;
