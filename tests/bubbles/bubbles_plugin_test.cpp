@@ -258,6 +258,33 @@ TEST_F(BubblesHost, FramesAreTheSameForEveryWorkerCount) {
   EXPECT_FALSE(frames[0][2] == frames[0][3]);
 }
 
+// Typed values far beyond the sliders send bubbles far outside the frame and
+// make sizes and counts huge: every frame still comes out, without undefined
+// behaviour (the sanitizer runs check that).
+TEST_F(BubblesHost, HugeTypedValuesStillGiveFrames) {
+  OperatorPtr op = Create();
+  for (const char* caption :
+       {"Initial Velocity", "Velocity Variance", "Gravity", "Swirl Magnitude", "Wind Speed",
+        "Bubble Size", "Bubble Size Variance", "Time to Maximum Size", "Lifetime",
+        "Position Radius", "Burst Radius", "Burst Afterlife", "Gather Slowup", "Friction",
+        "Light Brightness", "Shine", "Light Glisten", "Reflection Intensity"})
+    ASSERT_TRUE(PluginHost::SetNumber(*op, caption, 1e9)) << caption;
+  for (const char* check : {"Bubbles Burst", "Bubbles Gather", "Reflections"})
+    ASSERT_TRUE(PluginHost::SetNumber(*op, check, 1));
+  ASSERT_TRUE(PluginHost::SetNumber(*op, "Bubble Type", 2));
+  ASSERT_TRUE(PluginHost::SetNumber(*op, "Preroll Frames", 3));
+  ASSERT_TRUE(PluginHost::SetNumber(*op, "Preroll Bubbles", 1));
+  ASSERT_TRUE(PluginHost::SetPoint(*op, "XY Right Source", 1e6f, -1e6f));
+  const Pixels birth = Plate(40, 30, 255), region = Plate(40, 30, 200);
+  for (int frame = 0; frame < 3; ++frame) {
+    const Pixels out = PluginHost::Render(
+        *op, {{"Birth", &birth}, {"Burst(optional)", &region}, {"Reflection(optional)", &birth}},
+        frame, 3);
+    EXPECT_EQ(out.width, 40) << frame;
+    ASSERT_TRUE(PluginHost::SetNumber(*op, "Bubble Type", frame));
+  }
+}
+
 TEST_F(BubblesHost, ACancelledFrameDeliversNothing) {
   OperatorPtr op = Create();
   const Pixels birth = Plate(32, 32, 0);
