@@ -1,7 +1,9 @@
 #include "candle/flame_colour.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "candle/flame_lanes.h"
 #include "framework/noise.h"
 
 namespace candle {
@@ -69,33 +71,75 @@ void ColourPixel(std::uint8_t* px, float d, int column, int row, ColumnStart& st
   px[3] = std::uint8_t(int(Clamp(ramp * float(alpha), 0.0f, 255.0f)));
 }
 
+namespace {
+
+constexpr float kByteScale = 0.003921569f;  // 1/255 in single precision
+
+// One output pixel: background B under flame F (null: empty), through the
+// matte byte m when `matte` is set.
+inline void CompositePixel(const std::uint8_t* F, const std::uint8_t* B, const std::uint8_t* M,
+                           bool invert, std::uint8_t* O) {
+  float a = F ? float(F[3]) : 0.0f;
+  if (M) {
+    const int m = invert ? 255 - M[2] : M[2];
+    a = float(m) * a * kByteScale;
+  }
+  const float ia = 255.0f - a;
+  for (int b = 0; b < 3; ++b) {
+    const float fb = F ? float(F[b]) : 0.0f;
+    O[b] = std::uint8_t(int(Clamp((float(B[b]) * ia + fb * a) * kByteScale, 0.0f, 255.0f)));
+  }
+  O[3] = std::uint8_t(int(Clamp((float(B[3]) * ia + 255.0f * a) * kByteScale, 0.0f, 255.0f)));
+}
+
+using F = FloatLanes;
+using I = IntLanes;
+
+CANDLE_INLINE F Channel(WordLanes w, int byte) {
+  return ToFloat(I((w >> (8 * byte)) & 255u));
+}
+
+CANDLE_INLINE WordLanes Byte(F v, int byte) {
+  const F c = v < 0.0f ? Fill<F>(0.0f) : (255.0f < v ? Fill<F>(255.0f) : v);
+  return WordLanes(ToInt(c)) << (8 * byte);
+}
+
+// A row, kLanes pixels at a time: the same operations as CompositePixel.
+CANDLE_ISA_CLONES
+void CompositeRow(const std::uint8_t* flame, const std::uint8_t* back, const std::uint8_t* matte,
+                  bool invert, std::uint8_t* out, int width) {
+  int j = 0;
+  for (; j + kLanes <= width; j += kLanes) {
+    WordLanes fw{}, bw, mw{};
+    if (flame) std::memcpy(&fw, flame + 4 * j, sizeof fw);
+    std::memcpy(&bw, back + 4 * j, sizeof bw);
+    F a = Channel(fw, 3);
+    if (matte) {
+      std::memcpy(&mw, matte + 4 * j, sizeof mw);
+      const I m = invert ? 255 - I((mw >> 16) & 255u) : I((mw >> 16) & 255u);
+      a = ToFloat(m) * a * kByteScale;
+    }
+    const F ia = 255.0f - a;
+    const WordLanes o = Byte((Channel(bw, 0) * ia + Channel(fw, 0) * a) * kByteScale, 0) |
+                        Byte((Channel(bw, 1) * ia + Channel(fw, 1) * a) * kByteScale, 1) |
+                        Byte((Channel(bw, 2) * ia + Channel(fw, 2) * a) * kByteScale, 2) |
+                        Byte((Channel(bw, 3) * ia + 255.0f * a) * kByteScale, 3);
+    std::memcpy(out + 4 * j, &o, sizeof o);
+  }
+  for (; j < width; ++j)
+    CompositePixel(flame ? flame + 4 * j : nullptr, back + 4 * j, matte ? matte + 4 * j : nullptr,
+                   invert, out + 4 * j);
+}
+
+}  // namespace
+
 void CompositeFlame(const FlameFrame& f, const std::uint8_t* const* flameRows,
                     const std::uint8_t* const* backgroundRows, const std::uint8_t* const* matteRows,
                     std::uint8_t* const* outputRows, int beginRow, int endRow) {
-  constexpr float k = 0.003921569f;
   const bool useMatte = f.useMatte && matteRows;
-  for (int i = beginRow; i < endRow; ++i) {
-    const std::uint8_t* flame = flameRows ? flameRows[f.height - 1 - i] : nullptr;
-    const std::uint8_t* back = backgroundRows[i];
-    const std::uint8_t* matte = useMatte ? matteRows[i] : nullptr;
-    std::uint8_t* out = outputRows[i];
-    for (int j = 0; j < f.width; ++j) {
-      const std::uint8_t* F = flame ? flame + 4 * j : nullptr;
-      const std::uint8_t* B = back + 4 * j;
-      std::uint8_t* O = out + 4 * j;
-      float a = F ? float(F[3]) : 0.0f;
-      if (matte) {
-        const int m = f.invertMatte ? 255 - matte[4 * j + 2] : matte[4 * j + 2];
-        a = float(m) * a * k;
-      }
-      const float ia = 255.0f - a;
-      for (int b = 0; b < 3; ++b) {
-        const float fb = F ? float(F[b]) : 0.0f;
-        O[b] = std::uint8_t(int(Clamp((float(B[b]) * ia + fb * a) * k, 0.0f, 255.0f)));
-      }
-      O[3] = std::uint8_t(int(Clamp((float(B[3]) * ia + 255.0f * a) * k, 0.0f, 255.0f)));
-    }
-  }
+  for (int i = beginRow; i < endRow; ++i)
+    CompositeRow(flameRows ? flameRows[f.height - 1 - i] : nullptr, backgroundRows[i],
+                 useMatte ? matteRows[i] : nullptr, f.invertMatte != 0, outputRows[i], f.width);
 }
 
 }  // namespace candle

@@ -4,20 +4,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "candle/flame_lanes.h"
 #include "candle/flame_trig.h"
 #include "framework/values.h"
-
-// The group kernel gets AVX-512 and AVX2 clones beside the baseline, chosen
-// once at load time. Every clone runs the same correctly rounded operations
-// (no contraction into fused multiply-adds), so all give the same bits.
-// ThreadSanitizer cannot run load-time resolvers: its builds keep the
-// baseline only.
-#if defined(CANDLE_NO_ISA_CLONES)
-#define CANDLE_ISA_CLONES
-#else
-#define CANDLE_ISA_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-#endif
-#define CANDLE_INLINE inline __attribute__((always_inline))
 
 namespace candle {
 
@@ -46,13 +35,12 @@ FlameChunkContext MakeChunkContext(const FlameFrame& frame, const fw::Gradient* 
 
 namespace {
 
-constexpr int kLanes = 16;
+using F = FloatLanes;
+using I = IntLanes;
+
 // Sample coordinates beyond this take the one-sample noise, which saturates
 // far-out cells; within it the cell is an exact integer.
 constexpr float kLaneNoiseRange = 4194304.0f;
-
-template <class T>
-using Lanes = T[kLanes];
 
 // Per-frame values of the colouring, in the form the lanes use.
 struct Colouring {
@@ -100,19 +88,27 @@ Colouring MakeColouring(const FlameFrame& f, const ColourCurves& curves) {
   return c;
 }
 
-// SmoothStep over a ramp of positive width: 0 below, 1 above, 3t² − 2t³ between.
-CANDLE_INLINE float Ramp(float value, float edge0, float width) {
-  const float t = (value - edge0) / width;
-  const float s = (t * -2.0f + 3.0f) * t * t;
-  return t < 0.0f ? 0.0f : (t > 1.0f ? 1.0f : s);
+CANDLE_INLINE F Min(F a, float hi) {
+  return hi < a ? Fill<F>(hi) : a;
+}
+CANDLE_INLINE F Clamp(F a, float lo, float hi) {
+  return a < lo ? Fill<F>(lo) : Min(a, hi);
 }
 
-// The spline of CatmullRom over six effective entries.
-CANDLE_INLINE float Spline(const float* e, int k, float f) {
-  const float p0 = k == 0 ? e[0] : (k == 1 ? e[1] : e[2]);
-  const float p1 = k == 0 ? e[1] : (k == 1 ? e[2] : e[3]);
-  const float p2 = k == 0 ? e[2] : (k == 1 ? e[3] : e[4]);
-  const float p3 = k == 0 ? e[3] : (k == 1 ? e[4] : e[5]);
+// SmoothStep over a ramp of positive width: 0 below, 1 above, 3t² − 2t³ between.
+CANDLE_INLINE F Ramp(F value, float edge0, float width) {
+  const F t = (value - edge0) / width;
+  const F s = (t * -2.0f + 3.0f) * t * t;
+  return t < 0.0f ? Fill<F>(0.0f) : (t > 1.0f ? Fill<F>(1.0f) : s);
+}
+
+// The spline of CatmullRom over six effective entries, segment k.
+CANDLE_INLINE F Spline(const float* e, I k, F f) {
+  const I k0 = k == 0, k1 = k == 1;
+  const F p0 = k0 ? Fill<F>(e[0]) : (k1 ? Fill<F>(e[1]) : Fill<F>(e[2]));
+  const F p1 = k0 ? Fill<F>(e[1]) : (k1 ? Fill<F>(e[2]) : Fill<F>(e[3]));
+  const F p2 = k0 ? Fill<F>(e[2]) : (k1 ? Fill<F>(e[3]) : Fill<F>(e[4]));
+  const F p3 = k0 ? Fill<F>(e[3]) : (k1 ? Fill<F>(e[4]) : Fill<F>(e[5]));
   return p1 + f * (0.5f * (p2 - p0) + f * ((p0 - 2.5f * p1 + 2.0f * p2 - 0.5f * p3) +
                                            f * (-0.5f * p0 + 1.5f * p1 - 1.5f * p2 + 0.5f * p3)));
 }
@@ -121,93 +117,76 @@ CANDLE_INLINE float Spline(const float* e, int k, float f) {
 struct Group {
   int c0;
   int count;
-  Lanes<float> column;
-  Lanes<float> baseRow;
-  Lanes<int> startRow;
-  Lanes<int> first;
-  Lanes<float> sumX, sumY;
+  I columnIndex;
+  F column;
+  F baseRow;
+  I startRow;
+  I first;  // all bits set until the lane's first inside pixel
+  F sumX, sumY;
 };
 
 // Wind displacement at one row for every lane (WindOffset, lane by lane).
 CANDLE_INLINE void WindLanes(const FlameFrame& f, const WindCone& cone, const Group& g, float row,
-                             float* dx, float* dy) {
-  Lanes<float> vx, vy;
-  Lanes<int> inside;
-  int any = 0;
-  for (int l = 0; l < kLanes; ++l) {
-    float x = g.column[l] - f.windSourceColumn;
-    float y = row - f.windSourceRow;
-    const float a = std::fabs(x), b = std::fabs(y);
-    const float s = a * a + b * b;
-    const float m = a < b ? b : a;
-    const bool zero = m < 1e-10f;
-    const float mm = zero ? 1.0f : m;
-    const float r0 = s / mm + mm;
-    const float r1 = 0.25f * r0 + s / r0;
-    const float length = 0.5f * (r1 + s / r1);
-    const float inverse = 1.0f / length;
-    x = zero ? 0.0f : x * inverse;
-    y = zero ? 0.0f : y * inverse;
-    vx[l] = x;
-    vy[l] = y;
-    inside[l] = !(cone.dirX * x + cone.dirY * y <= cone.cosHalf);
-    any |= inside[l];
-  }
-  if (!any) {
-    for (int l = 0; l < kLanes; ++l) dx[l] = dy[l] = 0.0f;
+                             F& dx, F& dy) {
+  F x = g.column - f.windSourceColumn;
+  F y = Fill<F>(row - f.windSourceRow);
+  const F a = Abs(x), b = Abs(y);
+  const F s = a * a + b * b;
+  const F m = a < b ? b : a;
+  const I zero = m < 1e-10f;
+  const F mm = zero ? Fill<F>(1.0f) : m;
+  const F r0 = s / mm + mm;
+  const F r1 = 0.25f * r0 + s / r0;
+  const F length = 0.5f * (r1 + s / r1);
+  const F inverse = 1.0f / length;
+  x = zero ? Fill<F>(0.0f) : x * inverse;
+  y = zero ? Fill<F>(0.0f) : y * inverse;
+  const I inside = ~(cone.dirX * x + cone.dirY * y <= cone.cosHalf);
+  if (!Any(inside)) {
+    dx = dy = Fill<F>(0.0f);
     return;
   }
-  const float spread = cone.halfAngle + 1e-5f;
-  for (int l = 0; l < kLanes; ++l) {
-    const float x = vx[l], y = vy[l];
-    const float angle = x != 0.0f || y != 0.0f ? WindAtan2(y, x) : 0.0f;
-    const float d = std::fabs(angle - cone.angle);
-    const float between = d > 3.14159265f ? 6.28318531f - d : d;
-    const float w = WindCos(between / spread * 1.57079637f);
-    dx[l] = inside[l] ? w * f.aspect * f.windStrength * x : 0.0f;
-    dy[l] = inside[l] ? w * f.windStrength * y : 0.0f;
-  }
+  const F angle = ((x != 0.0f) | (y != 0.0f)) ? WindAtan2(y, x) : Fill<F>(0.0f);
+  const F d = Abs(angle - cone.angle);
+  const F between = d > 3.14159265f ? 6.28318531f - d : d;
+  const F w = WindCos(between / (cone.halfAngle + 1e-5f) * 1.57079637f);
+  dx = inside ? w * f.aspect * f.windStrength * x : Fill<F>(0.0f);
+  dy = inside ? w * f.windStrength * y : Fill<F>(0.0f);
+}
+
+// Cell, fraction and weight of each lane's coordinate (MakeNoiseAxis).
+CANDLE_INLINE void AxisLanes(F c, I& cell, F& fraction, F& weight) {
+  I i = ToInt(c);
+  F fi = ToFloat(i);
+  const I below = c < fi;
+  i = below ? i - 1 : i;
+  fi = below ? fi - 1.0f : fi;
+  cell = i;
+  fraction = c - fi;
+  weight = (fraction * -2.0f + 3.0f) * fraction * fraction;
 }
 
 // Noise of one octave for the lanes in `need`, added / f into `sum`.
-CANDLE_INLINE void OctaveLanes(const FlameChunkContext& ctx, const NoiseOctave& o, const float* sx,
-                               const float* ty, const int* need, float* sum) {
+CANDLE_INLINE void OctaveLanes(const FlameChunkContext& ctx, const NoiseOctave& o, F sx, F ty,
+                               I need, F& sum) {
   const FlameFrame& f = *ctx.frame;
-  const float w = float(f.width), h = float(f.height);
-  Lanes<float> X, Y, noise;
-  Lanes<int> todo;
-  int far = 0;
-  for (int l = 0; l < kLanes; ++l) {
-    X[l] = o.xFactor * sx[l] / w;
-    Y[l] = o.yFactor * ty[l] / h;
-    const bool near = std::fabs(X[l]) < kLaneNoiseRange && std::fabs(Y[l]) < kLaneNoiseRange;
-    far |= need[l] && !near;
-    todo[l] = need[l] && near;
-    noise[l] = 0.0f;
-  }
-  if (far) {
+  const F X = o.xFactor * sx / float(f.width);
+  const F Y = o.yFactor * ty / float(f.height);
+  const I near = (Abs(X) < kLaneNoiseRange) & (Abs(Y) < kLaneNoiseRange);
+  I todo = need & near;
+  F noise = Fill<F>(0.0f);
+  const I far = need & ~near;
+  if (Any(far)) {
     for (int l = 0; l < kLanes; ++l)
-      if (need[l] && !todo[l])
+      if (far[l])
         noise[l] = fw::GradientNoise(ctx.gradients, X[l], Y[l], o.frequency * ctx.flickerDepth);
   }
-  // Cells, fractions and weights (MakeNoiseAxis); lanes not worked get cell 0.
-  Lanes<int> cx, cy;
-  Lanes<float> fx, fy, wx, wy;
-  for (int l = 0; l < kLanes; ++l) {
-    const float xs = todo[l] ? X[l] : 0.0f, ys = todo[l] ? Y[l] : 0.0f;
-    int i = int(xs), j = int(ys);
-    float fi = float(i), fj = float(j);
-    i = xs < fi ? i - 1 : i;
-    fi = xs < fi ? fi - 1.0f : fi;
-    j = ys < fj ? j - 1 : j;
-    fj = ys < fj ? fj - 1.0f : fj;
-    cx[l] = i;
-    cy[l] = j;
-    fx[l] = xs - fi;
-    fy[l] = ys - fj;
-    wx[l] = (fx[l] * -2.0f + 3.0f) * fx[l] * fx[l];
-    wy[l] = (fy[l] * -2.0f + 3.0f) * fy[l] * fy[l];
-  }
+  // Lanes not worked get cell 0.
+  I cx, cy;
+  F fx, fy, wx, wy;
+  AxisLanes(todo ? X : Fill<F>(0.0f), cx, fx, wx);
+  AxisLanes(todo ? Y : Fill<F>(0.0f), cy, fy, wy);
+  const F fx1 = fx - 1.0f, fy1 = fy - 1.0f;
   const uint8_t* P = fw::noisePermutation;
   const unsigned k = unsigned(o.depth.cell);
   const float fz = o.depth.fraction, fz1 = fz - 1.0f, sz = o.depth.weight;
@@ -223,90 +202,80 @@ CANDLE_INLINE void OctaveLanes(const FlameChunkContext& ctx, const NoiseOctave& 
     if (lead < 0) break;
     const int ci = cx[lead], cj = cy[lead];
     const unsigned i = unsigned(ci), j = unsigned(cj);
-    const fw::Gradient* G[8];
-    for (int n = 0; n < 8; ++n) {
-      const unsigned a = n & 1, b = (n >> 1) & 1, d = (n >> 2) & 1;
-      G[n] = &ctx.gradients[P[(i + a + P[(j + b + P[(k + d) & 255u]) & 255u]) & 255u]];
-    }
     float gx[8], gy[8], gz[8];
-    for (int n = 0; n < 8; ++n) {
-      gx[n] = G[n]->x;
-      gy[n] = G[n]->y;
-      gz[n] = G[n]->z * ((n >> 2) ? fz1 : fz);
+    for (unsigned n = 0; n < 8; ++n) {
+      const unsigned a = n & 1, b = (n >> 1) & 1, d = (n >> 2) & 1;
+      const fw::Gradient& G =
+          ctx.gradients[P[(i + a + P[(j + b + P[(k + d) & 255u]) & 255u]) & 255u]];
+      gx[n] = G.x;
+      gy[n] = G.y;
+      gz[n] = G.z * (d ? fz1 : fz);
     }
-    for (int l = 0; l < kLanes; ++l) {
-      const float x0 = fx[l], x1 = fx[l] - 1.0f, y0 = fy[l], y1 = fy[l] - 1.0f;
-      const float v000 = gx[0] * x0 + gy[0] * y0 + gz[0];
-      const float v100 = gx[1] * x1 + gy[1] * y0 + gz[1];
-      const float v010 = gx[2] * x0 + gy[2] * y1 + gz[2];
-      const float v110 = gx[3] * x1 + gy[3] * y1 + gz[3];
-      const float v001 = gx[4] * x0 + gy[4] * y0 + gz[4];
-      const float v101 = gx[5] * x1 + gy[5] * y0 + gz[5];
-      const float v011 = gx[6] * x0 + gy[6] * y1 + gz[6];
-      const float v111 = gx[7] * x1 + gy[7] * y1 + gz[7];
-      const float s = wx[l];
-      const float x00 = v000 + s * (v100 - v000);
-      const float x10 = v010 + s * (v110 - v010);
-      const float x01 = v001 + s * (v101 - v001);
-      const float x11 = v011 + s * (v111 - v011);
-      const float t = wy[l];
-      const float y0v = x00 + t * (x10 - x00);
-      const float y1v = x01 + t * (x11 - x01);
-      const float value = y0v + sz * (y1v - y0v);
-      const bool mine = todo[l] && cx[l] == ci && cy[l] == cj;
-      noise[l] = mine ? value : noise[l];
-      todo[l] = mine ? 0 : todo[l];
-    }
+    const F v000 = gx[0] * fx + gy[0] * fy + gz[0];
+    const F v100 = gx[1] * fx1 + gy[1] * fy + gz[1];
+    const F v010 = gx[2] * fx + gy[2] * fy1 + gz[2];
+    const F v110 = gx[3] * fx1 + gy[3] * fy1 + gz[3];
+    const F v001 = gx[4] * fx + gy[4] * fy + gz[4];
+    const F v101 = gx[5] * fx1 + gy[5] * fy + gz[5];
+    const F v011 = gx[6] * fx + gy[6] * fy1 + gz[6];
+    const F v111 = gx[7] * fx1 + gy[7] * fy1 + gz[7];
+    const F x00 = v000 + wx * (v100 - v000);
+    const F x10 = v010 + wx * (v110 - v010);
+    const F x01 = v001 + wx * (v101 - v001);
+    const F x11 = v011 + wx * (v111 - v011);
+    const F y0 = x00 + wy * (x10 - x00);
+    const F y1 = x01 + wy * (x11 - x01);
+    const F value = y0 + sz * (y1 - y0);
+    const I mine = todo & (cx == ci) & (cy == cj);
+    noise = mine ? value : noise;
+    todo &= ~mine;
   }
-  for (int l = 0; l < kLanes; ++l) sum[l] = need[l] ? sum[l] + noise[l] / o.frequency : sum[l];
+  sum = need ? sum + noise / o.frequency : sum;
 }
 
 // Colour and coverage of the inside lanes at one row, packed B, G, R, A.
-CANDLE_INLINE void ColourLanes(const Colouring& c, Group& g, int row, const float* d,
-                               const int* inside, uint32_t* packed) {
-  for (int l = 0; l < kLanes; ++l) {
-    const float a = d[l] < 0.0f ? 0.0f : (1.0f < d[l] ? 1.0f : d[l]);
-    float position;
-    if (c.noProportions) {
-      position = 0.0f;
-    } else {
-      const float p1 = a / c.q1 * 0.1f;
-      const float p2 = (a - c.q1) / c.width2 * 0.55f + 0.1f;
-      const float p3 = c.thirdEmpty ? 1.0f : (a - c.q2) / c.width3 * 0.35f + 0.65f;
-      position = a <= c.q1 ? p1 : (a <= c.q2 ? p2 : p3);
-      position = position < 0.0f ? 0.0f : (1.0f < position ? 1.0f : position);
-    }
-    // CatmullRom's hold of the parameter just inside 0..1.
-    float t = position >= 1.0f ? 0.99999988f : (!(position > 0.0f) ? 1e-7f : position);
-    t = t < 0.0f ? 0.0f : (1.0f < t ? 1.0f : t);
-    const float e = t * 3.0f;
-    const int k = int(e);
-    const float frac = e - float(k);
-    float colour[3];
-    for (int n = 0; n < 3; ++n) {
-      const float v = 255.0f * Spline(c.curve[n], k, frac);
-      colour[n] = v < 0.0f ? 0.0f : (255.0f < v ? 255.0f : v);
-    }
-    const float smooth = c.edgeDegenerate ? 0.0f : Ramp(a, c.edgeStart, c.edgeWidth);
-    const float edge = c.edgeStart < a ? (1.0f - smooth) * 255.0f : 255.0f;
-    const float product = c.density * edge;
-    const float coverage = 255.0f < product ? 255.0f : product;
-    int alpha = int(coverage);
-    const int column = g.c0 + l;
-    const float base = g.baseRow[l];
-    const bool weighted = inside[l] && g.first[l] && column >= c.x0 && column <= c.x1;
-    const float share = (1.0f - (base - float(g.startRow[l]))) * coverage;
-    alpha = weighted ? int(255.0f < share ? 255.0f : share) : alpha;
-    g.first[l] = inside[l] ? 0 : g.first[l];
-    const float above = float(row + 1) - base;
-    const float ramp =
-        c.hardBase ? (above > 0.0f ? 1.0f : 0.0f) : Ramp(above, 0.0f, c.baseSoftness);
-    const float scaled = ramp * float(alpha);
-    const int cover = int(scaled < 0.0f ? 0.0f : (255.0f < scaled ? 255.0f : scaled));
-    const uint32_t px = uint32_t(int(colour[2])) | uint32_t(int(colour[1])) << 8 |
-                        uint32_t(int(colour[0])) << 16 | uint32_t(cover) << 24;
-    packed[l] = inside[l] ? px : 0u;
+CANDLE_INLINE WordLanes ColourLanes(const Colouring& c, Group& g, int row, F d, I inside) {
+  const F a = Clamp(d, 0.0f, 1.0f);
+  F position = Fill<F>(0.0f);
+  if (!c.noProportions) {
+    const F p1 = a / c.q1 * 0.1f;
+    const F p2 = (a - c.q1) / c.width2 * 0.55f + 0.1f;
+    const F p3 = c.thirdEmpty ? Fill<F>(1.0f) : (a - c.q2) / c.width3 * 0.35f + 0.65f;
+    position = Clamp(a <= c.q1 ? p1 : (a <= c.q2 ? p2 : p3), 0.0f, 1.0f);
   }
+  // CatmullRom's hold of the parameter just inside 0..1.
+  F t = position >= 1.0f ? Fill<F>(0.99999988f)
+                         : ((position > 0.0f) == 0 ? Fill<F>(1e-7f) : position);
+  t = Clamp(t, 0.0f, 1.0f);
+  const F e = t * 3.0f;
+  const I k = ToInt(e);
+  const F frac = e - ToFloat(k);
+  const F red = Clamp(255.0f * Spline(c.curve[0], k, frac), 0.0f, 255.0f);
+  const F green = Clamp(255.0f * Spline(c.curve[1], k, frac), 0.0f, 255.0f);
+  const F blue = Clamp(255.0f * Spline(c.curve[2], k, frac), 0.0f, 255.0f);
+  const F smooth = c.edgeDegenerate ? Fill<F>(0.0f) : Ramp(a, c.edgeStart, c.edgeWidth);
+  const F edge = c.edgeStart < a ? (1.0f - smooth) * 255.0f : Fill<F>(255.0f);
+  const F coverage = Min(c.density * edge, 255.0f);
+  // The first inside pixel over the base counts the share above the base.
+  const I weighted = inside & g.first & (g.columnIndex >= c.x0) & (g.columnIndex <= c.x1);
+  const F share = (1.0f - (g.baseRow - ToFloat(g.startRow))) * coverage;
+  const I alpha = weighted ? ToInt(weighted ? Min(share, 255.0f) : Fill<F>(0.0f)) : ToInt(coverage);
+  g.first &= ~inside;
+  const F above = float(row + 1) - g.baseRow;
+  const F ramp = c.hardBase ? (above > 0.0f ? Fill<F>(1.0f) : Fill<F>(0.0f))
+                            : Ramp(above, 0.0f, c.baseSoftness);
+  const I cover = ToInt(Clamp(ramp * ToFloat(alpha), 0.0f, 255.0f));
+  const WordLanes px = WordLanes(ToInt(blue)) | WordLanes(ToInt(green)) << 8 |
+                       WordLanes(ToInt(red)) << 16 | WordLanes(cover) << 24;
+  return inside ? px : WordLanes{};
+}
+
+// Writes the group's pixels of one row, only the strip's own columns.
+CANDLE_INLINE void StoreLanes(std::uint32_t* out, WordLanes packed, int count) {
+  if (count == kLanes)
+    std::memcpy(out, &packed, sizeof packed);
+  else
+    for (int l = 0; l < count; ++l) out[l] = packed[l];
 }
 
 CANDLE_ISA_CLONES
@@ -319,66 +288,52 @@ void RenderGroup(const FlameChunkContext& ctx, const Colouring& colouring, int c
   int firstRow = f.height;
   for (int l = 0; l < kLanes; ++l) {
     const int c = c0 + std::min(l, count - 1);
+    const float base = BaseCurveRow(c, f);
+    int start = base < 0.0f ? 0 : fw::TruncateToInt(base);
+    if (l >= count) start = f.height;  // lanes past the strip never draw
+    g.columnIndex[l] = c;
     g.column[l] = float(c);
-    g.baseRow[l] = BaseCurveRow(c, f);
-    g.startRow[l] = g.baseRow[l] < 0.0f ? 0 : fw::TruncateToInt(g.baseRow[l]);
-    if (l >= count) g.startRow[l] = f.height;  // lanes past the strip never draw
-    g.first[l] = 1;
-    g.sumX[l] = g.sumY[l] = 0.0f;
-    firstRow = std::min(firstRow, g.startRow[l]);
+    g.baseRow[l] = base;
+    g.startRow[l] = start;
+    g.first[l] = -1;
+    firstRow = std::min(firstRow, start);
   }
+  g.sumX = g.sumY = Fill<F>(0.0f);
   const bool windy = f.windStrength > 0.0f;
   for (int r = firstRow; r < f.height; ++r) {
     const float row = float(r);
-    Lanes<int> active, need, inside;
-    Lanes<float> sx, sy, d;
-    Lanes<float> dx, dy;
-    if (windy) WindLanes(f, ctx.cone, g, row, dx, dy);
-    int anyNeed = 0;
-    for (int l = 0; l < kLanes; ++l) {
-      active[l] = r >= g.startRow[l];
-      if (windy) {
-        float x = g.sumX[l] + dx[l];
-        float y = g.sumY[l] + dy[l];
-        y = row - g.baseRow[l] < y ? y - dy[l] : y;
-        g.sumX[l] = active[l] ? x : g.sumX[l];
-        g.sumY[l] = active[l] ? y : g.sumY[l];
-        sx[l] = g.column[l] - g.sumX[l];
-        sy[l] = row - g.sumY[l];
-      } else {
-        sx[l] = g.column[l];
-        sy[l] = row;
-      }
-      const float ex = std::fabs(sx[l] - f.centre) / f.halfWidth;
-      const float ey = (sy[l] - g.baseRow[l]) / f.flameHeight;
-      d[l] = std::sqrt(ex * ex + ey * ey);
-      need[l] = active[l] && d[l] <= 1.0f;
-      anyNeed |= need[l];
+    const I active = g.startRow <= r;
+    F sx, sy;
+    if (windy) {
+      F dx, dy;
+      WindLanes(f, ctx.cone, g, row, dx, dy);
+      const F x = g.sumX + dx;
+      F y = g.sumY + dy;
+      y = row - g.baseRow < y ? y - dy : y;
+      g.sumX = active ? x : g.sumX;
+      g.sumY = active ? y : g.sumY;
+      sx = g.column - g.sumX;
+      sy = row - g.sumY;
+    } else {
+      sx = g.column;
+      sy = Fill<F>(row);
     }
+    const F ex = Abs(sx - f.centre) / f.halfWidth;
+    const F ey = (sy - g.baseRow) / f.flameHeight;
+    F d = Sqrt(ex * ex + ey * ey);
+    const I need = active & (d <= 1.0f);
     std::uint32_t* out = reinterpret_cast<std::uint32_t*>(rows[r]) + c0;
-    if (!anyNeed) {
-      std::memset(out, 0, std::size_t(count) * 4);
+    if (!Any(need)) {
+      StoreLanes(out, WordLanes{}, count);
       continue;
     }
     // The turbulence only adds, so samples already outside stay outside.
-    Lanes<float> ty, sum;
-    for (int l = 0; l < kLanes; ++l) {
-      ty[l] = (sy[l] - ctx.convectionOffset) * f.aspect;
-      sum[l] = 0.0f;
-    }
+    const F ty = (sy - ctx.convectionOffset) * f.aspect;
+    F sum = Fill<F>(0.0f);
     for (int n = 0; n < ctx.octaveCount; ++n) OctaveLanes(ctx, ctx.octaves[n], sx, ty, need, sum);
-    int anyInside = 0;
-    for (int l = 0; l < kLanes; ++l) {
-      d[l] = need[l] ? d[l] + f.turbulenceAmount * std::fabs(sum[l]) : d[l];
-      inside[l] = need[l] && d[l] <= 1.0f;  // a NaN distance counts as outside
-      anyInside |= inside[l];
-    }
-    Lanes<std::uint32_t> packed;
-    if (anyInside)
-      ColourLanes(colouring, g, r, d, inside, packed);
-    else
-      std::memset(packed, 0, sizeof packed);
-    std::memcpy(out, packed, std::size_t(count) * 4);
+    d = need ? d + f.turbulenceAmount * Abs(sum) : d;
+    const I inside = need & (d <= 1.0f);  // a NaN distance counts as outside
+    StoreLanes(out, Any(inside) ? ColourLanes(colouring, g, r, d, inside) : WordLanes{}, count);
   }
 }
 

@@ -6,12 +6,14 @@
 // preset: 0 the defaults, 1–5 the "Demos" items (Still Flame, Turb1-Soft,
 // Turb2-Wiggly, Turb3-Wild, Turb4-Fluffy). Counters, ms per frame: columns
 // (the strips, wall time), composite, and each strip's own time (left,
-// right) for the balance. BM_CandleReference runs the straightforward
+// right) for the balance, and strips_cpu_ms, the CPU time of all strips
+// together (steadier than wall time on a busy machine). BM_CandleReference runs the straightforward
 // evaluation over the same strips for comparison.
 //
 // The machine is shared and noisy: run with --benchmark_repetitions=7 and
 // read the minimum and the median.
 #include <benchmark/benchmark.h>
+#include <time.h>
 
 #include <chrono>
 #include <cmath>
@@ -30,6 +32,13 @@ using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+// CPU time of the calling thread, ms: what a strip costs whatever else runs.
+double ThreadCpuMs() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec * 1e3 + t.tv_nsec * 1e-6;
 }
 
 struct Image {
@@ -75,21 +84,23 @@ void RunFrame(benchmark::State& state, Kernel kernel) {
   const int preset = int(state.range(2)), workers = int(state.range(3));
   Scene& s = Get(w);
   const candle::ControlCache cache = Preset(preset);
-  double columns = 0, composite = 0, left = 0, right = 0;
+  double columns = 0, composite = 0, left = 0, right = 0, cpu = 0;
   float time = 1.0f;
   for (auto _ : state) {
     const candle::FlameFrame frame = candle::BuildFrame(cache, w, h, 1.0f, time, false);
     for (int y = 0; y < h; ++y) std::memset(s.flame.rows[y], 0, std::size_t(w) * 4);
     const candle::FlameChunkContext ctx = candle::MakeChunkContext(frame, s.gradients.data());
     const auto t0 = Clock::now();
-    std::vector<double> strip(workers);
+    std::vector<double> strip(workers), strip_cpu(workers);
     std::vector<std::thread> threads;
     const int per = w / workers;
     for (int k = 0; k < workers; ++k)
       threads.emplace_back([&, k] {
         const auto a = Clock::now();
+        const double c = ThreadCpuMs();
         kernel(ctx, k * per, k == workers - 1 ? w : (k + 1) * per, s.flame.rows.data());
         strip[k] = Ms(a, Clock::now());
+        strip_cpu[k] = ThreadCpuMs() - c;
       });
     for (auto& t : threads) t.join();
     const auto t1 = Clock::now();
@@ -100,6 +111,7 @@ void RunFrame(benchmark::State& state, Kernel kernel) {
     composite += Ms(t1, t2);
     left += strip.front();
     right += strip.back();
+    for (double c : strip_cpu) cpu += c;
     benchmark::DoNotOptimize(s.output.bytes.data());
     time += 0.04f;  // flicker and convection move on, as in a sequence
   }
@@ -108,6 +120,7 @@ void RunFrame(benchmark::State& state, Kernel kernel) {
   state.counters["composite_ms"] = composite / n;
   state.counters["left_strip_ms"] = left / n;
   state.counters["right_strip_ms"] = right / n;
+  state.counters["strips_cpu_ms"] = cpu / n;
 }
 
 void BM_CandleFrame(benchmark::State& state) {

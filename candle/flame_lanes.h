@@ -1,0 +1,89 @@
+// Lanes: the values of a group of adjacent columns side by side, as vectors
+// of the compiler's vector extension, with the few helpers the flame kernel
+// needs. Every operation is the element-wise IEEE operation, so a lane
+// computes exactly what the same code on one float computes; the helpers
+// have float overloads for that.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#define CANDLE_INLINE inline __attribute__((always_inline))
+
+// Functions marked CANDLE_ISA_CLONES get AVX-512 and AVX2 clones beside the
+// baseline, chosen once at load time. Every clone runs the same correctly
+// rounded operations (no contraction into fused multiply-adds), so all give
+// the same bits. ThreadSanitizer cannot run load-time resolvers: its builds
+// keep the baseline only.
+#if defined(CANDLE_NO_ISA_CLONES)
+#define CANDLE_ISA_CLONES
+#else
+#define CANDLE_ISA_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
+
+namespace candle {
+
+#if defined(__clang__)
+// Clang refuses vectors wider than the baseline between inline functions.
+inline constexpr int kLanes = 4;
+#else
+inline constexpr int kLanes = 16;
+#endif
+
+using FloatLanes = float __attribute__((vector_size(kLanes * 4)));
+using IntLanes = std::int32_t __attribute__((vector_size(kLanes * 4)));
+using WordLanes = std::uint32_t __attribute__((vector_size(kLanes * 4)));
+
+CANDLE_INLINE float Abs(float a) {
+  return std::fabs(a);
+}
+CANDLE_INLINE FloatLanes Abs(FloatLanes a) {
+  return FloatLanes(IntLanes(a) & 0x7FFFFFFF);
+}
+
+// |a| with the sign of b.
+CANDLE_INLINE float CopySign(float a, float b) {
+  return std::copysign(a, b);
+}
+CANDLE_INLINE FloatLanes CopySign(FloatLanes a, FloatLanes b) {
+  return FloatLanes((IntLanes(a) & 0x7FFFFFFF) | (IntLanes(b) & int32_t(0x80000000u)));
+}
+
+// Truncation toward zero; the callers keep the values in range.
+CANDLE_INLINE int ToInt(float a) {
+  return int(a);
+}
+CANDLE_INLINE IntLanes ToInt(FloatLanes a) {
+  return __builtin_convertvector(a, IntLanes);
+}
+CANDLE_INLINE float ToFloat(int a) {
+  return float(a);
+}
+CANDLE_INLINE FloatLanes ToFloat(IntLanes a) {
+  return __builtin_convertvector(a, FloatLanes);
+}
+
+template <class F>
+CANDLE_INLINE F Fill(float v) {
+  if constexpr (sizeof(F) == sizeof(float)) {
+    return v;
+  } else {
+    F lanes;
+    for (int l = 0; l < kLanes; ++l) lanes[l] = v;
+    return lanes;
+  }
+}
+
+CANDLE_INLINE FloatLanes Sqrt(FloatLanes a) {
+  FloatLanes r;
+  for (int l = 0; l < kLanes; ++l) r[l] = __builtin_sqrtf(a[l]);
+  return r;
+}
+
+CANDLE_INLINE bool Any(IntLanes m) {
+  int any = 0;
+  for (int l = 0; l < kLanes; ++l) any |= m[l];
+  return any != 0;
+}
+
+}  // namespace candle
