@@ -54,7 +54,7 @@ std::vector<std::string> AdjustedValues(const Composition& comp) {
       if (was == now || told++ >= kPerControl) return;
       std::string allowed;
       const ControlSpec spec = SpecOf(*input);
-      if (spec.kind == ValueKind::Combo)
+      if (spec.kind == ValueKind::Combo && !spec.items.empty())
         allowed = "an item index 0 to " + std::to_string(spec.items.size() - 1);
       else if (spec.kind == ValueKind::CheckBox)
         allowed = "0 or 1";
