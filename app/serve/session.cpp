@@ -124,8 +124,7 @@ void Session::Action(const std::string& caption, const std::string& gesture, df:
   const size_t made = after - before;
   const std::string top = doc_->UndoCaption();
   redo_.clear();
-  if (!gesture.empty() && !undo_.empty() && undo_.back().gesture == gesture &&
-      undo_.back().input == input) {
+  if (!gesture.empty() && !undo_.empty() && undo_.back().gesture == gesture) {
     undo_.back().docSteps += made;
     if (!IsRuntimeCaption(top)) undo_.back().caption = top;
     return;

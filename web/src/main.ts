@@ -34,6 +34,7 @@ class Page {
   private shownTime = Number.NaN;
   private readonly pending = new Map<string, { value: Value; gesture: string }>();
   private sending = false;
+  private acting = 0; // undo, redo, reset and key requests in flight
   private frameBusy = false;
   private measures: { start: number; version: number }[] = [];
   private sentAt = 0;
@@ -78,8 +79,8 @@ class Page {
     slider.max = String(this.tools.lastFrame);
     this.shownVersion = 0;
     this.shownTime = Number.NaN;
-    document.body.dataset.tool = tool;
     await this.loadState();
+    document.body.dataset.tool = tool;
   }
 
   private async loadState(): Promise<void> {
@@ -147,7 +148,8 @@ class Page {
   // Resolves when every change is sent and its frame is shown.
   async settled(): Promise<void> {
     for (;;) {
-      if (!this.sending && !this.pending.size && this.shownVersion >= this.state.version && this.shownTime === this.time)
+      const state = this.state as State | undefined;
+      if (state && !this.sending && !this.acting && !this.pending.size && this.shownVersion >= state.version && this.shownTime === this.time)
         return;
       await new Promise((r) => setTimeout(r, 20));
     }
@@ -204,10 +206,13 @@ class Page {
   }
 
   private async act(path: string, body: object = {}): Promise<void> {
+    this.acting += 1;
     try {
       this.apply(await post<State>(path, { tool: this.tool, time: this.time, ...body }));
     } catch (e) {
       this.fail(e);
+    } finally {
+      this.acting -= 1;
     }
   }
 

@@ -1,0 +1,167 @@
+// The API as the page and strangers reach it: the token, refused requests
+// that change nothing, compositions and exports inside the allowed folders.
+#include <fstream>
+
+#include "serve/token.h"
+#include "serve_fixture.h"
+
+namespace servetest {
+namespace {
+
+using vorn::serve::HttpRequest;
+using vorn::serve::HttpResponse;
+
+TEST_F(ServeTest, EveryRequestWithoutTheTokenIsRefused) {
+  const std::string wrong = "0123456789abcdef0123456789abcdee";
+  const std::vector<HttpRequest> strangers = {
+      {"GET", "/", {}, "", "", ""},
+      {"GET", "/api/tools", {}, "", "", ""},
+      {"GET", "/api/state", {{"tool", "Bleb"}}, "", "", ""},
+      {"POST", "/api/reset", {}, R"({"tool":"Bleb","time":0})", "", ""},
+      {"GET", "/", {{"token", wrong}}, "", "", ""},
+      {"GET", "/", {{"token", std::string(kToken) + "0"}}, "", "", ""},
+      {"GET", "/", {{"token", ""}}, "", "", ""},
+      {"GET", "/api/tools", {}, "", "vorn_token=" + wrong, ""},
+      {"GET", "/api/tools", {}, "", "vorn_token2=" + std::string(kToken), ""},
+      {"GET", "/api/tools", {}, "", "", wrong},
+      // The token in the URL opens the page only; the API wants the cookie.
+      {"GET", "/api/tools", {{"token", kToken}}, "", "", ""},
+  };
+  const std::string before = State("Bleb").dump();
+  for (const HttpRequest& r : strangers) {
+    const HttpResponse answer = api_->Handle(r);
+    EXPECT_EQ(answer.status, 403) << r.method << " " << r.path << " cookie " << r.cookie;
+    EXPECT_TRUE(answer.headers.empty());
+  }
+  EXPECT_EQ(State("Bleb").dump(), before);
+}
+
+TEST_F(ServeTest, ThePageWithTheTokenHandsItOnAsAStrictHttpOnlyCookie) {
+  std::ofstream(folder_ / "index.html") << "<!doctype html><title>t</title>";
+  HttpRequest open{"GET", "/", {{"token", kToken}}, "", "", ""};
+  const HttpResponse page = api_->Handle(open);
+  ASSERT_EQ(page.status, 200);
+  EXPECT_EQ(page.contentType, "text/html; charset=utf-8");
+  ASSERT_EQ(page.headers.size(), 2u);
+  const auto& cookie = page.headers[1];
+  EXPECT_EQ(cookie.first, "Set-Cookie");
+  EXPECT_EQ(cookie.second,
+            std::string("vorn_token=") + kToken + "; Path=/; HttpOnly; SameSite=Strict");
+  // The browser then sends it with other cookies of the site.
+  HttpRequest later{"GET", "/api/tools", {}, "", std::string("a=1; vorn_token=") + kToken, ""};
+  EXPECT_EQ(api_->Handle(later).status, 200);
+  // Only the page's own files are served.
+  for (const char* path :
+       {"/../index.html", "/dist/../index.html", "/dist/.hidden.js", "/etc/passwd"})
+    EXPECT_EQ(Get(path).status, 404) << path;
+}
+
+TEST(ServeToken, CookieParsingAndComparison) {
+  using vorn::serve::CookieValue;
+  EXPECT_EQ(CookieValue("vorn_token=abc", "vorn_token").value_or("-"), "abc");
+  EXPECT_EQ(CookieValue("x=1;  vorn_token=abc; y=2", "vorn_token").value_or("-"), "abc");
+  EXPECT_FALSE(CookieValue("xvorn_token=abc; vorn_token2=abc", "vorn_token"));
+  EXPECT_FALSE(CookieValue("", "vorn_token"));
+  EXPECT_TRUE(vorn::serve::SameToken("abc", "abc"));
+  EXPECT_FALSE(vorn::serve::SameToken("abd", "abc"));
+  EXPECT_FALSE(vorn::serve::SameToken("ab", "abc"));
+  EXPECT_FALSE(vorn::serve::SameToken("", ""));  // no token: nobody gets in
+  const std::string a = vorn::serve::NewToken(), b = vorn::serve::NewToken();
+  EXPECT_EQ(a.size(), 32u);
+  EXPECT_NE(a, b);
+}
+
+TEST_F(ServeTest, BadRequestsAreRefusedWithAMessageAndChangeNothing) {
+  const std::string before = State("Bleb").dump();
+  struct Case {
+    const char* path;
+    const char* body;
+    int status;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"/api/change", "{\"tool\":\"Bleb\",", 400, "not a JSON object"},
+      {"/api/change", "[1,2]", 400, "not a JSON object"},
+      {"/api/change", "", 400, "not a JSON object"},
+      {"/api/change", R"({"tool":"Bleb","id":"BScl","value":2})", 400, "time"},
+      {"/api/change", R"({"tool":"Bleb","id":"BScl","value":2,"time":0.5})", 400, "time"},
+      {"/api/change", R"({"tool":"Bleb","id":"BScl","value":2,"time":21})", 400, "0 to 20"},
+      {"/api/change", R"({"tool":"Nope","id":"BScl","value":2,"time":0})", 404, "unknown tool"},
+      {"/api/change", R"({"tool":"Bleb","id":"Nope","value":2,"time":0})", 400, "no control"},
+      {"/api/change", R"({"tool":"Bleb","id":"BScl","time":0})", 400, "no \"value\""},
+      {"/api/change", R"({"tool":"Bleb","id":"BScl","value":-1,"time":0})", 400,
+       "outside the allowed range (0.001 or more)"},
+      {"/api/change", R"({"tool":"Bleb","id":"BScl","value":"2","time":0})", 400, "a number"},
+      {"/api/change", R"({"tool":"Bleb","id":"BScl","value":1e999,"time":0})", 400, ""},
+      {"/api/change", R"({"tool":"Bleb","id":"Fill","value":3,"time":0})", 400, "index 0 to 2"},
+      {"/api/change", R"({"tool":"Bleb","id":"Fill","value":1.5,"time":0})", 400, "index 0 to 2"},
+      {"/api/change", R"({"tool":"Bleb","id":"Cent","value":[0.5],"time":0})", 400, "[x, y]"},
+      {"/api/change", R"({"tool":"Bleb","id":"Cent","value":[0.5,1e9],"time":0})", 400, "finite"},
+      {"/api/change", R"({"tool":"Bleb","id":"Cent","value":0.5,"time":0})", 400, "[x, y]"},
+      {"/api/key", R"({"tool":"Bleb","id":"BScl","time":0,"action":"drop"})", 400, "\"set\""},
+      {"/api/key", R"({"tool":"Bleb","id":"Nope","time":0,"action":"set"})", 400, "no control"},
+      {"/api/undo", R"({"tool":"Bleb","time":0})", 400, "nothing to undo"},
+      {"/api/redo", R"({"tool":"Bleb","time":0})", 400, "nothing to redo"},
+      {"/api/frobnicate", R"({"tool":"Bleb","time":0})", 404, "no such request"},
+  };
+  for (const Case& c : cases) {
+    const HttpResponse r = Post(c.path, c.body);
+    EXPECT_EQ(r.status, c.status) << c.path << " " << c.body;
+    const nlohmann::json j = Json(r);
+    ASSERT_TRUE(j.is_object() && j.contains("error")) << r.body;
+    EXPECT_NE(j["error"].get<std::string>().find(c.says), std::string::npos)
+        << c.body << " -> " << j["error"];
+  }
+  EXPECT_EQ(State("Bleb").dump(), before);
+}
+
+TEST_F(ServeTest, CompositionsAreSavedAndLoadedInsideTheFoldersOnly) {
+  ASSERT_EQ(Post("/api/change", R"({"tool":"Bleb","id":"Rota","value":45,"time":0})").status, 200);
+  const HttpResponse saved =
+      Post("/api/save", R"({"tool":"Bleb","time":0,"root":0,"path":"shot.vcomp"})");
+  ASSERT_EQ(saved.status, 200) << saved.body;
+  ASSERT_TRUE(std::filesystem::is_regular_file(folder_ / "shot.vcomp"));
+  for (const char* path : {"../shot.vcomp", "/tmp/shot.vcomp", "a//b.vcomp", "missing/x.vcomp"}) {
+    const std::string body =
+        std::string(R"({"tool":"Bleb","time":0,"root":0,"path":")") + path + "\"}";
+    EXPECT_EQ(Post("/api/save", body).status, 400) << path;
+    EXPECT_EQ(Post("/api/load", body).status, 400) << path;
+  }
+  EXPECT_EQ(Post("/api/save", R"({"tool":"Bleb","time":0,"root":1,"path":"x.vcomp"})").status, 400);
+  ASSERT_EQ(Post("/api/undo", R"({"tool":"Bleb","time":0})").status, 200);
+  EXPECT_EQ(State("Bleb")["values"]["Rota"]["value"], 0.0);
+
+  // A file that is no composition is refused and the values stay.
+  std::ofstream(folder_ / "junk.vcomp") << "not a composition";
+  const std::string before = State("Bleb").dump();
+  const HttpResponse junk = Post("/api/load", R"({"time":0,"root":0,"path":"junk.vcomp"})");
+  EXPECT_EQ(junk.status, 422);
+  EXPECT_NE(Json(junk)["error"].get<std::string>().find("junk.vcomp"), std::string::npos);
+  EXPECT_EQ(State("Bleb").dump(), before);
+
+  const HttpResponse loaded = Post("/api/load", R"({"time":0,"root":0,"path":"shot.vcomp"})");
+  ASSERT_EQ(loaded.status, 200) << loaded.body;
+  EXPECT_EQ(Json(loaded)["tool"], "Bleb");
+  EXPECT_EQ(Json(loaded)["values"]["Rota"]["value"], 45.0);
+  EXPECT_EQ(Json(loaded)["undo"], "");  // an opened composition starts a fresh history
+}
+
+TEST_F(ServeTest, ExportWritesWhatRenderWrites) {
+  ASSERT_EQ(Post("/api/change", R"({"tool":"Bleb","id":"Amp1","value":2,"time":0})").status, 200);
+  const HttpResponse r =
+      Post("/api/export", R"({"tool":"Bleb","time":0,"root":0,"path":"out.#.png","frames":"2-3"})");
+  ASSERT_EQ(r.status, 200) << r.body;
+  EXPECT_TRUE(std::filesystem::is_regular_file(folder_ / "out.0002.png"));
+  EXPECT_TRUE(std::filesystem::is_regular_file(folder_ / "out.0003.png"));
+  const char* refused[] = {
+      R"({"tool":"Bleb","time":0,"root":0,"path":"out.png","frames":"2-3"})",
+      R"({"tool":"Bleb","time":0,"root":0,"path":"out.#.gif","frames":"2"})",
+      R"({"tool":"Bleb","time":0,"root":0,"path":"../out.#.png","frames":"2"})",
+      R"({"tool":"Bleb","time":0,"root":0,"path":"out.#.png","frames":"2-99"})",
+      R"({"tool":"Bleb","time":0,"root":0,"path":"out.#.png","frames":"x"})",
+  };
+  for (const char* body : refused) EXPECT_EQ(Post("/api/export", body).status, 400) << body;
+}
+
+}  // namespace
+}  // namespace servetest

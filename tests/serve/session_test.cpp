@@ -1,0 +1,182 @@
+// The page's actions as the tools see them: one undo step per user action,
+// named by the tool where it names its own; resets; keys; frames that are
+// those a render from the shot's start gives.
+#include "serve/image_sources.h"
+#include "serve_fixture.h"
+
+namespace servetest {
+namespace {
+
+using nlohmann::json;
+
+std::string Change(const std::string& tool, const std::string& id, const json& value, int time = 0,
+                   const std::string& gesture = "") {
+  return json{{"tool", tool}, {"id", id}, {"value", value}, {"time", time}, {"gesture", gesture}}
+      .dump();
+}
+
+std::string Act(const std::string& tool, int time = 0) {
+  return json{{"tool", tool}, {"time", time}}.dump();
+}
+
+TEST_F(ServeTest, BlebResetIsOneStepNamedByTheToolAndUndoesWhole) {
+  ASSERT_EQ(Post("/api/change", Change("Bleb", "Amp1", 2.0)).status, 200);
+  ASSERT_EQ(Post("/api/change", Change("Bleb", "BScl", 3.0)).status, 200);
+  ASSERT_EQ(Post("/api/change", Change("Bleb", "Ang2", 10.0)).status, 200);
+  json s = Json(Post("/api/reset", Act("Bleb")));
+  EXPECT_EQ(s["undo"], "Reset Bleb");
+  EXPECT_EQ(s["undoCount"], 4);
+  EXPECT_EQ(s["values"]["Amp1"]["value"], 0.0);
+  EXPECT_EQ(s["values"]["BScl"]["value"], 1.0);
+  EXPECT_EQ(s["values"]["Ang2"]["value"], 51.4);
+  s = Json(Post("/api/undo", Act("Bleb")));
+  EXPECT_EQ(s["values"]["Amp1"]["value"], 2.0);
+  EXPECT_EQ(s["values"]["BScl"]["value"], 3.0);
+  EXPECT_EQ(s["values"]["Ang2"]["value"], 10.0);
+  EXPECT_EQ(s["undo"], "Change Angle 2");
+  EXPECT_EQ(s["redo"], "Reset Bleb");
+  s = Json(Post("/api/redo", Act("Bleb")));
+  EXPECT_EQ(s["values"]["BScl"]["value"], 1.0);
+  EXPECT_EQ(s["redo"], "");
+}
+
+TEST_F(ServeTest, ChangesOfOneGestureAreOneStep) {
+  for (double v : {0.5, 1.0, 1.5})
+    ASSERT_EQ(Post("/api/change", Change("Bleb", "Amp3", v, 0, "drag-1")).status, 200);
+  ASSERT_EQ(Post("/api/change", Change("Bleb", "Cent", {0.3, 0.4}, 0, "drag-2")).status, 200);
+  ASSERT_EQ(Post("/api/change", Change("Bleb", "Cent", {0.2, 0.4}, 0, "drag-2")).status, 200);
+  json s = State("Bleb");
+  EXPECT_EQ(s["undoCount"], 2);
+  EXPECT_EQ(s["undo"], "Move XY Center");
+  s = Json(Post("/api/undo", Act("Bleb")));
+  EXPECT_EQ(s["values"]["Cent"]["value"], json({0.5, 0.5}));
+  EXPECT_EQ(s["values"]["Amp3"]["value"], 1.5);
+  s = Json(Post("/api/undo", Act("Bleb")));
+  EXPECT_EQ(s["values"]["Amp3"]["value"], 0.0);
+  // A new action after an undo drops what could be redone.
+  ASSERT_EQ(Post("/api/change", Change("Bleb", "Amp3", 0.25)).status, 200);
+  EXPECT_EQ(State("Bleb")["redo"], "");
+}
+
+TEST_F(ServeTest, KeysAnimateAControlAndAreUndoneOneByOne) {
+  const json key5{{"tool", "Bleb"}, {"id", "Amp1"}, {"time", 5}, {"action", "set"}};
+  ASSERT_EQ(Post("/api/key", key5.dump()).status, 200);
+  ASSERT_EQ(Post("/api/change", Change("Bleb", "Amp1", 2.0, 15)).status, 200);
+  json s = State("Bleb", 10);
+  EXPECT_TRUE(s["values"]["Amp1"]["animated"]);
+  EXPECT_EQ(s["values"]["Amp1"]["keys"], json({5.0, 15.0}));
+  EXPECT_DOUBLE_EQ(s["values"]["Amp1"]["value"].get<double>(), 1.0);  // halfway from 0 to 2
+  const json clear{{"tool", "Bleb"}, {"id", "Amp1"}, {"time", 10}, {"action", "clear"}};
+  s = Json(Post("/api/key", clear.dump()));
+  EXPECT_FALSE(s["values"]["Amp1"]["animated"]);
+  EXPECT_DOUBLE_EQ(s["values"]["Amp1"]["value"].get<double>(), 1.0);
+  Post("/api/undo", Act("Bleb"));
+  Post("/api/undo", Act("Bleb"));
+  s = Json(Post("/api/undo", Act("Bleb")));
+  EXPECT_FALSE(s["values"]["Amp1"]["animated"]);
+  EXPECT_EQ(s["undoCount"], 0);
+}
+
+TEST_F(ServeTest, CandlePresetAndPointLinksAreOneStepEachWithTheToolsCaption) {
+  if (!Has("Candle")) GTEST_SKIP() << "Candle is not built";
+  json s = Json(Post("/api/change", Change("Candle", "Dem1", 1)));  // "Still Flame"
+  EXPECT_EQ(s["undo"], "Still flame");
+  EXPECT_EQ(s["values"]["Turb"]["value"], 0.0);
+  EXPECT_FLOAT_EQ(s["values"]["BLef"]["value"][0].get<float>(), 0.361f);
+  s = Json(Post("/api/undo", Act("Candle")));
+  EXPECT_EQ(s["values"]["Turb"]["value"], 40.0);
+  EXPECT_EQ(s["values"]["Dem1"]["value"], 0.0);
+  EXPECT_FLOAT_EQ(s["values"]["BLef"]["value"][0].get<float>(), 0.125f);
+  EXPECT_EQ(s["undoCount"], 0);
+
+  // The links read the points of the last render: the page tells the tool
+  // of a drag's end again once that render is done.
+  ASSERT_EQ(Post("/api/change", Change("Candle", "BLef", {0.2, 0.913}, 0, "drag")).status, 200);
+  ASSERT_EQ(Get("/api/frame",
+                {{"tool", "Candle"}, {"time", "0"}, {"version", State("Candle")["version"].dump()}})
+                .status,
+            200);
+  s = Json(Post("/api/change", Change("Candle", "BLef", {0.2, 0.913}, 0, "drag")));
+  EXPECT_EQ(s["undo"], "Overlay");
+  EXPECT_EQ(s["undoCount"], 1);
+  EXPECT_FLOAT_EQ(s["values"]["TLef"]["value"][0].get<float>(), 0.2f);
+  EXPECT_FLOAT_EQ(s["values"]["TLef"]["value"][1].get<float>(), 0.13f);
+  EXPECT_NEAR(s["values"]["CPo1"]["value"][0].get<double>(), 0.2 + (0.875 - 0.2) / 3, 1e-6);
+  s = Json(Post("/api/undo", Act("Candle")));
+  EXPECT_FLOAT_EQ(s["values"]["BLef"]["value"][0].get<float>(), 0.125f);
+  EXPECT_FLOAT_EQ(s["values"]["TLef"]["value"][0].get<float>(), 0.125f);
+}
+
+TEST_F(ServeTest, BubblesPresetIsOneStepAndResetFallsBackToTheDefaults) {
+  if (!Has("Bubbles")) GTEST_SKIP() << "Bubbles is not built";
+  const json start = State("Bubbles")["values"];
+  json s = Json(Post("/api/change", Change("Bubbles", "Demo", 3)));  // "Under Water"
+  EXPECT_EQ(s["undo"], "Demos: Under Water");
+  EXPECT_EQ(s["values"]["Shap"]["value"], 2.0);
+  EXPECT_EQ(s["values"]["Qtyy"]["value"], 9.0);
+  s = Json(Post("/api/undo", Act("Bubbles")));
+  EXPECT_EQ(s["values"], start);
+  // Bubbles does nothing with a reset request; the host sets the defaults.
+  Post("/api/change", Change("Bubbles", "Qtyy", 40.0));
+  s = Json(Post("/api/reset", Act("Bubbles")));
+  EXPECT_EQ(s["undo"], "Reset Bubbles");
+  EXPECT_EQ(s["values"], start);
+}
+
+// Frames of the viewer are the frames the tool delivers for the values shown.
+std::vector<uint8_t> FrameBytes(const vorn::serve::HttpResponse& r) {
+  return std::vector<uint8_t>(r.body.begin(), r.body.end());
+}
+
+TEST_F(ServeTest, FramesFollowTheValuesAndAStepperIsSimulatedFromTheShotStart) {
+  auto frame = [&](const char* tool, int time) {
+    const json s = State(tool, time);
+    return Get("/api/frame",
+               {{"tool", tool}, {"time", std::to_string(time)}, {"version", s["version"].dump()}});
+  };
+  const auto plain = frame("Bleb", 0);
+  ASSERT_EQ(plain.status, 200) << plain.body;
+  EXPECT_EQ(plain.body.size(), 64u * 36u * 4u);
+  ASSERT_EQ(Post("/api/change", Change("Bleb", "Amp1", 3.0)).status, 200);
+  const auto warped = frame("Bleb", 0);
+  ASSERT_EQ(warped.status, 200);
+  EXPECT_NE(warped.body, plain.body);
+  EXPECT_EQ(Get("/api/frame", {{"tool", "Bleb"}, {"time", "21"}}).status, 400);
+
+  if (!Has("Bubbles")) GTEST_SKIP() << "Bubbles is not built";
+  ASSERT_EQ(Post("/api/change", Change("Bubbles", "Demo", 1)).status, 200);
+  ASSERT_EQ(frame("Bubbles", 6).status, 200);
+  const auto back = frame("Bubbles", 3);  // back in time: simulated again
+  ASSERT_EQ(back.status, 200);
+  // The same frame from a fresh operator stepped from frame 0.
+  std::string error;
+  df::Registry* registry = host_.FindTool("Bubbles", &error);
+  ASSERT_NE(registry, nullptr);
+  df::CPipelineDoc doc;
+  df::OperatorPtr op = doc.CreateOperator(registry, &error);
+  ASSERT_TRUE(op) << error;
+  df::Number preset(1);
+  op->FindInputByName("Demos")->SetValue(&preset, 0, 1);
+  vorn::serve::ImageSources images;
+  ASSERT_TRUE(images.Bind(*op, {}, 64, 36, &error)) << error;
+  std::vector<uint8_t> expected;
+  for (int f = 0; f <= 3; ++f) {
+    df::Request request(op.get(), f);
+    std::vector<vorn::ImageRef> owned;
+    ASSERT_TRUE(images.Connect(*op, f, &request, &owned, &error));
+    op->Process(&request);
+    vorn::ImageRef image(static_cast<df::Image*>(request.TakeOutputData(op->Outputs()[0].get())));
+    ASSERT_TRUE(image);
+    if (f < 3) continue;
+    for (int y = 0; y < image->height; ++y)
+      for (int x = 0; x < image->width; ++x) {
+        const uint8_t* p = image->Pixel(x, y);
+        expected.insert(expected.end(), {p[2], p[1], p[0], p[3]});
+      }
+  }
+  EXPECT_EQ(FrameBytes(back), expected);
+  op.reset();
+}
+
+}  // namespace
+}  // namespace servetest

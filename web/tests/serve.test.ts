@@ -1,0 +1,176 @@
+// Browser tests of vorn serve: the page of each tool, changes through its
+// panel and handles, the tools' reactions, undo, and the token.
+import * as fs from "fs";
+import * as path from "path";
+import { assert, near, run, test } from "./harness";
+import { describe, dragHandle, frameDigest, openTool, settled, showPage, values } from "./page";
+
+const tools = ["Bleb", "Candle", "Bubbles"];
+const screenshots = process.env.VORN_SCREENSHOTS;
+
+test("a request without the token is refused", async ({ page, base, url }) => {
+  // A fresh context holds no cookie: the page and the API both refuse.
+  const bare = await page.request.get(`${base}/`);
+  assert(bare.status() === 403, `the page without the token: ${bare.status()}`);
+  const api = await page.request.get(`${base}/api/tools`);
+  assert(api.status() === 403, `the API without the token: ${api.status()}`);
+  const wrong = await page.request.get(`${base}/?token=0123456789abcdef0123456789abcdef`);
+  assert(wrong.status() === 403, `a wrong token: ${wrong.status()}`);
+  const change = await page.request.post(`${base}/api/change`, {
+    data: { tool: "Bleb", id: "BScl", value: 2, time: 0 },
+  });
+  assert(change.status() === 403, `a change without the token: ${change.status()}`);
+  // Opened with the token, the page's own requests carry the cookie.
+  await openTool(page, url, "Bleb");
+  const cookies = await page.context().cookies();
+  const cookie = cookies.find((c) => c.name === "vorn_token");
+  assert(cookie && cookie.httpOnly && cookie.sameSite === "Strict", "the token cookie is HttpOnly, SameSite=Strict");
+  const ok = await page.request.get(`${base}/api/tools`);
+  assert(ok.status() === 200, `with the cookie: ${ok.status()}`);
+});
+
+for (const tool of tools) {
+  test(`${tool}: the panel lists every control of the declaration`, async ({ page, url }) => {
+    await openTool(page, url, tool);
+    const desc = await describe(page, tool);
+    const tabs = await page.locator(".tab").allTextContents();
+    assert(tabs.length === desc.pages.length, `${tabs.length} tabs for ${desc.pages.length} pages`);
+    assert(new Set(tabs).size === tabs.length, `tab captions are distinct: ${tabs.join(", ")}`);
+    for (const c of desc.controls) {
+      const row = page.locator(`.page[data-page="${c.pageIndex}"] [data-id="${c.id}"]`);
+      assert((await row.count()) === 1, `"${c.caption}" (${c.id}) on page ${c.pageIndex}`);
+      if (c.control === "ComC") {
+        const items = await row.locator("option").allTextContents();
+        assert(items.join("|") === c.items.join("|"), `items of "${c.caption}"`);
+      }
+      if (c.onImage) {
+        const handle = page.locator(`[data-handle="${c.id}"]`);
+        assert((await handle.count()) === 1, `on-image handle of "${c.caption}"`);
+      }
+    }
+    // Three channels of one colour group are one picker.
+    const groups = new Set(desc.controls.filter((c) => c.colourGroup).map((c) => `${c.pageIndex}/${c.colourGroup!.name}`));
+    assert((await page.locator('input[type="color"]').count()) === groups.size, "one picker per colour group");
+    if (screenshots) {
+      fs.mkdirSync(screenshots, { recursive: true });
+      await page.screenshot({ path: path.join(screenshots, `${tool.toLowerCase()}.png`) });
+    }
+  });
+}
+
+test("Bleb: moving a slider changes the image, and undo brings it back", async ({ page, url }) => {
+  await openTool(page, url, "Bleb");
+  const before = await frameDigest(page);
+  await showPage(page, 1); // "A1"
+  const slider = page.locator('[data-id="Amp1"] input[type="range"]');
+  const box = await slider.boundingBox();
+  assert(box, "the slider of Amplitude 1");
+  await page.mouse.click(box.x + box.width * 0.3, box.y + box.height / 2);
+  await settled(page);
+  const v = await values(page, "Bleb");
+  assert((v.Amp1.value as number) > 1, `Amplitude 1 after the click: ${v.Amp1.value}`);
+  const after = await frameDigest(page);
+  assert(after !== before, "the warp changed the image");
+  await page.keyboard.press("Control+z");
+  await settled(page);
+  assert((await values(page, "Bleb")).Amp1.value === 0, "undo restores Amplitude 1");
+  assert((await frameDigest(page)) === before, "undo restores the image");
+});
+
+test('Bleb: dragging "XY Center" moves the warp', async ({ page, url }) => {
+  await openTool(page, url, "Bleb");
+  await page.request.post(`${new URL(url).origin}/api/change`, {
+    data: { tool: "Bleb", id: "Amp2", value: 3, time: 0 },
+  });
+  await page.reload();
+  await settled(page);
+  const before = await frameDigest(page);
+  const start = (await values(page, "Bleb")).Cent.value as [number, number];
+  await dragHandle(page, "Cent", -120, 60);
+  const moved = (await values(page, "Bleb")).Cent.value as [number, number];
+  assert(moved[0] < start[0] - 0.05 && moved[1] > start[1] + 0.05, `the centre moved: ${moved}`);
+  assert((await frameDigest(page)) !== before, "the warp moved with it");
+  // The whole drag is one undo step.
+  const undo = await page.locator("#undo").textContent();
+  assert(undo === "Undo Move XY Center", `undo caption: ${undo}`);
+  await page.click("#undo");
+  await settled(page);
+  const back = (await values(page, "Bleb")).Cent.value as [number, number];
+  near(back[0], start[0], 1e-6, "x after undo");
+  near(back[1], start[1], 1e-6, "y after undo");
+  await page.click("#undo"); // Amplitude 2
+  await settled(page);
+});
+
+test("Candle: a preset updates the dependent controls and one undo restores them", async ({ page, url }) => {
+  await openTool(page, url, "Candle");
+  const start = await values(page, "Candle");
+  await showPage(page, 1);
+  await page.selectOption('[data-id="Dem1"] select', { label: "Still Flame" });
+  await settled(page);
+  // The panel shows what the tool's handler set.
+  assert((await page.inputValue('[data-id="Turb"] input.number')) === "0", "Turbulence shows 0");
+  const v = await values(page, "Candle");
+  near((v.BLef.value as number[])[0], 0.361, 1e-6, "Bottom Left x");
+  assert((await page.locator("#undo").textContent()) === "Undo Still flame", "the step carries the tool's caption");
+  await page.click("#undo");
+  await settled(page);
+  const back = await values(page, "Candle");
+  for (const id of ["Turb", "Fre1", "Fre2", "BLef", "TRig", "Dem1"])
+    assert(JSON.stringify(back[id].value) === JSON.stringify(start[id].value), `${id} restored`);
+  assert((await page.inputValue('[data-id="Turb"] input.number')) === "40", "Turbulence shows 40 again");
+});
+
+test("Candle: moving an outline point moves the linked points", async ({ page, url }) => {
+  await openTool(page, url, "Candle");
+  const start = await values(page, "Candle");
+  await dragHandle(page, "BLef", 90, 0);
+  const v = await values(page, "Candle");
+  const bl = v.BLef.value as number[];
+  const tl = v.TLef.value as number[];
+  const br = v.BRig.value as number[];
+  const c1 = v.CPo1.value as number[];
+  assert(bl[0] > (start.BLef.value as number[])[0] + 0.02, `Bottom Left moved: ${bl}`);
+  near(tl[0], bl[0], 1e-4, "Top Left stands above Bottom Left");
+  near(tl[1], (start.TLef.value as number[])[1], 1e-6, "the flame keeps its height");
+  near(c1[0], bl[0] + (br[0] - bl[0]) / 3, 1e-4, "Curve Point 1 at the first third of the base");
+  await page.click("#undo");
+  await settled(page);
+  const back = await values(page, "Candle");
+  for (const id of ["BLef", "TLef", "CPo1", "CPo2"])
+    assert(JSON.stringify(back[id].value) === JSON.stringify(start[id].value), `${id} restored by one undo`);
+});
+
+test("Bubbles: a preset of 41 values is one undo step", async ({ page, url }) => {
+  await openTool(page, url, "Bubbles");
+  const start = await values(page, "Bubbles");
+  const desc = await describe(page, "Bubbles");
+  const demos = desc.controls.find((c) => c.caption === "Demos")!;
+  await showPage(page, demos.pageIndex);
+  await page.selectOption(`[data-id="${demos.id}"] select`, { label: "Under Water" });
+  await settled(page);
+  const v = await values(page, "Bubbles");
+  const shape = desc.controls.find((c) => c.caption === "Bubble Type")!;
+  assert(v[shape.id].value === 2, `Bubble Type is Variable Growth: ${v[shape.id].value}`);
+  await page.click("#undo");
+  await settled(page);
+  const back = await values(page, "Bubbles");
+  for (const c of desc.controls)
+    assert(JSON.stringify(back[c.id].value) === JSON.stringify(start[c.id].value), `${c.caption} restored`);
+  const left = await page.locator("#undo").textContent();
+  assert(await page.locator("#undo").isDisabled(), `nothing more to undo: ${left}`);
+});
+
+test("a refused value is reported and changes nothing", async ({ page, url }) => {
+  await openTool(page, url, "Bleb");
+  await showPage(page, 0);
+  const field = page.locator('[data-id="BScl"] input.number');
+  await field.fill("-4");
+  await field.press("Enter");
+  await page.waitForFunction(() => document.getElementById("message")!.classList.contains("error"));
+  const text = await page.locator("#message").textContent();
+  assert(text !== null && text.includes("Scale") && text.includes("0.001"), `message: ${text}`);
+  assert((await values(page, "Bleb")).BScl.value === 1, "Scale kept its value");
+});
+
+run().then((code) => process.exit(code));
