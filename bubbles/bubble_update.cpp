@@ -84,6 +84,9 @@ void UpdateBubbles(BubbleSystem& s, float time) {
   for (Bubble* b = s.liveList; b;) {
     if (AbortRequested(s)) return;
     Bubble* next = b->next;
+    // The list is scattered over the pool: fetch the next slot while this
+    // one is worked on.
+    __builtin_prefetch(next);
     b->age += 1;
     if (b->age >= b->lifetime || b->age >= b->maxAge) {
       (kept ? kept->next : s.liveList) = next;
