@@ -42,6 +42,15 @@ using I = IntLanes;
 // far-out cells; within it the cell is an exact integer.
 constexpr float kLaneNoiseRange = 4194304.0f;
 
+// The first lane whose mask is set, or −1.
+CANDLE_INLINE int FirstLane(I m) {
+  std::uint64_t w[kLanes / 2];
+  std::memcpy(w, &m, sizeof w);
+  for (int i = 0; i < kLanes / 2; ++i)
+    if (w[i]) return 2 * i + (std::uint32_t(w[i]) ? 0 : 1);
+  return -1;
+}
+
 // Per-frame values of the colouring, in the form the lanes use.
 struct Colouring {
   bool noProportions;
@@ -103,12 +112,12 @@ CANDLE_INLINE F Ramp(F value, float edge0, float width) {
 }
 
 // The spline of CatmullRom over six effective entries, segment k.
-CANDLE_INLINE F Spline(const float* e, I k, F f) {
+CANDLE_INLINE F Spline(const F* e, I k, F f) {
   const I k0 = k == 0, k1 = k == 1;
-  const F p0 = k0 ? Fill<F>(e[0]) : (k1 ? Fill<F>(e[1]) : Fill<F>(e[2]));
-  const F p1 = k0 ? Fill<F>(e[1]) : (k1 ? Fill<F>(e[2]) : Fill<F>(e[3]));
-  const F p2 = k0 ? Fill<F>(e[2]) : (k1 ? Fill<F>(e[3]) : Fill<F>(e[4]));
-  const F p3 = k0 ? Fill<F>(e[3]) : (k1 ? Fill<F>(e[4]) : Fill<F>(e[5]));
+  const F p0 = k0 ? e[0] : (k1 ? e[1] : e[2]);
+  const F p1 = k0 ? e[1] : (k1 ? e[2] : e[3]);
+  const F p2 = k0 ? e[2] : (k1 ? e[3] : e[4]);
+  const F p3 = k0 ? e[3] : (k1 ? e[4] : e[5]);
   return p1 + f * (0.5f * (p2 - p0) + f * ((p0 - 2.5f * p1 + 2.0f * p2 - 0.5f * p3) +
                                            f * (-0.5f * p0 + 1.5f * p1 - 1.5f * p2 + 0.5f * p3)));
 }
@@ -166,20 +175,31 @@ CANDLE_INLINE void AxisLanes(F c, I& cell, F& fraction, F& weight) {
   weight = (fraction * -2.0f + 3.0f) * fraction * fraction;
 }
 
+// The corner gradients of the cell an octave used last, with their z terms:
+// neighbouring rows mostly share it.
+struct CornerCache {
+  int i = 0, j = 0;
+  bool valid = false;
+  float gx[8], gy[8], gz[8];
+};
+
 // Noise of one octave for the lanes in `need`, added / f into `sum`.
 CANDLE_INLINE void OctaveLanes(const FlameChunkContext& ctx, const NoiseOctave& o, F sx, F ty,
-                               I need, F& sum) {
+                               I need, int lead, bool nearRow, CornerCache& cache, F& sum) {
   const FlameFrame& f = *ctx.frame;
   const F X = o.xFactor * sx / float(f.width);
   const F Y = o.yFactor * ty / float(f.height);
-  const I near = (Abs(X) < kLaneNoiseRange) & (Abs(Y) < kLaneNoiseRange);
-  I todo = need & near;
+  I todo = need;
   F noise = Fill<F>(0.0f);
-  const I far = need & ~near;
-  if (Any(far)) {
+  if (!nearRow) {
+    // Far-out samples take the one-sample noise, which saturates their cells.
+    const I near = (Abs(X) < kLaneNoiseRange) & (Abs(Y) < kLaneNoiseRange);
+    const I far = need & ~near;
     for (int l = 0; l < kLanes; ++l)
       if (far[l])
         noise[l] = fw::GradientNoise(ctx.gradients, X[l], Y[l], o.frequency * ctx.flickerDepth);
+    todo = need & near;
+    lead = FirstLane(todo);
   }
   // Lanes not worked get cell 0.
   I cx, cy;
@@ -187,30 +207,29 @@ CANDLE_INLINE void OctaveLanes(const FlameChunkContext& ctx, const NoiseOctave& 
   AxisLanes(todo ? X : Fill<F>(0.0f), cx, fx, wx);
   AxisLanes(todo ? Y : Fill<F>(0.0f), cy, fy, wy);
   const F fx1 = fx - 1.0f, fy1 = fy - 1.0f;
-  const uint8_t* P = fw::noisePermutation;
-  const unsigned k = unsigned(o.depth.cell);
   const float fz = o.depth.fraction, fz1 = fz - 1.0f, sz = o.depth.weight;
   // One pass per distinct (x, y) cell among the lanes: the eight corner
   // gradients are shared, the rest runs across the lanes.
-  for (;;) {
-    int lead = -1;
-    for (int l = 0; l < kLanes; ++l)
-      if (todo[l]) {
-        lead = l;
-        break;
-      }
-    if (lead < 0) break;
+  while (lead >= 0) {
     const int ci = cx[lead], cj = cy[lead];
-    const unsigned i = unsigned(ci), j = unsigned(cj);
-    float gx[8], gy[8], gz[8];
-    for (unsigned n = 0; n < 8; ++n) {
-      const unsigned a = n & 1, b = (n >> 1) & 1, d = (n >> 2) & 1;
-      const fw::Gradient& G =
-          ctx.gradients[P[(i + a + P[(j + b + P[(k + d) & 255u]) & 255u]) & 255u]];
-      gx[n] = G.x;
-      gy[n] = G.y;
-      gz[n] = G.z * (d ? fz1 : fz);
+    if (!cache.valid || ci != cache.i || cj != cache.j) {
+      const uint8_t* P = fw::noisePermutation;
+      const unsigned i = unsigned(ci), j = unsigned(cj), k = unsigned(o.depth.cell);
+      for (unsigned n = 0; n < 8; ++n) {
+        const unsigned a = n & 1, b = (n >> 1) & 1, d = (n >> 2) & 1;
+        const fw::Gradient& G =
+            ctx.gradients[P[(i + a + P[(j + b + P[(k + d) & 255u]) & 255u]) & 255u]];
+        cache.gx[n] = G.x;
+        cache.gy[n] = G.y;
+        cache.gz[n] = G.z * (d ? fz1 : fz);
+      }
+      cache.i = ci;
+      cache.j = cj;
+      cache.valid = true;
     }
+    const float* gx = cache.gx;
+    const float* gy = cache.gy;
+    const float* gz = cache.gz;
     const F v000 = gx[0] * fx + gy[0] * fy + gz[0];
     const F v100 = gx[1] * fx1 + gy[1] * fy + gz[1];
     const F v010 = gx[2] * fx + gy[2] * fy1 + gz[2];
@@ -229,12 +248,14 @@ CANDLE_INLINE void OctaveLanes(const FlameChunkContext& ctx, const NoiseOctave& 
     const I mine = todo & (cx == ci) & (cy == cj);
     noise = mine ? value : noise;
     todo &= ~mine;
+    lead = Any(todo) ? FirstLane(todo) : -1;
   }
   sum = need ? sum + noise / o.frequency : sum;
 }
 
 // Colour and coverage of the inside lanes at one row, packed B, G, R, A.
-CANDLE_INLINE WordLanes ColourLanes(const Colouring& c, Group& g, int row, F d, I inside) {
+CANDLE_INLINE WordLanes ColourLanes(const Colouring& c, const F (*curves)[6], Group& g, int row,
+                                    F d, I inside) {
   const F a = Clamp(d, 0.0f, 1.0f);
   F position = Fill<F>(0.0f);
   if (!c.noProportions) {
@@ -250,9 +271,9 @@ CANDLE_INLINE WordLanes ColourLanes(const Colouring& c, Group& g, int row, F d, 
   const F e = t * 3.0f;
   const I k = ToInt(e);
   const F frac = e - ToFloat(k);
-  const F red = Clamp(255.0f * Spline(c.curve[0], k, frac), 0.0f, 255.0f);
-  const F green = Clamp(255.0f * Spline(c.curve[1], k, frac), 0.0f, 255.0f);
-  const F blue = Clamp(255.0f * Spline(c.curve[2], k, frac), 0.0f, 255.0f);
+  const F red = Clamp(255.0f * Spline(curves[0], k, frac), 0.0f, 255.0f);
+  const F green = Clamp(255.0f * Spline(curves[1], k, frac), 0.0f, 255.0f);
+  const F blue = Clamp(255.0f * Spline(curves[2], k, frac), 0.0f, 255.0f);
   const F smooth = c.edgeDegenerate ? Fill<F>(0.0f) : Ramp(a, c.edgeStart, c.edgeWidth);
   const F edge = c.edgeStart < a ? (1.0f - smooth) * 255.0f : Fill<F>(255.0f);
   const F coverage = Min(c.density * edge, 255.0f);
@@ -299,6 +320,18 @@ void RenderGroup(const FlameChunkContext& ctx, const Colouring& colouring, int c
     firstRow = std::min(firstRow, start);
   }
   g.sumX = g.sumY = Fill<F>(0.0f);
+  CornerCache corners[kMaxOctaves];
+  F curves[3][6];
+  for (int n = 0; n < 3; ++n)
+    for (int e = 0; e < 6; ++e) curves[n][e] = Fill<F>(colouring.curve[n][e]);
+  // Samples whose |x| and |y| stay below these keep every octave's cell
+  // coordinates exact integers in the lanes.
+  float limitX = 0.0f, limitY = 0.0f;
+  if (ctx.octaveCount > 0) {
+    const NoiseOctave& top = ctx.octaves[ctx.octaveCount - 1];
+    limitX = float(2097152.0 * f.width / top.xFactor);
+    limitY = float(2097152.0 * f.height / top.yFactor);
+  }
   const bool windy = f.windStrength > 0.0f;
   for (int r = firstRow; r < f.height; ++r) {
     const float row = float(r);
@@ -330,10 +363,13 @@ void RenderGroup(const FlameChunkContext& ctx, const Colouring& colouring, int c
     // The turbulence only adds, so samples already outside stay outside.
     const F ty = (sy - ctx.convectionOffset) * f.aspect;
     F sum = Fill<F>(0.0f);
-    for (int n = 0; n < ctx.octaveCount; ++n) OctaveLanes(ctx, ctx.octaves[n], sx, ty, need, sum);
+    const bool nearRow = !Any(need & ~((Abs(sx) < limitX) & (Abs(ty) < limitY)));
+    const int lead = FirstLane(need);
+    for (int n = 0; n < ctx.octaveCount; ++n)
+      OctaveLanes(ctx, ctx.octaves[n], sx, ty, need, lead, nearRow, corners[n], sum);
     d = need ? d + f.turbulenceAmount * Abs(sum) : d;
     const I inside = need & (d <= 1.0f);  // a NaN distance counts as outside
-    StoreLanes(out, Any(inside) ? ColourLanes(colouring, g, r, d, inside) : WordLanes{}, count);
+    StoreLanes(out, Any(inside) ? ColourLanes(colouring, curves, g, r, d, inside) : WordLanes{}, count);
   }
 }
 

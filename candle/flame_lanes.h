@@ -80,9 +80,12 @@ CANDLE_INLINE FloatLanes Sqrt(FloatLanes a) {
   return r;
 }
 
+// Whether any lane of a mask is set: the mask read as 64-bit words.
 CANDLE_INLINE bool Any(IntLanes m) {
-  int any = 0;
-  for (int l = 0; l < kLanes; ++l) any |= m[l];
+  std::uint64_t w[kLanes / 2];
+  __builtin_memcpy(w, &m, sizeof w);
+  std::uint64_t any = 0;
+  for (int i = 0; i < kLanes / 2; ++i) any |= w[i];
   return any != 0;
 }
 
