@@ -12,3 +12,10 @@ if "$vorn" tools | grep -q BlebPlugIn; then
     --set "Sharp 3=3" --set "Sharp 5=3" --set "Scale=0.8" --out "$tmp/bleb.png"
   python3 scripts/png_to_bmp.py "$tmp/bleb.png" resources/bleb.bmp
 fi
+if "$vorn" tools | grep -q BubblesPlugIn; then
+  # "Basic Bubbles" after its preroll, larger and born higher to fill the tile.
+  "$vorn" --quiet render Bubbles --size 116x87 --set "Demos=1" --set "Bubble Size=24" \
+    --set "Bubble Quantity=2" --set "XY Left Source=0.05,0.2" --set "XY Right Source=0.95,0.2" \
+    --set "Preroll Bubbles=1" --out "$tmp/bubbles.png"
+  python3 scripts/png_to_bmp.py "$tmp/bubbles.png" resources/bubbles.bmp
+fi
