@@ -369,7 +369,8 @@ void RenderGroup(const FlameChunkContext& ctx, const Colouring& colouring, int c
       OctaveLanes(ctx, ctx.octaves[n], sx, ty, need, lead, nearRow, corners[n], sum);
     d = need ? d + f.turbulenceAmount * Abs(sum) : d;
     const I inside = need & (d <= 1.0f);  // a NaN distance counts as outside
-    StoreLanes(out, Any(inside) ? ColourLanes(colouring, curves, g, r, d, inside) : WordLanes{}, count);
+    StoreLanes(out, Any(inside) ? ColourLanes(colouring, curves, g, r, d, inside) : WordLanes{},
+               count);
   }
 }
 

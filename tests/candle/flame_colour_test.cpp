@@ -199,5 +199,35 @@ TEST(CompositeFlame, MatteScalesTheCoverageAndMayBeInverted) {
   EXPECT_EQ(im.orow[0][4], 200);
 }
 
+TEST(CompositeFlame, EveryPixelOfAWideRowFollowsTheBlend) {
+  // 37 columns: whole groups of pixels and a remainder, with and without the
+  // (inverted) matte, against the blend written out per pixel.
+  Images im(37, 3);
+  std::uint32_t state = 12345;
+  auto next = [&] { return std::uint8_t((state = state * 1103515245u + 12345u) >> 23); };
+  for (auto* v : {&im.flame, &im.back, &im.matte})
+    for (std::uint8_t& b : *v) b = next();
+  for (int mode = 0; mode < 3; ++mode) {
+    ControlCache k = DefaultCache();
+    k.useMatte = mode > 0;
+    k.invertMatte = mode == 2;
+    const FlameFrame f = BuildFrame(k, 37, 3, 1.0f, 0.0f, true);
+    im.Run(f);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 37; ++x) {
+        const std::uint8_t* F = im.fr[2 - y] + 4 * x;
+        const std::uint8_t* B = im.br[y] + 4 * x;
+        const int m = mode == 2 ? 255 - im.mr[y][4 * x + 2] : im.mr[y][4 * x + 2];
+        const float a = mode ? float(m) * float(F[3]) * 0.003921569f : float(F[3]);
+        for (int b = 0; b < 4; ++b) {
+          const float v =
+              (float(B[b]) * (255.0f - a) + (b < 3 ? float(F[b]) : 255.0f) * a) * 0.003921569f;
+          EXPECT_EQ(im.orow[y][4 * x + b], int(std::min(std::max(v, 0.0f), 255.0f)))
+              << "mode " << mode << " at " << x << "," << y << " byte " << b;
+        }
+      }
+  }
+}
+
 }  // namespace
 }  // namespace candle
