@@ -12,6 +12,12 @@ if "$vorn" tools | grep -q BlebPlugIn; then
     --set "Sharp 3=3" --set "Sharp 5=3" --set "Scale=0.8" --out "$tmp/bleb.png"
   python3 scripts/png_to_bmp.py "$tmp/bleb.png" resources/bleb.bmp
 fi
+if "$vorn" tools | grep -q CandlePlugIn; then
+  # "Turb1-Soft" in a light breeze over the built-in background.
+  "$vorn" --quiet render Candle --size 116x87 --set "Demos=2" --set "Wind Speed=10" \
+    --out "$tmp/candle.png"
+  python3 scripts/png_to_bmp.py "$tmp/candle.png" resources/candle.bmp
+fi
 if "$vorn" tools | grep -q BubblesPlugIn; then
   # "Basic Bubbles" after its preroll, larger and born higher to fill the tile.
   "$vorn" --quiet render Bubbles --size 116x87 --set "Demos=1" --set "Bubble Size=24" \
