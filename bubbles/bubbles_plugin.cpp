@@ -43,7 +43,7 @@ uint32_t BubblesPlugIn::Save(CArchive* archive, TagList* tags) {
 void BubblesPlugIn::ReadControls(Request* request) {
   for (int i = 0; i < kNumberFieldCount; ++i) {
     const NumberField& f = kNumberFields[i];
-    params_.*f.field = float(fw::ReadNumber(request, controls_[f.row], kControls[f.row].def));
+    params_.*f.field = NarrowValue(fw::ReadNumber(request, controls_[f.row], kControls[f.row].def));
   }
   for (int i = 0; i < kPointFieldCount; ++i) {
     const PointField& f = kPointFields[i];

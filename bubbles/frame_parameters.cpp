@@ -1,6 +1,8 @@
 #include "bubbles/frame_parameters.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "framework/values.h"
 
@@ -71,6 +73,11 @@ const int kPointFieldCount = int(sizeof(kPointFields) / sizeof(kPointFields[0]))
 static_assert(sizeof(kNumberFields) / sizeof(kNumberFields[0]) +
                   sizeof(kPointFields) / sizeof(kPointFields[0]) ==
               kControlCount - 3);
+
+float NarrowValue(double value) {
+  constexpr double kMax = std::numeric_limits<float>::max();
+  return std::isnan(value) ? 0.0f : float(std::clamp(value, -kMax, kMax));
+}
 
 FrameParameters DefaultFrameParameters() {
   FrameParameters p;

@@ -75,6 +75,10 @@ extern const int kNumberFieldCount;
 extern const PointField kPointFields[];
 extern const int kPointFieldCount;
 
+// A control's value in single precision; values beyond the float range
+// become the largest float of their sign rather than an infinity.
+float NarrowValue(double value);
+
 // Every control at its declared default.
 FrameParameters DefaultFrameParameters();
 

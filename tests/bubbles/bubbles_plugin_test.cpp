@@ -268,7 +268,7 @@ TEST_F(BubblesHost, HugeTypedValuesStillGiveFrames) {
         "Bubble Size", "Bubble Size Variance", "Time to Maximum Size", "Lifetime",
         "Position Radius", "Burst Radius", "Burst Afterlife", "Gather Slowup", "Friction",
         "Light Brightness", "Shine", "Light Glisten", "Reflection Intensity"})
-    ASSERT_TRUE(PluginHost::SetNumber(*op, caption, 1e9)) << caption;
+    ASSERT_TRUE(PluginHost::SetNumber(*op, caption, 1e300)) << caption;
   for (const char* check : {"Bubbles Burst", "Bubbles Gather", "Reflections"})
     ASSERT_TRUE(PluginHost::SetNumber(*op, check, 1));
   ASSERT_TRUE(PluginHost::SetNumber(*op, "Bubble Type", 2));
