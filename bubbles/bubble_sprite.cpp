@@ -66,6 +66,10 @@ bool FindSpans(BubbleSprite& s) {
   return true;
 }
 
+// Largest table of sample weights kept for one sprite (32 MiB); discs wider
+// than about 16000 pixels work the weights out row by row.
+constexpr std::size_t kMaxWeightTable = std::size_t(1) << 24;
+
 }  // namespace
 
 BubbleSprite* MakeSprite(float radius, int imageWidth) {
@@ -94,6 +98,28 @@ BubbleSprite* MakeSprite(float radius, int imageWidth) {
   const float c = float(m - 1) / 2.0f;
   const int32_t floorSum = s * s;
 
+  // A sample's weight depends on its distance alone, and the samples lie
+  // symmetrically about the centre: mirrored columns and mirrored rows give
+  // bit-identical distances, and so do transposed ones. Each weight is worked
+  // out once, for one eighth of the square, and read for the rest (worked out
+  // per row when the table would be too large to hold). Entry: −1 outside
+  // the disc, else trunc(w × 255), plus kStrict when strictly inside.
+  constexpr int16_t kOutside = -1, kStrict = 0x100;
+  const int half = (m + 1) / 2;
+  std::unique_ptr<int16_t[]> quarter;
+  if (std::size_t(half) * half <= kMaxWeightTable) {
+    quarter.reset(new (std::nothrow) int16_t[std::size_t(half) * half]);
+    if (quarter) std::fill_n(quarter.get(), std::size_t(half) * half, kOutside);
+  }
+  std::unique_ptr<int16_t[]> oneRow;
+  if (!quarter) {
+    oneRow.reset(new (std::nothrow) int16_t[half]);
+    if (!oneRow) {
+      delete sprite;
+      return nullptr;
+    }
+  }
+
   int32_t* cov = sprite->coverage.get();
   float* nx = sprite->normalX.get();
   float* ny = sprite->normalY.get();
@@ -112,22 +138,56 @@ BubbleSprite* MakeSprite(float radius, int imageWidth) {
     };
     while (iBegin > 0 && within(iBegin - 1)) --iBegin;
     while (iEnd < m && within(iEnd)) ++iEnd;
+    // The same run on both sides, so every column's mirror is in it.
+    iBegin = std::min(iBegin, m - iEnd);
+    iEnd = m - iBegin;
+
+    const int mirrorRow = std::min(j, m - 1 - j);
+    int16_t* weights = quarter ? &quarter[std::size_t(mirrorRow) * half] : oneRow.get();
+    if (!quarter || j == mirrorRow) {
+      int i = iBegin;
+      if (quarter) {
+        // Below the diagonal, the transposed sample's weight (its row came
+        // first): the same distance, dx² and dy² added the other way round.
+        for (; i < std::min(mirrorRow, half); ++i)
+          weights[i] = quarter[std::size_t(i) * half + mirrorRow];
+      }
+      for (; i < std::min(half, iEnd); ++i) {
+        const float dx = float(i) - c;
+        const float d = std::sqrt(dx * dx + dy2);
+        if (!(d <= rs)) {
+          weights[i] = kOutside;
+          continue;
+        }
+        const float u = std::pow(d / rs, 2.3f);  // body: clear centre, dense edge
+        const float v = std::max(0.0f, 1.0f - k * std::fabs(d - inner) + u);  // rim
+        const float w = std::min(u + v, 1.0f);
+        weights[i] = int16_t(int(w * 255.0f) | (d < rs ? kStrict : 0));
+      }
+    }
+
+    // Pixel by pixel along the row, each pixel's samples in order.
     const std::size_t rowBase = std::size_t(j / s) * n;
-    for (int i = iBegin; i < iEnd; ++i) {
-      const float dx = float(i) - c;
-      const float d = std::sqrt(dx * dx + dy2);
-      if (!(d <= rs)) continue;
-      const float u = std::pow(d / rs, 2.3f);  // body: clear centre, dense edge
-      const float v = std::max(0.0f, 1.0f - k * std::fabs(d - inner) + u);  // rim
-      const float w = std::min(u + v, 1.0f);
-      const std::size_t p = rowBase + std::size_t(i / s);
-      cov[p] = std::max(cov[p] + int32_t(w * 255.0f), floorSum);
-      if (d < rs) {
-        nx[p] = dx / rs;
+    for (int i = iBegin; i < iEnd;) {
+      const int column = i / s;
+      const int stop = std::min(iEnd, (column + 1) * s);
+      const std::size_t p = rowBase + std::size_t(column);
+      int32_t sum = cov[p];
+      int lastStrict = -1;
+      for (; i < stop; ++i) {
+        const int16_t e = weights[i < half ? i : m - 1 - i];
+        if (e == kOutside) continue;
+        sum = std::max(sum + (e & 0xFF), floorSum);
+        if (e & kStrict) lastStrict = i;
+      }
+      cov[p] = sum;
+      if (lastStrict >= 0) {
+        nx[p] = (float(lastStrict) - c) / rs;
         ny[p] = dy / rs;
       }
     }
   }
+
   const std::size_t count = std::size_t(n) * n;
   float* nz = sprite->normalZ.get();
   for (std::size_t p = 0; p < count; ++p) {
