@@ -5,9 +5,14 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev binutils python3
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libopenimageio-dev
-          libpng-dev)
+          libpng-dev libcpp-httplib-dev nlohmann-json3-dev pkg-config)
 if [[ "${1:-}" == "--demo" ]]; then
   packages+=(ffmpeg)
+fi
+# The browser tests of `vorn serve` (scripts/test-browser.sh); Node and npm
+# come with the machine.
+if [[ "${1:-}" == "--browser" ]]; then
+  packages+=(chromium)
 fi
 
 missing=()

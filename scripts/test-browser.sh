@@ -3,12 +3,20 @@
 # page and the tests with tsc, starts `vorn serve` on a free port and drives
 # it with headless chromium through playwright-core. Skips (exit 0) with a
 # message only when chromium cannot start here.
-#   scripts/test-browser.sh [BUILD_DIR]     (default build/release)
+#   scripts/test-browser.sh [BUILD_DIR]           (default build/release)
+#   scripts/test-browser.sh --bench [BUILD_DIR]   change-to-screen latency at
+#                                                 1280 x 720 instead of the tests
 # VORN_SCREENSHOTS=DIR saves a picture of each tool's page there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+bench=0
+if [[ "${1:-}" == "--bench" ]]; then
+  bench=1
+  shift
+fi
 build=${1:-build/release}
+scripts/deps.sh --browser
 vorn="$build/bin/vorn"
 [[ -x "$vorn" ]] || { echo "test-browser: $vorn is not built" >&2; exit 1; }
 chromium=${CHROMIUM:-/usr/bin/chromium}
@@ -41,7 +49,7 @@ fi
 
 mkdir "$work/shot"
 (cd "$work/shot" && exec "$root/$vorn" --plugins "$root/$build/lib/vorn" serve \
-  --web "$root/web" --frames 0-48 >"$work/serve.out" 2>"$work/serve.err") &
+  --web "$root/web" --frames 0-48 --size 1280x720 >"$work/serve.out" 2>"$work/serve.err") &
 server=$!
 url=""
 for _ in $(seq 1 100); do
@@ -53,7 +61,12 @@ done
 [[ -n "$url" ]] || { echo "test-browser: vorn serve printed no URL" >&2; exit 1; }
 
 status=0
-VORN_URL="$url" node web/tests/dist/serve.test.js || status=$?
+if [[ $bench -eq 1 ]]; then
+  echo "machine: $(nproc) hardware threads; workers per render: ${NUM_PROC_VORN:-$(nproc)}"
+  VORN_URL="$url" node web/tests/dist/latency.bench.js || status=$?
+else
+  VORN_URL="$url" node web/tests/dist/serve.test.js || status=$?
+fi
 if [[ $status -ne 0 ]]; then
   echo "-- vorn serve's messages:"
   cat "$work/serve.err"

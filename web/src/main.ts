@@ -8,6 +8,9 @@ import { Viewer } from "./viewer.js";
 
 type Value = number | [number, number];
 
+// A pointer that sent no new value for this long is taken to rest.
+const kRestMs = 40;
+
 function $(id: string): HTMLElement {
   const e = document.getElementById(id);
   if (!e) throw new Error(`the page has no #${id}`);
@@ -34,6 +37,7 @@ class Page {
   private shownTime = Number.NaN;
   private readonly pending = new Map<string, { value: Value; gesture: string }>();
   private sending = false;
+  private lastChangeAt = 0;
   private acting = 0; // undo, redo, reset and key requests in flight
   private frameBusy = false;
   private measures: { start: number; version: number }[] = [];
@@ -109,6 +113,7 @@ class Page {
   change(id: string, value: Value, gesture: string): void {
     this.pending.delete(id);
     this.pending.set(id, { value, gesture });
+    this.lastChangeAt = performance.now();
     if (this.sentAt === 0) this.sentAt = performance.now();
     void this.pump();
   }
@@ -118,6 +123,8 @@ class Page {
     this.sending = true;
     try {
       while (this.pending.size) {
+        await this.readyToSend();
+        if (!this.pending.size) break;
         const [id, { value, gesture }] = this.pending.entries().next().value!;
         this.pending.delete(id);
         const start = this.sentAt || performance.now();
@@ -133,6 +140,17 @@ class Page {
       }
     } finally {
       this.sending = false;
+    }
+  }
+
+  // While a drag goes on, the next value waits for the frame of the one
+  // before, so that frames keep coming; once the pointer rests, the newest
+  // value goes at once and cancels the render of an older one.
+  private async readyToSend(): Promise<void> {
+    for (;;) {
+      const waiting = this.state && this.shownVersion < this.state.version;
+      if (!waiting || performance.now() - this.lastChangeAt > kRestMs) return;
+      await new Promise((r) => setTimeout(r, 5));
     }
   }
 

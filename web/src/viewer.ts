@@ -104,6 +104,9 @@ export class Viewer {
           );
         }
         g.append(svg("circle", { cx: p[0], cy: p[1], r, class: "grip", "stroke-width": stroke }));
+        const label = svg("text", { x: p[0] + 1.6 * r, y: p[1] - 1.2 * r, class: "label", "font-size": 11 * scale });
+        label.textContent = c.caption;
+        g.append(label);
       } else if (c.onImage === "CirC") {
         const centre = this.point(c.linkId);
         if (!centre) continue;
