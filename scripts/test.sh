@@ -21,6 +21,8 @@ run cmake --preset tsan
 run cmake --build --preset tsan
 run ctest --preset tsan -j "$jobs" -L threads
 
+run scripts/test-browser.sh build/release
+
 run cmake --preset fuzz
 run cmake --build --preset fuzz --target record_fuzzer
 corpus=$(mktemp -d)
