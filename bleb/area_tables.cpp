@@ -22,16 +22,17 @@ struct QuadOf<std::int64_t> {
   using type = std::int64_t __attribute__((vector_size(32)));
 };
 
+// Rows [begin, end) summed as if the image started at row begin.
 template <class T>
-bool Fill(T* t, const std::uint8_t* const* rows, int width, int height,
+bool Fill(T* t, const std::uint8_t* const* rows, int width, int begin, int end,
           const std::atomic<int>* abort) {
   using V = typename QuadOf<T>::type;
   const std::size_t stride = static_cast<std::size_t>(width) * 4;
-  for (int y = 0; y < height; ++y) {
+  for (int y = begin; y < end; ++y) {
     if (abort && abort->load(std::memory_order_relaxed)) return false;
     const std::uint8_t* p = rows[y];
     T* out = t + static_cast<std::size_t>(y) * stride;
-    const T* prev = y ? out - stride : nullptr;
+    const T* prev = y > begin ? out - stride : nullptr;
     V run = {0, 0, 0, 0};
     int x = 0;
 #if defined(__SSE2__)
@@ -82,6 +83,18 @@ bool Fill(T* t, const std::uint8_t* const* rows, int width, int height,
   return true;
 }
 
+// Adds the sums of row `from` to rows [begin, end), entries [first, last).
+template <class T>
+void AddRow(T* t, std::size_t stride, int from, int begin, int end, std::size_t first,
+            std::size_t last, const std::atomic<int>* abort) {
+  const T* carry = t + static_cast<std::size_t>(from) * stride;
+  for (int y = begin; y < end; ++y) {
+    if (abort && abort->load(std::memory_order_relaxed)) return;
+    T* out = t + static_cast<std::size_t>(y) * stride;
+    for (std::size_t e = first; e < last; ++e) out[e] += carry[e];
+  }
+}
+
 }  // namespace
 
 bool NeedsWideSums(int width, int height) {
@@ -98,27 +111,55 @@ bool AreaTables::Build(const std::uint8_t* const* rows, int width, int height,
     Release();
     return false;
   }
-  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   const bool wide = forceWide || NeedsWideSums(width, height);
-  if (width == width_ && height == height_ && wide == this->wide()) {
-    if (wide)
-      Fill(wide64_.get(), rows, width, height, abort);
-    else
-      Fill(wide32_.get(), rows, width, height, abort);
-    return true;
+  if (!Allocate(width, height, wide)) return false;
+  FillBand(rows, 0, height, abort);
+  return true;
+}
+
+bool AreaTables::Allocate(int width, int height, bool wide) {
+  if (width <= 0 || height <= 0) {
+    Release();
+    return false;
   }
+  if (width == width_ && height == height_ && wide == this->wide()) return true;
   Release();
+  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   const std::size_t maxEntries = std::numeric_limits<std::size_t>::max() / 4 /
                                  (wide ? sizeof(std::int64_t) : sizeof(std::int32_t));
   if (pixels > maxEntries) return false;
   if (wide ? !wide64_.Allocate(pixels * 4) : !wide32_.Allocate(pixels * 4)) return false;
   width_ = width;
   height_ = height;
-  if (wide)
-    Fill(wide64_.get(), rows, width, height, abort);
-  else
-    Fill(wide32_.get(), rows, width, height, abort);
   return true;
+}
+
+void AreaTables::FillBand(const std::uint8_t* const* rows, int begin, int end,
+                          const std::atomic<int>* abort) {
+  if (empty() || rows == nullptr) return;
+  begin = begin < 0 ? 0 : begin;
+  end = end > height_ ? height_ : end;
+  if (begin >= end) return;
+  if (wide())
+    Fill(wide64_.get(), rows, width_, begin, end, abort);
+  else
+    Fill(wide32_.get(), rows, width_, begin, end, abort);
+}
+
+void AreaTables::AddRowAbove(int begin, int end, int columnBegin, int columnEnd,
+                             const std::atomic<int>* abort) {
+  if (empty() || begin <= 0) return;
+  end = end > height_ ? height_ : end;
+  columnBegin = columnBegin < 0 ? 0 : columnBegin;
+  columnEnd = columnEnd > width_ ? width_ : columnEnd;
+  if (begin >= end || columnBegin >= columnEnd) return;
+  const std::size_t stride = static_cast<std::size_t>(width_) * 4;
+  const std::size_t first = static_cast<std::size_t>(columnBegin) * 4;
+  const std::size_t last = static_cast<std::size_t>(columnEnd) * 4;
+  if (wide())
+    AddRow(wide64_.get(), stride, begin - 1, begin, end, first, last, abort);
+  else
+    AddRow(wide32_.get(), stride, begin - 1, begin, end, first, last, abort);
 }
 
 void AreaTables::Release() {

@@ -24,6 +24,23 @@ class AreaTables {
   // row; an aborted build leaves the rest of the tables unset.
   bool Build(const std::uint8_t* const* rows, int width, int height,
              const std::atomic<int>* abort = nullptr, bool forceWide = false);
+
+  // The same tables built in parallel, in bands of rows: Allocate once, then
+  // FillBand for every band (each band summed as if the image began at its
+  // first row; bands may run at once), then, when every band is filled,
+  // AddRowAbove(begin, end, ...) for each band but the first, in order from
+  // the top, which adds the completed row above the band to each of its rows.
+  // That pass may be split among workers by columns. The sums are exactly
+  // those of Build.
+  //
+  // Allocate keeps the present tables when they have this size and width of
+  // sums; false, holding nothing, when the memory cannot be had.
+  bool Allocate(int width, int height, bool wide);
+  void FillBand(const std::uint8_t* const* rows, int begin, int end,
+                const std::atomic<int>* abort = nullptr);
+  void AddRowAbove(int begin, int end, int columnBegin, int columnEnd,
+                   const std::atomic<int>* abort = nullptr);
+
   void Release();
 
   bool empty() const { return !wide32_ && !wide64_; }

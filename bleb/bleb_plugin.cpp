@@ -61,8 +61,13 @@ void BlebPlugIn::Render(Request* request) {
   // Out of memory: nothing is drawn and the output goes out as created.
   if (render_.Prepare(params, source_->rows, &abortFlag)) {
     fw::ChooseWorkers(fields_);
+    // The integral tables, when the warp needs them, are built by the
+    // workers in two passes of their own between the map and the sampling.
     if (passes_.Run(*this, request, kMapPass, fw::Split::kRows, fields_) &&
-        render_.PrepareSampling(&abortFlag) &&
+        render_.PrepareSampling(&abortFlag, false, false, true) &&
+        (!render_.TablesPending() ||
+         (passes_.Run(*this, request, kTableRowPass, fw::Split::kRows, fields_) &&
+          passes_.Run(*this, request, kTableColumnPass, fw::Split::kColumns, fields_))) &&
         passes_.Run(*this, request, kSamplePass, fw::Split::kRows, fields_))
       render_.Finish(target_->rows);
   }
@@ -77,6 +82,10 @@ void BlebPlugIn::ProcessChunk(Request*, long chunk) {
     render_.MapRows(work.band.begin, work.band.end, &abortFlag);
   else if (work.pass == kSamplePass)
     render_.SampleRows(target_->rows, work.band.begin, work.band.end, &abortFlag);
+  else if (work.pass == kTableRowPass)
+    render_.TableRows(work.band.begin, work.band.end, &abortFlag);
+  else if (work.pass == kTableColumnPass)
+    render_.TableColumns(work.band.begin, work.band.end, fields_.workerCount, &abortFlag);
 }
 
 void BlebPlugIn::NotifyChanged(Input* input, Parameter* value, double time) {

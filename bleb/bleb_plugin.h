@@ -41,6 +41,8 @@ class BlebPlugIn : public df::ThreadedOperator {
   df::Image* target_ = nullptr;
   static constexpr int kMapPass = 1;
   static constexpr int kSamplePass = 2;
+  static constexpr int kTableRowPass = 3;     // integral tables: bands of rows
+  static constexpr int kTableColumnPass = 4;  // then the bands' carries by columns
   fw::RenderPasses passes_;
   WarpRender render_;
 };

@@ -1,10 +1,11 @@
-// An uninitialised array that never throws. Large ones are aligned to 2 MiB
-// and offered to the kernel for transparent huge pages: a frame's buffers
-// are fresh memory every render, and faulting them in 4 KiB pages cost more
+// An uninitialised array that never throws. The whole 2 MiB pages inside a
+// large one are offered to the kernel for transparent huge pages: where a
+// frame's buffers are fresh memory, faulting them in 4 KiB pages cost more
 // than building the tables (about 60 ms for a 4K frame).
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 
@@ -27,13 +28,19 @@ class LargeBuffer {
     Release();
     if (count == 0 || count > std::numeric_limits<std::size_t>::max() / sizeof(T) - kHuge)
       return false;
-    std::size_t bytes = count * sizeof(T);
-    const bool huge = bytes >= 2 * kHuge;
-    if (huge) bytes = (bytes + kHuge - 1) / kHuge * kHuge;
+    const std::size_t bytes = count * sizeof(T);
     void* p = nullptr;
-    if (posix_memalign(&p, huge ? kHuge : 64, bytes) != 0) return false;
+    if (posix_memalign(&p, 64, bytes) != 0) return false;
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-    if (huge) madvise(p, bytes, MADV_HUGEPAGE);  // a hint; failure changes nothing
+    // The whole 2 MiB pages inside the block; a hint, failure changes nothing.
+    // (Aligning the block itself to 2 MiB would make the allocator carve
+    // every request out of a larger free area, which defeats a host that
+    // keeps freed blocks for the next frame.)
+    if (bytes >= 2 * kHuge) {
+      const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+      const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
+      if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    }
 #endif
     data_ = static_cast<T*>(p);
     count_ = count;

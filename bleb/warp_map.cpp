@@ -137,6 +137,7 @@ BLEB_ISA_CLONES void MapRowsVector(const WarpParams& p, float* mapX, float* mapY
   const float cx = p.centerX, cy = p.centerY;
   const float rc = p.rotationCos, rs = p.rotationSin;
   const float scale = p.scale;
+  const bool unitScale = scale == 1.0f;
 
   int lobes[kLobes];
   int whole[kLobes];  // the sharpness as a small whole power, or 0
@@ -154,7 +155,8 @@ BLEB_ISA_CLONES void MapRowsVector(const WarpParams& p, float* mapX, float* mapY
   // units busy through the long pow chains), then the mapped positions.
   constexpr int kBlocks = 32;
   constexpr int kTile = kBlocks * kLanes;
-  VF tileR[kBlocks], tileUx[kBlocks], tileUy[kBlocks], tileS[kBlocks];
+  VF tileR[kBlocks], tileQx[kBlocks], tileQy[kBlocks], tileUx[kBlocks], tileUy[kBlocks],
+      tileS[kBlocks];
   const VF lane = {0, 1, 2, 3, 4, 5, 6, 7};
   for (int i = begin; i < end; ++i) {
     if (abort && abort->load(std::memory_order_relaxed)) return;
@@ -167,10 +169,15 @@ BLEB_ISA_CLONES void MapRowsVector(const WarpParams& p, float* mapX, float* mapY
         const VF x = (lane + static_cast<float>(t0 + q * kLanes)) * a - cx;
         const VF r = Sqrt(x * x + y * y);
         // Unit direction; the raw offsets right at the centre, as defined.
+        // The quotients are kept for the angle below, which divides by the
+        // same r (the divider is the pass's bottleneck).
+        const VF qx = x / r, qy = y / r;
         const VI away = r > nearCentre;
         tileR[q] = r;
-        tileUx[q] = away ? x / r : x;
-        tileUy[q] = away ? y / r : y;
+        tileQx[q] = qx;
+        tileQy[q] = qy;
+        tileUx[q] = away ? qx : x;
+        tileUy[q] = away ? qy : y;
         tileS[q] = VF{} + 1.0f;
       }
       for (int k = 0; k < active; ++k) {
@@ -188,21 +195,28 @@ BLEB_ISA_CLONES void MapRowsVector(const WarpParams& p, float* mapX, float* mapY
       }
       for (int q = 0; q < blocks; ++q) {
         const int j0 = t0 + q * kLanes;
-        const VF x = (lane + static_cast<float>(j0)) * a - cx;
         const VF r = tileR[q];
-        const VF R = r / tileS[q] / scale;
+        // Dividing by a scale of exactly 1 changes nothing.
+        const VF R = unitScale ? r / tileS[q] : r / tileS[q] / scale;
         // cos and sin of (atan2(uy, ux) - rotation) from the unit direction;
         // at the exact centre the angle is -rotation.
         const VI off = r > 0.0f;
-        const VF dx = off ? x / r : 1.0f;
-        const VF dy = off ? y / r : 0.0f;
+        const VF dx = off ? tileQx[q] : 1.0f;
+        const VF dy = off ? tileQy[q] : 0.0f;
         const VF ct = dx * rc + dy * rs;
         const VF st = dy * rc - dx * rs;
         const VF mx = (R * ct + cx) * scaleX;
         const VF my = (R * st + cy) * scaleY;
-        const int count = std::min(kLanes, width - j0);
-        std::memcpy(outX + j0, &mx, sizeof(float) * count);
-        std::memcpy(outY + j0, &my, sizeof(float) * count);
+        // A fixed size for whole blocks, so the copy is one vector store
+        // rather than a library call.
+        if (j0 + kLanes <= width) {
+          std::memcpy(outX + j0, &mx, sizeof(mx));
+          std::memcpy(outY + j0, &my, sizeof(my));
+        } else {
+          const int count = width - j0;
+          std::memcpy(outX + j0, &mx, sizeof(float) * count);
+          std::memcpy(outY + j0, &my, sizeof(float) * count);
+        }
       }
     }
   }

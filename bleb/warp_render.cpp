@@ -5,6 +5,7 @@
 #include <new>
 
 #include "bleb/warp_sample.h"
+#include "framework/bands.h"
 
 namespace bleb {
 
@@ -29,6 +30,7 @@ bool WarpRender::Prepare(const WarpParams& params, const std::uint8_t* const* sr
   params_ = params;
   src_ = src;
   tablesCurrent_ = false;
+  tablesPending_ = false;
   return true;
 }
 
@@ -53,7 +55,8 @@ void WarpRender::MapRows(int begin, int end, const std::atomic<int>* abort) {
 }
 
 bool WarpRender::PrepareSampling(const std::atomic<int>* abort, bool forceTables,
-                                 bool forceWideSums) {
+                                 bool forceWideSums, bool tablesInPasses) {
+  tablesPending_ = false;
   if (!src_) return false;
   if (abort && abort->load(std::memory_order_relaxed)) return true;  // pass 2 stops at once
   bool needed = forceTables;
@@ -66,12 +69,33 @@ bool WarpRender::PrepareSampling(const std::atomic<int>* abort, bool forceTables
     needed = rowState_[i] == kNeedsTables;
   }
   if (!needed) return true;
-  if (!tables_.Build(src_, params_.width, params_.height, abort, forceWideSums)) {
+  const bool built =
+      tablesInPasses
+          ? tables_.Allocate(params_.width, params_.height,
+                             forceWideSums || NeedsWideSums(params_.width, params_.height))
+          : tables_.Build(src_, params_.width, params_.height, abort, forceWideSums);
+  if (!built) {
     Release();
     return false;
   }
+  // Complete once the caller has run the two table passes, before pass 2.
+  tablesPending_ = tablesInPasses;
   tablesCurrent_ = true;
   return true;
+}
+
+void WarpRender::TableRows(int begin, int end, const std::atomic<int>* abort) {
+  if (tablesPending_) tables_.FillBand(src_, begin, end, abort);
+}
+
+void WarpRender::TableColumns(int begin, int end, int workers, const std::atomic<int>* abort) {
+  if (!tablesPending_) return;
+  // Top to bottom: each band's carry is the last row of the band above,
+  // itself completed by this loop for these columns.
+  for (int k = 1; k < workers; ++k) {
+    const fw::Band band = fw::ChunkBand(k, workers, params_.height);
+    tables_.AddRowAbove(band.begin, band.end, begin, end, abort);
+  }
 }
 
 void WarpRender::SampleRows(std::uint8_t* const* dst, int begin, int end,
@@ -96,6 +120,7 @@ void WarpRender::Release() {
   rowStateSize_ = 0;
   src_ = nullptr;
   tablesCurrent_ = false;
+  tablesPending_ = false;
 }
 
 }  // namespace bleb

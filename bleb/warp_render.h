@@ -4,12 +4,17 @@
 //   Prepare                      (caller's thread)
 //   MapRows(band) per chunk      (pass 1, in parallel)
 //   PrepareSampling              (caller's thread, after pass 1)
+//   [TableRows(band) per chunk   (in parallel, when TablesPending)
+//    TableColumns(strip) per chunk  (in parallel, after TableRows)]
 //   SampleRows(band) per chunk   (pass 2, in parallel)
 //   Finish                       (caller's thread, after pass 2)
 //
-// The integral tables are built in PrepareSampling, and only when some pixel
-// averages over an area above 1 (the warp compresses the image somewhere);
-// a render that never reads them gives the same bytes without them.
+// The integral tables are built only when some pixel averages over an area
+// above 1 (the warp compresses the image somewhere); a render that never
+// reads them gives the same bytes without them. PrepareSampling builds them
+// itself, or, asked to leave them to the workers, allocates them and leaves
+// the two table passes to the caller: bands of rows summed on their own, then
+// strips of columns that add each band's carry. Both give the same sums.
 #pragma once
 
 #include <atomic>
@@ -36,7 +41,14 @@ class WarpRender {
   // Between the passes: builds the tables if any row needs them (always with
   // forceTables). False when they cannot be allocated: draw nothing then.
   bool PrepareSampling(const std::atomic<int>* abort = nullptr, bool forceTables = false,
-                       bool forceWideSums = false);
+                       bool forceWideSums = false, bool tablesInPasses = false);
+  // The tables still need their two passes (PrepareSampling left them).
+  bool TablesPending() const { return tablesPending_; }
+  // Table pass 1: rows [begin, end), one band of the row split (fw::ChunkBand).
+  void TableRows(int begin, int end, const std::atomic<int>* abort = nullptr);
+  // Table pass 2, after every band of pass 1: columns [begin, end) of the
+  // rows below the first band, with the row bands pass 1 used.
+  void TableColumns(int begin, int end, int workers, const std::atomic<int>* abort = nullptr);
   // Pass 2: output rows [begin, end).
   void SampleRows(std::uint8_t* const* dst, int begin, int end,
                   const std::atomic<int>* abort = nullptr) const;
@@ -60,6 +72,7 @@ class WarpRender {
   std::unique_ptr<std::uint8_t[]> rowState_;  // per output row, set in pass 1
   int rowStateSize_ = 0;
   bool tablesCurrent_ = false;  // the tables hold this render's input
+  bool tablesPending_ = false;  // allocated, the two table passes to run
 };
 
 }  // namespace bleb

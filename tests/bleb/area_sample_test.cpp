@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "bleb/area_tables.h"
+#include "framework/bands.h"
 #include "test_image.h"
 
 namespace bleb {
@@ -43,6 +44,40 @@ TEST(AreaTables, HoldInclusiveSumsPerByteInBothWidths) {
           ASSERT_EQ(TableAt(t, x, y, b), sum) << x << " " << y << " " << b;
         }
   }
+}
+
+TEST(AreaTables, BuiltInBandsAndStripsHoldTheSameSums) {
+  // Bands of rows filled in any order, then the carries added strip by
+  // strip, in any order of strips: the inclusive sums, whatever the split
+  // (more bands than rows and more strips than columns included).
+  const Image im = test::Noise(13, 7, 3);
+  for (bool wide : {false, true})
+    for (int bands : {1, 2, 3, 7, 12})
+      for (int strips : {1, 2, 5, 20}) {
+        AreaTables t;
+        ASSERT_TRUE(t.Allocate(13, 7, wide));
+        for (int k = bands - 1; k >= 0; --k) {
+          const fw::Band band = fw::ChunkBand(k, bands, 7);
+          t.FillBand(im.in(), band.begin, band.end);
+        }
+        for (int s = strips - 1; s >= 0; --s) {
+          const fw::Band strip = fw::ChunkBand(s, strips, 13);
+          for (int k = 1; k < bands; ++k) {
+            const fw::Band band = fw::ChunkBand(k, bands, 7);
+            t.AddRowAbove(band.begin, band.end, strip.begin, strip.end);
+          }
+        }
+        for (int y = 0; y < 7; ++y)
+          for (int x = 0; x < 13; ++x)
+            for (int b = 0; b < 4; ++b) {
+              std::int64_t sum = 0;
+              for (int yy = 0; yy <= y; ++yy)
+                for (int xx = 0; xx <= x; ++xx) sum += im.at(xx, yy)[b];
+              ASSERT_EQ(TableAt(t, x, y, b), sum)
+                  << "wide " << wide << " bands " << bands << " strips " << strips << " at " << x
+                  << "," << y << " byte " << b;
+            }
+      }
 }
 
 TEST(AreaTables, WidenWhenThirtyTwoBitSumsCouldOverflow) {

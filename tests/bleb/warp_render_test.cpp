@@ -224,9 +224,21 @@ TEST(WarpRender, RowPassMatchesPerPixelSampleBox) {
   mx[5 * 45 + 9] = std::numeric_limits<float>::quiet_NaN();
   my[7 * 45 + 20] = std::numeric_limits<float>::infinity();
   mx[20 * 45 + 30] = -1e35f;
+  // The same pixels with rows scattered in memory (not one evenly spaced
+  // block) take the lane-by-lane path; both must give the same bytes.
+  std::vector<std::uint8_t> scattered(45 * 4 * 33 * 3);
+  std::vector<const std::uint8_t*> scatteredRows(33);
+  for (int i = 0; i < 33; ++i) {
+    std::uint8_t* row = scattered.data() + 45 * 4 * ((i * 7) % 33 + 33 * (i % 3));
+    std::memcpy(row, in.rows[i], 45 * 4);
+    scatteredRows[i] = row;
+  }
+  const SampleSource scatteredSrc{scatteredRows.data(), 45, 33, &tables};
   for (int mode : {0, 1, 2}) {
-    Image out(45, 33);
+    Image out(45, 33), outScattered(45, 33);
     SampleRows(src, mx.data(), my.data(), mode, out.out(), 0, 33);
+    SampleRows(scatteredSrc, mx.data(), my.data(), mode, outScattered.out(), 0, 33);
+    EXPECT_TRUE(out == outScattered) << "mode " << mode;
     for (int i = 0; i < 32; ++i)
       for (int j = 1; j < 44; ++j) {
         auto X = [&](int r, int c) { return mx[r * 45 + c]; };

@@ -40,6 +40,7 @@ struct RunOptions {
   bool forceTables = false;     // build the tables even where no pixel reads them
   bool forceWideSums = false;   // 64-bit sums whatever the size
   WarpRender* reuse = nullptr;  // keeps the buffers for the next frame
+  bool tablesInPasses = true;   // tables built by the workers, as the plug-in does
 };
 
 // Returns false when the buffers could not be allocated (output untouched).
@@ -63,7 +64,18 @@ inline bool RunWarp(const WarpParams& p, const std::uint8_t* const* src, std::ui
     render.MapRows(band.begin, band.end, o.abort);
   });
   const auto t1 = Clock::now();
-  if (!render.PrepareSampling(o.abort, o.forceTables, o.forceWideSums)) return false;
+  if (!render.PrepareSampling(o.abort, o.forceTables, o.forceWideSums, o.tablesInPasses))
+    return false;
+  if (render.TablesPending()) {
+    RunChunks(workers, [&](int k) {
+      const fw::Band band = fw::ChunkBand(k, workers, p.height);
+      render.TableRows(band.begin, band.end, o.abort);
+    });
+    RunChunks(workers, [&](int k) {
+      const fw::Band strip = fw::ChunkBand(k, workers, p.width);
+      render.TableColumns(strip.begin, strip.end, workers, o.abort);
+    });
+  }
   const auto t2 = Clock::now();
   RunChunks(workers, [&](int k) {
     const fw::Band band = fw::ChunkBand(k, workers, p.height);
