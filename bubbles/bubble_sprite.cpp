@@ -66,13 +66,15 @@ bool FindSpans(BubbleSprite& s) {
   return true;
 }
 
-// Largest table of sample weights kept for one sprite (32 MiB); discs wider
-// than about 16000 pixels work the weights out row by row.
-constexpr std::size_t kMaxWeightTable = std::size_t(1) << 24;
-
 }  // namespace
 
 BubbleSprite* MakeSprite(float radius, int imageWidth) {
+  return detail::MakeSprite(radius, imageWidth, detail::kMaxWeightTable);
+}
+
+namespace detail {
+
+BubbleSprite* MakeSprite(float radius, int imageWidth, std::size_t maxWeightTable) {
   if (imageWidth < 1 || !(radius <= kMaxSpriteRadius)) return nullptr;  // also NaN
   const float r = std::max(radius, 0.01f);
   const int n = 2 * int(std::ceil(r)) + 1;
@@ -107,7 +109,7 @@ BubbleSprite* MakeSprite(float radius, int imageWidth) {
   constexpr int16_t kOutside = -1, kStrict = 0x100;
   const int half = (m + 1) / 2;
   std::unique_ptr<int16_t[]> quarter;
-  if (std::size_t(half) * half <= kMaxWeightTable) {
+  if (std::size_t(half) * half <= maxWeightTable) {
     quarter.reset(new (std::nothrow) int16_t[std::size_t(half) * half]);
     if (quarter) std::fill_n(quarter.get(), std::size_t(half) * half, kOutside);
   }
@@ -201,6 +203,8 @@ BubbleSprite* MakeSprite(float radius, int imageWidth) {
   }
   return sprite;
 }
+
+}  // namespace detail
 
 void ReleaseSprite(BubbleSprite* sprite) {
   delete sprite;

@@ -3,6 +3,7 @@
 // and blitted for every bubble of that size.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -59,5 +60,13 @@ BubbleSprite* CachedSprite(BubbleSprite* (&caches)[kBubbleTypes][kSizeSteps], in
 // reads: safe on any number of threads while no one makes entries.
 const BubbleSprite* FindSprite(BubbleSprite* const (&caches)[kBubbleTypes][kSizeSteps],
                                int bubbleType, int index, int width);
+
+namespace detail {
+// Largest table of sample weights MakeSprite keeps for one sprite (32 MiB);
+// larger discs (sprites over about 2000 pixels wide) work the weights out
+// row by row. A smaller limit, for tests, takes that path sooner.
+inline constexpr std::size_t kMaxWeightTable = std::size_t(1) << 24;
+BubbleSprite* MakeSprite(float radius, int imageWidth, std::size_t maxWeightTable);
+}  // namespace detail
 
 }  // namespace bubbles

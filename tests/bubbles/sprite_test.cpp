@@ -64,7 +64,9 @@ PlainDisc SamplePlainly(float radius, int imageWidth) {
 TEST(MakeSprite, MatchesThePlainSamplingAtEverySize) {
   for (float radius : {0.01f, 0.3f, 1.0f, 1.7f, 3.0f, 7.3f, 20.0f, 40.5f, 60.5f, 107.2f}) {
     for (int width : {64, 720, 1920}) {
-      SpritePtr s(MakeSprite(radius, width));
+      // With and without the table of sample weights.
+      const size_t limit = width == 720 ? 0 : detail::kMaxWeightTable;
+      SpritePtr s(detail::MakeSprite(radius, width, limit));
       ASSERT_TRUE(s);
       const PlainDisc d = SamplePlainly(radius, width);
       const int off = (d.n - s->width) / 2;
