@@ -37,7 +37,7 @@ void CandlePlugIn::ReadControls(Request* request) {
       p->x = x;
       p->y = y;
     } else if (float* n = CachedNumberOf(cache_, row)) {
-      *n = float(fw::ReadNumber(request, controls_[row], kControls[row].def));
+      *n = NarrowToFloat(fw::ReadNumber(request, controls_[row], kControls[row].def));
     }
   }
 }
@@ -53,7 +53,7 @@ uint32_t CandlePlugIn::Process(Request* request) {
     flameBuffer_ = nullptr;
     return 0;
   }
-  time_ = float(request->GetInputTime(background_, 0));
+  time_ = NarrowToFloat(request->GetInputTime(background_, 0));
   fw::RecordImage(fields_, *background);
   const bool mismatch = fw::SizesDisagree(background, matte);
   ReadControls(request);

@@ -27,7 +27,7 @@ FlameChunkContext MakeChunkContext(const FlameFrame& frame, const fw::Gradient* 
       o.xFactor = 720.0f * f;
       o.yFactor = 576.0f * f;
       o.depth = fw::MakeNoiseAxis(f * c.flickerDepth);
-      f = float(f * 2.17);
+      f = NarrowToFloat(f * 2.17);
     } while (f < frame.highFrequency && c.octaveCount < kMaxOctaves);
   }
   return c;

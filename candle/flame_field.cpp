@@ -47,7 +47,7 @@ int LowestBaseRow(const FlameFrame& f) {
 }  // namespace
 
 float SliderFrequency(float value) {
-  return float(1.0 / std::pow(1.930782, 10.0 - 0.1 * value));
+  return NarrowToFloat(1.0 / std::pow(1.930782, 10.0 - 0.1 * value));
 }
 
 FlameFrame BuildFrame(const ControlCache& k, int width, int height, float aspect, float time,
@@ -100,10 +100,10 @@ FlameFrame BuildFrame(const ControlCache& k, int width, int height, float aspect
   f.flameHeight = AtLeast(float(int64_t(f.topRow) - f.lowestBaseRow + 1), 1e-5f);
 
   f.windStrength = float(k.windSpeed * 0.03);
-  f.windSourceColumn = float(width * k.windSource.x);
-  f.windSourceRow = float((height - 1) - height * k.windSource.y);
-  f.windTargetColumn = float(width * k.windTarget.x);
-  f.windTargetRow = float((height - 1) - height * k.windTarget.y);
+  f.windSourceColumn = NarrowToFloat(width * k.windSource.x);
+  f.windSourceRow = NarrowToFloat((height - 1) - height * k.windSource.y);
+  f.windTargetColumn = NarrowToFloat(width * k.windTarget.x);
+  f.windTargetRow = NarrowToFloat((height - 1) - height * k.windTarget.y);
   f.windSpread = k.windSpread;
   f.proportion1 = k.proportion1;
   f.proportion2 = k.proportion2;
@@ -200,7 +200,7 @@ float Turbulence(const fw::Gradient* gradients, float x, float y, float z, float
   float sum = 0.0f;
   do {
     sum += fw::GradientNoise(gradients, 720.0f * f * x / w, 576.0f * f * y / h, f * z) / f;
-    f = float(f * 2.17);
+    f = NarrowToFloat(f * 2.17);
   } while (f < high);
   return sum;
 }

@@ -49,6 +49,15 @@ struct FlameFrame {
 FlameFrame BuildFrame(const ControlCache& cache, int width, int height, float aspect, float time,
                       bool mattePresent);
 
+// A double narrowed to float; beyond the float range ±infinity (a plain
+// conversion would be undefined there).
+inline float NarrowToFloat(double v) {
+  constexpr double kLargest = 3.4028234663852886e38;
+  if (v > kLargest) return __builtin_inff();
+  if (v < -kLargest) return -__builtin_inff();
+  return float(v);
+}
+
 // Frequency of a "Frequency" slider value: 1 / 1.930782^(10 − F/10).
 float SliderFrequency(float value);
 

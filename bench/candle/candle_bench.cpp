@@ -174,6 +174,9 @@ void Sizes(benchmark::internal::Benchmark* b) {
       b->Args({1920, 1080, preset, workers});
       b->Args({3840, 2160, preset, workers});
     }
+  // More strips than cores even out the load of the default wind.
+  b->Args({1920, 1080, 0, 4});
+  b->Args({1920, 1080, 0, 8});
   b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 

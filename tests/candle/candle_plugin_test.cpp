@@ -553,6 +553,15 @@ TEST_F(CandleHost, HostileValuesRenderWithoutFault) {
   PluginHost::SetPoint(*op, "XY Wind Source", 1e30f, 0.5f);
   PluginHost::SetNumber(*op, "Wind Speed", 1e9);
   EXPECT_EQ(Render(*op, Picture(20, 10)).bytes.size(), 800u);
+
+  // Every unbounded slider typed far beyond the float range, at far times.
+  OperatorPtr huge = Create();
+  for (const char* n : {"Flame Density", "Convection", "Flicker Speed", "Turbulence", "Frequency 1",
+                        "Base Softness", "Edge Softness", "Seed", "Wind Speed", "Wind Spread",
+                        "Proportion Color 1", "Proportion Color 3"})
+    PluginHost::SetNumber(*huge, n, 1e300);
+  for (double time : {0.0, 1e300, -1e300})
+    EXPECT_EQ(Render(*huge, Picture(20, 10), time).bytes.size(), 800u) << time;
 }
 
 TEST_F(CandleHost, SavedRecordCarriesTheClassIdAndTrailer) {
