@@ -45,9 +45,16 @@ std::vector<std::string> DescribeInputs(const Operator& op) {
   for (const auto& in : op.Inputs()) {
     const bool image = in->ValueType() == kTypeImage || in->Page() < 0;
     std::string line = image ? std::string("-") : op.Pages().at(size_t(in->Page()));
-    line += " | " + in->Name() + " | " + FourCCText(in->Id()) + " | " +
-            FourCCText(in->ValueType()) + " |";
-    for (const TagItem& t : in->Tags().Items()) line += " " + TagText(t);
+    for (const std::string& field :
+         {in->Name(), FourCCText(in->Id()), FourCCText(in->ValueType())}) {
+      line += " | ";
+      line += field;
+    }
+    line += " |";
+    for (const TagItem& t : in->Tags().Items()) {
+      line += ' ';
+      line += TagText(t);
+    }
     lines.push_back(line);
   }
   return lines;
