@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Submits a `vorn render` as a Slurm job array of N chunks, then a final task
+# that checks every frame of the job was written.
+#
+#   scripts/farm-submit.sh N [sbatch options --] VORN-RENDER-ARGUMENTS...
+#
+# Each array task renders one contiguous chunk of the frame list
+# (`--chunk K/N`), leaving frames that already exist (`--skip-existing`), so a
+# requeued task resumes where it stopped. A tool whose frames depend on the
+# frames before (Bubbles) simulates each chunk from the shot's first frame, so
+# every chunk gives the bytes one long run gives. The check task runs after
+# the array, whatever its end, lists any missing frame and fails if one is.
+# Prints the array's job id and the check's job id.
+#
+# Environment: VORN (the vorn binary; default: vorn on PATH, else the build
+# tree's), CPUS_PER_TASK (default 2), LOG_DIR (default ./farm-logs).
+set -euo pipefail
+
+usage() {
+  echo "usage: $0 CHUNKS [SBATCH-OPTIONS... --] VORN-RENDER-ARGUMENTS..." >&2
+  exit 2
+}
+[[ $# -ge 2 ]] || usage
+chunks=$1
+shift
+[[ "$chunks" =~ ^[1-9][0-9]*$ ]] || { echo "farm-submit: CHUNKS must be a positive whole number, not '$chunks'" >&2; exit 2; }
+
+sbatch_options=()
+if printf '%s\n' "$@" | grep -qx -- '--'; then
+  while [[ $# -gt 0 && "$1" != "--" ]]; do sbatch_options+=("$1"); shift; done
+  shift
+fi
+[[ $# -ge 1 ]] || usage
+
+vorn=${VORN:-}
+if [[ -z "$vorn" ]]; then
+  vorn=$(command -v vorn || true)
+  [[ -n "$vorn" ]] || vorn="$(cd "$(dirname "$0")/.." && pwd)/build/release/bin/vorn"
+fi
+[[ -x "$vorn" ]] || { echo "farm-submit: no vorn binary at '$vorn' (set VORN)" >&2; exit 2; }
+command -v sbatch >/dev/null || { echo "farm-submit: sbatch not found (is Slurm installed?)" >&2; exit 2; }
+
+# Refuse a request vorn refuses before anything is queued.
+"$vorn" render "$@" --list-outputs >/dev/null
+
+log_dir=${LOG_DIR:-farm-logs}
+mkdir -p "$log_dir"
+quoted=$(printf ' %q' "$@")
+cpus=${CPUS_PER_TASK:-2}
+
+array_id=$(sbatch --parsable --array="1-$chunks" --cpus-per-task="$cpus" --requeue \
+  --job-name=vorn-render --output="$log_dir/render-%A-%a.log" "${sbatch_options[@]}" \
+  --wrap="exec $(printf '%q' "$vorn") render$quoted --chunk \"\$SLURM_ARRAY_TASK_ID/$chunks\" --skip-existing")
+array_id=${array_id%%;*}
+
+check_id=$(sbatch --parsable --dependency="afterany:$array_id" --job-name=vorn-check \
+  --output="$log_dir/check-$array_id.log" "${sbatch_options[@]}" \
+  --wrap="exec $(printf '%q' "$vorn") render$quoted --check-outputs")
+check_id=${check_id%%;*}
+echo "array $array_id"
+echo "check $check_id"
