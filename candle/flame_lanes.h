@@ -76,9 +76,14 @@ CANDLE_INLINE F Fill(float v) {
   }
 }
 
+// Through a plain array, which the vectoriser turns into one vector square
+// root (element access into the vector type stays scalar).
 CANDLE_INLINE FloatLanes Sqrt(FloatLanes a) {
+  float v[kLanes];
+  __builtin_memcpy(v, &a, sizeof v);
+  for (int l = 0; l < kLanes; ++l) v[l] = __builtin_sqrtf(v[l]);
   FloatLanes r;
-  for (int l = 0; l < kLanes; ++l) r[l] = __builtin_sqrtf(a[l]);
+  __builtin_memcpy(&r, v, sizeof v);
   return r;
 }
 
