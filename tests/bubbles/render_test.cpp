@@ -518,6 +518,38 @@ TEST_F(BurstScene, SprayIsTheSameWhateverTheBands) {
   EXPECT_EQ(sc.Bytes(), one);
 }
 
+// Values far outside the controls' ranges draw something or nothing, but
+// never overflow or read outside an image (the sanitizer builds check).
+TEST(BubbleRender, ExtremeValuesStayWithinBounds) {
+  for (float big : {1e30f, -1e30f, std::nanf(""), INFINITY}) {
+    Scene sc(50, 40);
+    BubbleSystem& s = *sc.s;
+    s.lightBrightness = s.minBrightness = s.reflectionIntensity = std::fabs(big);
+    s.shine = s.lightGlisten = big;
+    s.shineHighlight = 0;
+    s.lightRed = s.lightZ = s.lightSpread = big;
+    s.aspect = big;
+    s.fadeMode = 2;
+    s.reflectionsEnabled = 1;
+    test::ImagePtr reflection(test::RedImage(50, 40, 255));
+    s.reflectionImage = reflection.get();
+    s.burstEnabled = 1;
+    test::ImagePtr region(test::RedImage(50, 40, 255));
+    s.burstImage = region.get();
+    s.burstQuantity = 2;
+    s.burstAfterlife = 2147483647;
+    s.burstRadius = big;
+    s.burstThreshold = -1;
+    sc.Add(0.5f, 0.5f, 80, big, -big, big, big).maxAge = 0;
+    sc.Add(big, -big, 80, 255, 255, 255).lifetime = -2147483647;
+    sc.Add(0.4f, 0.6f, 80, 255, 255, 255).gatherState = 2;
+    Bubble& odd = sc.Add(0.5f, 0.5f, 80, 255, 255, 255);
+    odd.age = -2147483647;
+    odd.sizeIndex = 1000;
+    sc.Render(3);
+  }
+}
+
 TEST(BubbleRender, CancelledBandsStopBeforeTheNextBubble) {
   Scene sc(60, 60);
   std::atomic<int> abort{1};
