@@ -22,6 +22,8 @@ export interface Description {
 export type Values = Record<string, { value: number | [number, number]; animated: boolean; keys: number[] }>;
 
 export async function openTool(page: Page, url: string, tool: string): Promise<void> {
+  // A change of the fragment alone would not load the page again.
+  if (page.url() !== "about:blank") await page.goto("about:blank");
   await page.goto(`${url}#tool=${encodeURIComponent(tool)}`);
   await page.waitForFunction((t) => document.body.dataset.tool === t, tool);
   await settled(page);

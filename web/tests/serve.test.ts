@@ -51,10 +51,6 @@ for (const tool of tools) {
     // Three channels of one colour group are one picker.
     const groups = new Set(desc.controls.filter((c) => c.colourGroup).map((c) => `${c.pageIndex}/${c.colourGroup!.name}`));
     assert((await page.locator('input[type="color"]').count()) === groups.size, "one picker per colour group");
-    if (screenshots) {
-      fs.mkdirSync(screenshots, { recursive: true });
-      await page.screenshot({ path: path.join(screenshots, `${tool.toLowerCase()}.png`) });
-    }
   });
 }
 
@@ -172,5 +168,28 @@ test("a refused value is reported and changes nothing", async ({ page, url }) =>
   assert(text !== null && text.includes("Scale") && text.includes("0.001"), `message: ${text}`);
   assert((await values(page, "Bleb")).BScl.value === 1, "Scale kept its value");
 });
+
+// Pictures of each tool's page for the README, when asked for.
+if (screenshots) {
+  test("screenshots of each tool's page", async ({ page, url, base }) => {
+    fs.mkdirSync(screenshots, { recursive: true });
+    const looks: Record<string, { time: number; changes: [string, unknown][] }> = {
+      Bleb: { time: 0, changes: [["Amp1", 0.6], ["Amp3", 0.4], ["Ang3", 130], ["Amp6", 0.5]] },
+      Candle: { time: 12, changes: [] },
+      Bubbles: { time: 30, changes: [] },
+    };
+    for (const tool of tools) {
+      const look = looks[tool];
+      await openTool(page, url, tool);
+      await page.evaluate((t) => (window as any).vorn.seek(t), look.time);
+      for (const [id, value] of look.changes)
+        await page.evaluate(([i, v]) => (window as any).vorn.change(i, v, `shot-${i}`), [id, value]);
+      await settled(page);
+      await page.screenshot({ path: path.join(screenshots, `${tool.toLowerCase()}.png`) });
+      for (let i = 0; i < look.changes.length; i++)
+        await page.request.post(`${base}/api/undo`, { data: { tool, time: look.time } });
+    }
+  });
+}
 
 run().then((code) => process.exit(code));
