@@ -108,6 +108,18 @@ PixelShade ShadePixel(const BlitSetup& s, const BubbleLook& look, int cov, float
   return p;
 }
 
+// The first n ≤ kLanes elements at p, the other lanes 0. A whole vector is
+// one load; only the row's last, partial block takes the byte copy.
+template <class V>
+BUBBLES_INLINE void LoadLanes(V& v, const void* p, int n) {
+  if (n == kLanes) {
+    std::memcpy(&v, p, sizeof(V));
+  } else {
+    v = V{};
+    std::memcpy(&v, p, sizeof(V) / kLanes * n);
+  }
+}
+
 // Shades and blends `count` sprite pixels of one row (coverage and normals
 // from the sprite, dst the output pixels they land on), eight at a time. The
 // same arithmetic as ShadePixel and Blend, lane by lane: a pixel of coverage
@@ -122,14 +134,14 @@ BUBBLES_ISA_CLONES void ShadeSpan(const BlitSetup& s, const BubbleLook& look, co
   const VF level = VF{} + float(s.lightLevel);
   for (int i = 0; i < count; i += kLanes) {
     const int n = std::min(kLanes, count - i);
-    VI c = {};
-    VF x = {}, y = {}, z = {};
-    VU px = {};
-    std::memcpy(&c, cov + i, sizeof(int32_t) * n);
-    std::memcpy(&x, nx + i, sizeof(float) * n);
-    std::memcpy(&y, ny + i, sizeof(float) * n);
-    std::memcpy(&z, nz + i, sizeof(float) * n);
-    std::memcpy(&px, dst + std::size_t(i) * 4, sizeof(uint32_t) * n);
+    VI c;
+    VF x, y, z;
+    VU px;
+    LoadLanes(c, cov + i, n);
+    LoadLanes(x, nx + i, n);
+    LoadLanes(y, ny + i, n);
+    LoadLanes(z, nz + i, n);
+    LoadLanes(px, dst + std::size_t(i) * 4, n);
     const VF cf = __builtin_convertvector(c, VF);
 
     VI alpha, highlight;
@@ -141,7 +153,9 @@ BUBBLES_ISA_CLONES void ShadeSpan(const BlitSetup& s, const BubbleLook& look, co
       VF body = (lanes::Exp2(logShade * s.shine) + s.minBrightness) * cf;
       body = body > 0.0f ? body : 0.0f;  // NaN too
       body = body < cap ? body : cap;
-      const VU a = (__builtin_convertvector(body, VU) * s.levelDensity) >> 8u;
+      // body ≤ 65536 and levelDensity ≤ 65280: the product fits 32 bits.
+      const VU a =
+          (__builtin_bit_cast(VU, __builtin_convertvector(body, VI)) * s.levelDensity) >> 8u;
       alpha = __builtin_bit_cast(VI, a < 256u ? a : 256u);
       VF h = lanes::Exp2(logShade * s.shineHighlight) * level;
       h = h > 0.0f ? h : 0.0f;
@@ -182,7 +196,10 @@ BUBBLES_ISA_CLONES void ShadeSpan(const BlitSetup& s, const BubbleLook& look, co
       v = v > 255 ? 255 : v;
       out |= __builtin_bit_cast(VU, v) << unsigned(8 * b);
     }
-    std::memcpy(dst + std::size_t(i) * 4, &out, sizeof(uint32_t) * n);
+    if (n == kLanes)
+      std::memcpy(dst + std::size_t(i) * 4, &out, sizeof(out));
+    else
+      std::memcpy(dst + std::size_t(i) * 4, &out, sizeof(uint32_t) * n);
   }
 }
 
