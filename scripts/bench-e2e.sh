@@ -57,7 +57,7 @@ run_case() {
     bleb7) args=(Bleb "${lobes[@]}") ;;
     blebcompress) args=(Bleb "${compress[@]}") ;;
     candle) args=(Candle) ;;
-    bubbles) args=(Bubbles) ;;
+    bubbles) args=(Bubbles --preset "Basic Bubbles") ;;
     *) echo "$0: unknown tool case $tool" >&2; exit 2 ;;
   esac
   LD_LIBRARY_PATH="$(dirname "$vorn")/../lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
