@@ -8,11 +8,31 @@
 namespace vorn::test {
 namespace {
 
-using Errors = VornTest;
-
 struct Case {
   std::vector<std::string> args;  // after "render Probe"
   std::string message;            // part of what stderr must say
+};
+
+class Errors : public VornTest {
+ protected:
+  // Runs "render Probe" with each case's arguments (and a small --size and an
+  // --out unless the case gives them): status 2, the message, nothing written.
+  void ExpectRefused(const std::vector<Case>& cases, const std::vector<std::string>& before) {
+    for (const Case& c : cases) {
+      auto has = [&](const char* opt) {
+        return std::find(c.args.begin(), c.args.end(), opt) != c.args.end();
+      };
+      std::vector<std::string> args = {"render", "Probe"};
+      if (!has("--size")) args.insert(args.end(), {"--size", "8x8"});
+      if (!has("--out")) args.insert(args.end(), {"--out", "out.png"});
+      args.insert(args.end(), c.args.begin(), c.args.end());
+      RunResult r = Probe(args);
+      EXPECT_EQ(r.code, 2) << ::testing::PrintToString(args) << "\n" << r.err;
+      EXPECT_NE(r.err.find(c.message), std::string::npos)
+          << ::testing::PrintToString(args) << "\nstderr: " << r.err;
+      EXPECT_EQ(Files(), before) << ::testing::PrintToString(args);
+    }
+  }
 };
 
 TEST_F(Errors, RefusedRequestsExitTwoAndWriteNothing) {
@@ -76,6 +96,16 @@ TEST_F(Errors, RefusedRequestsExitTwoAndWriteNothing) {
       {{"--comp", "long.vcomp"}, "data after the end"},
       {{"--save", "missing/x.vcomp"}, "--save"},
       {{"--bogus"}, "--bogus"},
+  };
+  ExpectRefused(cases, before);
+}
+
+// Requests that would silently lose a file or mean a default.
+TEST_F(Errors, EmptyValuesAndSelfOverwritesAreRefused) {
+  std::string error;
+  ASSERT_TRUE(WriteImage(*MakeTestCard(8, 8, 1), Path("whole.png"), ImageFormat::Png, &error));
+  const std::vector<std::string> before = Files();
+  const std::vector<Case> cases = {
       {{"--save", "out.png"}, "--save and --out both name out.png"},
       {{"--input", "Input=whole.png", "--out", "whole.png"},
        "frame 0 would be written over whole.png, which is the image of \"Input\""},
@@ -91,20 +121,7 @@ TEST_F(Errors, RefusedRequestsExitTwoAndWriteNothing) {
       {{"--compression", ""}, "--compression: an empty value is not allowed"},
       {{"--comp", ""}, "--comp: an empty value is not allowed"},
   };
-  for (const Case& c : cases) {
-    auto has = [&](const char* opt) {
-      return std::find(c.args.begin(), c.args.end(), opt) != c.args.end();
-    };
-    std::vector<std::string> args = {"render", "Probe"};
-    if (!has("--size")) args.insert(args.end(), {"--size", "8x8"});
-    if (!has("--out")) args.insert(args.end(), {"--out", "out.png"});
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    RunResult r = Probe(args);
-    EXPECT_EQ(r.code, 2) << ::testing::PrintToString(args) << "\n" << r.err;
-    EXPECT_NE(r.err.find(c.message), std::string::npos)
-        << ::testing::PrintToString(args) << "\nstderr: " << r.err;
-    EXPECT_EQ(Files(), before) << ::testing::PrintToString(args);
-  }
+  ExpectRefused(cases, before);
 }
 
 uint32_t Crc32(const std::string& bytes) {
