@@ -115,6 +115,28 @@ TEST_F(ServeTest, BadRequestsAreRefusedWithAMessageAndChangeNothing) {
   EXPECT_EQ(State("Bleb").dump(), before);
 }
 
+// The description carries what a panel needs beyond captions.
+TEST_F(ServeTest, TheDescriptionNamesPagesByIndexColourGroupsAndLinkTargets) {
+  const nlohmann::json bleb = Json(Get("/api/describe", {{"tool", "Bleb"}}));
+  auto control = [](const nlohmann::json& desc, const std::string& caption) {
+    for (const auto& c : desc["controls"])
+      if (c["caption"] == caption) return c;
+    return nlohmann::json();
+  };
+  EXPECT_EQ(control(bleb, "Sharp 7")["pageIndex"], 7);
+  EXPECT_EQ(control(bleb, "Scale")["onImage"], "CirC");
+  EXPECT_EQ(control(bleb, "Scale")["linkId"], "Cent");
+  EXPECT_EQ(control(bleb, "Angle 3")["linkId"], "Cent");
+  EXPECT_TRUE(control(bleb, "Amplitude 1")["colourGroup"].is_null());
+  if (!Has("Candle")) GTEST_SKIP() << "Candle is not built";
+  const nlohmann::json candle = Json(Get("/api/describe", {{"tool", "Candle"}}));
+  const nlohmann::json green = control(candle, "Color 2 Green")["colourGroup"];
+  EXPECT_EQ(green, nlohmann::json({{"name", "Color 2"}, {"number", 2}, {"channel", 1}}));
+  // The outline points form a ring: each names the one declared before it.
+  EXPECT_EQ(control(candle, "Bottom Right")["link"], "Curve Point 2");
+  EXPECT_EQ(control(candle, "Top Right")["link"], "Bottom Right");
+}
+
 TEST_F(ServeTest, CompositionsAreSavedAndLoadedInsideTheFoldersOnly) {
   ASSERT_EQ(Post("/api/change", R"({"tool":"Bleb","id":"Rota","value":45,"time":0})").status, 200);
   const HttpResponse saved =
