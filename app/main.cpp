@@ -45,7 +45,9 @@ increasing order on one operator; each file is written whole (temporary file,
 then rename). A tool whose frames depend on the frames before is run through
 every frame from --shot-start (default: the first frame asked for) to the last
 one asked for, and only the frames asked for are written, so a frame is the
-same whatever else is asked for. Exit status: 0 when every frame was written,
+same whatever else is asked for. On a farm, each task renders --chunk K/N of
+the same command line with --skip-existing; a stepped tool's chunk still starts
+its shot at the list's first frame. Exit status: 0 when every frame was written,
 1 when one failed, 2 when the request cannot be met (nothing is written), 128 +
 the signal after SIGINT (130), SIGTERM or SIGHUP (the frame in progress is
 discarded).)";
@@ -139,7 +141,10 @@ int main(int argc, char** argv) {
       renderCmd->add_option("--comp", comps, "Load control values from a saved composition")
           ->type_name("FILE");
   CLI::Option* framesOpt =
-      renderCmd->add_option("--frames", render.frames, "Frames: 1-100, 1-100x2, 1,5,10-20, -10--1")
+      renderCmd
+          ->add_option("--frames", render.frames,
+                       "Frames: 1-100, 1-100x2, 1,5,10-20, -10--1 (default: the frames on disk "
+                       "of an input sequence, else 0)")
           ->type_name("LIST");
   renderCmd->add_option("--frame", render.frame, "One frame (default 0)")
       ->type_name("N")
@@ -179,6 +184,21 @@ int main(int argc, char** argv) {
                    "First frame of the shot, for tools whose frames depend on the frames "
                    "before (default: the first frame asked for)")
       ->type_name("N");
+  renderCmd
+      ->add_option("--chunk", render.chunk,
+                   "Render part K of N of the frame list (contiguous parts, the larger first): "
+                   "one task of a farm job array")
+      ->type_name("K/N");
+  renderCmd->add_flag("--skip-existing", render.skipExisting,
+                      "Leave frames whose output file is there and not empty (a requeued task "
+                      "resumes)");
+  CLI::Option* listOutputsOpt =
+      renderCmd->add_flag("--list-outputs", render.listOutputs,
+                          "Check the request and print each frame's output file; render nothing");
+  renderCmd
+      ->add_flag("--check-outputs", render.checkOutputs,
+                 "Print each frame's output file that is missing or empty; exit 1 if one is")
+      ->excludes(listOutputsOpt);
   renderCmd->add_flag("--no-write", render.noWrite, "Render every frame but write no image");
   renderCmd->add_flag("--stats", render.stats, "Print timing figures when done");
 

@@ -31,17 +31,20 @@ std::string ProgressLine(ProgressStyle style, int done, int total, int frame, do
   char rate[64];
   std::snprintf(rate, sizeof rate, "%.2f fps", fps);
   const std::string eta = left >= 0 ? FormatDuration(left) + " left" : "time left unknown";
+  // Rounded down, so 100% means every frame is done.
+  const long long percent = total > 0 ? 100LL * done / total : 100;
+  const std::string share = std::to_string(percent) + "%";
   if (style == ProgressStyle::Bar) {
     constexpr int kWidth = 30;
     const int filled = total > 0 ? int(double(kWidth) * done / total) : kWidth;
     std::string bar(size_t(filled), '=');
     if (filled < kWidth) bar += '>';
     bar.resize(kWidth, ' ');
-    return "[" + bar + "] frame " + std::to_string(done) + " of " + std::to_string(total) + "  " +
-           rate + "  " + eta;
+    return "[" + bar + "] frame " + std::to_string(done) + " of " + std::to_string(total) + " " +
+           share + "  " + rate + "  " + eta;
   }
   return "frame " + std::to_string(frame) + " done (" + std::to_string(done) + " of " +
-         std::to_string(total) + ", " + rate + ", " + eta + ")";
+         std::to_string(total) + ", " + share + ", " + rate + ", " + eta + ")";
 }
 
 Progress::Progress(ProgressStyle style, int total, std::FILE* stream)

@@ -18,8 +18,10 @@
 #include "composition.h"
 #include "controls_model.h"
 #include "default_images.h"
+#include "frame_chunks.h"
 #include "frame_list.h"
 #include "image_io.h"
+#include "library_messages.h"
 #include "output_pattern.h"
 #include "progress.h"
 #include "signals.h"
@@ -67,6 +69,24 @@ class RenderRun {
       outcome.exitCode = InterruptExitCode(InterruptSignal());
       return outcome;
     }
+    if (s_.checkOutputs) {
+      outcome.exitCode = ReportMissingOutputs();
+      return outcome;
+    }
+    if (s_.listOutputs) {
+      for (int f : frames_) std::printf("%s\n", pattern_->Format(f).c_str());
+      std::fflush(stdout);
+      return outcome;
+    }
+    if (!chunkNote_.empty()) Note(chunkNote_);
+    if (skipped_ > 0)
+      Note(std::to_string(skipped_) + " of " + std::to_string(skipped_ + frames_.size()) +
+           " frames are written already (--skip-existing); rendering " +
+           std::to_string(frames_.size()));
+    if (frames_.empty()) {
+      Note("nothing to render");
+      return outcome;
+    }
     if (!s_.save.empty() && !SaveComp()) {
       outcome.exitCode = kExitFailed;
       return outcome;
@@ -82,9 +102,20 @@ class RenderRun {
     return false;
   }
 
+  void Note(const std::string& message) const {
+    if (s_.quiet) return;
+    std::lock_guard lock(StderrMutex());
+    std::fprintf(stderr, "vorn: %s\n", message.c_str());
+  }
+
+  // A check of the outputs needs the frames and the pattern only; a list of
+  // them checks the whole request, as a render would.
   bool Prepare() {
-    return ResolveTool() && CheckNumbers() && CheckOutputs() && BindInputs() && CheckOverwrites() &&
-           ApplyActions();
+    if (!ResolveTool() || !CheckNumbers() || !CheckOutputs()) return false;
+    if (s_.checkOutputs) return true;
+    if (s_.skipExisting) SkipExisting();
+    if (frames_.empty()) return true;  // an empty chunk, or every frame written
+    return BindInputs() && CheckOverwrites() && ApplyActions();
   }
 
   // The tool: by name, or the class of the first --comp when no name is given.
@@ -116,12 +147,8 @@ class RenderRun {
   bool CheckNumbers() {
     std::string error;
     if (!s_.frames.empty() && !s_.frame.empty()) return Fail("give --frames or --frame, not both");
-    const std::string list = !s_.frames.empty() ? s_.frames : !s_.frame.empty() ? s_.frame : "0";
-    if (!ParseFrameList(list, &frames_, &error))
-      return Fail(std::string(s_.frame.empty() ? "--frames" : "--frame") + ": " + error);
-    if (!s_.frame.empty() && frames_.size() != 1)
-      return Fail("--frame takes one frame number; use --frames for a list");
-    if (!PlanSteps()) return false;
+    if (!ChooseFrames()) return false;
+    if (!frames_.empty() && !PlanSteps()) return false;
     if (!s_.size.empty()) {
       int w = 0, h = 0;
       if (!ParseSize(s_.size, kMaxImageSide, kMaxImagePixels, &w, &h, &error))
@@ -152,20 +179,92 @@ class RenderRun {
     return true;
   }
 
+  // The frames asked for: --frames or --frame, else the frames on disk of an
+  // input sequence, else frame 0; then this task's part of them (--chunk).
+  bool ChooseFrames() {
+    std::string error;
+    if (s_.frames.empty() && s_.frame.empty()) {
+      switch (SequenceFramesOnDisk(s_.inputs, &frames_, &error)) {
+        case SequenceScan::Failed:
+          return Fail(error);
+        case SequenceScan::Found:
+          break;
+        case SequenceScan::NoSequence:
+          frames_ = {0};
+          break;
+      }
+    } else {
+      if (!ParseFrameList(s_.frame.empty() ? s_.frames : s_.frame, &frames_, &error))
+        return Fail(std::string(s_.frame.empty() ? "--frames" : "--frame") + ": " + error);
+      if (!s_.frame.empty() && frames_.size() != 1)
+        return Fail("--frame takes one frame number; use --frames for a list");
+    }
+    allFrames_ = frames_;
+    if (s_.chunk.empty()) return true;
+    ChunkSpec chunk;
+    if (!ParseChunk(s_.chunk, &chunk, &error)) return Fail("--chunk: " + error);
+    const IndexRange r = ChunkRange(allFrames_.size(), chunk);
+    frames_.assign(allFrames_.begin() + ptrdiff_t(r.begin), allFrames_.begin() + ptrdiff_t(r.end));
+    chunkNote_ = "chunk " + std::to_string(chunk.index) + "/" + std::to_string(chunk.count) + ": " +
+                 (frames_.empty() ? std::string("no frames")
+                                  : "frames " + std::to_string(frames_.front()) + " to " +
+                                        std::to_string(frames_.back())) +
+                 " (" + std::to_string(frames_.size()) + " of " +
+                 std::to_string(allFrames_.size()) + ")";
+    return true;
+  }
+
+  // Leaves the frames whose output is there already. A stepped tool still
+  // simulates from the shot's start, but only up to the last frame missing.
+  void SkipExisting() {
+    std::vector<int> missing;
+    for (int f : frames_)
+      if (!OutputPresent(pattern_->Format(f))) missing.push_back(f);
+    skipped_ = frames_.size() - missing.size();
+    frames_ = std::move(missing);
+    if (!stepped_)
+      steps_ = frames_;
+    else if (frames_.empty())
+      steps_.clear();
+    else
+      steps_.erase(std::upper_bound(steps_.begin(), steps_.end(), frames_.back()), steps_.end());
+  }
+
+  // Prints the output file of every frame that is missing or empty, one per
+  // line on stdout; exit status 1 when there is one.
+  int ReportMissingOutputs() {
+    std::vector<int> missing;
+    for (int f : frames_) {
+      const std::string path = pattern_->Format(f);
+      if (OutputPresent(path)) continue;
+      std::printf("%s\n", path.c_str());
+      missing.push_back(f);
+    }
+    std::fflush(stdout);
+    if (missing.empty()) {
+      Note("all " + std::to_string(frames_.size()) + " outputs are written");
+      return kExitOk;
+    }
+    PrintError(std::to_string(missing.size()) + " of " + std::to_string(frames_.size()) +
+               " outputs are missing or empty: frames " + FormatFrameList(missing));
+    return kExitFailed;
+  }
+
   // The frames Process runs for. A tool whose frames depend on every frame
   // simulated before is stepped through every frame from the shot's start to
   // the last frame asked for, so that a frame is the same whatever else is
-  // asked for; other tools render the frames asked for alone.
+  // asked for; other tools render the frames asked for alone. The shot
+  // starts at the whole list's first frame, so every chunk of it agrees.
   bool PlanSteps() {
     std::string error;
     stepped_ = (op_->objFlags & kObjFlagSequential) != 0;
-    int shotStart = frames_.front();
+    int shotStart = allFrames_.front();
     if (!s_.shotStart.empty()) {
       auto n = ParseCount(s_.shotStart, INT_MIN, INT_MAX, &error);
       if (!n) return Fail("--shot-start: " + error);
-      if (*n > frames_.front())
+      if (*n > allFrames_.front())
         return Fail("--shot-start " + std::to_string(*n) + " is after the first frame asked for (" +
-                    std::to_string(frames_.front()) + "); the shot must start at or before it");
+                    std::to_string(allFrames_.front()) + "); the shot must start at or before it");
       shotStart = int(*n);
       if (!stepped_ && !s_.quiet)
         PrintWarning("--shot-start has no effect: \"" + toolName_ +
@@ -188,6 +287,15 @@ class RenderRun {
 
   bool CheckOutputs() {
     std::string error;
+    for (auto [given, name] : {std::pair{s_.skipExisting, "--skip-existing"},
+                               {s_.listOutputs, "--list-outputs"},
+                               {s_.checkOutputs, "--check-outputs"}}) {
+      if (!given) continue;
+      if (s_.out.empty()) return Fail(std::string(name) + " needs --out PATTERN");
+      if (s_.noWrite) return Fail(std::string(name) + " and --no-write cannot go together");
+    }
+    if (s_.listOutputs && s_.checkOutputs)
+      return Fail("give --list-outputs or --check-outputs, not both");
     if (s_.out.empty() && s_.save.empty() && !s_.noWrite)
       return Fail("nothing to write: give --out PATTERN (or --save FILE)");
     if (!s_.out.empty() && !s_.noWrite) {
@@ -197,9 +305,9 @@ class RenderRun {
       if (!format)
         return Fail("--out \"" + s_.out + "\": cannot tell the file format; end the name in " +
                     OutputFormatsText());
-      if (frames_.size() > 1 && !pattern->HasFrame())
+      if (allFrames_.size() > 1 && !pattern->HasFrame())
         return Fail("--out \"" + s_.out + "\" names one file for " +
-                    std::to_string(frames_.size()) +
+                    std::to_string(allFrames_.size()) +
                     " frames; put # (or @, %04d) where the frame number goes, e.g. "
                     "render.#.png");
       std::set<std::string> folders;
@@ -435,8 +543,11 @@ class RenderRun {
   const RenderSettings& s_;
   df::OperatorPtr op_;
   std::string className_, toolName_;
-  std::vector<int> frames_;  // asked for, increasing
-  std::vector<int> steps_;   // rendered, increasing; frames_ is a subset
+  std::vector<int> allFrames_;  // the whole list asked for, increasing
+  std::vector<int> frames_;     // this chunk of them, less the frames skipped
+  size_t skipped_ = 0;          // frames left because their output is there
+  std::string chunkNote_;
+  std::vector<int> steps_;  // rendered, increasing; frames_ is a subset
   bool stepped_ = false;
   int width_ = kDefaultWidth, height_ = kDefaultHeight;
   bool sizeGiven_ = false, fileSize_ = false;

@@ -23,7 +23,7 @@ struct RenderSettings {
   std::string tool;                 // may stay empty when a --comp names the tool
   std::vector<std::string> inputs;  // "CAPTION=FILE"
   std::vector<RenderAction> actions;
-  std::string frames;  // frame list; empty: `frame`, else frame 0
+  std::string frames;  // frame list; empty: `frame`, else an input sequence's frames, else 0
   std::string frame;
   std::string size;         // "WxH" for built-in images
   std::string aspect;       // pixel aspect of every input image
@@ -33,6 +33,10 @@ struct RenderSettings {
   std::string compression;  // of the output files (\"\" = the format's default)
   std::string writers;      // writer threads ("" = 1)
   std::string shotStart;    // first frame of the shot ("" = the first frame asked for)
+  std::string chunk;        // "K/N": render part K of N of the frame list ("" = all)
+  bool skipExisting = false;  // leave frames whose output file is there
+  bool listOutputs = false;   // print each frame's output file, render nothing
+  bool checkOutputs = false;  // print each missing output; exit 1 if there is one
   bool quiet = false;
   bool noWrite = false;  // render every frame, write no image (timing)
   bool stats = false;    // print timing figures at the end

@@ -35,10 +35,12 @@ TEST(Progress, DurationsAndLines) {
   EXPECT_EQ(FormatDuration(3723), "1:02:03");
   EXPECT_EQ(FormatDuration(-1), "?");
   EXPECT_EQ(ProgressLine(ProgressStyle::Lines, 10, 100, 1010, 5.0),
-            "frame 1010 done (10 of 100, 2.00 fps, 0:45 left)");
+            "frame 1010 done (10 of 100, 10%, 2.00 fps, 0:45 left)");
+  EXPECT_NE(ProgressLine(ProgressStyle::Lines, 2, 3, 7, 1.0).find("(2 of 3, 66%,"),
+            std::string::npos);
   const std::string bar = ProgressLine(ProgressStyle::Bar, 50, 100, 0, 10.0);
   EXPECT_EQ(bar.substr(0, 32), "[===============>              ]");
-  EXPECT_NE(bar.find("frame 50 of 100"), std::string::npos);
+  EXPECT_NE(bar.find("frame 50 of 100 50%"), std::string::npos);
   EXPECT_NE(bar.find("5.00 fps"), std::string::npos);
   EXPECT_NE(bar.find("0:10 left"), std::string::npos);
 }

@@ -1,0 +1,241 @@
+// vorn render as one task of a farm job: the worker count a task gets, parts
+// of the frame list, frames taken from an input sequence on disk, resuming
+// with --skip-existing, and listing or checking the outputs.
+#include <gtest/gtest.h>
+#include <sched.h>
+
+#include "vorn_runner.h"
+
+namespace vorn::test {
+namespace {
+
+using Farm = VornTest;
+
+const std::vector<std::pair<std::string, std::string>> kSequenceProbe = {
+    {"PROBE_KIND", "sequence"}};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> Names(const char* prefix, int first, int last) {
+  std::vector<std::string> names;
+  for (int f = first; f <= last; ++f) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%s.%04d.png", prefix, f);
+    names.push_back(name);
+  }
+  return names;
+}
+
+TEST_F(Farm, WorkersComeFromTheOptionThenTheVariableThenTheTasksCpus) {
+  const std::vector<std::string> render = {"render", "Probe", "--size", "1x8", "--out"};
+  auto run = [&](const std::string& out, std::vector<std::string> extra,
+                 const std::vector<std::pair<std::string, std::string>>& env,
+                 const std::function<void()>& inChild = nullptr) {
+    std::vector<std::string> args = {"--plugins", PROBE_PLUGIN_FOLDER};
+    args.insert(args.end(), render.begin(), render.end());
+    args.push_back(out);
+    args.insert(args.end(), extra.begin(), extra.end());
+    RunResult r = Wait(Start(args, env, inChild));
+    EXPECT_EQ(r.code, 0) << r.err;
+    // The probe in its "Chunks" mode fills each band of rows with its chunk
+    // number, so the last of 8 rows tells the worker count (up to 8).
+    ImageRef image = Image(out);
+    return image ? image->rows[7][0] + 1 : -1;
+  };
+  const std::pair<std::string, std::string> slurmOne = {"SLURM_CPUS_PER_TASK", "1"};
+  EXPECT_EQ(run("slurm.png", {}, {slurmOne}), 1);
+  EXPECT_EQ(run("variable.png", {}, {slurmOne, {"NUM_PROC_VORN", "4"}}), 4);
+  EXPECT_EQ(run("option.png", {"--workers", "8"}, {slurmOne, {"NUM_PROC_VORN", "4"}}), 8);
+  // A task bound to one CPU of the machine runs one worker.
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  ASSERT_EQ(sched_getaffinity(0, sizeof set, &set), 0);
+  int first = 0;
+  while (!CPU_ISSET(first, &set)) ++first;
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(first, &one);
+  EXPECT_EQ(run("bound.png", {}, {}, [&] { sched_setaffinity(0, sizeof one, &one); }), 1);
+  EXPECT_EQ(run("bound4.png", {}, {{"NUM_PROC_VORN", "4"}},
+                [&] { sched_setaffinity(0, sizeof one, &one); }),
+            4);
+}
+
+TEST_F(Farm, ChunksSplitTheListAndTogetherGiveTheWholeRun) {
+  const std::vector<std::string> common = {"render", "Probe", "--size", "4x2", "--frames", "1-10"};
+  auto chunk = [&](const std::string& k, const std::string& out, bool list) {
+    std::vector<std::string> args = common;
+    args.insert(args.end(), {"--chunk", k, "--out", out});
+    if (list) args.push_back("--list-outputs");
+    RunResult r = Probe(args, kSequenceProbe);
+    EXPECT_EQ(r.code, 0) << k << ": " << r.err;
+    return r;
+  };
+  EXPECT_EQ(Lines(chunk("1/3", "c.#.png", true).out), Names("c", 1, 4));
+  EXPECT_EQ(Lines(chunk("2/3", "c.#.png", true).out), Names("c", 5, 7));
+  EXPECT_EQ(Lines(chunk("3/3", "c.#.png", true).out), Names("c", 8, 10));
+  EXPECT_TRUE(Files().empty());
+
+  // The probe's sequence kind counts its steps into its pixels: a chunk that
+  // starts the shot at the list's first frame gives the whole run's bytes.
+  RunResult r = Probe({"render", "Probe", "--size", "4x2", "--frames", "1-10", "--out", "w.#.png"},
+                      kSequenceProbe);
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* k : {"3/3", "1/3", "2/3"}) {
+    r = chunk(k, "c.#.png", false);
+    if (std::string(k) == "2/3") {
+      EXPECT_NE(r.err.find("chunk 2/3: frames 5 to 7 (3 of 10)"), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("simulating frames 1 to 7, writing 3"), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("(2 of 3, 66%,"), std::string::npos) << r.err;
+    }
+  }
+  const auto whole = Names("w", 1, 10), parts = Names("c", 1, 10);
+  for (size_t i = 0; i < whole.size(); ++i)
+    EXPECT_EQ(ReadText(Path(parts[i])), ReadText(Path(whole[i]))) << parts[i];
+
+  // More parts than frames: the extra tasks have nothing to do, and say so.
+  r = Probe({"render", "Probe", "--size", "4x2", "--frames", "1-2", "--chunk", "3/4", "--out",
+             "e.#.png"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("chunk 3/4: no frames (0 of 2)"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(Path("e.0001.png")));
+}
+
+TEST_F(Farm, SkipExistingRendersOnlyWhatIsMissingAndKeepsTheShot) {
+  const std::vector<std::string> render = {"render",   "Probe", "--size", "4x2",
+                                           "--frames", "0-5",   "--out",  "s.#.png"};
+  RunResult r = Probe(render, kSequenceProbe);
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto names = Names("s", 0, 5);
+  std::vector<std::string> before;
+  for (const std::string& n : names) before.push_back(ReadText(Path(n)));
+  // A requeued task finds frames 0, 1 and 3 written, 2 and 4 missing and 5
+  // left empty by a crash.
+  fs::remove(Path(names[2]));
+  fs::remove(Path(names[4]));
+  std::ofstream(Path(names[5]), std::ios::trunc).close();
+  std::ofstream(Path(names[1]), std::ios::binary | std::ios::trunc) << "kept";
+  std::vector<std::string> again = render;
+  again.push_back("--skip-existing");
+  r = Probe(again, kSequenceProbe);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("3 of 6 frames are written already (--skip-existing); rendering 3"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(ReadText(Path(names[1])), "kept");
+  for (int f : {0, 2, 3, 4, 5}) EXPECT_EQ(ReadText(Path(names[size_t(f)])), before[size_t(f)]) << f;
+
+  // Stepping ends at the last missing frame; nothing missing, nothing done.
+  fs::remove(Path(names[2]));
+  r = Probe(again, kSequenceProbe);
+  EXPECT_NE(r.err.find("simulating frames 0 to 2, writing 1"), std::string::npos) << r.err;
+  r = Probe(again, kSequenceProbe);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("nothing to render"), std::string::npos) << r.err;
+}
+
+TEST_F(Farm, FramesDefaultToTheInputSequenceOnDisk) {
+  RunResult r = Probe({"render", "Probe", "--size", "6x4", "--set", "Mode=Fill", "--frames",
+                       "3-5,8", "--out", "in.#.png"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = Probe({"render", "Probe", "--input", "Input=in.#.png", "--set", "Mode=Copy", "--out",
+             "out.#.png", "--list-outputs"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"out.0003.png", "out.0004.png", "out.0005.png",
+                                                    "out.0008.png"}));
+  r = Probe({"render", "Probe", "--input", "Input=in.#.png", "--set", "Mode=Copy", "--out",
+             "out.#.png", "--chunk", "2/2"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadText(Path("out.0008.png")), ReadText(Path("in.0008.png")));
+  EXPECT_FALSE(fs::exists(Path("out.0004.png")));
+  // A stepped tool needs every frame of its shot: the gap at 6 and 7 is named.
+  r = Probe({"render", "Probe", "--input", "Input=in.#.png", "--out", "seq.#.png"}, kSequenceProbe);
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("frame 6"), std::string::npos) << r.err;
+  r = Probe({"render", "Probe", "--input", "Input=none.#.png", "--out", "x.#.png"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("no file of the sequence is in the current folder; give --frames"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(Farm, CheckOutputsListsWhatIsMissing) {
+  const std::vector<std::string> render = {"render",   "Probe", "--size", "4x2",
+                                           "--frames", "1-4",   "--out",  "k.#.png"};
+  RunResult r = Probe(render);
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::vector<std::string> check = render;
+  check.push_back("--check-outputs");
+  r = Probe(check);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  fs::remove(Path("k.0002.png"));
+  std::ofstream(Path("k.0004.png"), std::ios::trunc).close();
+  r = Probe(check);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "k.0002.png\nk.0004.png\n");
+  EXPECT_NE(r.err.find("2 of 4 outputs are missing or empty: frames 2,4"), std::string::npos)
+      << r.err;
+  check.insert(check.end(), {"--chunk", "1/2"});
+  r = Probe(check);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "k.0002.png\n");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"k.0001.png", "k.0003.png", "k.0004.png"}));
+}
+
+TEST_F(Farm, RequestsThatCannotBeMetAreRefused) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--chunk", "4/3", "--out", "a.#.png"}, "--chunk: \"4/3\": the part K must be"},
+      {{"--chunk", "2", "--out", "a.#.png"}, "is not K/N"},
+      {{"--skip-existing"}, "--skip-existing needs --out PATTERN"},
+      {{"--check-outputs", "--no-write"}, "--check-outputs needs --out"},
+      {{"--skip-existing", "--no-write", "--out", "a.#.png"}, "cannot go together"},
+      {{"--list-outputs", "--check-outputs", "--out", "a.#.png"}, "excludes"},
+      // Every chunk of a stepped tool starts its shot at the list's first
+      // frame, so a later start is refused for each, not only the first.
+      {{"--chunk", "2/2", "--shot-start", "3", "--out", "a.#.png"}, "is after the first frame"},
+      {{"--chunk", "2/2", "--out", "a.png"}, "names one file for 10 frames"},
+  };
+  for (const auto& [extra, message] : cases) {
+    std::vector<std::string> args = {"render", "Probe", "--frames", "0-9", "--size", "4x2"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    RunResult r = Probe(args, kSequenceProbe);
+    EXPECT_EQ(r.code, 2) << ::testing::PrintToString(extra);
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+  }
+  EXPECT_TRUE(Files().empty());
+}
+
+// A real stepped tool: three chunks of a Bubbles shot give the bytes of one run.
+TEST_F(Farm, BubblesChunksMatchOneRun) {
+  if (!fs::exists(std::string(TOOL_PLUGIN_FOLDER) + "/bubbles.so"))
+    GTEST_SKIP() << "the Bubbles plug-in is not built";
+  auto run = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = {
+        "--plugins", TOOL_PLUGIN_FOLDER,  "render",   "Bubbles", "--size", "96x54",
+        "--set",     "Preroll Bubbles=1", "--frames", "0-8"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    RunResult r = Run(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+  };
+  run({"--out", "one.#.png"});
+  for (const char* k : {"1/3", "3/3", "2/3"}) run({"--chunk", k, "--out", "part.#.png"});
+  const auto one = Names("one", 0, 8), part = Names("part", 0, 8);
+  for (size_t i = 0; i < one.size(); ++i) {
+    ASSERT_TRUE(fs::exists(Path(part[i]))) << part[i];
+    EXPECT_EQ(ReadText(Path(part[i])), ReadText(Path(one[i]))) << part[i];
+  }
+}
+
+}  // namespace
+}  // namespace vorn::test
