@@ -7,6 +7,10 @@
 
 #if defined(BLEB_NO_ISA_CLONES)
 #define BLEB_ISA_CLONES
+#define BLEB_WIDE_ISA_CLONES
 #else
 #define BLEB_ISA_CLONES __attribute__((target_clones("avx2", "default")))
+// Also an AVX-512 clone, for code written in 16-lane vectors (the map pass,
+// which the divider and square root bound).
+#define BLEB_WIDE_ISA_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
