@@ -10,7 +10,8 @@
 # frames before (Bubbles) simulates each chunk from the shot's first frame, so
 # every chunk gives the bytes one long run gives. The check task runs after
 # the array, whatever its end, lists any missing frame and fails if one is.
-# Prints the array's job id and the check's job id.
+# Prints the array's job id and the check's job id. Never more chunks than
+# frames; RENDER-ARGUMENTS may not hold --chunk or the output listing options.
 #
 # Environment: VORN (the vorn binary; default: vorn on PATH, else the build
 # tree's), CPUS_PER_TASK (default 2), LOG_DIR (default ./farm-logs).
@@ -40,16 +41,33 @@ fi
 [[ -x "$vorn" ]] || { echo "farm-submit: no vorn binary at '$vorn' (set VORN)" >&2; exit 2; }
 command -v sbatch >/dev/null || { echo "farm-submit: sbatch not found (is Slurm installed?)" >&2; exit 2; }
 
-# Refuse a request vorn refuses before anything is queued.
-"$vorn" render "$@" --list-outputs >/dev/null
+for a in "$@"; do
+  case "$a" in
+    --chunk | --chunk=* | --list-outputs | --check-outputs | --no-write)
+      echo "farm-submit: leave out $a; each task gets its own --chunk" >&2
+      exit 2
+      ;;
+  esac
+done
+
+# Refuse a request vorn refuses before anything is queued; never more chunks
+# than frames.
+frames=$("$vorn" render "$@" --list-outputs | wc -l)
+[[ $frames -ge 1 ]] || { echo "farm-submit: the request names no frame" >&2; exit 2; }
+if [[ $chunks -gt $frames ]]; then
+  echo "farm-submit: $frames frames: $frames chunks, not $chunks" >&2
+  chunks=$frames
+fi
 
 log_dir=${LOG_DIR:-farm-logs}
 mkdir -p "$log_dir"
 quoted=$(printf ' %q' "$@")
 cpus=${CPUS_PER_TASK:-2}
 
+# A requeued task appends to its log, so the first attempt's lines stay.
 array_id=$(sbatch --parsable --array="1-$chunks" --cpus-per-task="$cpus" --requeue \
-  --job-name=vorn-render --output="$log_dir/render-%A-%a.log" "${sbatch_options[@]}" \
+  --open-mode=append --job-name=vorn-render --output="$log_dir/render-%A-%a.log" \
+  "${sbatch_options[@]}" \
   --wrap="exec $(printf '%q' "$vorn") render$quoted --chunk \"\$SLURM_ARRAY_TASK_ID/$chunks\" --skip-existing")
 array_id=${array_id%%;*}
 

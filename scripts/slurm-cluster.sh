@@ -15,6 +15,14 @@ dir=$(cd "$dir" && pwd)
 conf="$dir/slurm.conf"
 
 stop() {
+  # Jobs still running (a test that timed out) end with the cluster.
+  if [[ -f "$conf" && -f "$dir/slurmctld.pid" ]]; then
+    SLURM_CONF="$conf" timeout 10 scancel --user="$(id -un)" 2>/dev/null || true
+    for _ in $(seq 30); do
+      [[ -z "$(SLURM_CONF="$conf" timeout 5 squeue -h -t running 2>/dev/null)" ]] && break
+      sleep 0.2
+    done
+  fi
   for name in slurmd slurmctld munged; do
     local pidfile="$dir/$name.pid"
     if [[ -f "$pidfile" ]]; then
@@ -40,6 +48,13 @@ done
 [[ $(id -u) -eq 0 ]] || { echo "slurm-cluster: needs root to run slurmd" >&2; exit 3; }
 
 host=$(hostname -s)
+# The first pair of free ports from 6817 on, so a second cluster (another
+# test run) or a machine's own Slurm is left alone.
+port=6817
+while ss -ltnH | awk '{ print $4 }' | grep -Eq ":($port|$((port + 1)))\$"; do
+  port=$((port + 2))
+  [[ $port -lt 6917 ]] || { echo "slurm-cluster: no free pair of ports from 6817 to 6916" >&2; exit 3; }
+done
 cpus=$(nproc)
 memory=$(awk '/MemTotal/ { print int($2 / 1024 / 2) }' /proc/meminfo)
 mkdir -p "$dir/state" "$dir/spool" "$dir/munge"
@@ -56,8 +71,8 @@ cat > "$conf" <<CONF
 ClusterName=vorntest
 SlurmctldHost=$host
 SlurmUser=root
-SlurmctldPort=6817
-SlurmdPort=6818
+SlurmctldPort=$port
+SlurmdPort=$((port + 1))
 AuthType=auth/munge
 AuthInfo=socket=$socket
 ProctrackType=proctrack/linuxproc

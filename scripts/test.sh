@@ -12,6 +12,7 @@ run() { echo "== $*"; "$@"; }
 run cmake --preset release
 run cmake --build --preset release
 run ctest --preset release -j "$jobs"
+run scripts/test-farm.sh build/release
 
 run cmake --preset asan
 run cmake --build --preset asan
