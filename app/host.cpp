@@ -9,7 +9,12 @@
 
 namespace vorn {
 
-Host::Host() = default;
+// Every frame allocates and frees its image and the tool's per-render
+// buffers; kept in the heap, the freed blocks serve the next frame without
+// the system faulting in fresh pages.
+Host::Host() {
+  df::KeepFreedBlocks();
+}
 Host::~Host() = default;
 
 void PrintError(const std::string& message) {
