@@ -17,6 +17,9 @@ namespace {
 // instead of going back to the system; and blocks larger than a thread's
 // arena can hold are still served on every thread.
 TEST(KeepFreedBlocks, LargeBlocksStayInTheHeapAndEveryThreadStillGetsThem) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's allocator replaces the C library's";
+#endif
   if (!df::KeepFreedBlocks()) GTEST_SKIP() << "the allocator ignores the setting";
   constexpr std::size_t kBlock = std::size_t(48) << 20;  // above the largest mapping threshold
   const std::size_t mappedBefore = mallinfo2().hblkhd;
