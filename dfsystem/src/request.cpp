@@ -30,17 +30,20 @@ Parameter* Request::GetInputData(Input* input, int) {
       auto it = images_.find(input);
       return it == images_.end() ? nullptr : it->second;
     }
-    case kTypeNumber: {
-      auto* n = new (std::nothrow) Number(input->NumberAt(time_));
-      if (n) values_.emplace_back(n);
-      return n;
-    }
+    case kTypeNumber:
+      try {
+        return &numbers_.emplace_back(input->NumberAt(time_));
+      } catch (const std::bad_alloc&) {
+        return nullptr;
+      }
     case kTypePoint: {
       float x = 0, y = 0;
       input->PointAt(time_, x, y);
-      auto* p = new (std::nothrow) Point(x, y);
-      if (p) values_.emplace_back(p);
-      return p;
+      try {
+        return &points_.emplace_back(x, y);
+      } catch (const std::bad_alloc&) {
+        return nullptr;
+      }
     }
     default:
       return nullptr;

@@ -142,3 +142,23 @@ TEST_F(ProbeHost, DestroyedOperatorsLeaveNoUndoSteps) {
   EXPECT_TRUE(doc.Undo());
   EXPECT_EQ(In(*b, "Level")->NumberAt(0), 0.5);
 }
+
+TEST_F(ProbeHost, RequestValuesStayValidForTheWholeRequest) {
+  // Every value handed out lives as long as the request, however many more
+  // are asked for after it, and each holds the value at the request's time.
+  OperatorPtr op = Create();
+  ASSERT_TRUE(op);
+  Input* level = In(*op, "Level");
+  level->SetAnimated(true, 0);
+  Set(level, 0.25, 0);
+  Set(level, 0.75, 10);
+  Request request(op.get(), 5);
+  std::vector<Parameter*> values;
+  for (int k = 0; k < 300; ++k) values.push_back(request.GetInputData(level));
+  for (Parameter* v : values) {
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->Type(), kTypeNumber);
+    EXPECT_DOUBLE_EQ(static_cast<Number*>(v)->value, 0.5);
+  }
+  EXPECT_NE(values[0], values[1]);
+}

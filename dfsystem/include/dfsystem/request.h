@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <vector>
@@ -41,7 +42,10 @@ class Request {
   Operator* op_;
   double time_;
   std::map<const Input*, Image*> images_;
-  std::vector<std::unique_ptr<Parameter>> values_;
+  // Values handed out by GetInputData, in blocks of the request rather than
+  // one allocation each (a frame reads every control).
+  std::deque<Number> numbers_;
+  std::deque<Point> points_;
   std::map<const Output*, Parameter*> outputs_;
 };
 
