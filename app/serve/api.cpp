@@ -278,9 +278,9 @@ HttpResponse Api::Post(const HttpRequest& request) {
   } else if (request.path == "/api/reset") {
     outcome = s->Reset(*time);
   } else if (request.path == "/api/undo") {
-    outcome = s->Undo();
+    outcome = s->Undo(*time);
   } else if (request.path == "/api/redo") {
-    outcome = s->Redo();
+    outcome = s->Redo(*time);
   } else if (request.path == "/api/key") {
     const std::string action = StringField(body, "action");
     if (action == "set")
@@ -297,7 +297,7 @@ HttpResponse Api::Post(const HttpRequest& request) {
     return Error(404, "no such request: POST " + request.path);
   }
   if (!outcome.ok) return Error(400, outcome.error);
-  json state = s->State(*time);
+  json state = outcome.state.is_null() ? s->State(*time) : std::move(outcome.state);
   state["warnings"] = outcome.warnings;
   return JsonResponse(state);
 }

@@ -28,7 +28,6 @@ bool ImageSources::Bind(const df::Operator& op, const std::vector<std::string>& 
     std::optional<FramePattern> pattern;
     std::string patternError;
     if (!std::filesystem::exists(file, ec)) pattern = FramePattern::Parse(file, &patternError);
-    ImageInfo info;
     if (pattern && pattern->HasFrame()) {
       b.sequence = std::move(pattern);
     } else {
@@ -37,8 +36,7 @@ bool ImageSources::Bind(const df::Operator& op, const std::vector<std::string>& 
         *error = "--input \"" + caption + "\": " + *error;
         return false;
       }
-      info = {b.still->width, b.still->height, b.still->aspect};
-      if (!sized) width_ = info.width, height_ = info.height, sized = true;
+      if (!sized) width_ = b.still->width, height_ = b.still->height, sized = true;
     }
     bindings_.push_back(std::move(b));
     bound_.push_back(text);

@@ -16,6 +16,7 @@ namespace vorn {
 namespace {
 
 constexpr size_t kMaxBodyBytes = 1u << 20;
+constexpr size_t kHandlerThreads = 24;
 
 serve::HttpRequest FromHttplib(const httplib::Request& req) {
   serve::HttpRequest r;
@@ -112,6 +113,9 @@ int RunServe(Host& host, const ServeOptions& options) {
 
   httplib::Server server;
   server.set_payload_max_length(kMaxBodyBytes);
+  // A frame request waits for its render and a browser keeps several
+  // connections open: more threads than the library's default of eight.
+  server.new_task_queue = [] { return new httplib::ThreadPool(kHandlerThreads); };
   auto handle = [&api](const httplib::Request& req, httplib::Response& res) {
     ToHttplib(api.Handle(FromHttplib(req)), res);
   };

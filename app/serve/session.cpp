@@ -149,7 +149,7 @@ Outcome Session::Change(const std::string& id, const json& value, int time,
       df::Point p{float(x), float(y)};
       input->SetValue(&p, time, 1);
     });
-    return {};
+    return Done(time);
   }
   const ControlSpec spec = SpecOf(*input);
   double v = 0.0;
@@ -192,7 +192,7 @@ Outcome Session::Change(const std::string& id, const json& value, int time,
   });
   if (spec.kind == ValueKind::Button && stepped_ && presses_.size() < kMaxPresses)
     presses_.push_back({input->Id(), time});
-  return {};
+  return Done(time);
 }
 
 void Session::ResetToDefaults(int time) {
@@ -217,10 +217,10 @@ Outcome Session::Reset(int time) {
     op_->NotifyChanged(nullptr, nullptr, time);
     if (doc_->UndoCount() == before) ResetToDefaults(time);
   });
-  return {};
+  return Done(time);
 }
 
-Outcome Session::Undo() {
+Outcome Session::Undo(int time) {
   WriteScope scope(*this);
   if (undo_.empty()) return Outcome::Fail("nothing to undo");
   Step step = undo_.back();
@@ -229,10 +229,10 @@ Outcome Session::Undo() {
   step.gesture.clear();
   redo_.push_back(step);
   ++version_;
-  return {};
+  return Done(time);
 }
 
-Outcome Session::Redo() {
+Outcome Session::Redo(int time) {
   WriteScope scope(*this);
   if (redo_.empty()) return Outcome::Fail("nothing to redo");
   Step step = redo_.back();
@@ -240,7 +240,7 @@ Outcome Session::Redo() {
   for (size_t i = 0; i < step.docSteps; ++i) doc_->Redo();
   undo_.push_back(step);
   ++version_;
-  return {};
+  return Done(time);
 }
 
 Outcome Session::SetKey(const std::string& id, int time) {
@@ -264,7 +264,7 @@ Outcome Session::SetKey(const std::string& id, int time) {
       input->SetValue(&n, time, 0);
     }
   });
-  return {};
+  return Done(time);
 }
 
 Outcome Session::ClearAnimation(const std::string& id, int time) {
@@ -273,7 +273,7 @@ Outcome Session::ClearAnimation(const std::string& id, int time) {
   if (!input) return Outcome::Fail("no control with the id \"" + id + "\"");
   Action("Remove animation of " + input->Name(), "", input,
          [&] { input->SetAnimated(false, time); });
-  return {};
+  return Done(time);
 }
 
 Outcome Session::TakeComposition(const Composition& comp) {
@@ -333,8 +333,18 @@ json Session::ValueJson(const df::Input& input, int time) const {
   return v;
 }
 
+Outcome Session::Done(int time) {
+  Outcome outcome;
+  outcome.state = StateLocked(time);
+  return outcome;
+}
+
 json Session::State(int time) {
   std::lock_guard lock(mutex_);
+  return StateLocked(time);
+}
+
+json Session::StateLocked(int time) const {
   json state;
   state["tool"] = registry_->Name();
   state["version"] = version_.load();

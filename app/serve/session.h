@@ -45,7 +45,15 @@ struct Outcome {
   bool ok = true;
   std::string error;
   std::vector<std::string> warnings;
-  static Outcome Fail(std::string why) { return {false, std::move(why), {}}; }
+  // The values after the change, taken before another change or a render
+  // can come in between.
+  nlohmann::json state;
+  static Outcome Fail(std::string why) {
+    Outcome o;
+    o.ok = false;
+    o.error = std::move(why);
+    return o;
+  }
 };
 
 class Session {
@@ -81,8 +89,8 @@ class Session {
   // The tool's reset: a notification that names no input. A tool that does
   // nothing with it gets every control set to its declared default.
   Outcome Reset(int time);
-  Outcome Undo();
-  Outcome Redo();
+  Outcome Undo(int time);
+  Outcome Redo(int time);
   // Sets a key at `time` holding the control's value there.
   Outcome SetKey(const std::string& id, int time);
   // Removes the control's animation, keeping its value at `time`.
@@ -120,12 +128,18 @@ class Session {
   bool IsRuntimeCaption(const std::string& caption) const;
   void ResetToDefaults(int time);
   nlohmann::json ValueJson(const df::Input& input, int time) const;
+  nlohmann::json StateLocked(int time) const;  // mutex_ held
+  Outcome Done(int time);                      // mutex_ held
 
   // Render thread.
   void RenderLoop();
   std::shared_ptr<Frame> RenderDirect(int time);
   std::shared_ptr<Frame> RenderStepped(int time);
-  bool RunProcess(df::Operator* op, int time, std::shared_ptr<Frame>* out, std::string* error);
+  // Renders one frame on `op`. False when cut off (a change, a new time);
+  // true with the image, or with the reason the tool delivered none.
+  bool RunProcess(df::Operator* op, int time, ImageRef* image, double* ms, std::string* error);
+  std::shared_ptr<Frame> MakeFrame(int time, uint64_t version, const ImageRef& image, double ms,
+                                   const std::string& error);
   void Interrupt();
 
   Host& host_;

@@ -54,7 +54,7 @@ std::shared_ptr<const Frame> Session::WaitFrame(int time, uint64_t minVersion,
   return frame_;
 }
 
-bool Session::RunProcess(df::Operator* op, int time, std::shared_ptr<Frame>* out,
+bool Session::RunProcess(df::Operator* op, int time, ImageRef* image, double* ms,
                          std::string* error) {
   std::vector<ImageRef> owned;
   df::Request request(op, time);
@@ -67,7 +67,7 @@ bool Session::RunProcess(df::Operator* op, int time, std::shared_ptr<Frame>* out
   }
   const auto start = Clock::now();
   op->Process(&request);
-  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  *ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   bool aborted;
   {
     std::lock_guard lock(runMutex_);
@@ -75,38 +75,46 @@ bool Session::RunProcess(df::Operator* op, int time, std::shared_ptr<Frame>* out
     aborted = op->abortFlag.load() != 0;
   }
   df::Parameter* value = request.TakeOutputData(op->Outputs()[0].get());
-  ImageRef image;
   if (value && value->Type() == df::kTypeImage)
-    image.reset(static_cast<df::Image*>(value));
+    image->reset(static_cast<df::Image*>(value));
   else if (value)
     value->Recycle();
   if (aborted) return false;
+  if (!*image || (*image)->width < 1 || (*image)->height < 1) {
+    image->reset();
+    *error = "\"" + registry_->Name() + "\" delivered no image for frame " + std::to_string(time);
+  }
+  return true;
+}
+
+std::shared_ptr<Frame> Session::MakeFrame(int time, uint64_t version, const ImageRef& image,
+                                          double ms, const std::string& error) {
   auto frame = std::make_shared<Frame>();
   frame->time = time;
+  frame->version = version;
   frame->renderMs = ms;
-  if (!image || image->width < 1 || image->height < 1) {
-    *error = "\"" + registry_->Name() + "\" delivered no image for frame " + std::to_string(time);
-  } else {
+  frame->error = error;
+  if (image && error.empty()) {
     frame->width = image->width;
     frame->height = image->height;
     frame->rgba = ToRgba(*image);
   }
-  *out = std::move(frame);
-  return true;
+  return frame;
 }
 
 std::shared_ptr<Frame> Session::RenderDirect(int time) {
-  std::unique_lock lock(mutex_);
-  if (writers_.load() > 0) return nullptr;
-  const uint64_t version = version_.load();
-  std::shared_ptr<Frame> frame;
+  ImageRef image;
+  double ms = 0.0;
   std::string error;
-  if (!RunProcess(op_.get(), time, &frame, &error)) return nullptr;
-  if (!frame) frame = std::make_shared<Frame>();
-  frame->time = time;
-  frame->version = version;
-  frame->error = error;
-  return frame;
+  uint64_t version;
+  {
+    std::lock_guard lock(mutex_);
+    if (writers_.load() > 0) return nullptr;
+    version = version_.load();
+    if (!RunProcess(op_.get(), time, &image, &ms, &error)) return nullptr;
+  }
+  // Converted for the viewer without holding back the next change.
+  return MakeFrame(time, version, image, ms, error);
 }
 
 std::shared_ptr<Frame> Session::RenderStepped(int time) {
@@ -117,13 +125,7 @@ std::shared_ptr<Frame> Session::RenderStepped(int time) {
     simDoc_ = std::make_unique<df::CPipelineDoc>();
     std::string error;
     df::OperatorPtr fresh = simDoc_->CreateOperator(registry_, &error);
-    if (!fresh) {
-      auto frame = std::make_shared<Frame>();
-      frame->time = time;
-      frame->version = version;
-      frame->error = error;
-      return frame;
-    }
+    if (!fresh) return MakeFrame(time, version, nullptr, 0.0, error);
     {
       std::lock_guard lock(mutex_);
       if (version_.load() != version || writers_.load() > 0) return nullptr;
@@ -138,7 +140,8 @@ std::shared_ptr<Frame> Session::RenderStepped(int time) {
     simVersion_ = version;
     simFrame_ = settings_.firstFrame - 1;
   }
-  std::shared_ptr<Frame> frame;
+  ImageRef image;
+  double ms = 0.0;
   while (simFrame_ < time) {
     if (version_.load() != simVersion_) return nullptr;
     {
@@ -153,26 +156,19 @@ std::shared_ptr<Frame> Session::RenderStepped(int time) {
           button->SetValue(&one, step, 1);
         }
     std::string error;
-    frame.reset();
-    if (!RunProcess(simOp_.get(), step, &frame, &error)) {
+    image.reset();
+    if (!RunProcess(simOp_.get(), step, &image, &ms, &error)) {
       simOp_.reset();  // cut off in the middle of a step: its state is of no use
       return nullptr;
     }
     simFrame_ = step;
     if (!error.empty()) {
-      frame = std::make_shared<Frame>();
-      frame->error = error;
       simOp_.reset();
-      frame->time = step;
-      frame->version = simVersion_;
-      return frame;
+      return MakeFrame(step, simVersion_, nullptr, ms, error);
     }
   }
-  if (frame) {
-    frame->time = time;
-    frame->version = simVersion_;
-  }
-  return frame;
+  if (!image) return nullptr;
+  return MakeFrame(time, simVersion_, image, ms, "");
 }
 
 void Session::RenderLoop() {
