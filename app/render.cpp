@@ -176,7 +176,21 @@ class RenderRun {
       setenv("NUM_PROC_VORN", std::to_string(*n).c_str(), 1);
       host_.App().processorCount = int(*n);
     }
+    // By default the cores the render leaves over encode and write, so that
+    // on a machine with cores to spare writing keeps up with rendering.
+    if (s_.writers.empty())
+      writers_ = std::clamp(df::AvailableProcessors() - RenderWorkers(), 1, 16);
     return true;
+  }
+
+  // The worker count the tools will read: "NUM_PROC_VORN" as they parse it
+  // (leading blanks, sign, digits), else the application object's count.
+  int RenderWorkers() {
+    if (const char* env = std::getenv("NUM_PROC_VORN")) {
+      const long n = std::strtol(env, nullptr, 10);
+      return n < 1 ? 1 : n > kMaxWorkers ? int(kMaxWorkers) : int(n);
+    }
+    return std::max(1, host_.App().processorCount);
   }
 
   // The frames asked for: --frames or --frame, else the frames on disk of an
@@ -589,7 +603,8 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
     return true;
   };
   std::optional<WriterQueue<WriteJob>> queue;
-  if (!s_.noWrite) queue.emplace(2, size_t(writers_), writeJob);
+  // Room for a frame per writer beside the one being rendered.
+  if (!s_.noWrite) queue.emplace(size_t(std::max(2, writers_)), size_t(writers_), writeJob);
 
   df::Output* output = op_->Outputs()[0].get();
   const auto runStart = Clock::now();
