@@ -260,7 +260,8 @@ class RenderRun {
       return kExitOk;
     }
     PrintError(std::to_string(missing.size()) + " of " + std::to_string(frames_.size()) +
-               " outputs are missing or empty: frames " + FormatFrameList(missing));
+               " outputs are missing or empty: frame" + (missing.size() > 1 ? "s " : " ") +
+               FormatFrameList(missing));
     return kExitFailed;
   }
 
