@@ -109,10 +109,19 @@ bool MakeVideo(const std::string& ffmpeg, const std::string& pattern, const std:
   // ffmpeg writes by name, so it writes into a folder only vorn can enter.
   TemporaryFolder folder;
   if (!folder.Create(path, "video.mp4", error)) return false;
-  const int status =
-      RunProgram({ffmpeg, "-nostdin", "-y", "-loglevel", "error", "-framerate", "24",
-                  "-start_number", "0", "-i", pattern, "-vf", "scale=trunc(iw/2)*2:trunc(ih/2)*2",
-                  "-pix_fmt", "yuv420p", folder.FilePath()});
+  // The frames hold straight alpha: the video shows them over black. They
+  // are sRGB-encoded, converted with the BT.709 matrix and tagged so.
+  const std::string filter =
+      "format=gbrap,premultiply=inplace=1,scale=trunc(iw/2)*2:trunc(ih/2)*2:"
+      "out_color_matrix=bt709:out_range=tv";
+  const std::vector<std::string> tags = {"-colorspace", "bt709",        "-color_primaries", "bt709",
+                                         "-color_trc",  "iec61966-2-1", "-color_range",     "tv"};
+  std::vector<std::string> args = {
+      ffmpeg, "-nostdin", "-y",    "-loglevel", "error", "-framerate", "24",     "-start_number",
+      "0",    "-i",       pattern, "-vf",       filter,  "-pix_fmt",   "yuv420p"};
+  args.insert(args.end(), tags.begin(), tags.end());
+  args.push_back(folder.FilePath());
+  const int status = RunProgram(args);
   if (status != 0) {
     *error = "ffmpeg could not make " + path + (status < 0 ? " (did not run)" : "");
     return false;

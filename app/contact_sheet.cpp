@@ -40,11 +40,12 @@ void ScaleInto(const df::Image& source, df::Image* target, int x0, int y0, int w
       }
       const unsigned long n = (unsigned long)((sy1 - sy0) * (sx1 - sx0));
       uint8_t* out = target->rows[py] + size_t(px) * 4;
-      // Composite over the sheet's ground so transparent renders stay visible.
+      // Premultiplied colour over the sheet's ground, so that transparent
+      // renders stay visible.
       const unsigned long alpha = (sum[3] + n / 2) / n;
       for (int c = 0; c < 3; ++c) {
-        const unsigned long v = (sum[c] + n / 2) / n;
-        out[c] = uint8_t((v * alpha + out[c] * (255 - alpha) + 127) / 255);
+        const unsigned long v = (sum[c] + n / 2) / n + (out[c] * (255 - alpha) + 127) / 255;
+        out[c] = uint8_t(std::min(v, 255UL));
       }
       out[3] = 255;
     }

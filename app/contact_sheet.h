@@ -19,7 +19,8 @@ struct SheetEntry {
 ImageRef MakeContactSheet(const std::string& title, const std::vector<SheetEntry>& entries,
                           int thumbWidth, int columns);
 
-// Box-filtered reduction (or enlargement) of `source` to `width` × `height`.
+// Box-filtered reduction (or enlargement) of `source` to `width` × `height`,
+// its premultiplied colour laid over what `target` holds there.
 void ScaleInto(const df::Image& source, df::Image* target, int x0, int y0, int width, int height);
 
 }  // namespace vorn

@@ -1,7 +1,8 @@
 #include "image_io.h"
 
 #include <OpenImageIO/filesystem.h>
-#include <OpenImageIO/half.h>
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
 #include <sys/stat.h>
 
@@ -11,9 +12,12 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <limits>
+#include <utility>
 #include <vector>
 
 #include "atomic_file.h"
+#include "colour_space.h"
 #include "library_messages.h"
 #include "value_parse.h"
 
@@ -137,22 +141,129 @@ double AspectOf(const oiio::ImageSpec& layout) {
   return (std::isfinite(par) && par > 1e-6f && par < 1e6f) ? 1.0 / double(par) : 1.0;
 }
 
-// The file's header as the image library describes it.
-const oiio::ImageSpec& Header(const oiio::ImageInput& in) {
-  return in.spec();
+ImageMetadata MetadataOf(const oiio::ImageSpec& layout) {
+  ImageMetadata m;
+  m.copyright = layout.get_string_attribute("Copyright");
+  if (const oiio::ParamValue* p = layout.find_attribute("FramesPerSecond")) {
+    if (p->type() == oiio::TypeRational) {
+      const int* r = static_cast<const int*>(p->data());
+      if (r[0] > 0 && r[1] > 0) m.frameRateNum = r[0], m.frameRateDen = r[1];
+    } else if (p->type() == oiio::TypeFloat) {
+      const float f = p->get_float();
+      if (std::isfinite(f) && f > 0 && f < 1e6f)
+        m.frameRateNum = int(std::lround(f * 1000)), m.frameRateDen = 1000;
+    }
+  }
+  const Window win = DisplayWindow(layout);
+  m.displayX = win.fullX, m.displayY = win.fullY;
+  return m;
+}
+
+int FindChannel(const oiio::ImageSpec& layout, const std::string& name) {
+  for (int i = 0; i < layout.nchannels && i < int(layout.channelnames.size()); ++i)
+    if (AsciiLower(layout.channelnames[size_t(i)]) == AsciiLower(name)) return i;
+  return -1;
+}
+
+// The layer of a channel: its name before the last dot ("" for R, G, B, A).
+std::string LayerOf(const std::string& channel) {
+  const size_t dot = channel.rfind('.');
+  return dot == std::string::npos ? std::string() : channel.substr(0, dot);
+}
+
+// Which channels of which subimage make the picture.
+struct Source {
+  int subimage = 0;
+  oiio::ImageSpec layout;  // of that subimage
+  int r = -1, g = -1, b = -1, a = -1;
+};
+
+// Finds the colour channels named `prefix` + R, G, B (or Y) and A. Plain
+// channels of a file without layers may also go by position.
+bool PickChannels(const oiio::ImageSpec& layout, const std::string& prefix, Source* s) {
+  s->r = FindChannel(layout, prefix + "R"), s->g = FindChannel(layout, prefix + "G");
+  s->b = FindChannel(layout, prefix + "B"), s->a = FindChannel(layout, prefix + "A");
+  if (s->r >= 0 && s->g >= 0 && s->b >= 0) return true;
+  if (const int y = FindChannel(layout, prefix + "Y"); y >= 0) {
+    s->r = s->g = s->b = y;
+    return true;
+  }
+  if (!prefix.empty()) return false;
+  for (const std::string& c : layout.channelnames)
+    if (!LayerOf(c).empty()) return false;  // layers only: one must be chosen
+  const bool alphaKnown = layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels;
+  if (layout.nchannels >= 3) {
+    s->r = 0, s->g = 1, s->b = 2;
+  } else {
+    s->r = s->g = s->b = 0;
+  }
+  if (s->a < 0)
+    s->a = alphaKnown              ? layout.alpha_channel
+           : layout.nchannels == 2 ? 1
+           : layout.nchannels >= 4 ? 3
+                                   : -1;
+  return true;
+}
+
+// The layers a file offers: names of its parts and prefixes of its channels.
+std::vector<std::string> Layers(oiio::ImageInput& in) {
+  std::vector<std::string> names;
+  auto add = [&](const std::string& n) {
+    if (!n.empty() && std::find(names.begin(), names.end(), n) == names.end()) names.push_back(n);
+  };
+  for (int sub = 0; sub < 1000 && in.seek_subimage(sub, 0); ++sub) {
+    const oiio::ImageSpec& layout = in.spec();
+    add(layout.get_string_attribute("oiio:subimagename"));
+    for (const std::string& c : layout.channelnames) add(LayerOf(c));
+  }
+  return names;
+}
+
+std::string LayerList(oiio::ImageInput& in) {
+  const std::vector<std::string> layers = Layers(in);
+  return layers.empty() ? std::string("it has no layers") : "its layers: " + QuotedList(layers);
+}
+
+// Chooses the subimage and channels of the picture: the first subimage's
+// plain channels, or those of the layer asked for.
+bool ChooseSource(oiio::ImageInput& in, const std::string& layer, Source* s, std::string* why) {
+  if (layer.empty()) {
+    s->subimage = 0;
+    s->layout = in.spec();
+    if (PickChannels(s->layout, "", s)) return true;
+    *why =
+        "it has no plain colour channels (R, G, B or Y); choose a layer with --input-layer "
+        "CAPTION=NAME; " +
+        LayerList(in);
+    return false;
+  }
+  for (int sub = 0; sub < 1000 && in.seek_subimage(sub, 0); ++sub) {
+    s->subimage = sub;
+    s->layout = in.spec();
+    if ((s->layout.get_string_attribute("oiio:subimagename") == layer &&
+         PickChannels(s->layout, "", s)) ||
+        PickChannels(s->layout, layer + ".", s))
+      return in.seek_subimage(sub, 0);
+  }
+  *why = "it has no layer \"" + layer + "\" with colour channels; " + LayerList(in);
+  return false;
 }
 
 // Opens a file and checks its header: plain colour channels and a usable size.
-// On success `info` holds the display size and pixel aspect.
-std::unique_ptr<oiio::ImageInput> OpenChecked(const std::string& path, ImageInfo* info,
-                                              std::string* error) {
+// On success `info` holds the display size, pixel aspect and metadata.
+std::unique_ptr<oiio::ImageInput> OpenChecked(const std::string& path, const std::string& layer,
+                                              ImageInfo* info, Source* source, std::string* error) {
   std::string why;
   auto in = OpenInput(path, &why);
   if (!in) {
     *error = "cannot read image " + path + ": " + why;
     return nullptr;
   }
-  const oiio::ImageSpec& layout = Header(*in);
+  if (!ChooseSource(*in, layer, source, &why)) {
+    *error = "cannot read image " + path + ": " + why;
+    return nullptr;
+  }
+  const oiio::ImageSpec& layout = source->layout;
   const Window win = DisplayWindow(layout);
   if (layout.deep || layout.nchannels < 1 || layout.depth > 1) {
     *error = "cannot read image " + path + ": it holds no plain colour channels";
@@ -165,13 +276,8 @@ std::unique_ptr<oiio::ImageInput> OpenChecked(const std::string& path, ImageInfo
   info->width = win.fullW;
   info->height = win.fullH;
   info->aspect = AspectOf(layout);
+  info->metadata = MetadataOf(layout);
   return in;
-}
-
-int FindChannel(const oiio::ImageSpec& layout, const char* name) {
-  for (int i = 0; i < layout.nchannels && i < int(layout.channelnames.size()); ++i)
-    if (AsciiLower(layout.channelnames[size_t(i)]) == AsciiLower(name)) return i;
-  return -1;
 }
 
 uint8_t ToByte(float v) {
@@ -180,30 +286,29 @@ uint8_t ToByte(float v) {
   return uint8_t(v * 255.0f + 0.5f);
 }
 
-// Reads the first `used` channels of the whole data window, a band of
-// scanlines or a row of tiles at a time, checking the result and the error
-// text of every read: a file cut short must not read as black rows.
-bool ReadPixels(oiio::ImageInput& in, int used, oiio::TypeDesc type, void* data,
+// Reads channels [first, end) of a subimage's whole data window as floats, a
+// band of scanlines or a row of tiles at a time, checking the result and the
+// error text of every read: a file cut short must not read as black rows.
+bool ReadPixels(oiio::ImageInput& in, const Source& source, int first, int end, float* data,
                 std::string* error) {
-  const oiio::ImageSpec& layout = Header(in);
-  const size_t pixelBytes = size_t(used) * type.size();
-  const size_t rowBytes = size_t(layout.width) * pixelBytes;
-  char* base = static_cast<char*>(data);
+  const oiio::ImageSpec& layout = source.layout;
+  const size_t rowValues = size_t(layout.width) * size_t(end - first);
   const int band = layout.tile_height > 0 ? layout.tile_height : 64;
   for (int y = 0; y < layout.height; y += band) {
-    const int end = std::min(layout.height, y + band);
-    char* at = base + size_t(y) * rowBytes;
-    const bool ok =
-        layout.tile_width > 0
-            ? in.read_tiles(0, 0, layout.x, layout.x + layout.width, layout.y + y, layout.y + end,
-                            layout.z, layout.z + 1, 0, used, type, at)
-            : in.read_scanlines(0, 0, layout.y + y, layout.y + end, layout.z, 0, used, type, at);
+    const int last = std::min(layout.height, y + band);
+    float* at = data + size_t(y) * rowValues;
+    const bool ok = layout.tile_width > 0
+                        ? in.read_tiles(source.subimage, 0, layout.x, layout.x + layout.width,
+                                        layout.y + y, layout.y + last, layout.z, layout.z + 1,
+                                        first, end, oiio::TypeDesc::FLOAT, at)
+                        : in.read_scanlines(source.subimage, 0, layout.y + y, layout.y + last,
+                                            layout.z, first, end, oiio::TypeDesc::FLOAT, at);
     // A reader may report a failed strip only in its error text, with a
     // result of success.
     std::string why = Trimmed(in.geterror());
     if (!ok || !why.empty()) {
       if (why.empty()) why = LastError("");
-      *error = "rows " + std::to_string(y) + " to " + std::to_string(end - 1) +
+      *error = "rows " + std::to_string(y) + " to " + std::to_string(last - 1) +
                " cannot be read (the file may be cut short)" + (why.empty() ? "" : ": " + why);
       return false;
     }
@@ -211,49 +316,57 @@ bool ReadPixels(oiio::ImageInput& in, int used, oiio::TypeDesc type, void* data,
   return true;
 }
 
-// Decodes an opened file's first image into BGRA.
+// Decodes the chosen channels of an opened file into the tools' BGRA.
 ImageRef DecodeOpened(oiio::ImageInput& in, const std::string& path, const ImageInfo& info,
+                      const Source& source, const ReadOptions& options, float* brightest,
                       std::string* error) {
-  const oiio::ImageSpec& layout = Header(in);
+  const oiio::ImageSpec& layout = source.layout;
   const Window win = DisplayWindow(layout);
+  const bool hasAlpha = source.a >= 0;
+  int first = std::min({source.r, source.g, source.b}),
+      end = std::max({source.r, source.g, source.b});
+  if (hasAlpha) first = std::min(first, source.a), end = std::max(end, source.a);
+  ++end;
 
-  // Which file channels become red, green, blue and alpha.
-  int r = FindChannel(layout, "R"), g = FindChannel(layout, "G"), b = FindChannel(layout, "B");
-  int a = FindChannel(layout, "A");
-  if (r < 0 || g < 0 || b < 0) {
-    const int y = FindChannel(layout, "Y");
-    if (layout.nchannels >= 3 && y < 0) {
-      r = 0, g = 1, b = 2;
-    } else {
-      r = g = b = (y >= 0 ? y : 0);
+  // The file's channels as floats, then red, green, blue and alpha of them.
+  oiio::ImageBuf rgba;
+  {
+    std::vector<float> data(size_t(layout.width) * size_t(layout.height) * size_t(end - first));
+    std::string why;
+    if (!ReadPixels(in, source, first, end, data.data(), &why)) {
+      *error = "cannot read image " + path + ": " + why;
+      return nullptr;
     }
-    if (a < 0) {
-      a = layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels
-              ? layout.alpha_channel
-          : layout.nchannels == 2 ? 1
-          : layout.nchannels >= 4 ? 3
-                                  : -1;
+    const oiio::ImageBuf file(
+        oiio::ImageSpec(layout.width, layout.height, end - first, oiio::TypeDesc::FLOAT),
+        data.data());
+    const int order[4] = {source.r - first, source.g - first, source.b - first,
+                          hasAlpha ? source.a - first : -1};
+    const float fill[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    const std::string names[4] = {"R", "G", "B", "A"};
+    if (!oiio::ImageBufAlgo::channels(rgba, file, 4, order, fill, names)) {
+      *error = "cannot read image " + path + ": " + rgba.geterror();
+      return nullptr;
     }
   }
-  if (a < 0 && layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels)
-    a = layout.alpha_channel;
-  const int used = std::max({r, g, b, a}) + 1;
+  rgba.specmod().alpha_channel = 3;
+  // NaN and infinite values read as 0: a conversion would spread them.
+  int nonFinite = 0;
+  oiio::ImageBufAlgo::fixNonFinite(rgba, rgba, oiio::ImageBufAlgo::NONFINITE_BLACK, &nonFinite);
 
-  const bool bytes = layout.format == oiio::TypeDesc::UINT8;
-  const size_t count = size_t(layout.width) * size_t(layout.height) * size_t(used);
-  std::vector<uint8_t> data8;
-  std::vector<float> dataF;
+  // Into the tools' encoding, premultiplied.
+  const bool floating = layout.channelformat(source.r).is_floating_point();
+  const std::string space = !options.colourSpace.empty() ? options.colourSpace
+                            : floating                   ? kLinearColourSpace
+                                                         : kToolColourSpace;
+  const bool straight = hasAlpha && layout.get_int_attribute("oiio:UnassociatedAlpha") != 0;
   std::string why;
-  if (bytes)
-    data8.resize(count);
-  else
-    dataF.resize(count);
-  if (!ReadPixels(in, used, bytes ? oiio::TypeDesc::UINT8 : oiio::TypeDesc::FLOAT,
-                  bytes ? static_cast<void*>(data8.data()) : static_cast<void*>(dataF.data()),
-                  &why)) {
-    *error = "cannot read image " + path + ": " + why;
+  if (!ConvertColours(rgba, space, kToolColourSpace, hasAlpha && !straight, &why) ||
+      (straight && !oiio::ImageBufAlgo::premult(rgba, rgba))) {
+    *error = "cannot read image " + path + ": " + (why.empty() ? rgba.geterror() : why);
     return nullptr;
   }
+
   ImageRef image = NewImage(info.width, info.height, info.aspect);
   if (!image) {
     *error = "cannot read image " + path + ": not enough memory for " + std::to_string(info.width) +
@@ -261,6 +374,8 @@ ImageRef DecodeOpened(oiio::ImageInput& in, const std::string& path, const Image
     return nullptr;
   }
   // Place the data window into the display window; the rest stays clear.
+  const float* pixels = static_cast<const float*>(rgba.localpixels());
+  float top = 0.0f;
   const long long offX = (long long)layout.x - win.fullX, offY = (long long)layout.y - win.fullY;
   for (int sy = 0; sy < layout.height; ++sy) {
     const long long dy = offY + sy;
@@ -269,17 +384,13 @@ ImageRef DecodeOpened(oiio::ImageInput& in, const std::string& path, const Image
     for (int sx = 0; sx < layout.width; ++sx) {
       const long long dx = offX + sx;
       if (dx < 0 || dx >= info.width) continue;
-      const size_t s = (size_t(sy) * size_t(layout.width) + size_t(sx)) * size_t(used);
+      const float* s = pixels + (size_t(sy) * size_t(layout.width) + size_t(sx)) * 4;
+      top = std::max({top, s[0], s[1], s[2], s[3]});
       uint8_t* p = row + dx * 4;
-      auto get = [&](int c) -> uint8_t {
-        return bytes ? data8[s + size_t(c)] : ToByte(dataF[s + size_t(c)]);
-      };
-      p[0] = get(b);
-      p[1] = get(g);
-      p[2] = get(r);
-      p[3] = a >= 0 ? get(a) : 255;
+      p[0] = ToByte(s[2]), p[1] = ToByte(s[1]), p[2] = ToByte(s[0]), p[3] = ToByte(s[3]);
     }
   }
+  if (brightest) *brightest = std::isfinite(top) ? top : std::numeric_limits<float>::max();
   return image;
 }
 
@@ -293,27 +404,98 @@ std::optional<ImageFormat> OutputFormatFor(const std::string& path) {
   if (ext == "png") return ImageFormat::Png;
   if (ext == "exr") return ImageFormat::Exr;
   if (ext == "tif" || ext == "tiff") return ImageFormat::Tiff;
+  if (ext == "dpx") return ImageFormat::Dpx;
+  if (ext == "jpg" || ext == "jpeg") return ImageFormat::Jpeg;
   return std::nullopt;
 }
 
 const char* OutputFormatsText() {
-  return "PNG (.png), EXR (.exr) or TIFF (.tif, .tiff)";
+  return "PNG (.png), EXR (.exr), TIFF (.tif, .tiff), DPX (.dpx) or JPEG (.jpg, .jpeg)";
 }
 
-bool ReadImageInfo(const std::string& path, ImageInfo* info, std::string* error) {
+namespace {
+
+const char* FormatName(ImageFormat format) {
+  switch (format) {
+    case ImageFormat::Png:
+      return "PNG";
+    case ImageFormat::Exr:
+      return "EXR";
+    case ImageFormat::Tiff:
+      return "TIFF";
+    case ImageFormat::Dpx:
+      return "DPX";
+    case ImageFormat::Jpeg:
+      return "JPEG";
+  }
+  return "?";
+}
+
+// The depths a format is written in, its default first.
+std::vector<std::pair<std::string, BitDepth>> DepthsOf(ImageFormat format) {
+  switch (format) {
+    case ImageFormat::Png:
+      return {{"8", BitDepth::U8}, {"16", BitDepth::U16}};
+    case ImageFormat::Tiff:
+      return {{"8", BitDepth::U8}, {"16", BitDepth::U16}, {"float", BitDepth::Float}};
+    case ImageFormat::Exr:
+      return {{"half", BitDepth::Half}, {"float", BitDepth::Float}};
+    case ImageFormat::Dpx:
+      return {{"10", BitDepth::U10}, {"8", BitDepth::U8}, {"16", BitDepth::U16}};
+    case ImageFormat::Jpeg:
+      return {{"8", BitDepth::U8}};
+  }
+  return {};
+}
+
+BitDepth Resolved(ImageFormat format, BitDepth depth) {
+  if (depth != BitDepth::Default) return depth;
+  return DepthsOf(format).front().second;
+}
+
+}  // namespace
+
+bool ParseBitDepth(ImageFormat format, const std::string& text, BitDepth* out, std::string* error) {
+  *out = BitDepth::Default;
+  if (text.empty()) return true;
+  const std::vector<std::pair<std::string, BitDepth>> depths = DepthsOf(format);
+  std::vector<std::string> names;
+  for (const auto& [name, depth] : depths) {
+    if (AsciiLower(Trim(text)) == name) {
+      *out = depth;
+      return true;
+    }
+    names.push_back(name);
+  }
+  *error = std::string(FormatName(format)) + " is written in " + QuotedList(names) +
+           " (default \"" + names.front() + "\")";
+  return false;
+}
+
+bool ReadImageInfo(const std::string& path, ImageInfo* info, std::string* error,
+                   const ReadOptions& options) {
   HeldLibraryMessages held;
-  const bool ok = OpenChecked(path, info, error) != nullptr;
+  Source source;
+  bool ok = false;
+  try {
+    ok = OpenChecked(path, options.layer, info, &source, error) != nullptr;
+  } catch (const std::exception& e) {
+    *error = "cannot read image " + path + ": " + e.what();
+  }
   oiio::geterror();
   return ok;
 }
 
-ImageRef ReadImage(const std::string& path, std::string* error) {
+ImageRef ReadImage(const std::string& path, std::string* error, const ReadOptions& options,
+                   float* brightest, ImageMetadata* metadata) {
   HeldLibraryMessages held;
   ImageRef image;
   try {
     ImageInfo info;
-    auto in = OpenChecked(path, &info, error);
-    if (in) image = DecodeOpened(*in, path, info, error);
+    Source source;
+    auto in = OpenChecked(path, options.layer, &info, &source, error);
+    if (in) image = DecodeOpened(*in, path, info, source, options, brightest, error);
+    if (image && metadata) *metadata = info.metadata;
   } catch (const std::exception& e) {
     *error = "cannot read image " + path + ": " + e.what();
     image.reset();
@@ -336,6 +518,20 @@ bool ParseCompression(ImageFormat format, const std::string& text, Compression* 
     *error = "PNG takes a compression level 0 (fastest) to 9 (smallest), default 6";
     return false;
   }
+  if (format == ImageFormat::Jpeg) {
+    const std::string digits = t.rfind("jpeg:", 0) == 0 ? t.substr(5) : t;
+    std::string ignored;
+    if (auto q = ParseCount(digits, 1, 100, &ignored)) {
+      out->level = int(*q);
+      return true;
+    }
+    *error = "JPEG takes a quality 1 (smallest) to 100 (best), default 95";
+    return false;
+  }
+  if (format == ImageFormat::Dpx) {
+    *error = "DPX is written uncompressed; leave --compression out";
+    return false;
+  }
   const std::vector<std::string> allowed =
       format == ImageFormat::Exr ? std::vector<std::string>{"none", "rle", "zips", "zip", "piz"}
                                  : std::vector<std::string>{"none", "lzw", "zip"};
@@ -344,40 +540,90 @@ bool ParseCompression(ImageFormat format, const std::string& text, Compression* 
       out->method = a;
       return true;
     }
-  *error = std::string(format == ImageFormat::Exr ? "EXR" : "TIFF") + " takes the compression " +
-           QuotedList(allowed) + " (default \"zip\")";
+  *error = std::string(FormatName(format)) + " takes the compression " + QuotedList(allowed) +
+           " (default \"zip\")";
   return false;
 }
 
 namespace {
 
-// Half-float bits of v / 255 for every byte value, as the image library
-// would convert them, built once.
-const std::vector<half>& HalfOfByte() {
-  static const std::vector<half> table = [] {
-    std::vector<half> t(256);
-    for (int i = 0; i < 256; ++i) t[size_t(i)] = half(float(i) / 255.0f);
+// The image's values as floats 0..1 in RGBA order, premultiplied as held.
+oiio::ImageBuf FloatPixels(const df::Image& image) {
+  static const std::vector<float> ofByte = [] {
+    std::vector<float> t(256);
+    for (int i = 0; i < 256; ++i) t[size_t(i)] = float(i) / 255.0f;
     return t;
   }();
-  return table;
+  oiio::ImageSpec layout(image.width, image.height, 4, oiio::TypeDesc::FLOAT);
+  layout.alpha_channel = 3;
+  oiio::ImageBuf buf(layout);
+  float* dst = static_cast<float*>(buf.localpixels());
+  for (int y = 0; y < image.height; ++y) {
+    const uint8_t* src = image.rows[y];
+    for (int x = 0; x < image.width; ++x, src += 4, dst += 4)
+      dst[0] = ofByte[src[2]], dst[1] = ofByte[src[1]], dst[2] = ofByte[src[0]],
+      dst[3] = ofByte[src[3]];
+  }
+  return buf;
+}
+
+oiio::TypeDesc FileType(BitDepth depth) {
+  switch (depth) {
+    case BitDepth::U10:
+    case BitDepth::U16:
+      return oiio::TypeDesc::UINT16;
+    case BitDepth::Half:
+      return oiio::TypeDesc::HALF;
+    case BitDepth::Float:
+      return oiio::TypeDesc::FLOAT;
+    default:
+      return oiio::TypeDesc::UINT8;
+  }
 }
 
 }  // namespace
 
 bool WriteImage(const df::Image& image, const std::string& path, ImageFormat format,
-                std::string* error, const Compression& compression) {
-  const char* name = format == ImageFormat::Png   ? "png"
-                     : format == ImageFormat::Exr ? "openexr"
-                                                  : "tiff";
+                std::string* error, const WriteOptions& options) {
+  static const char* const kWriter[] = {"png", "openexr", "tiff", "dpx", "jpeg"};
+  const char* name = kWriter[int(format)];
   if (image.width < 1 || image.height < 1 || image.rows == nullptr) {
     *error = "cannot write " + path + ": the image is empty (" + std::to_string(image.width) +
              " x " + std::to_string(image.height) + ")";
     return false;
   }
+  const BitDepth depth = Resolved(format, options.depth);
+  const oiio::TypeDesc type = FileType(depth);
+  const bool floating = type.is_floating_point();
+  const std::string space = !options.colourSpace.empty() ? options.colourSpace
+                            : floating                   ? kLinearColourSpace
+                                                         : kToolColourSpace;
+  const bool hasAlpha = format != ImageFormat::Jpeg && format != ImageFormat::Dpx;
+  const bool straight = format == ImageFormat::Png;
   // The file is encoded in memory and then written whole through a
   // temporary file, so that every write of it is checked here.
   oiio::Filesystem::IOVecOutput encoded;
   try {
+    // Out of the tools' encoding into the file's: colour converted with
+    // alpha divided out, then kept premultiplied or straight, or dropped
+    // (the premultiplied colour is the image over black).
+    oiio::ImageBuf pixels = FloatPixels(image);
+    std::string why;
+    if (!ConvertColours(pixels, kToolColourSpace, space, true, &why) ||
+        (straight && !oiio::ImageBufAlgo::unpremult(pixels, pixels))) {
+      *error = "cannot write " + path + ": " + (why.empty() ? pixels.geterror() : why);
+      return false;
+    }
+    if (!hasAlpha) {
+      const int order[3] = {0, 1, 2};
+      oiio::ImageBuf colour;
+      if (!oiio::ImageBufAlgo::channels(colour, pixels, 3, order)) {
+        *error = "cannot write " + path + ": " + colour.geterror();
+        return false;
+      }
+      pixels = std::move(colour);
+    }
+
     auto out = oiio::ImageOutput::create(name);
     if (!out) {
       *error = "cannot write " + path + ": " + LastError(std::string("no ") + name + " writer");
@@ -387,52 +633,48 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
       *error = "cannot write " + path + ": the " + name + " writer cannot write to memory";
       return false;
     }
-    oiio::ImageSpec layout(
-        image.width, image.height, 4,
-        format == ImageFormat::Exr ? oiio::TypeDesc::HALF : oiio::TypeDesc::UINT8);
-    layout.channelnames = {"R", "G", "B", "A"};
-    layout.alpha_channel = 3;
-    layout.attribute("oiio:UnassociatedAlpha", 1);
+    oiio::ImageSpec layout(image.width, image.height, hasAlpha ? 4 : 3, type);
+    layout.channelnames = hasAlpha ? std::vector<std::string>{"R", "G", "B", "A"}
+                                   : std::vector<std::string>{"R", "G", "B"};
+    layout.alpha_channel = hasAlpha ? 3 : -1;
+    if (straight) layout.attribute("oiio:UnassociatedAlpha", 1);
+    if (depth == BitDepth::U10) layout.attribute("oiio:BitsPerSample", 10);
+    // The TIFF writer would record the colour space in an Exif block, which
+    // it cannot write to memory (the file comes out without its size).
+    if (format != ImageFormat::Tiff) layout.attribute("oiio:ColorSpace", space);
+    layout.attribute("Software", "vorn " VORN_VERSION);
+    const ImageMetadata& meta = options.metadata;
+    if (!meta.copyright.empty()) layout.attribute("Copyright", meta.copyright);
+    if (meta.frameRateNum > 0 && meta.frameRateDen > 0) {
+      const int rate[2] = {meta.frameRateNum, meta.frameRateDen};
+      layout.attribute("FramesPerSecond", oiio::TypeRational, rate);
+    }
+    if (format == ImageFormat::Exr) {
+      // The picture is the input's display window; its place is kept.
+      layout.x = layout.full_x = meta.displayX;
+      layout.y = layout.full_y = meta.displayY;
+    }
     if (std::isfinite(image.aspect) && image.aspect > 0 && image.aspect != 1.0)
       layout.attribute("PixelAspectRatio", float(1.0 / image.aspect));
-    if (compression.level >= 0) layout.attribute("png:compressionLevel", compression.level);
-    if (!compression.method.empty()) layout.attribute("compression", compression.method);
+    if (format == ImageFormat::Png && options.compression.level >= 0)
+      layout.attribute("png:compressionLevel", options.compression.level);
+    if (format == ImageFormat::Jpeg)
+      layout.attribute("Compression", "jpeg:" + std::to_string(options.compression.level >= 0
+                                                                   ? options.compression.level
+                                                                   : 95));
+    if (!options.compression.method.empty())
+      layout.attribute("compression", options.compression.method);
 
-    // Reorder to RGBA; for EXR convert to half here, by table, which is much
-    // quicker than the library's general conversion.
-    const size_t count = size_t(image.width) * size_t(image.height) * 4;
-    std::vector<uint8_t> rgba;
-    std::vector<half> halves;
-    if (format == ImageFormat::Exr)
-      halves.resize(count);
-    else
-      rgba.resize(count);
-    const std::vector<half>& toHalf = HalfOfByte();
-    for (int y = 0; y < image.height; ++y) {
-      const uint8_t* src = image.rows[y];
-      const size_t at = size_t(y) * size_t(image.width) * 4;
-      if (format == ImageFormat::Exr) {
-        half* dst = halves.data() + at;
-        for (int x = 0; x < image.width; ++x, src += 4, dst += 4)
-          dst[0] = toHalf[src[2]], dst[1] = toHalf[src[1]], dst[2] = toHalf[src[0]],
-          dst[3] = toHalf[src[3]];
-      } else {
-        uint8_t* dst = rgba.data() + at;
-        for (int x = 0; x < image.width; ++x, src += 4, dst += 4)
-          dst[0] = src[2], dst[1] = src[1], dst[2] = src[0], dst[3] = src[3];
-      }
-    }
     // The writer's results decide; its error text may also hold harmless
     // notes (the TIFF writer reports an empty Exif block it did not write).
-    bool ok = out->open(path, layout) &&
-              (format == ImageFormat::Exr ? out->write_image(oiio::TypeDesc::HALF, halves.data())
-                                          : out->write_image(oiio::TypeDesc::UINT8, rgba.data()));
+    bool ok =
+        out->open(path, layout) && out->write_image(oiio::TypeDesc::FLOAT, pixels.localpixels());
     ok = out->close() && ok;
-    const std::string why = Trimmed(out->geterror());
+    const std::string writerError = Trimmed(out->geterror());
     oiio::geterror();
     if (!ok || encoded.buffer().empty()) {
-      *error =
-          "cannot encode " + path + ": " + (why.empty() ? std::string("the writer failed") : why);
+      *error = "cannot encode " + path + ": " +
+               (writerError.empty() ? std::string("the writer failed") : writerError);
       return false;
     }
   } catch (const std::exception& e) {

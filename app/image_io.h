@@ -1,12 +1,21 @@
 // Image files to and from the runtime's 8-bit BGRA images. Any format the
 // image library reads is accepted (PNG, EXR, TIFF, DPX, JPEG among them); PNG,
-// EXR and TIFF are written.
+// EXR, TIFF, DPX and JPEG are written.
 //
-// Values are carried over unchanged, with no colour transform: an 8-bit
-// channel value v is v / 255 in a floating-point file, and floating-point or
-// 16-bit values are rounded to the nearest step of 1/255 and clamped to 0..1
-// on reading (NaN reads as 0). Alpha is kept unassociated, so the four bytes
-// of every pixel survive a round trip through PNG, TIFF or EXR exactly.
+// The tools' images hold display-referred values in the sRGB encoding with
+// premultiplied alpha. Reading converts into that and writing out of it, per
+// the file's kind, through the image library (ImageBuf and ImageBufAlgo):
+// - integer files (8, 10 or 16 bits) hold sRGB values; PNG keeps alpha
+//   straight (premultiplied on reading, divided out on writing), TIFF
+//   premultiplied;
+// - floating-point files (half, float) hold scene-linear, premultiplied
+//   values: the colour is divided by alpha, converted, and multiplied again;
+// - JPEG and DPX have no alpha: they get the premultiplied colour, which is
+//   the image over black.
+// A colour space named by the user replaces the file's default. Values are
+// rounded to the nearest 8-bit step; those above 1 are clipped (reported by
+// ReadImage), NaN and infinities read as 0. A fully opaque 8-bit image keeps
+// its bytes through PNG and TIFF.
 #pragma once
 
 #include <optional>
@@ -16,45 +25,80 @@
 
 namespace vorn {
 
-enum class ImageFormat { Png, Exr, Tiff };
+enum class ImageFormat { Png, Exr, Tiff, Dpx, Jpeg };
 
 // The format written for a file name, chosen by its extension.
 std::optional<ImageFormat> OutputFormatFor(const std::string& path);
-// "PNG (.png), EXR (.exr) or TIFF (.tif, .tiff)", for messages.
+// "PNG (.png), EXR (.exr), ...", for messages.
 const char* OutputFormatsText();
+
+// Sample type of a written file; Default is the format's own: 8 bits for
+// PNG, TIFF and JPEG, half for EXR, 10 bits for DPX.
+enum class BitDepth { Default, U8, U10, U16, Half, Float };
+// Reads "--bit-depth" text (8, 10, 16, half, float) for a format; false with
+// what the format takes.
+bool ParseBitDepth(ImageFormat format, const std::string& text, BitDepth* out, std::string* error);
 
 // Largest image read or made: each side and the pixel count.
 inline constexpr int kMaxImageSide = 65536;
 inline constexpr long long kMaxImagePixels = 1LL << 28;
 
+// What a file says about the picture beyond its pixels, carried from an
+// input to the outputs.
+struct ImageMetadata {
+  std::string copyright;
+  int frameRateNum = 0, frameRateDen = 0;  // frames per second; 0/0: not given
+  int displayX = 0, displayY = 0;          // origin of the display window
+};
+
 struct ImageInfo {
   int width = 0;
   int height = 0;
   double aspect = 1.0;  // pixel height ÷ pixel width, as the runtime's Image holds it
+  ImageMetadata metadata;
+};
+
+struct ReadOptions {
+  std::string colourSpace;  // of the file's values; empty: by the file's sample type
+  std::string layer;        // layer of a multi-layer file; empty: its plain channels
 };
 
 // Opens a file and reads its header; false with the reason when the file
-// cannot be read as an image or its size is not usable.
-bool ReadImageInfo(const std::string& path, ImageInfo* info, std::string* error);
+// cannot be read as an image, its size is not usable or the layer is not
+// there.
+bool ReadImageInfo(const std::string& path, ImageInfo* info, std::string* error,
+                   const ReadOptions& options = {});
 
-// Reads the first image of a file as BGRA. The picture is the file's display
-// window; missing channels are filled (grey → R = G = B, no alpha → 255).
-ImageRef ReadImage(const std::string& path, std::string* error);
+// Reads the first image of a file (or the layer asked for) as BGRA. The
+// picture is the file's display window; missing channels are filled (grey →
+// R = G = B, no alpha → opaque). `brightest`, when given, receives the
+// largest value found before clipping to 1 (above 1: values were clipped);
+// `metadata` what the file says.
+ImageRef ReadImage(const std::string& path, std::string* error, const ReadOptions& options = {},
+                   float* brightest = nullptr, ImageMetadata* metadata = nullptr);
 
 // Lossless compression of a written file: PNG takes a zlib level 0-9
 // (default 6); EXR none, rle, zips, zip (default) or piz; TIFF none, lzw or
-// zip (default). Empty: the default.
+// zip (default). JPEG takes a quality 1-100 (default 95); DPX is not
+// compressed. Empty: the default.
 struct Compression {
   std::string method;  // EXR and TIFF
-  int level = -1;      // PNG; -1 for the default
+  int level = -1;      // PNG level, JPEG quality; -1 for the default
 };
 // Reads "--compression" text for a format; false with what the format takes.
 bool ParseCompression(ImageFormat format, const std::string& text, Compression* out,
                       std::string* error);
 
-// Writes an image atomically (temporary file in the same folder, then rename).
-// PNG and TIFF: 8 bits per channel; EXR: half floats. RGBA channels.
+struct WriteOptions {
+  Compression compression;
+  BitDepth depth = BitDepth::Default;
+  std::string colourSpace;  // of the file's values; empty: by the sample type
+  ImageMetadata metadata;   // carried from the main input
+};
+
+// Writes an image atomically (temporary file in the same folder, then
+// rename), tagged with its colour space and "Software" naming vorn.
 bool WriteImage(const df::Image& image, const std::string& path, ImageFormat format,
-                std::string* error, const Compression& compression = {});
+                std::string* error, const WriteOptions& options = {});
 
 }  // namespace vorn

@@ -164,7 +164,8 @@ int main(int argc, char** argv) {
       ->type_name("FILE");
   renderCmd
       ->add_option("--out", render.out,
-                   "Output files: # = 4 digits, @ = 1 digit each, %04d; .png, .exr, .tif")
+                   "Output files: # = 4 digits, @ = 1 digit each, %04d; .png, .exr, .tif, .dpx, "
+                   ".jpg")
       ->type_name("PATTERN");
   renderCmd
       ->add_option("--workers", render.workers,
@@ -173,8 +174,28 @@ int main(int argc, char** argv) {
   renderCmd
       ->add_option("--compression", render.compression,
                    "PNG: level 0-9 (default 6); EXR: none, rle, zips, zip (default), piz; "
-                   "TIFF: none, lzw, zip (default)")
+                   "TIFF: none, lzw, zip (default); JPEG: quality 1-100 (default 95)")
       ->type_name("C");
+  renderCmd
+      ->add_option("--bit-depth", render.bitDepth,
+                   "Output samples: PNG 8 (default) or 16; TIFF 8 (default), 16 or float; EXR "
+                   "half (default) or float; DPX 10 (default), 8 or 16; JPEG 8")
+      ->type_name("D");
+  renderCmd
+      ->add_option("--input-colorspace", render.inputColourSpaces,
+                   "Colour space of the input files (default: sRGB for integer files, linear "
+                   "for half and float); CAPTION=NAME for one input. Names: the $OCIO "
+                   "configuration's, and sRGB, linear, Rec709")
+      ->type_name("[CAPTION=]NAME");
+  renderCmd
+      ->add_option("--output-colorspace", render.outputColourSpace,
+                   "Colour space of the output files (default: sRGB for integer files, linear "
+                   "for half and float)")
+      ->type_name("NAME");
+  renderCmd
+      ->add_option("--input-layer", render.inputLayers,
+                   "Layer of a multi-layer (EXR) input file, by the input's caption")
+      ->type_name("CAPTION=NAME");
   renderCmd
       ->add_option("--writers", render.writers,
                    "Threads that encode and write finished frames, 1 to 16 (default: the cores "

@@ -15,6 +15,8 @@
 #include <set>
 
 #include "atomic_file.h"
+#include "colour_options.h"
+#include "colour_space.h"
 #include "composition.h"
 #include "controls_model.h"
 #include "default_images.h"
@@ -47,6 +49,7 @@ struct ImageBinding {
   std::string file;                      // as given; empty for a built-in image
   std::optional<FramePattern> sequence;  // one file per frame
   ImageRef still;                        // one image for every frame
+  ReadOptions read;                      // colour space and layer of its files
 };
 
 struct WriteJob {
@@ -333,8 +336,13 @@ class RenderRun {
           return Fail("--out: " + error);
         if (folders.size() > 1000) break;  // a folder per frame: the first ones tell
       }
-      if (!ParseCompression(*format, s_.compression, &compression_, &error))
+      if (!ParseCompression(*format, s_.compression, &writeOptions_.compression, &error))
         return Fail("--compression \"" + s_.compression + "\": " + error);
+      if (!ParseBitDepth(*format, s_.bitDepth, &writeOptions_.depth, &error))
+        return Fail("--bit-depth \"" + s_.bitDepth + "\": " + error);
+      if (!s_.outputColourSpace.empty() && !CheckColourSpace(s_.outputColourSpace, &error))
+        return Fail("--output-colorspace: " + error);
+      writeOptions_.colourSpace = s_.outputColourSpace;
       pattern_ = std::move(pattern);
       format_ = *format;
     }
@@ -344,6 +352,8 @@ class RenderRun {
 
   bool BindInputs() {
     std::string error;
+    InputReadChoices choices;
+    if (!choices.Parse(*op_, s_.inputColourSpaces, s_.inputLayers, &error)) return Fail(error);
     for (const std::string& text : s_.inputs) {
       std::string caption, file;
       if (!SplitAssignment(text, &caption, &file, &error))
@@ -356,6 +366,7 @@ class RenderRun {
       ImageBinding binding;
       binding.input = input;
       binding.file = file;
+      binding.read = choices.For(input);
       std::error_code ec;
       std::optional<FramePattern> pattern;
       std::string patternError;
@@ -364,15 +375,21 @@ class RenderRun {
         // A sequence: every frame's file must be there and readable now.
         for (int f : steps_) {
           ImageInfo info;
-          if (!ReadImageInfo(pattern->Format(f), &info, &error))
+          if (!ReadImageInfo(pattern->Format(f), &info, &error, binding.read))
             return Fail("--input \"" + caption + "\" frame " + std::to_string(f) + ": " + error);
           NoteFileSize(info);
+          if (f == steps_.front()) NoteMetadata(input, info.metadata);
         }
         binding.sequence = std::move(pattern);
       } else {
-        binding.still = ReadImage(file, &error);
+        float brightest = 0;
+        ImageMetadata metadata;
+        binding.still = ReadImage(file, &error, binding.read, &brightest, &metadata);
         if (!binding.still) return Fail("--input \"" + caption + "\": " + error);
-        NoteFileSize({binding.still->width, binding.still->height, binding.still->aspect});
+        NoteClipping(file, brightest);
+        NoteFileSize(
+            {binding.still->width, binding.still->height, binding.still->aspect, metadata});
+        NoteMetadata(input, metadata);
       }
       bindings_.push_back(std::move(binding));
     }
@@ -426,6 +443,28 @@ class RenderRun {
                     ", which is " + it->second + "; name another file");
     }
     return true;
+  }
+
+  // The outputs carry the metadata of the first image input (in the tool's
+  // order) that has a file.
+  void NoteMetadata(const df::Input* input, const ImageMetadata& metadata) {
+    const std::vector<df::Input*> order = ImageInputs(*op_);
+    const auto rank = [&](const df::Input* in) {
+      return std::find(order.begin(), order.end(), in) - order.begin();
+    };
+    if (metadataInput_ && rank(metadataInput_) <= rank(input)) return;
+    metadataInput_ = input;
+    writeOptions_.metadata = metadata;
+  }
+
+  // Values above 1 are clipped in the tools' 8-bit images: said once a run.
+  void NoteClipping(const std::string& path, float brightest) {
+    if (warnedClipping_ || !(brightest > 1.0f + 0.5f / 255) || s_.quiet) return;
+    warnedClipping_ = true;
+    if (progress_)
+      progress_->Message("vorn: warning: " + ClippedValuesWarning(path, brightest));
+    else
+      PrintWarning(ClippedValuesWarning(path, brightest));
   }
 
   void NoteFileSize(const ImageInfo& info) {
@@ -518,8 +557,10 @@ class RenderRun {
     for (ImageBinding& b : bindings_) {
       df::Image* image = b.still.get();
       if (b.sequence) {
-        ImageRef read = ReadImage(b.sequence->Format(frame), error);
+        float brightest = 0;
+        ImageRef read = ReadImage(b.sequence->Format(frame), error, b.read, &brightest);
         if (!read) return false;
+        NoteClipping(b.sequence->Format(frame), brightest);
         if (aspect_) read->aspect = *aspect_;
         image = read.get();
         owned->push_back(std::move(read));
@@ -569,7 +610,9 @@ class RenderRun {
   std::optional<double> aspect_, fileAspect_;
   std::optional<FramePattern> pattern_;
   ImageFormat format_ = ImageFormat::Png;
-  Compression compression_;
+  WriteOptions writeOptions_;
+  const df::Input* metadataInput_ = nullptr;
+  bool warnedClipping_ = false;
   int writers_ = 1;
   std::vector<ImageBinding> bindings_;
   bool warnedMismatch_ = false;
@@ -588,7 +631,7 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
 
   auto writeJob = [&](WriteJob& job, std::string* why) {
     const auto start = Clock::now();
-    const bool ok = WriteImage(*job.image, job.path, format_, why, compression_);
+    const bool ok = WriteImage(*job.image, job.path, format_, why, writeOptions_);
     job.image.reset();
     writeNanos +=
         std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();

@@ -34,6 +34,13 @@ struct RenderSettings {
   std::string writers;      // writer threads ("" = the cores the render leaves, at least 1)
   std::string shotStart;    // first frame of the shot ("" = the first frame asked for)
   std::string chunk;        // "K/N": render part K of N of the frame list ("" = all)
+  // How the files are read and written: --bit-depth, --input-colorspace
+  // ("NAME" for every input or "CAPTION=NAME"), --input-layer
+  // ("CAPTION=NAME") and --output-colorspace; empty: the defaults.
+  std::string bitDepth;
+  std::vector<std::string> inputColourSpaces;
+  std::vector<std::string> inputLayers;
+  std::string outputColourSpace;
   bool skipExisting = false;  // leave frames whose output file is there
   bool listOutputs = false;   // print each frame's output file, render nothing
   bool checkOutputs = false;  // print each missing output; exit 1 if there is one
