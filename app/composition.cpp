@@ -53,13 +53,13 @@ std::vector<std::string> AdjustedValues(const Composition& comp) {
     auto note = [&](double was, double now, const std::string& where) {
       if (was == now || told++ >= kPerControl) return;
       std::string allowed;
-      const ControlSpec spec = SpecOf(*input);
-      if (spec.kind == ValueKind::Combo && !spec.items.empty())
-        allowed = "an item index 0 to " + std::to_string(spec.items.size() - 1);
-      else if (spec.kind == ValueKind::CheckBox)
+      const ControlSpec control = SpecOf(*input);
+      if (control.kind == ValueKind::Combo && !control.items.empty())
+        allowed = "an item index 0 to " + std::to_string(control.items.size() - 1);
+      else if (control.kind == ValueKind::CheckBox)
         allowed = "0 or 1";
       else
-        allowed = AllowedRangeText(spec);
+        allowed = AllowedRangeText(control);
       lines.push_back("\"" + input->Name() + "\"" + where + " was saved as " + FormatNumber(was) +
                       ", outside what it takes (" + allowed + "); " + FormatNumber(now) +
                       " is used");

@@ -151,10 +151,10 @@ Outcome Session::Change(const std::string& id, const json& value, int time,
     });
     return Done(time);
   }
-  const ControlSpec spec = SpecOf(*input);
+  const ControlSpec control = SpecOf(*input);
   double v = 0.0;
   std::string caption = "Change " + input->Name();
-  switch (spec.kind) {
+  switch (control.kind) {
     case ValueKind::Button: {
       const auto n = WholeNumber(value);
       if (!n || *n != 1) return Outcome::Fail(what + "a button takes 1 (a press)");
@@ -170,27 +170,27 @@ Outcome Session::Change(const std::string& id, const json& value, int time,
     }
     case ValueKind::Combo: {
       const auto n = WholeNumber(value);
-      if (!n || *n < 0 || *n >= (long long)spec.items.size())
+      if (!n || *n < 0 || *n >= (long long)control.items.size())
         return Outcome::Fail(what + "a combo takes an item index 0 to " +
-                             std::to_string(spec.items.size() - 1));
+                             std::to_string(control.items.size() - 1));
       v = double(*n);
-      caption = input->Name() + ": " + spec.items[size_t(*n)];
+      caption = input->Name() + ": " + control.items[size_t(*n)];
       break;
     }
     default: {
       if (!value.is_number()) return Outcome::Fail(what + "takes a number");
       v = value.get<double>();
-      if (!std::isfinite(v) || (spec.minAllowed && v < *spec.minAllowed) ||
-          (spec.maxAllowed && v > *spec.maxAllowed))
+      if (!std::isfinite(v) || (control.minAllowed && v < *control.minAllowed) ||
+          (control.maxAllowed && v > *control.maxAllowed))
         return Outcome::Fail(what + FormatNumber(v) + " is outside the allowed range (" +
-                             AllowedRangeText(spec) + ")");
+                             AllowedRangeText(control) + ")");
     }
   }
   Action(caption, gesture, input, [&] {
     df::Number n(v);
     input->SetValue(&n, time, 1);
   });
-  if (spec.kind == ValueKind::Button && stepped_ && presses_.size() < kMaxPresses)
+  if (control.kind == ValueKind::Button && stepped_ && presses_.size() < kMaxPresses)
     presses_.push_back({input->Id(), time});
   return Done(time);
 }
