@@ -143,18 +143,18 @@ TEST_F(ColourCli, MetadataOfTheMainInputIsCarried) {
   RunResult r = Copy(
       {"--input", "Matte(optional)=matte.exr", "--input", "Input=plate.exr", "--out", "o.exr"});
   ASSERT_EQ(r.code, 0) << r.err;
-  oiio::ImageSpec spec = Header("o.exr");
-  EXPECT_EQ(spec.get_string_attribute("Copyright"), "(c) the show");
-  EXPECT_EQ(spec.full_x, 100);
-  EXPECT_EQ(spec.full_y, 50);
-  EXPECT_EQ(spec.full_width, 8);
-  EXPECT_FLOAT_EQ(spec.get_float_attribute("PixelAspectRatio"), 2.0f);
-  const oiio::ParamValue* rate = spec.find_attribute("FramesPerSecond");
+  oiio::ImageSpec header = Header("o.exr");
+  EXPECT_EQ(header.get_string_attribute("Copyright"), "(c) the show");
+  EXPECT_EQ(header.full_x, 100);
+  EXPECT_EQ(header.full_y, 50);
+  EXPECT_EQ(header.full_width, 8);
+  EXPECT_FLOAT_EQ(header.get_float_attribute("PixelAspectRatio"), 2.0f);
+  const oiio::ParamValue* rate = header.find_attribute("FramesPerSecond");
   ASSERT_TRUE(rate);
   ASSERT_EQ(rate->type(), oiio::TypeRational);
   EXPECT_EQ(static_cast<const int*>(rate->data())[0], 24000);
   EXPECT_EQ(static_cast<const int*>(rate->data())[1], 1001);
-  EXPECT_EQ(std::string(spec.get_string_attribute("Software")).rfind("vorn ", 0), 0u);
+  EXPECT_EQ(std::string(header.get_string_attribute("Software")).rfind("vorn ", 0), 0u);
   // The value survives the trip through the tools' 8 bits.
   std::vector<float> values;
   Header("o.exr", &values);
