@@ -103,13 +103,13 @@ ImageRef ReadBack(const std::string& path) {
 
 // A file's pixels as floats, read straight through the image library;
 // straight alpha stays straight.
-std::vector<float> FileValues(const std::string& path, oiio::ImageSpec* spec = nullptr) {
+std::vector<float> FileValues(const std::string& path, oiio::ImageSpec* header = nullptr) {
   oiio::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
   auto in = oiio::ImageInput::open(path, &config);
   EXPECT_TRUE(in) << path;
   if (!in) return {};
-  if (spec) *spec = in->spec();
+  if (header) *header = in->spec();
   std::vector<float> values(size_t(in->spec().image_pixels()) * size_t(in->spec().nchannels));
   EXPECT_TRUE(in->read_image(0, 0, 0, in->spec().nchannels, oiio::TypeDesc::FLOAT, values.data()));
   return values;
@@ -138,9 +138,9 @@ TEST_F(ImageFiles, OpaqueImagesKeepTheirBytesInIntegerFormats) {
   sixteen.depth = BitDepth::U16;
   std::string error;
   ASSERT_TRUE(WriteImage(*image, Path("b.png"), ImageFormat::Png, &error, sixteen)) << error;
-  oiio::ImageSpec spec;
-  FileValues(Path("b.png"), &spec);
-  EXPECT_EQ(spec.format, oiio::TypeDesc::UINT16);
+  oiio::ImageSpec header;
+  FileValues(Path("b.png"), &header);
+  EXPECT_EQ(header.format, oiio::TypeDesc::UINT16);
   EXPECT_TRUE(SameBytes(*image, *ReadBack(Path("b.png"))));
   // Only the finished files are left: no temporary files.
   EXPECT_EQ(Names(), (std::vector<std::string>{"a.png", "a.tif", "a.tiff", "b.png"}));
@@ -162,9 +162,9 @@ TEST_F(ImageFiles, TransparentImagesSurviveEveryFormatWithinOneLevel) {
   asFloat.depth = BitDepth::Float;
   std::string error;
   ASSERT_TRUE(WriteImage(*image, Path("f.exr"), ImageFormat::Exr, &error, asFloat)) << error;
-  oiio::ImageSpec spec;
-  FileValues(Path("f.exr"), &spec);
-  EXPECT_EQ(spec.format, oiio::TypeDesc::FLOAT);
+  oiio::ImageSpec header;
+  FileValues(Path("f.exr"), &header);
+  EXPECT_EQ(header.format, oiio::TypeDesc::FLOAT);
   EXPECT_LE(LargestDifference(*image, *ReadBack(Path("f.exr"))), 1);
 }
 
@@ -214,9 +214,9 @@ TEST_F(ImageFiles, StraightPngRoundTrips) {
   std::string error;
   ASSERT_TRUE(WriteImage(*image, Path("out.png"), ImageFormat::Png, &error)) << error;
   auto in = oiio::ImageInput::create("png");
-  oiio::ImageSpec config, spec;
+  oiio::ImageSpec config, header;
   config.attribute("oiio:UnassociatedAlpha", 1);
-  ASSERT_TRUE(in->open(Path("out.png"), spec, config));
+  ASSERT_TRUE(in->open(Path("out.png"), header, config));
   std::vector<uint8_t> back(straight.size());
   ASSERT_TRUE(in->read_image(0, 0, 0, 4, oiio::TypeDesc::UINT8, back.data()));
   for (size_t i = 0; i < straight.size(); i += 4) {
@@ -326,10 +326,10 @@ TEST_F(ImageFiles, DpxAndJpegHoldTheImageOverBlack) {
   half[3] = 128, half[0] = half[1] = half[2] = 100;  // premultiplied
   std::string error;
   ASSERT_TRUE(WriteImage(*image, Path("a.dpx"), ImageFormat::Dpx, &error)) << error;
-  oiio::ImageSpec spec;
-  FileValues(Path("a.dpx"), &spec);
-  EXPECT_EQ(spec.nchannels, 3);
-  EXPECT_EQ(spec.get_int_attribute("oiio:BitsPerSample"), 10);
+  oiio::ImageSpec header;
+  FileValues(Path("a.dpx"), &header);
+  EXPECT_EQ(header.nchannels, 3);
+  EXPECT_EQ(header.get_int_attribute("oiio:BitsPerSample"), 10);
   ImageRef dpx = ReadBack(Path("a.dpx"));
   ASSERT_TRUE(dpx);
   EXPECT_EQ(dpx->Pixel(10, 10)[0], 100);
@@ -361,12 +361,12 @@ TEST_F(ImageFiles, MetadataIsWrittenAndRead) {
   options.metadata.displayX = 10, options.metadata.displayY = -4;
   std::string error;
   ASSERT_TRUE(WriteImage(*image, Path("m.exr"), ImageFormat::Exr, &error, options)) << error;
-  oiio::ImageSpec spec;
-  FileValues(Path("m.exr"), &spec);
-  EXPECT_EQ(std::string(spec.get_string_attribute("Software")).rfind("vorn ", 0), 0u)
-      << spec.serialize(oiio::ImageSpec::SerialText);
-  EXPECT_EQ(spec.full_x, 10);
-  EXPECT_EQ(spec.full_y, -4);
+  oiio::ImageSpec header;
+  FileValues(Path("m.exr"), &header);
+  EXPECT_EQ(std::string(header.get_string_attribute("Software")).rfind("vorn ", 0), 0u)
+      << header.serialize(oiio::ImageSpec::SerialText);
+  EXPECT_EQ(header.full_x, 10);
+  EXPECT_EQ(header.full_y, -4);
   ImageMetadata read;
   ImageRef back = ReadImage(Path("m.exr"), &error, {}, nullptr, &read);
   ASSERT_TRUE(back) << error;
@@ -377,9 +377,9 @@ TEST_F(ImageFiles, MetadataIsWrittenAndRead) {
   EXPECT_EQ(read.displayX, 10);
   EXPECT_EQ(read.displayY, -4);
   ASSERT_TRUE(WriteImage(*image, Path("m.png"), ImageFormat::Png, &error, options)) << error;
-  FileValues(Path("m.png"), &spec);
-  EXPECT_EQ(spec.get_string_attribute("Copyright"), "(c) a studio");
-  EXPECT_EQ(spec.get_string_attribute("oiio:ColorSpace"), "sRGB");
+  FileValues(Path("m.png"), &header);
+  EXPECT_EQ(header.get_string_attribute("Copyright"), "(c) a studio");
+  EXPECT_EQ(header.get_string_attribute("oiio:ColorSpace"), "sRGB");
 }
 
 TEST_F(ImageFiles, LayersOfAMultiLayerFile) {
