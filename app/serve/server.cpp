@@ -2,13 +2,17 @@
 
 #include <httplib.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 
 #include "frame_list.h"
 #include "image_io.h"
 #include "serve/api.h"
 #include "serve/token.h"
+#include "signals.h"
 #include "value_parse.h"
 
 namespace vorn {
@@ -136,7 +140,26 @@ int RunServe(Host& host, const ServeOptions& options) {
   std::printf("vorn serve: open http://127.0.0.1:%d/?token=%s\n", port, settings.token.c_str());
   if (!options.quiet) std::printf("Ctrl-C ends the session.\n");
   std::fflush(stdout);
-  if (!server.listen_after_bind()) {
+  // A signal ends the session. While an export renders, the signal handler
+  // only asks that render to wind down, so the server is stopped from here.
+  std::atomic<bool> ended{false};
+  std::thread watcher([&server, &ended] {
+    while (!ended.load()) {
+      if (InterruptSignal() != 0) {
+        server.stop();
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
+  const bool listened = server.listen_after_bind();
+  ended.store(true);
+  watcher.join();
+  if (const int sig = InterruptSignal(); sig != 0) {
+    PrintError(std::string("session ended by ") + SignalName(sig));
+    return InterruptExitCode(sig);
+  }
+  if (!listened) {
     PrintError("the server stopped");
     return kExitFailed;
   }

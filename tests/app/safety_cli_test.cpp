@@ -255,5 +255,18 @@ TEST_F(Safety, AClosedPipeOnStderrDoesNotStopTheRender) {
   EXPECT_EQ(Files(), want);
 }
 
+TEST_F(Safety, ASignalEndsAServeSession) {
+  for (const int sig : {SIGTERM, SIGINT}) {
+    const pid_t pid = Start({"--plugins", PROBE_PLUGIN_FOLDER, "serve"});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ReadText(dir_ / ".stdout").find("http://") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(pid, sig);
+    const RunResult r = Wait(pid, std::chrono::seconds(20));
+    EXPECT_EQ(r.code, 128 + sig) << r.err;
+  }
+}
+
 }  // namespace
 }  // namespace vorn::test
