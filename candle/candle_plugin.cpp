@@ -62,11 +62,14 @@ uint32_t CandlePlugIn::Process(Request* request) {
   } else {
     const FlameFrame frame =
         BuildFrame(cache_, fields_.width, fields_.height, fields_.aspect, time_, matte != nullptr);
+    fw::ChooseWorkers(fields_);
     // Without a flame buffer (out of memory) the output is the background.
     const bool drawn = !flameBuffer_ || StartFlameRender(request, frame);
-    if (drawn && !fw::Aborted(abortFlag))
-      CompositeFlame(frame, flameBuffer_ ? flameBuffer_->rows : nullptr, background->rows,
-                     matte ? matte->rows : nullptr, output->rows, 0, fields_.height);
+    if (drawn && !fw::Aborted(abortFlag)) {
+      composite_ = {&frame, background, matte, output};
+      passes_.Run(*this, request, kCompositePass, fw::Split::kRows, fields_);
+      composite_ = {};
+    }
   }
   if (flameBuffer_) flameBuffer_->Recycle();
   flameBuffer_ = nullptr;
@@ -78,20 +81,21 @@ bool CandlePlugIn::StartFlameRender(Request* request, const FlameFrame& frame) {
     SeedGradients(fw::TruncateToInt(cache_.seed), gradients);
     needReseed = 0;
   }
-  for (int y = 0; y < flameBuffer_->height; ++y) {
-    if (fw::Aborted(abortFlag)) return false;
-    std::memset(flameBuffer_->rows[y], 0, std::size_t(flameBuffer_->width) * 4);
-  }
   context_ = MakeChunkContext(frame, gradients);
-  fw::ChooseWorkers(fields_);
-  return passes_.Run(*this, request, 1, fw::Split::kColumns, fields_);
+  return passes_.Run(*this, request, kFlamePass, fw::Split::kColumns, fields_);
 }
 
 void CandlePlugIn::ProcessChunk(Request*, long chunk) {
-  if (fw::Aborted(abortFlag) || !flameBuffer_) return;
+  if (fw::Aborted(abortFlag)) return;
   const fw::ChunkWork work = passes_.Chunk(chunk);
-  if (work.pass != 1) return;
-  RenderFlameColumns(context_, work.band.begin, work.band.end, flameBuffer_->rows, &abortFlag);
+  if (work.pass == kFlamePass && flameBuffer_) {
+    RenderFlameColumns(context_, work.band.begin, work.band.end, flameBuffer_->rows, &abortFlag);
+  } else if (work.pass == kCompositePass && composite_.frame) {
+    const CompositeJob& c = composite_;
+    CompositeFlame(*c.frame, flameBuffer_ ? flameBuffer_->rows : nullptr, c.background->rows,
+                   c.matte ? c.matte->rows : nullptr, c.output->rows, work.band.begin,
+                   work.band.end);
+  }
 }
 
 void CandlePlugIn::SetPlanned(const Setting& s, double time) {

@@ -29,8 +29,8 @@ class CandlePlugIn : public df::ThreadedOperator {
 
  private:
   void ReadControls(df::Request* request);
-  // Seeds the noise when due, clears the flame buffer and runs the column
-  // strips on the workers. False when cancelled.
+  // Seeds the noise when due and runs the column strips on the workers,
+  // which write every pixel of the flame buffer. False when cancelled.
   bool StartFlameRender(df::Request* request, const FlameFrame& frame);
   void SetPlanned(const Setting& s, double time);
 
@@ -52,6 +52,18 @@ class CandlePlugIn : public df::ThreadedOperator {
   float time_ = 0;
   df::Image* flameBuffer_ = nullptr;
   FlameChunkContext context_;
+
+  // The flame is drawn in strips of columns, then composited over the
+  // background in bands of rows.
+  static constexpr int kFlamePass = 1;
+  static constexpr int kCompositePass = 2;
+  struct CompositeJob {
+    const FlameFrame* frame = nullptr;
+    const df::Image* background = nullptr;
+    const df::Image* matte = nullptr;
+    df::Image* output = nullptr;
+  };
+  CompositeJob composite_;
 };
 
 }  // namespace candle

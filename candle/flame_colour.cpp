@@ -112,6 +112,12 @@ void CompositeRow(const std::uint8_t* flame, const std::uint8_t* back, const std
   for (; j + kLanes <= width; j += kLanes) {
     WordLanes fw{}, bw, mw{};
     if (flame) std::memcpy(&fw, flame + 4 * j, sizeof fw);
+    // Where the flame is empty the blend gives the background's bytes
+    // exactly (b · 255 · 0.003921569f truncates to b for every byte b).
+    if (!Any(IntLanes(fw))) {
+      std::memmove(out + 4 * j, back + 4 * j, sizeof fw);
+      continue;
+    }
     std::memcpy(&bw, back + 4 * j, sizeof bw);
     F a = Channel(fw, 3);
     if (matte) {

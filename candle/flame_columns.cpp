@@ -6,6 +6,7 @@
 
 #include "candle/flame_lanes.h"
 #include "candle/flame_trig.h"
+#include "candle/flame_wind_lanes.h"
 #include "framework/values.h"
 
 namespace candle {
@@ -133,35 +134,6 @@ struct Group {
   I first;  // all bits set until the lane's first inside pixel
   F sumX, sumY;
 };
-
-// Wind displacement at one row for every lane (WindOffset, lane by lane).
-CANDLE_INLINE void WindLanes(const FlameFrame& f, const WindCone& cone, const Group& g, float row,
-                             F& dx, F& dy) {
-  F x = g.column - f.windSourceColumn;
-  F y = Fill<F>(row - f.windSourceRow);
-  const F a = Abs(x), b = Abs(y);
-  const F s = a * a + b * b;
-  const F m = a < b ? b : a;
-  const I zero = m < 1e-10f;
-  const F mm = zero ? Fill<F>(1.0f) : m;
-  const F r0 = s / mm + mm;
-  const F r1 = 0.25f * r0 + s / r0;
-  const F length = 0.5f * (r1 + s / r1);
-  const F inverse = 1.0f / length;
-  x = zero ? Fill<F>(0.0f) : x * inverse;
-  y = zero ? Fill<F>(0.0f) : y * inverse;
-  const I inside = ~(cone.dirX * x + cone.dirY * y <= cone.cosHalf);
-  if (!Any(inside)) {
-    dx = dy = Fill<F>(0.0f);
-    return;
-  }
-  const F angle = ((x != 0.0f) | (y != 0.0f)) ? WindAtan2(y, x) : Fill<F>(0.0f);
-  const F d = Abs(angle - cone.angle);
-  const F between = d > 3.14159265f ? 6.28318531f - d : d;
-  const F w = WindCos(between / (cone.halfAngle + 1e-5f) * 1.57079637f);
-  dx = inside ? w * f.aspect * f.windStrength * x : Fill<F>(0.0f);
-  dy = inside ? w * f.windStrength * y : Fill<F>(0.0f);
-}
 
 // Cell, fraction and weight of each lane's coordinate (MakeNoiseAxis).
 CANDLE_INLINE void AxisLanes(F c, I& cell, F& fraction, F& weight) {
@@ -319,6 +291,10 @@ void RenderGroup(const FlameChunkContext& ctx, const Colouring& colouring, int c
     g.first[l] = -1;
     firstRow = std::min(firstRow, start);
   }
+  // Below the group's lowest base the buffer is empty; every row above is
+  // written in full by the loop below.
+  for (int r = 0; r < firstRow; ++r)
+    std::memset(reinterpret_cast<std::uint32_t*>(rows[r]) + c0, 0, sizeof(std::uint32_t) * count);
   g.sumX = g.sumY = Fill<F>(0.0f);
   CornerCache corners[kMaxOctaves];
   F curves[3][6];
@@ -333,13 +309,20 @@ void RenderGroup(const FlameChunkContext& ctx, const Colouring& colouring, int c
     limitY = float(2097152.0 * f.height / top.yFactor);
   }
   const bool windy = f.windStrength > 0.0f;
+  // The wind of a row depends on nothing but the row: a batch of rows is
+  // worked ahead as independent iterations, which overlap in the processor
+  // where one row after another would wait on each division chain.
+  constexpr int kWindBatch = 32;
+  F windX[kWindBatch], windY[kWindBatch];
   for (int r = firstRow; r < f.height; ++r) {
     const float row = float(r);
     const I active = g.startRow <= r;
     F sx, sy;
     if (windy) {
-      F dx, dy;
-      WindLanes(f, ctx.cone, g, row, dx, dy);
+      const int slot = (r - firstRow) % kWindBatch;
+      if (slot == 0)
+        WindRows(f, ctx.cone, g.column, r, std::min(kWindBatch, f.height - r), windX, windY);
+      const F dx = windX[slot], dy = windY[slot];
       const F x = g.sumX + dx;
       F y = g.sumY + dy;
       y = row - g.baseRow < y ? y - dy : y;

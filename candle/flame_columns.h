@@ -44,8 +44,9 @@ struct FlameChunkContext {
 FlameChunkContext MakeChunkContext(const FlameFrame& frame, const fw::Gradient* gradients);
 
 // Renders columns [begin, end) of the flame buffer, whose row r is flame row
-// r (counted from the bottom). Rows below a column's base keep their zeros.
-// Stops at the next group of columns once abortFlag is set.
+// r (counted from the bottom): every pixel of those columns is written, rows
+// below a column's base with zeros. Stops at the next group of columns once
+// abortFlag is set (the columns left are then undefined).
 void RenderFlameColumns(const FlameChunkContext& context, int begin, int end,
                         std::uint8_t* const* flameRows, const std::atomic<int>* abortFlag);
 

@@ -36,11 +36,19 @@ using FloatLanes = float __attribute__((vector_size(kLanes * 4)));
 using IntLanes = std::int32_t __attribute__((vector_size(kLanes * 4)));
 using WordLanes = std::uint32_t __attribute__((vector_size(kLanes * 4)));
 
+// Two rows of a group side by side, for code whose rows are independent:
+// with 512-bit registers one instruction works both.
+using WideFloatLanes = float __attribute__((vector_size(kLanes * 8)));
+using WideIntLanes = std::int32_t __attribute__((vector_size(kLanes * 8)));
+
 CANDLE_INLINE float Abs(float a) {
   return std::fabs(a);
 }
 CANDLE_INLINE FloatLanes Abs(FloatLanes a) {
   return FloatLanes(IntLanes(a) & 0x7FFFFFFF);
+}
+CANDLE_INLINE WideFloatLanes Abs(WideFloatLanes a) {
+  return WideFloatLanes(WideIntLanes(a) & 0x7FFFFFFF);
 }
 
 // |a| with the sign of b.
@@ -50,6 +58,9 @@ CANDLE_INLINE float CopySign(float a, float b) {
 CANDLE_INLINE FloatLanes CopySign(FloatLanes a, FloatLanes b) {
   return FloatLanes((IntLanes(a) & 0x7FFFFFFF) | (IntLanes(b) & int32_t(0x80000000u)));
 }
+CANDLE_INLINE WideFloatLanes CopySign(WideFloatLanes a, WideFloatLanes b) {
+  return WideFloatLanes((WideIntLanes(a) & 0x7FFFFFFF) | (WideIntLanes(b) & int32_t(0x80000000u)));
+}
 
 // Truncation toward zero; the callers keep the values in range.
 CANDLE_INLINE int ToInt(float a) {
@@ -58,11 +69,17 @@ CANDLE_INLINE int ToInt(float a) {
 CANDLE_INLINE IntLanes ToInt(FloatLanes a) {
   return __builtin_convertvector(a, IntLanes);
 }
+CANDLE_INLINE WideIntLanes ToInt(WideFloatLanes a) {
+  return __builtin_convertvector(a, WideIntLanes);
+}
 CANDLE_INLINE float ToFloat(int a) {
   return float(a);
 }
 CANDLE_INLINE FloatLanes ToFloat(IntLanes a) {
   return __builtin_convertvector(a, FloatLanes);
+}
+CANDLE_INLINE WideFloatLanes ToFloat(WideIntLanes a) {
+  return __builtin_convertvector(a, WideFloatLanes);
 }
 
 template <class F>
@@ -71,7 +88,7 @@ CANDLE_INLINE F Fill(float v) {
     return v;
   } else {
     F lanes;
-    for (int l = 0; l < kLanes; ++l) lanes[l] = v;
+    for (int l = 0; l < int(sizeof(F) / sizeof(float)); ++l) lanes[l] = v;
     return lanes;
   }
 }
@@ -88,11 +105,13 @@ CANDLE_INLINE FloatLanes Sqrt(FloatLanes a) {
 }
 
 // Whether any lane of a mask is set: the mask read as 64-bit words.
-CANDLE_INLINE bool Any(IntLanes m) {
-  std::uint64_t w[kLanes / 2];
+template <class M>
+CANDLE_INLINE bool Any(M m) {
+  constexpr int kWords = int(sizeof(M) / 8);
+  std::uint64_t w[kWords];
   __builtin_memcpy(w, &m, sizeof w);
   std::uint64_t any = 0;
-  for (int i = 0; i < kLanes / 2; ++i) any |= w[i];
+  for (int i = 0; i < kWords; ++i) any |= w[i];
   return any != 0;
 }
 

@@ -43,6 +43,8 @@ Buffer Render(const Scene& s, std::vector<int> cuts = {}, bool reference = false
     ReferenceFlameColumns(ctx, 0, s.w, b.rows.data());
     return b;
   }
+  // The kernel writes every pixel of its columns: start from litter.
+  std::fill(b.bytes.begin(), b.bytes.end(), std::uint8_t(0xA5));
   cuts.insert(cuts.begin(), 0);
   cuts.push_back(s.w);
   for (size_t i = 0; i + 1 < cuts.size(); ++i)

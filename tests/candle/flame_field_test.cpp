@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
+
+#include "candle/flame_wind_lanes.h"
 
 namespace candle {
 namespace {
@@ -177,6 +181,45 @@ TEST(WindOffset, LeftwardAndVerticalWindsBlowAwayFromTheSource) {
 
   EXPECT_NEAR(AngleBetween(3.0f, -3.0f), 2 * 3.14159265f - 6.0f, 1e-5);
   EXPECT_NEAR(AngleBetween(-0.5f, 0.25f), 0.75f, 1e-6);
+}
+
+// The row batches of the column kernel, on every path this processor has,
+// give exactly the bits of the one-pixel WindOffset: odd and even batch
+// lengths, the source inside the batch, winds in four directions, a wide
+// spread and non-square pixels.
+TEST(WindRows, EveryPathGivesTheBitsOfWindOffset) {
+  ControlCache wide = DefaultCache();
+  wide.windSpread = 170;
+  const FlameFrame frames[] = {Windy(0.05, 0.46, 0.9, 0.46, 2.0f), Windy(0.9, 0.5, 0.1, 0.5),
+                               Windy(0.5, 0.9, 0.5, 0.1), Windy(0.5, 0.1, 0.5, 0.9, 0.5f),
+                               BuildFrame(wide, 101, 101, 1.0f, 0.0f, false)};
+  for (const FlameFrame& f : frames) {
+    const WindCone cone = MakeWindCone(f);
+    for (int c0 = -3; c0 < 101; c0 += 8) {
+      FloatLanes column;
+      for (int l = 0; l < kLanes; ++l) column[l] = float(c0 + l);
+      for (int rows : {1, 2, 7, 32}) {
+        for (int row0 = -2; row0 < 101; row0 += rows) {
+          FloatLanes dx[32], dy[32], nx[32], ny[32];
+          WindRows(f, cone, column, row0, rows, dx, dy);
+          WindRowsNarrow(f, cone, column, row0, rows, nx, ny);
+          for (int k = 0; k < rows; ++k)
+            for (int l = 0; l < kLanes; ++l) {
+              const WindStep one = WindOffset(c0 + l, row0 + k, f, cone);
+              ASSERT_EQ(std::bit_cast<std::uint32_t>(dx[k][l]),
+                        std::bit_cast<std::uint32_t>(one.dx))
+                  << "column " << c0 + l << " row " << row0 + k;
+              ASSERT_EQ(std::bit_cast<std::uint32_t>(dy[k][l]),
+                        std::bit_cast<std::uint32_t>(one.dy));
+              ASSERT_EQ(std::bit_cast<std::uint32_t>(nx[k][l]),
+                        std::bit_cast<std::uint32_t>(one.dx));
+              ASSERT_EQ(std::bit_cast<std::uint32_t>(ny[k][l]),
+                        std::bit_cast<std::uint32_t>(one.dy));
+            }
+        }
+      }
+    }
+  }
 }
 
 TEST(Turbulence, OctavesRunFromLowToHighByFactorsOf2_17) {
