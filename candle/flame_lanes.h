@@ -104,15 +104,28 @@ CANDLE_INLINE FloatLanes Sqrt(FloatLanes a) {
   return r;
 }
 
-// Whether any lane of a mask is set: the mask read as 64-bit words.
+// Whether any lane of a mask is set: the halves OR-ed together down to two
+// 64-bit words, all in registers (reading the mask back from memory as
+// words stalls the processor's store forwarding).
 template <class M>
 CANDLE_INLINE bool Any(M m) {
-  constexpr int kWords = int(sizeof(M) / 8);
-  std::uint64_t w[kWords];
-  __builtin_memcpy(w, &m, sizeof w);
-  std::uint64_t any = 0;
-  for (int i = 0; i < kWords; ++i) any |= w[i];
-  return any != 0;
+  using Half = std::int32_t __attribute__((vector_size(16)));
+  using Words = std::uint64_t __attribute__((vector_size(16)));
+  if constexpr (sizeof(M) == 64) {
+    using Eight = std::int32_t __attribute__((vector_size(32)));
+    const Eight low = __builtin_shufflevector(m, m, 0, 1, 2, 3, 4, 5, 6, 7);
+    const Eight high = __builtin_shufflevector(m, m, 8, 9, 10, 11, 12, 13, 14, 15);
+    return Any(low | high);
+  } else if constexpr (sizeof(M) == 32) {
+    const Half low = __builtin_shufflevector(m, m, 0, 1, 2, 3);
+    const Half high = __builtin_shufflevector(m, m, 4, 5, 6, 7);
+    const Words w = Words(low | high);
+    return (w[0] | w[1]) != 0;
+  } else {
+    static_assert(sizeof(M) == 16);
+    const Words w = Words(m);
+    return (w[0] | w[1]) != 0;
+  }
 }
 
 }  // namespace candle

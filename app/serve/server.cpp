@@ -117,6 +117,9 @@ int RunServe(Host& host, const ServeOptions& options) {
 
   httplib::Server server;
   server.set_payload_max_length(kMaxBodyBytes);
+  // Headers and body leave in separate writes: without this, each response
+  // waits out the peer's delayed acknowledgement (tens of milliseconds).
+  server.set_tcp_nodelay(true);
   // A frame request waits for its render and a browser keeps several
   // connections open: more threads than the library's default of eight.
   server.new_task_queue = [] { return new httplib::ThreadPool(kHandlerThreads); };
