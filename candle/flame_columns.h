@@ -50,4 +50,9 @@ FlameChunkContext MakeChunkContext(const FlameFrame& frame, const fw::Gradient* 
 void RenderFlameColumns(const FlameChunkContext& context, int begin, int end,
                         std::uint8_t* const* flameRows, const std::atomic<int>* abortFlag);
 
+// The same on the eight-lane path only, whatever the processor has: for
+// tests comparing the paths.
+void RenderFlameColumnsNarrow(const FlameChunkContext& context, int begin, int end,
+                              std::uint8_t* const* flameRows);
+
 }  // namespace candle

@@ -40,6 +40,7 @@ using WordLanes = std::uint32_t __attribute__((vector_size(kLanes * 4)));
 // with 512-bit registers one instruction works both.
 using WideFloatLanes = float __attribute__((vector_size(kLanes * 8)));
 using WideIntLanes = std::int32_t __attribute__((vector_size(kLanes * 8)));
+using WideWordLanes = std::uint32_t __attribute__((vector_size(kLanes * 8)));
 
 CANDLE_INLINE float Abs(float a) {
   return std::fabs(a);
@@ -100,6 +101,15 @@ CANDLE_INLINE FloatLanes Sqrt(FloatLanes a) {
   __builtin_memcpy(v, &a, sizeof v);
   for (int l = 0; l < kLanes; ++l) v[l] = __builtin_sqrtf(v[l]);
   FloatLanes r;
+  __builtin_memcpy(&r, v, sizeof v);
+  return r;
+}
+
+CANDLE_INLINE WideFloatLanes Sqrt(WideFloatLanes a) {
+  float v[2 * kLanes];
+  __builtin_memcpy(v, &a, sizeof v);
+  for (int l = 0; l < 2 * kLanes; ++l) v[l] = __builtin_sqrtf(v[l]);
+  WideFloatLanes r;
   __builtin_memcpy(&r, v, sizeof v);
   return r;
 }
