@@ -1,6 +1,10 @@
 // vorn render end to end, with the probe tool: values, keyframes, presets,
 // buttons, worker counts, image inputs, file formats and compositions.
+#include <dfsystem/processors.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
 
 #include "default_images.h"
 #include "vorn_runner.h"
@@ -232,6 +236,26 @@ TEST_F(Render, ShowDescribesACompositionInWords) {
   r = Run({"--plugins", dir_.string(), "show", "s.vcomp"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("no loaded plug-in registers it"), std::string::npos) << r.out;
+}
+
+// Frames are encoded and written by the cores the render leaves free, at
+// least one; --writers overrides.
+TEST_F(Render, WritersDefaultToTheCoresTheRenderLeaves) {
+  const int cores = df::AvailableProcessors();
+  auto writers = [&](std::vector<std::string> extra,
+                     const std::vector<std::pair<std::string, std::string>>& env = {}) {
+    std::vector<std::string> args = {"render", "Probe",   "--size", "8x8",    "--frames",
+                                     "1-2",    "--stats", "--out",  "s.#.png"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const RunResult r = Probe(args, env);
+    EXPECT_EQ(r.code, 0) << r.err;
+    const size_t at = r.out.find("writer threads ");
+    return at == std::string::npos ? -1 : std::atoi(r.out.c_str() + at + 15);
+  };
+  EXPECT_EQ(writers({"--workers", "1"}), std::clamp(cores - 1, 1, 16));
+  EXPECT_EQ(writers({"--workers", std::to_string(cores)}), 1);
+  EXPECT_EQ(writers({"--workers", "1", "--writers", "3"}), 3);
+  EXPECT_EQ(writers({"--workers", "1"}, {{"SLURM_CPUS_PER_TASK", "1"}}), 1);
 }
 
 }  // namespace
