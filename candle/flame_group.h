@@ -247,11 +247,17 @@ CANDLE_INLINE void StoreLanes(std::uint8_t* row, int c0, WordLanes packed, int c
 }
 
 // Two eight-lane vectors as one of sixteen (a in the low lanes), and back.
-CANDLE_INLINE WideFloatLanes Join(FloatLanes a, FloatLanes b) {
+template <class V>
+CANDLE_INLINE auto Join(V a, V b) {
   return __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
 }
-CANDLE_INLINE WideIntLanes Join(IntLanes a, IntLanes b) {
-  return __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+// Rows a and b as the kPairs form holds them: joined, or a alone.
+template <bool kPairs, class V>
+CANDLE_INLINE auto PairOf(V a, V b) {
+  if constexpr (kPairs)
+    return Join(a, b);
+  else
+    return a;
 }
 template <class V>
 CANDLE_INLINE auto Low(V v) {
@@ -289,16 +295,9 @@ CANDLE_INLINE void RenderGroupRowsInline(const FlameChunkContext& ctx, const Col
     limitX = float(2097152.0 * f.width / top.xFactor);
     limitY = float(2097152.0 * f.height / top.yFactor);
   }
-  F column, baseRow;
-  I columnIndex, startRow;
-  if constexpr (kPairs) {
-    column = Join(s.column, s.column);
-    baseRow = Join(s.baseRow, s.baseRow);
-    columnIndex = Join(s.columnIndex, s.columnIndex);
-    startRow = Join(s.startRow, s.startRow);
-  } else {
-    column = s.column, baseRow = s.baseRow, columnIndex = s.columnIndex, startRow = s.startRow;
-  }
+  const F baseRow = PairOf<kPairs>(s.baseRow, s.baseRow);
+  const I columnIndex = PairOf<kPairs>(s.columnIndex, s.columnIndex);
+  const I startRow = PairOf<kPairs>(s.startRow, s.startRow);
   const bool windy = f.windStrength > 0.0f;
   // The wind of a row depends on nothing but the row: a batch of rows is
   // worked ahead as independent iterations.
@@ -333,18 +332,12 @@ CANDLE_INLINE void RenderGroupRowsInline(const FlameChunkContext& ctx, const Col
         sy[k] = Fill<FloatLanes>(row);
       }
     }
-    F SX, SY, rowAbove;
-    I act;
-    if constexpr (kPairs) {
-      if (rowsHere == 1) sx[1] = sx[0], sy[1] = sy[0];
-      SX = Join(sx[0], sx[1]);
-      SY = Join(sy[0], sy[1]);
-      act = Join(active[0], active[1]);
-      rowAbove = Join(Fill<FloatLanes>(float(r + 1)), Fill<FloatLanes>(float(r + 2)));
-    } else {
-      SX = sx[0], SY = sy[0], act = active[0];
-      rowAbove = Fill<F>(float(r + 1));
-    }
+    if (rowsHere == 1) sx[1] = sx[0], sy[1] = sy[0];
+    const F SX = PairOf<kPairs>(sx[0], sx[1]);
+    const F SY = PairOf<kPairs>(sy[0], sy[1]);
+    const I act = PairOf<kPairs>(active[0], active[1]);
+    const F rowAbove =
+        PairOf<kPairs>(Fill<FloatLanes>(float(r + 1)), Fill<FloatLanes>(float(r + 2)));
     const F ex = Abs(SX - f.centre) / f.halfWidth;
     const F ey = (SY - baseRow) / f.flameHeight;
     F d = Sqrt(ex * ex + ey * ey);
@@ -364,7 +357,7 @@ CANDLE_INLINE void RenderGroupRowsInline(const FlameChunkContext& ctx, const Col
         ColourLanesIn<F, I> in;
         if constexpr (kPairs) {
           const IntLanes low = Low(inside);
-          in.first = Join(first, first & ~low);
+          in.first = PairOf<kPairs>(first, first & ~low);
           first &= ~low & ~IntLanes(High(inside));
         } else {
           in.first = first;
