@@ -11,6 +11,7 @@
 #include "frame_list.h"
 #include "image_io.h"
 #include "render.h"
+#include "serve/frame_png.h"
 #include "serve/token.h"
 #include "value_parse.h"
 
@@ -236,12 +237,27 @@ HttpResponse Api::Frame(const HttpRequest& request) {
     if (!n) return Error(400, "version: " + error);
     minVersion = uint64_t(*n);
   }
+  // Raw RGBA rows by default; the page asks for PNG, which the browser
+  // takes in and decodes far faster than the raw bytes.
+  bool png = false;
+  if (const auto f = request.query.find("format"); f != request.query.end()) {
+    if (f->second == "png")
+      png = true;
+    else if (f->second != "raw")
+      return Error(400, "format: \"raw\" (RGBA rows, the default) or \"png\"");
+  }
   auto frame = s->WaitFrame(*t, minVersion, kFrameTimeout);
   if (!frame) return Error(503, "the frame was not ready in time; the tool is still rendering");
   if (!frame->error.empty()) return Error(422, frame->error);
   HttpResponse r;
-  r.contentType = "application/octet-stream";
-  r.body.assign(reinterpret_cast<const char*>(frame->rgba->data()), frame->rgba->size());
+  if (png) {
+    r.contentType = "image/png";
+    if (!EncodePngRgba(frame->rgba->data(), frame->width, frame->height, &r.body))
+      return Error(500, "the frame could not be encoded as PNG (out of memory?)");
+  } else {
+    r.contentType = "application/octet-stream";
+    r.body.assign(reinterpret_cast<const char*>(frame->rgba->data()), frame->rgba->size());
+  }
   r.headers = {{"X-Width", std::to_string(frame->width)},
                {"X-Height", std::to_string(frame->height)},
                {"X-Time", std::to_string(frame->time)},

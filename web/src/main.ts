@@ -181,6 +181,7 @@ class Page {
     void fetchFrame(tool, time, this.state.version)
       .then((frame) => {
         if (tool === this.tool) this.show(frame);
+        frame.image.close();
       })
       .catch((e) => {
         if (tool === this.tool) {

@@ -52,7 +52,10 @@ export class Viewer {
     }
     const ctx = this.canvas.getContext("2d");
     if (!ctx) return;
-    ctx.putImageData(new ImageData(frame.pixels, frame.width, frame.height), 0, 0);
+    // "copy": the frame replaces what was there, transparent pixels included.
+    ctx.globalCompositeOperation = "copy";
+    ctx.imageSmoothingEnabled = false;
+    ctx.drawImage(frame.image, 0, 0);
     this.resize(frame.width, frame.height);
   }
 
