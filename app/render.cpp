@@ -654,6 +654,7 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
   const auto runStart = Clock::now();
   Clock::duration renderTime{};
   int rendered = 0, delivered = 0, outWidth = 0, outHeight = 0;
+  std::vector<double> frameMs;  // each frame's render, for --stats
   WatchAbortFlag(&op_->abortFlag);
   if (stepped_ && steps_.size() > frames_.size() && !s_.quiet)
     progress.Message("vorn: \"" + toolName_ + "\" depends on earlier frames: simulating frames " +
@@ -674,7 +675,9 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
     }
     const auto start = Clock::now();
     op_->Process(&request);
-    renderTime += Clock::now() - start;
+    const auto took = Clock::now() - start;
+    renderTime += took;
+    if (s_.stats) frameMs.push_back(1000.0 * Seconds(took));
     ++rendered;
     // A frame during which an interrupt came is discarded even if delivered.
     if (InterruptSignal() != 0) break;
@@ -733,6 +736,16 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
         wall > 0 ? rendered / wall : 0.0, rendered ? 1000.0 * Seconds(renderTime) / rendered : 0.0,
         Seconds(renderTime) > 0 ? rendered / Seconds(renderTime) : 0.0,
         done.empty() ? 0.0 : writeNanos.load() / 1e6 / double(done.size()), queue ? writers_ : 0);
+    // The first frames fault in fresh memory and warm the caches; the median
+    // is the steady rate of a long sequence.
+    if (!frameMs.empty()) {
+      const double first = frameMs.front();
+      std::sort(frameMs.begin(), frameMs.end());
+      const size_t n = frameMs.size();
+      const double median = n % 2 ? frameMs[n / 2] : (frameMs[n / 2 - 1] + frameMs[n / 2]) / 2;
+      std::printf("render per frame: first %.2f ms  median %.2f ms  fastest %.2f ms\n", first,
+                  median, frameMs.front());
+    }
     std::fflush(stdout);
   }
   return exitCode;

@@ -4,7 +4,11 @@
 # are alternated within each round, so a busy spell on a shared machine hits
 # all of them alike; the median and the minimum of the rounds are printed.
 #
-#   scripts/bench-e2e.sh [-r ROUNDS] [-f FRAMES] [-t TOOLS] [VORN ...]
+#   scripts/bench-e2e.sh [-r ROUNDS] [-f FRAMES] [-t TOOLS] [-s] [VORN ...]
+#
+# Each run's figure is the mean render time per frame, first frames
+# included; with -s it is the median frame (the steady rate of a long
+# sequence; needs a vorn whose --stats prints it).
 #
 # VORN: one or more vorn binaries to compare (default build/release/bin/vorn);
 # with several, each case runs them one after the other. A binary's runtime
@@ -19,12 +23,14 @@ set -euo pipefail
 rounds=5
 frames=40
 tools=""
-while getopts "r:f:t:" opt; do
+steady=0
+while getopts "r:f:t:s" opt; do
   case $opt in
     r) rounds=$OPTARG ;;
     f) frames=$OPTARG ;;
     t) tools=$OPTARG ;;
-    *) echo "usage: $0 [-r ROUNDS] [-f FRAMES] [-t TOOLS] [VORN ...]" >&2; exit 2 ;;
+    s) steady=1 ;;
+    *) echo "usage: $0 [-r ROUNDS] [-f FRAMES] [-t TOOLS] [-s] [VORN ...]" >&2; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
@@ -63,7 +69,11 @@ run_case() {
   LD_LIBRARY_PATH="$(dirname "$vorn")/../lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
     "$vorn" render "${args[@]}" --size "$size" --frames "0-$((frames - 1))" \
     --workers "$workers" --no-write --stats --quiet |
-    sed -n 's/.*render \([0-9.]*\) ms\/frame.*/\1/p'
+    if [ "$steady" -eq 1 ]; then
+      sed -n 's/.*per frame:.* median \([0-9.]*\) ms.*/\1/p'
+    else
+      sed -n 's/.*render \([0-9.]*\) ms\/frame.*/\1/p'
+    fi
 }
 
 results=$(mktemp)

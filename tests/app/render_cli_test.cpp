@@ -249,6 +249,7 @@ TEST_F(Render, WritersDefaultToTheCoresTheRenderLeaves) {
     args.insert(args.end(), extra.begin(), extra.end());
     const RunResult r = Probe(args, env);
     EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("render per frame: first "), std::string::npos) << r.out;
     const size_t at = r.out.find("writer threads ");
     return at == std::string::npos ? -1 : std::atoi(r.out.c_str() + at + 15);
   };
