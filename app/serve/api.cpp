@@ -246,17 +246,33 @@ HttpResponse Api::Frame(const HttpRequest& request) {
     else if (f->second != "raw")
       return Error(400, "format: \"raw\" (RGBA rows, the default) or \"png\"");
   }
+  // A band of rows (?top=Y&rows=N; the headers still describe the whole
+  // frame): the page asks for a frame in bands at once, so that they are
+  // encoded and decoded side by side.
+  std::optional<long long> top, rows;
+  for (auto [key, value] : {std::pair{"top", &top}, {"rows", &rows}})
+    if (const auto q = request.query.find(key); q != request.query.end()) {
+      *value = ParseCount(q->second, key == std::string("top") ? 0 : 1, kMaxImageSide, &error);
+      if (!*value) return Error(400, std::string(key) + ": " + error);
+    }
   auto frame = s->WaitFrame(*t, minVersion, kFrameTimeout);
   if (!frame) return Error(503, "the frame was not ready in time; the tool is still rendering");
   if (!frame->error.empty()) return Error(422, frame->error);
+  const int first = int(top.value_or(0));
+  const int count = int(rows.value_or(frame->height - first));
+  if (first >= frame->height || count < 1 || count > frame->height - first)
+    return Error(400,
+                 "top, rows: a band within the frame's " + std::to_string(frame->height) + " rows");
+  const size_t stride = size_t(frame->width) * 4;
+  const uint8_t* band = frame->rgba->data() + size_t(first) * stride;
   HttpResponse r;
   if (png) {
     r.contentType = "image/png";
-    if (!EncodePngRgba(frame->rgba->data(), frame->width, frame->height, &r.body))
+    if (!EncodePngRgba(band, frame->width, count, &r.body))
       return Error(500, "the frame could not be encoded as PNG (out of memory?)");
   } else {
     r.contentType = "application/octet-stream";
-    r.body.assign(reinterpret_cast<const char*>(frame->rgba->data()), frame->rgba->size());
+    r.body.assign(reinterpret_cast<const char*>(band), stride * size_t(count));
   }
   r.headers = {{"X-Width", std::to_string(frame->width)},
                {"X-Height", std::to_string(frame->height)},

@@ -99,5 +99,43 @@ TEST_F(ServeTest, APngFrameIsTheRawFrameWithTheSameHeaders) {
   EXPECT_NE(bad.body.find("png"), std::string::npos);
 }
 
+// A band of rows is those rows of the whole frame, raw or as PNG, with the
+// whole frame's headers; a band outside the frame is refused.
+TEST_F(ServeTest, ABandOfAFrameIsThoseRowsOfTheWholeFrame) {
+  ASSERT_EQ(Post("/api/change", R"({"tool":"Bleb","id":"Amp1","value":2,"time":0})").status, 200);
+  const std::string version = State("Bleb")["version"].dump();
+  auto get = [&](std::map<std::string, std::string> extra) {
+    std::map<std::string, std::string> q = {{"tool", "Bleb"}, {"time", "0"}, {"version", version}};
+    q.insert(extra.begin(), extra.end());
+    return Get("/api/frame", q);
+  };
+  const auto whole = get({});
+  ASSERT_EQ(whole.status, 200) << whole.body;
+  const size_t stride = 64 * 4;
+  const std::string rows10to14 = whole.body.substr(10 * stride, 5 * stride);
+  const auto raw = get({{"top", "10"}, {"rows", "5"}});
+  ASSERT_EQ(raw.status, 200) << raw.body;
+  EXPECT_TRUE(raw.body == rows10to14);
+  EXPECT_EQ(raw.headers, whole.headers);
+  const auto png = get({{"top", "10"}, {"rows", "5"}, {"format", "png"}});
+  ASSERT_EQ(png.status, 200) << png.body;
+  int w = 0, h = 0;
+  const std::vector<uint8_t> decoded = DecodePng(png.body, &w, &h);
+  EXPECT_EQ(w, 64);
+  EXPECT_EQ(h, 5);
+  EXPECT_TRUE(decoded == std::vector<uint8_t>(rows10to14.begin(), rows10to14.end()));
+  // The rows from `top` to the end when no count is given.
+  EXPECT_TRUE(get({{"top", "30"}}).body == whole.body.substr(30 * stride));
+
+  for (const auto& [top, rows] :
+       {std::pair{"36", "1"}, {"30", "7"}, {"0", "0"}, {"-1", "2"}, {"x", "2"}, {"0", "1e3"}}) {
+    const auto bad = get({{"top", top}, {"rows", rows}});
+    EXPECT_EQ(bad.status, 400) << top << " " << rows;
+    EXPECT_TRUE(bad.body.find("top") != std::string::npos ||
+                bad.body.find("rows") != std::string::npos)
+        << bad.body;
+  }
+}
+
 }  // namespace
 }  // namespace servetest
