@@ -72,7 +72,9 @@ export interface FrameData {
   time: number;
   version: number;
   renderMs: number;
-  image: ImageBitmap; // the caller closes it once drawn
+  // The frame's rows from `top` down, in order; the caller closes them once
+  // drawn.
+  bands: { image: ImageBitmap; top: number }[];
 }
 
 // A refused request: the server's message, shown to the user.
@@ -118,8 +120,62 @@ export async function post<T>(path: string, body: object): Promise<T> {
 // The frame comes as PNG, decoded by the browser off the page's thread: the
 // raw RGBA rows (4 bytes a pixel) take the browser several times longer to
 // take in. The pixels stay as sent: no colour conversion, alpha unchanged.
-export async function fetchFrame(tool: string, time: number, version: number): Promise<FrameData> {
+// A frame of `height` rows (the size of the frame before; 0 when unknown)
+// comes in bands asked for at once: the server encodes them and the browser
+// decodes them side by side.
+export async function fetchFrame(tool: string, time: number, version: number, height: number): Promise<FrameData> {
+  let bands = height >= kMinBandRows * kBands ? kBands : 1;
+  for (let attempt = 0; ; attempt++) {
+    let parts: Band[];
+    try {
+      parts = await Promise.all(
+        Array.from({ length: bands }, (_, i) => {
+          const top = Math.floor((height * i) / bands);
+          const rows = bands === 1 ? 0 : Math.floor((height * (i + 1)) / bands) - top;
+          return fetchBand(tool, time, version, top, rows);
+        }),
+      );
+    } catch (e) {
+      // The frame is smaller than the one before: asked for whole.
+      if (bands > 1 && e instanceof ApiError && e.status === 400) {
+        bands = 1;
+        continue;
+      }
+      throw e;
+    }
+    const versions = parts.map((p) => p.version);
+    const newest = Math.max(...versions);
+    const whole = bands === 1 || parts[0].height === height;
+    // Bands of two renders (a change came between them), or of a frame of
+    // another size: asked for again.
+    if ((whole && versions.every((v) => v === newest)) || attempt >= 3) {
+      return { ...parts[0], version: Math.min(...versions), bands: parts.map((p) => ({ image: p.image, top: p.top })) };
+    }
+    for (const p of parts) p.image.close();
+    version = newest;
+    if (!whole) bands = 1;
+  }
+}
+
+const kBands = 2;
+const kMinBandRows = 64;
+
+interface Band {
+  width: number;
+  height: number;
+  time: number;
+  version: number;
+  renderMs: number;
+  image: ImageBitmap;
+  top: number;
+}
+
+async function fetchBand(tool: string, time: number, version: number, top: number, rows: number): Promise<Band> {
   const q = new URLSearchParams({ tool, time: String(time), version: String(version), format: "png" });
+  if (rows > 0) {
+    q.set("top", String(top));
+    q.set("rows", String(rows));
+  }
   const response = await check(await fetch(`/api/frame?${q}`, { cache: "no-store" }));
   const image = await createImageBitmap(await response.blob(), {
     colorSpaceConversion: "none",
@@ -133,5 +189,6 @@ export async function fetchFrame(tool: string, time: number, version: number): P
     version: header("X-Version"),
     renderMs: header("X-Render-Ms"),
     image,
+    top,
   };
 }

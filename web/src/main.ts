@@ -35,6 +35,7 @@ class Page {
   private playing = false;
   private shownVersion = 0;
   private shownTime = Number.NaN;
+  private frameHeight = 0; // of the frame shown last
   private readonly pending = new Map<string, { value: Value; gesture: string }>();
   private sending = false;
   private lastChangeAt = 0;
@@ -83,6 +84,7 @@ class Page {
     slider.max = String(this.tools.lastFrame);
     this.shownVersion = 0;
     this.shownTime = Number.NaN;
+    this.frameHeight = 0;
     await this.loadState();
     document.body.dataset.tool = tool;
   }
@@ -178,10 +180,10 @@ class Page {
     this.frameBusy = true;
     const tool = this.tool;
     const time = this.time;
-    void fetchFrame(tool, time, this.state.version)
+    void fetchFrame(tool, time, this.state.version, this.frameHeight)
       .then((frame) => {
         if (tool === this.tool) this.show(frame);
-        frame.image.close();
+        for (const b of frame.bands) b.image.close();
       })
       .catch((e) => {
         if (tool === this.tool) {
@@ -202,6 +204,7 @@ class Page {
     this.viewer.showFrame(frame);
     this.shownVersion = frame.version;
     this.shownTime = frame.time;
+    this.frameHeight = frame.height;
     this.stats.framesShown += 1;
     this.stats.lastRenderMs = frame.renderMs;
     $("render-ms").textContent = `${frame.width} × ${frame.height}, rendered in ${frame.renderMs.toFixed(1)} ms`;

@@ -52,10 +52,12 @@ export class Viewer {
     }
     const ctx = this.canvas.getContext("2d");
     if (!ctx) return;
-    // "copy": the frame replaces what was there, transparent pixels included.
-    ctx.globalCompositeOperation = "copy";
+    // The frame replaces what was there, transparent pixels included: drawn
+    // over a cleared canvas, each band's pixels are put as they are.
+    ctx.globalCompositeOperation = "source-over";
     ctx.imageSmoothingEnabled = false;
-    ctx.drawImage(frame.image, 0, 0);
+    ctx.clearRect(0, 0, this.canvas.width, this.canvas.height);
+    for (const b of frame.bands) ctx.drawImage(b.image, 0, b.top);
     this.resize(frame.width, frame.height);
   }
 

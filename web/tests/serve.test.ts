@@ -60,6 +60,10 @@ for (const tool of tools) {
 for (const tool of tools) {
   test(`${tool}: the viewer shows exactly the rendered pixels`, async ({ page, url }) => {
     await openTool(page, url, tool);
+    // The first frame comes whole, the frames after it in bands: one more.
+    const shown = await page.evaluate(() => (window as any).vorn.stats.framesShown);
+    await page.evaluate(() => (window as any).vorn.seek(Number((document.getElementById("time") as HTMLInputElement).value)));
+    await page.waitForFunction((n) => (window as any).vorn.stats.framesShown > n, shown);
     const result = await page.evaluate(async (t) => {
       const [time, version] = document.body.dataset.shown!.split(":");
       const r = await fetch(`/api/frame?tool=${t}&time=${time}&version=${version}&format=raw`);
