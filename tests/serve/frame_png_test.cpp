@@ -31,11 +31,11 @@ std::vector<uint8_t> DecodePng(const std::string& png, int* width, int* height) 
   std::vector<uint8_t> pixels;
   if (!in) {
     ADD_FAILURE() << OIIO::geterror();
-  } else if (const OIIO::ImageSpec& spec = in->spec();
-             spec.nchannels == 4 && spec.format == OIIO::TypeDesc::UINT8) {
-    *width = spec.width;
-    *height = spec.height;
-    pixels.resize(size_t(spec.width) * size_t(spec.height) * 4);
+  } else if (const OIIO::ImageSpec& header = in->spec();
+             header.nchannels == 4 && header.format == OIIO::TypeDesc::UINT8) {
+    *width = header.width;
+    *height = header.height;
+    pixels.resize(size_t(header.width) * size_t(header.height) * 4);
     if (!in->read_image(0, 0, 0, 4, OIIO::TypeDesc::UINT8, pixels.data())) pixels.clear();
   }
   in.reset();
