@@ -191,6 +191,15 @@ __attribute__((target("avx2"))) inline void SampleRowByBytes(const sample::Sourc
   int j = 1;
   for (; j + kLanes <= s.width - 1; j += kLanes) {
     const Block b = Boxes(s, ax, ay, bx, by, j, mode);
+    std::uint8_t* o = out + 4 * static_cast<std::size_t>(j);
+    // Where no lane has the one-pixel sample (a compressing warp reads areas
+    // from the tables), the byte lanes would be work thrown away.
+    std::uint64_t w[kLanes / 2];
+    std::memcpy(w, &b.fast, sizeof(w));
+    if ((w[0] | w[1] | w[2] | w[3]) == 0) {
+      SlowLanes(s, b, mode, o);
+      continue;
+    }
     const VI zero = {};
     const VI offset = (b.fast ? b.iy : zero) * rb.stride + (b.fast ? b.ix : zero) * 4;
     VU q00, q10, q01, q11;
@@ -210,7 +219,6 @@ __attribute__((target("avx2"))) inline void SampleRowByBytes(const sample::Sourc
       v = v < 255.0f ? v : 255.0f;
       packed |= __builtin_convertvector(__builtin_convertvector(v, VI), VU) << shift;
     }
-    std::uint8_t* o = out + 4 * static_cast<std::size_t>(j);
     std::memcpy(o, &packed, sizeof(packed));
     SlowLanes(s, b, mode, o);
   }
