@@ -567,6 +567,62 @@ oiio::ImageBuf FloatPixels(const df::Image& image) {
   return buf;
 }
 
+// Bytes of an 8-bit file in the tools' own colour space. Each output byte
+// then depends only on its channel's byte and the pixel's alpha, so the float
+// path (bytes to 0..1, alpha divided out when `straight`, back to bytes by the
+// library's own conversion) is worked once for every pair and looked up: the
+// same bytes, without a float image per frame.
+class BytePath {
+ public:
+  explicit BytePath(bool straight) : colour_(256 * 256), alpha_(256) {
+    std::vector<float> values(256 * 256 * 4);
+    for (int a = 0; a < 256; ++a)
+      for (int c = 0; c < 256; ++c) {
+        float* v = &values[size_t(a * 256 + c) * 4];
+        v[0] = v[1] = v[2] = float(c) / 255.0f;
+        v[3] = float(a) / 255.0f;
+      }
+    oiio::ImageSpec layout(256, 256, 4, oiio::TypeDesc::FLOAT);
+    layout.alpha_channel = 3;
+    oiio::ImageBuf buf(layout, values.data());
+    if (straight) oiio::ImageBufAlgo::unpremult(buf, buf);
+    std::vector<uint8_t> bytes(values.size());
+    ok_ = oiio::convert_pixel_values(oiio::TypeDesc::FLOAT, buf.localpixels(),
+                                     oiio::TypeDesc::UINT8, bytes.data(), int(bytes.size()));
+    for (int a = 0; a < 256; ++a) {
+      for (int c = 0; c < 256; ++c) colour_[size_t(a * 256 + c)] = bytes[size_t(a * 256 + c) * 4];
+      alpha_[size_t(a)] = bytes[size_t(a * 256) * 4 + 3];
+    }
+  }
+  bool ok() const { return ok_; }
+
+  // The file's bytes, RGBA or RGB, from the tools' BGRA rows.
+  std::vector<uint8_t> Convert(const df::Image& image, bool keepAlpha) const {
+    const int channels = keepAlpha ? 4 : 3;
+    std::vector<uint8_t> out(size_t(image.width) * size_t(image.height) * size_t(channels));
+    uint8_t* dst = out.data();
+    for (int y = 0; y < image.height; ++y) {
+      const uint8_t* src = image.rows[y];
+      for (int x = 0; x < image.width; ++x, src += 4, dst += channels) {
+        const uint8_t* row = &colour_[size_t(src[3]) * 256];
+        dst[0] = row[src[2]], dst[1] = row[src[1]], dst[2] = row[src[0]];
+        if (keepAlpha) dst[3] = alpha_[src[3]];
+      }
+    }
+    return out;
+  }
+
+ private:
+  std::vector<uint8_t> colour_;  // [alpha][channel byte]
+  std::vector<uint8_t> alpha_;
+  bool ok_ = false;
+};
+
+const BytePath& BytePathFor(bool straight) {
+  static const BytePath premultiplied(false), unassociated(true);
+  return straight ? unassociated : premultiplied;
+}
+
 oiio::TypeDesc FileType(BitDepth depth) {
   switch (depth) {
     case BitDepth::U10:
@@ -604,17 +660,23 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
   // temporary file, so that every write of it is checked here.
   oiio::Filesystem::IOVecOutput encoded;
   try {
+    const bool bytePath = type == oiio::TypeDesc::UINT8 &&
+                          SameColourSpace(kToolColourSpace, space) && BytePathFor(straight).ok() &&
+                          !options.floatPath;
+    std::vector<uint8_t> bytes;
+    if (bytePath) bytes = BytePathFor(straight).Convert(image, hasAlpha);
     // Out of the tools' encoding into the file's: colour converted with
     // alpha divided out, then kept premultiplied or straight, or dropped
     // (the premultiplied colour is the image over black).
-    oiio::ImageBuf pixels = FloatPixels(image);
+    oiio::ImageBuf pixels;
+    if (!bytePath) pixels = FloatPixels(image);
     std::string why;
-    if (!ConvertColours(pixels, kToolColourSpace, space, true, &why) ||
-        (straight && !oiio::ImageBufAlgo::unpremult(pixels, pixels))) {
+    if (!bytePath && (!ConvertColours(pixels, kToolColourSpace, space, true, &why) ||
+                      (straight && !oiio::ImageBufAlgo::unpremult(pixels, pixels)))) {
       *error = "cannot write " + path + ": " + (why.empty() ? pixels.geterror() : why);
       return false;
     }
-    if (!hasAlpha) {
+    if (!hasAlpha && !bytePath) {
       const int order[3] = {0, 1, 2};
       oiio::ImageBuf colour;
       if (!oiio::ImageBufAlgo::channels(colour, pixels, 3, order)) {
@@ -667,8 +729,9 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
 
     // The writer's results decide; its error text may also hold harmless
     // notes (the TIFF writer reports an empty Exif block it did not write).
-    bool ok =
-        out->open(path, layout) && out->write_image(oiio::TypeDesc::FLOAT, pixels.localpixels());
+    bool ok = out->open(path, layout) &&
+              (bytePath ? out->write_image(oiio::TypeDesc::UINT8, bytes.data())
+                        : out->write_image(oiio::TypeDesc::FLOAT, pixels.localpixels()));
     ok = out->close() && ok;
     const std::string writerError = Trimmed(out->geterror());
     oiio::geterror();

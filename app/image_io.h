@@ -94,6 +94,9 @@ struct WriteOptions {
   BitDepth depth = BitDepth::Default;
   std::string colourSpace;  // of the file's values; empty: by the sample type
   ImageMetadata metadata;   // carried from the main input
+  // Through floats even where the 8-bit byte path gives the same bytes
+  // (for tests comparing the two).
+  bool floatPath = false;
 };
 
 // Writes an image atomically (temporary file in the same folder, then

@@ -146,6 +146,34 @@ TEST_F(ImageFiles, OpaqueImagesKeepTheirBytesInIntegerFormats) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"a.png", "a.tif", "a.tiff", "b.png"}));
 }
 
+// 8-bit files in the tools' colour space skip the float image; the values
+// in the file must be those of the float path for every channel byte under
+// every alpha, colour above its alpha included.
+TEST_F(ImageFiles, TheBytePathWritesWhatTheFloatPathWrites) {
+  ImageRef image = NewImage(256, 256);
+  for (int a = 0; a < 256; ++a)
+    for (int c = 0; c < 256; ++c) {
+      uint8_t* p = image->Pixel(c, a);
+      p[0] = uint8_t(c), p[1] = uint8_t((c + 85) % 256), p[2] = uint8_t((c + 170) % 256);
+      p[3] = uint8_t(a);
+    }
+  WriteOptions viaFloats;
+  viaFloats.floatPath = true;
+  for (const char* ext : {"png", "tif", "jpg"}) {
+    const std::string fast = Path(std::string("fast.") + ext);
+    const std::string slow = Path(std::string("slow.") + ext);
+    std::string error;
+    ASSERT_TRUE(WriteImage(*image, fast, *OutputFormatFor(fast), &error)) << error;
+    ASSERT_TRUE(WriteImage(*image, slow, *OutputFormatFor(slow), &error, viaFloats)) << error;
+    oiio::ImageSpec fastHeader, slowHeader;
+    const std::vector<float> a = FileValues(fast, &fastHeader), b = FileValues(slow, &slowHeader);
+    EXPECT_EQ(fastHeader.nchannels, slowHeader.nchannels) << ext;
+    EXPECT_EQ(fastHeader.format, oiio::TypeDesc::UINT8) << ext;
+    EXPECT_FALSE(a.empty()) << ext;
+    EXPECT_TRUE(a == b) << ext;
+  }
+}
+
 TEST_F(ImageFiles, TransparentImagesSurviveEveryFormatWithinOneLevel) {
   ImageRef image = Noise(41, 19, 11);
   // TIFF keeps premultiplied alpha as it is; PNG stores straight colour and
