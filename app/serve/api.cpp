@@ -12,6 +12,7 @@
 #include "image_io.h"
 #include "render.h"
 #include "serve/frame_png.h"
+#include "serve/frame_preview.h"
 #include "serve/token.h"
 #include "value_parse.h"
 
@@ -246,9 +247,17 @@ HttpResponse Api::Frame(const HttpRequest& request) {
     else if (f->second != "raw")
       return Error(400, "format: \"raw\" (RGBA rows, the default) or \"png\"");
   }
-  // A band of rows (?top=Y&rows=N; the headers still describe the whole
-  // frame): the page asks for a frame in bands at once, so that they are
-  // encoded and decoded side by side.
+  // A reduced frame (?scale=N, each pixel an N x N block of the frame's):
+  // the page asks for one while a control is dragged.
+  int factor = 1;
+  if (const auto q = request.query.find("scale"); q != request.query.end()) {
+    const auto n = ParseCount(q->second, 1, kMaxPreviewFactor, &error);
+    if (!n) return Error(400, "scale: " + error);
+    factor = int(*n);
+  }
+  // A band of rows (?top=Y&rows=N, rows of the reduced frame when scaled;
+  // the headers still describe the whole frame): the page asks for a frame
+  // in bands at once, so that they are encoded and decoded side by side.
   std::optional<long long> top, rows;
   for (auto [key, value] : {std::pair{"top", &top}, {"rows", &rows}})
     if (const auto q = request.query.find(key); q != request.query.end()) {
@@ -258,17 +267,24 @@ HttpResponse Api::Frame(const HttpRequest& request) {
   auto frame = s->WaitFrame(*t, minVersion, kFrameTimeout);
   if (!frame) return Error(503, "the frame was not ready in time; the tool is still rendering");
   if (!frame->error.empty()) return Error(422, frame->error);
+  const int height = ReducedSize(frame->height, factor);
+  const int width = ReducedSize(frame->width, factor);
   const int first = int(top.value_or(0));
-  const int count = int(rows.value_or(frame->height - first));
-  if (first >= frame->height || count < 1 || count > frame->height - first)
-    return Error(400,
-                 "top, rows: a band within the frame's " + std::to_string(frame->height) + " rows");
-  const size_t stride = size_t(frame->width) * 4;
+  const int count = int(rows.value_or(height - first));
+  if (first >= height || count < 1 || count > height - first)
+    return Error(400, "top, rows: a band within the " + std::string(factor > 1 ? "reduced " : "") +
+                          "frame's " + std::to_string(height) + " rows");
+  const size_t stride = size_t(width) * 4;
+  std::vector<uint8_t> reduced;
   const uint8_t* band = frame->rgba->data() + size_t(first) * stride;
+  if (factor > 1) {
+    reduced = ReduceRgbaRows(frame->rgba->data(), frame->width, frame->height, factor, first, count);
+    band = reduced.data();
+  }
   HttpResponse r;
   if (png) {
     r.contentType = "image/png";
-    if (!EncodePngRgba(band, frame->width, count, &r.body))
+    if (!EncodePngRgba(band, width, count, &r.body))
       return Error(500, "the frame could not be encoded as PNG (out of memory?)");
   } else {
     r.contentType = "application/octet-stream";
@@ -279,6 +295,7 @@ HttpResponse Api::Frame(const HttpRequest& request) {
                {"X-Time", std::to_string(frame->time)},
                {"X-Version", std::to_string(frame->version)},
                {"X-Render-Ms", FormatNumber(std::round(frame->renderMs * 100) / 100)},
+               {"X-Scale", std::to_string(factor)},
                {"Cache-Control", "no-store"}};
   return r;
 }

@@ -10,6 +10,10 @@ type Value = number | [number, number];
 
 // A pointer that sent no new value for this long is taken to rest.
 const kRestMs = 40;
+// While a control is dragged the viewer shows previews about this wide (the
+// frame reduced by a whole factor, at least 2); the exact frame follows as
+// soon as the pointer rests.
+const kPreviewWidth = 800;
 
 function $(id: string): HTMLElement {
   const e = document.getElementById(id);
@@ -17,9 +21,12 @@ function $(id: string): HTMLElement {
   return e;
 }
 
-// Timings the benchmark reads: change sent → its frame on the canvas.
+// Timings the benchmark reads: change sent → its frame on the canvas (a
+// preview or the frame), and → the exact frame.
 interface Stats {
   latencies: number[];
+  exactLatencies: number[];
+  exactShownAt: number; // when an exact frame was last drawn
   framesShown: number;
   lastRenderMs: number;
 }
@@ -41,9 +48,13 @@ class Page {
   private lastChangeAt = 0;
   private acting = 0; // undo, redo, reset and key requests in flight
   private frameBusy = false;
-  private measures: { start: number; version: number }[] = [];
+  private measures: { start: number; version: number; seen: boolean }[] = [];
   private sentAt = 0;
-  readonly stats: Stats = { latencies: [], framesShown: 0, lastRenderMs: 0 };
+  private lastGesture = "";
+  private gestureChanges = 0; // changes so far in the last gesture
+  private shownScale = 1; // the frame shown is a preview when above 1
+  private refineTimer = 0;
+  readonly stats: Stats = { latencies: [], exactLatencies: [], exactShownAt: 0, framesShown: 0, lastRenderMs: 0 };
 
   async start(): Promise<void> {
     this.tools = await getJson<ToolList>("/api/tools", {});
@@ -85,6 +96,7 @@ class Page {
     this.shownVersion = 0;
     this.shownTime = Number.NaN;
     this.frameHeight = 0;
+    this.shownScale = 1;
     await this.loadState();
     document.body.dataset.tool = tool;
   }
@@ -116,6 +128,11 @@ class Page {
     this.pending.delete(id);
     this.pending.set(id, { value, gesture });
     this.lastChangeAt = performance.now();
+    if (gesture === this.lastGesture) this.gestureChanges += 1;
+    else {
+      this.lastGesture = gesture;
+      this.gestureChanges = 1;
+    }
     if (this.sentAt === 0) this.sentAt = performance.now();
     void this.pump();
   }
@@ -133,7 +150,7 @@ class Page {
         this.sentAt = 0;
         try {
           const state = await post<State>("/api/change", { tool: this.tool, id, value, gesture, time: this.time });
-          this.measures.push({ start, version: state.version });
+          this.measures.push({ start, version: state.version, seen: false });
           this.apply(state);
         } catch (e) {
           this.fail(e);
@@ -169,18 +186,38 @@ class Page {
   async settled(): Promise<void> {
     for (;;) {
       const state = this.state as State | undefined;
-      if (state && !this.sending && !this.acting && !this.pending.size && this.shownVersion >= state.version && this.shownTime === this.time)
+      if (state && !this.sending && !this.acting && !this.pending.size && this.shownScale === 1 && this.shownVersion >= state.version && this.shownTime === this.time)
         return;
       await new Promise((r) => setTimeout(r, 20));
     }
   }
 
+  // A drag is under way: a gesture has sent more than one value and the
+  // pointer has not rested since.
+  private previewing(): boolean {
+    return this.gestureChanges > 1 && performance.now() - this.lastChangeAt <= kRestMs;
+  }
+
+  // The exact frame in place of a preview, once the pointer rests.
+  private refineLater(): void {
+    if (this.refineTimer) return;
+    const wait = Math.max(0, kRestMs - (performance.now() - this.lastChangeAt)) + 1;
+    this.refineTimer = window.setTimeout(() => {
+      this.refineTimer = 0;
+      if (this.shownScale > 1) this.requestFrame();
+    }, wait);
+  }
+
   private requestFrame(): void {
     if (this.frameBusy) return;
-    this.frameBusy = true;
     const tool = this.tool;
     const time = this.time;
-    void fetchFrame(tool, time, this.state.version, this.frameHeight)
+    const width = this.state.width;
+    const scale = this.previewing() && width > 0 ? Math.min(8, Math.max(2, Math.ceil(width / kPreviewWidth))) : 1;
+    if (scale > 1 && this.shownScale > 1 && this.shownVersion >= this.state.version && this.shownTime === time)
+      return this.refineLater(); // this version's preview is on screen already
+    this.frameBusy = true;
+    void fetchFrame(tool, time, this.state.version, this.frameHeight, scale)
       .then((frame) => {
         if (tool === this.tool) this.show(frame);
         for (const b of frame.bands) b.image.close();
@@ -196,6 +233,7 @@ class Page {
         this.frameBusy = false;
         if (tool !== this.tool) return this.requestFrame();
         if (this.shownVersion < this.state.version || this.shownTime !== this.time) this.requestFrame();
+        else if (this.shownScale > 1) this.refineLater();
         else if (this.playing) this.advance();
       });
   }
@@ -204,17 +242,23 @@ class Page {
     this.viewer.showFrame(frame);
     this.shownVersion = frame.version;
     this.shownTime = frame.time;
+    this.shownScale = frame.scale;
     this.frameHeight = frame.height;
     this.stats.framesShown += 1;
     this.stats.lastRenderMs = frame.renderMs;
     $("render-ms").textContent = `${frame.width} × ${frame.height}, rendered in ${frame.renderMs.toFixed(1)} ms`;
     const now = performance.now();
+    if (frame.scale === 1) this.stats.exactShownAt = now;
     this.measures = this.measures.filter((m) => {
       if (m.version > frame.version) return true;
-      this.stats.latencies.push(now - m.start);
+      if (!m.seen) this.stats.latencies.push(now - m.start);
+      m.seen = true;
+      if (frame.scale > 1) return true;
+      this.stats.exactLatencies.push(now - m.start);
       return false;
     });
     document.body.dataset.shown = `${frame.time}:${frame.version}`;
+    document.body.dataset.scale = String(frame.scale);
   }
 
   private advance(): void {

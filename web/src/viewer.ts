@@ -53,11 +53,16 @@ export class Viewer {
     const ctx = this.canvas.getContext("2d");
     if (!ctx) return;
     // The frame replaces what was there, transparent pixels included: drawn
-    // over a cleared canvas, each band's pixels are put as they are.
+    // over a cleared canvas, each band's pixels are put as they are; a
+    // preview is drawn enlarged to the frame's size.
     ctx.globalCompositeOperation = "source-over";
-    ctx.imageSmoothingEnabled = false;
     ctx.clearRect(0, 0, this.canvas.width, this.canvas.height);
-    for (const b of frame.bands) ctx.drawImage(b.image, 0, b.top);
+    const s = frame.scale;
+    ctx.imageSmoothingEnabled = s > 1;
+    for (const b of frame.bands) {
+      if (s === 1) ctx.drawImage(b.image, 0, b.top);
+      else ctx.drawImage(b.image, 0, b.top * s, b.image.width * s, b.image.height * s);
+    }
     this.resize(frame.width, frame.height);
   }
 

@@ -1,7 +1,9 @@
 // Change-to-screen latency of vorn serve: the time from a change made on the
 // page to its frame drawn on the viewer's canvas, at the server's frame size.
 // Single changes (each waits for the one before) and a drag (a change every
-// 16 ms for two seconds, as a pointer sends them).
+// 16 ms for two seconds, as a pointer sends them). During a drag the viewer
+// shows reduced previews; the time from the drag's last change to the exact
+// frame is given beside.
 import { launch } from "./harness";
 
 const cases: { tool: string; id: string; values: number[] }[] = [
@@ -43,17 +45,25 @@ async function main(): Promise<void> {
       async ({ id, values }) => {
         const vorn = (window as any).vorn;
         vorn.stats.latencies.length = 0;
+        vorn.stats.exactLatencies.length = 0;
         const shown = vorn.stats.framesShown;
         const end = performance.now() + 2000;
         let i = 0;
+        let lastAt = 0;
         while (performance.now() < end) {
           const a = values[0] + ((values[1] - values[0]) * (i % 60)) / 60;
           vorn.change(id, a, "bench-drag");
+          lastAt = performance.now();
           i += 1;
           await new Promise((r) => setTimeout(r, 16));
         }
         await vorn.settled();
-        return { latencies: [...vorn.stats.latencies], changes: i, frames: vorn.stats.framesShown - shown };
+        return {
+          latencies: [...vorn.stats.latencies],
+          exact: vorn.stats.exactShownAt - lastAt,
+          changes: i,
+          frames: vorn.stats.framesShown - shown,
+        };
       },
       { id: c.id, values: c.values },
     );
@@ -66,6 +76,7 @@ async function main(): Promise<void> {
     console.log(
       `${c.tool} ${size}, drag (${drag.changes} changes in 2 s, ${drag.frames} frames shown): ${summary(drag.latencies)}`,
     );
+    console.log(`${c.tool} ${size}, drag, its last change to the exact frame: ${drag.exact.toFixed(1)} ms`);
     // Leave the values as they were for whoever looks next.
     await page.evaluate(async () => {
       const vorn = (window as any).vorn;

@@ -85,3 +85,42 @@ export async function dragHandle(page: Page, id: string, dx: number, dy: number)
   await page.waitForTimeout(100);
   await settled(page);
 }
+
+// The frame on the canvas against the raw frame the server rendered (the one
+// named by the page's data-shown): alpha exact everywhere, colour exact where
+// opaque, and elsewhere as a canvas keeps the raw pixels put on it.
+export async function shownAgainstRendered(
+  page: Page,
+  tool: string,
+): Promise<{ size: string; want: string; bad: number; first: string; clear: number }> {
+  return page.evaluate(async (t) => {
+    const [time, version] = document.body.dataset.shown!.split(":");
+    const r = await fetch(`/api/frame?tool=${t}&time=${time}&version=${version}&format=raw`);
+    const w = Number(r.headers.get("X-Width"));
+    const h = Number(r.headers.get("X-Height"));
+    const raw = new Uint8ClampedArray(await r.arrayBuffer());
+    const c = document.getElementById("frame") as HTMLCanvasElement;
+    const shown = c.getContext("2d")!.getImageData(0, 0, c.width, c.height).data;
+    const scratch = document.createElement("canvas");
+    scratch.width = w;
+    scratch.height = h;
+    const sctx = scratch.getContext("2d")!;
+    sctx.putImageData(new ImageData(raw, w, h), 0, 0);
+    const put = sctx.getImageData(0, 0, w, h).data;
+    let bad = 0;
+    let first = "";
+    let clear = 0;
+    for (let i = 0; i < raw.length; i += 4) {
+      const opaque = raw[i + 3] === 255;
+      if (!opaque) clear += 1;
+      for (let k = 0; k < 4; k++) {
+        const want = opaque || k === 3 ? raw[i + k] : put[i + k];
+        if (shown[i + k] !== want) {
+          bad += 1;
+          if (!first) first = `pixel ${i / 4} channel ${k}: ${shown[i + k]}, rendered ${raw[i + k]} (alpha ${raw[i + 3]})`;
+        }
+      }
+    }
+    return { size: `${c.width}x${c.height}`, want: `${w}x${h}`, bad, first, clear };
+  }, tool);
+}

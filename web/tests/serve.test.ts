@@ -3,7 +3,7 @@
 import * as fs from "fs";
 import * as path from "path";
 import { assert, near, run, test } from "./harness";
-import { describe, dragHandle, frameDigest, openTool, settled, showPage, values } from "./page";
+import { describe, dragHandle, frameDigest, openTool, settled, showPage, shownAgainstRendered, values } from "./page";
 
 const tools = ["Bleb", "Candle", "Bubbles"];
 const screenshots = process.env.VORN_SCREENSHOTS;
@@ -64,36 +64,7 @@ for (const tool of tools) {
     const shown = await page.evaluate(() => (window as any).vorn.stats.framesShown);
     await page.evaluate(() => (window as any).vorn.seek(Number((document.getElementById("time") as HTMLInputElement).value)));
     await page.waitForFunction((n) => (window as any).vorn.stats.framesShown > n, shown);
-    const result = await page.evaluate(async (t) => {
-      const [time, version] = document.body.dataset.shown!.split(":");
-      const r = await fetch(`/api/frame?tool=${t}&time=${time}&version=${version}&format=raw`);
-      const w = Number(r.headers.get("X-Width"));
-      const h = Number(r.headers.get("X-Height"));
-      const raw = new Uint8ClampedArray(await r.arrayBuffer());
-      const c = document.getElementById("frame") as HTMLCanvasElement;
-      const shown = c.getContext("2d")!.getImageData(0, 0, c.width, c.height).data;
-      const scratch = document.createElement("canvas");
-      scratch.width = w;
-      scratch.height = h;
-      const sctx = scratch.getContext("2d")!;
-      sctx.putImageData(new ImageData(raw, w, h), 0, 0);
-      const put = sctx.getImageData(0, 0, w, h).data;
-      let bad = 0;
-      let first = "";
-      let clear = 0;
-      for (let i = 0; i < raw.length; i += 4) {
-        const opaque = raw[i + 3] === 255;
-        if (!opaque) clear += 1;
-        for (let k = 0; k < 4; k++) {
-          const want = opaque || k === 3 ? raw[i + k] : put[i + k];
-          if (shown[i + k] !== want) {
-            bad += 1;
-            if (!first) first = `pixel ${i / 4} channel ${k}: ${shown[i + k]}, rendered ${raw[i + k]} (alpha ${raw[i + 3]})`;
-          }
-        }
-      }
-      return { size: `${c.width}x${c.height}`, want: `${w}x${h}`, bad, first, clear };
-    }, tool);
+    const result = await shownAgainstRendered(page, tool);
     assert(result.size === result.want, `canvas ${result.size}, frame ${result.want}`);
     assert(result.bad === 0, `${result.bad} values differ; first: ${result.first}`);
     if (tool === "Bubbles") assert(result.clear > 0, "Bubbles' frame has transparent pixels");
@@ -117,6 +88,32 @@ test("Bleb: moving a slider changes the image, and undo brings it back", async (
   await settled(page);
   assert((await values(page, "Bleb")).Amp1.value === 0, "undo restores Amplitude 1");
   assert((await frameDigest(page)) === before, "undo restores the image");
+});
+
+// While values keep coming in one gesture the viewer shows reduced previews;
+// once they stop, the exact frame of the last value.
+test("Bleb: a drag shows previews, then the exact frame", async ({ page, url }) => {
+  await openTool(page, url, "Bleb");
+  const scales = await page.evaluate(async () => {
+    const vorn = (window as any).vorn;
+    const seen = new Set<string>();
+    const end = performance.now() + 1500;
+    for (let i = 0; performance.now() < end; i++) {
+      vorn.change("Amp1", 0.5 + (i % 40) / 20, "test-drag");
+      seen.add(document.body.dataset.scale ?? "");
+      await new Promise((r) => setTimeout(r, 10));
+    }
+    vorn.change("Amp1", 1.25, "test-drag");
+    await vorn.settled();
+    return { seen: [...seen], last: document.body.dataset.scale };
+  });
+  assert(scales.seen.includes("2"), `a preview at half size was shown: ${scales.seen}`);
+  assert(scales.last === "1", `the exact frame is shown at rest: ${scales.last}`);
+  assert((await values(page, "Bleb")).Amp1.value === 1.25, "the last value holds");
+  const check = await shownAgainstRendered(page, "Bleb");
+  assert(check.size === check.want && check.bad === 0, `the exact frame: ${JSON.stringify(check)}`);
+  await page.click("#undo");
+  await settled(page);
 });
 
 test('Bleb: dragging "XY Center" moves the warp', async ({ page, url }) => {
