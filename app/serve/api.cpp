@@ -278,7 +278,8 @@ HttpResponse Api::Frame(const HttpRequest& request) {
   std::vector<uint8_t> reduced;
   const uint8_t* band = frame->rgba->data() + size_t(first) * stride;
   if (factor > 1) {
-    reduced = ReduceRgbaRows(frame->rgba->data(), frame->width, frame->height, factor, first, count);
+    reduced =
+        ReduceRgbaRows(frame->rgba->data(), frame->width, frame->height, factor, first, count);
     band = reduced.data();
   }
   HttpResponse r;

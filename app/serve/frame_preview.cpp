@@ -4,8 +4,8 @@
 
 namespace vorn::serve {
 
-std::vector<uint8_t> ReduceRgbaRows(const uint8_t* rgba, int width, int height, int factor,
-                                    int top, int rows) {
+std::vector<uint8_t> ReduceRgbaRows(const uint8_t* rgba, int width, int height, int factor, int top,
+                                    int rows) {
   const int outWidth = ReducedSize(width, factor);
   std::vector<uint8_t> out(size_t(outWidth) * size_t(rows) * 4);
   const size_t stride = size_t(width) * 4;

@@ -18,10 +18,12 @@ constexpr int kMaxPreviewFactor = 8;
 // colour to the edges of what they surround; alpha is the plain average.
 // Values are rounded to nearest. The reduced frame is ceil(width / factor)
 // by ceil(height / factor); the band must lie inside it.
-std::vector<uint8_t> ReduceRgbaRows(const uint8_t* rgba, int width, int height, int factor,
-                                    int top, int rows);
+std::vector<uint8_t> ReduceRgbaRows(const uint8_t* rgba, int width, int height, int factor, int top,
+                                    int rows);
 
 // ceil(n / factor) for n >= 0 and factor >= 1.
-inline int ReducedSize(int n, int factor) { return n / factor + (n % factor != 0); }
+inline int ReducedSize(int n, int factor) {
+  return n / factor + (n % factor != 0);
+}
 
 }  // namespace vorn::serve
