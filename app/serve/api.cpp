@@ -335,10 +335,12 @@ HttpResponse Api::Post(const HttpRequest& request) {
     const std::string action = StringField(body, "action");
     if (action == "set")
       outcome = s->SetKey(id, *time);
+    else if (action == "remove")
+      outcome = s->RemoveKey(id, *time);
     else if (action == "clear")
       outcome = s->ClearAnimation(id, *time);
     else
-      return Error(400, "\"action\": \"set\" or \"clear\"");
+      return Error(400, "\"action\": \"set\", \"remove\" (the key at this frame) or \"clear\"");
   } else if (request.path == "/api/save") {
     return Save(*s, body);
   } else if (request.path == "/api/export") {

@@ -1,5 +1,6 @@
 #include "serve/session.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "controls_model.h"
@@ -104,7 +105,7 @@ bool Session::IsRuntimeCaption(const std::string& caption) const {
   for (const auto& in : op_->Inputs()) {
     const std::string& n = in->Name();
     if (caption == "Change " + n || caption == "Animate " + n ||
-        caption == "Remove animation of " + n)
+        caption == "Remove animation of " + n || caption == "Remove key of " + n)
       return true;
   }
   return caption.empty();
@@ -273,6 +274,19 @@ Outcome Session::ClearAnimation(const std::string& id, int time) {
   if (!input) return Outcome::Fail("no control with the id \"" + id + "\"");
   Action("Remove animation of " + input->Name(), "", input,
          [&] { input->SetAnimated(false, time); });
+  return Done(time);
+}
+
+Outcome Session::RemoveKey(const std::string& id, int time) {
+  WriteScope scope(*this);
+  df::Input* input = FindById(id);
+  if (!input) return Outcome::Fail("no control with the id \"" + id + "\"");
+  const auto& keys = input->State().keys;
+  if (!input->State().animated ||
+      std::none_of(keys.begin(), keys.end(), [&](const df::Keyframe& k) { return k.time == time; }))
+    return Outcome::Fail("\"" + input->Name() + "\" has no key at frame " + std::to_string(time));
+  Action("Remove key of " + input->Name() + " at frame " + std::to_string(time), "", input,
+         [&] { input->RemoveKey(time); });
   return Done(time);
 }
 

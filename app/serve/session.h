@@ -95,6 +95,8 @@ class Session {
   Outcome SetKey(const std::string& id, int time);
   // Removes the control's animation, keeping its value at `time`.
   Outcome ClearAnimation(const std::string& id, int time);
+  // Removes the control's key at `time`; refused where it has none there.
+  Outcome RemoveKey(const std::string& id, int time);
   // Takes every value of a loaded composition of this tool: a fresh operator,
   // with a fresh undo history, as when a composition is opened.
   Outcome TakeComposition(const Composition& comp);

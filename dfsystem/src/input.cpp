@@ -168,6 +168,23 @@ void Input::SetAnimated(bool animated, double time) {
   ApplyState(std::move(next), caption.c_str());
 }
 
+bool Input::RemoveKey(double time) {
+  if (!state_.animated) return false;
+  ValueState next = state_;
+  auto key = std::find_if(next.keys.begin(), next.keys.end(),
+                          [time](const Keyframe& k) { return k.time == time; });
+  if (key == next.keys.end()) return false;
+  if (next.keys.size() == 1) {
+    next.animated = false;
+    next.constant[0] = key->v[0];
+    next.constant[1] = key->v[1];
+  }
+  next.keys.erase(key);
+  const std::string caption = "Remove key of " + name_;
+  ApplyState(std::move(next), caption.c_str());
+  return true;
+}
+
 void Input::RestoreState(const ValueState& state) {
   state_ = state;
 }

@@ -59,6 +59,34 @@ TEST_F(ProbeHost, KeyframesInterpolateLinearlyAndHoldAtTheEnds) {
   EXPECT_DOUBLE_EQ(level->NumberAt(0), 1.75);
 }
 
+TEST_F(ProbeHost, RemovingKeysIsUndoableAndTheLastLeavesItsValue) {
+  OperatorPtr op = Create();
+  Input* level = In(*op, "Level");
+  EXPECT_FALSE(level->RemoveKey(0));  // not animated
+  level->SetAnimated(true, 0);
+  Set(level, 0.0, 0);
+  Set(level, 1.0, 24);
+  Set(level, 3.0, 48);
+  const size_t steps = doc.UndoCount();
+  EXPECT_FALSE(level->RemoveKey(12));  // no key there
+  EXPECT_EQ(doc.UndoCount(), steps);
+  ASSERT_TRUE(level->RemoveKey(24));
+  EXPECT_EQ(doc.UndoCount(), steps + 1);
+  EXPECT_EQ(doc.UndoCaption(), "Remove key of Level");
+  EXPECT_DOUBLE_EQ(level->NumberAt(24), 1.5);  // now halfway from 0 to 3
+  ASSERT_TRUE(level->RemoveKey(0));
+  ASSERT_TRUE(level->RemoveKey(48));
+  EXPECT_FALSE(level->State().animated);
+  EXPECT_TRUE(level->State().keys.empty());
+  EXPECT_EQ(level->NumberAt(0), 3.0);
+  doc.Undo();
+  doc.Undo();
+  doc.Undo();
+  EXPECT_TRUE(level->State().animated);
+  EXPECT_EQ(level->State().keys.size(), 3u);
+  EXPECT_DOUBLE_EQ(level->NumberAt(24), 1.0);
+}
+
 TEST_F(ProbeHost, EachSetValueIsOneUndoStepAndBracketsGroup) {
   OperatorPtr op = Create();
   Input* level = In(*op, "Level");

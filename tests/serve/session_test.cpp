@@ -77,6 +77,33 @@ TEST_F(ServeTest, KeysAnimateAControlAndAreUndoneOneByOne) {
   EXPECT_EQ(s["undoCount"], 0);
 }
 
+TEST_F(ServeTest, OneKeyIsRemovedAtItsFrameAndTheLastEndsTheAnimation) {
+  auto key = [](const char* action, int time) {
+    return json{{"tool", "Bleb"}, {"id", "Amp1"}, {"time", time}, {"action", action}}.dump();
+  };
+  // Not animated yet: nothing to remove, nothing changes.
+  auto refused = Post("/api/key", key("remove", 2));
+  EXPECT_EQ(refused.status, 400);
+  EXPECT_NE(refused.body.find("no key at frame 2"), std::string::npos) << refused.body;
+  ASSERT_EQ(Post("/api/key", key("set", 2)).status, 200);
+  ASSERT_EQ(Post("/api/change", Change("Bleb", "Amp1", 2.0, 6)).status, 200);
+  ASSERT_EQ(Post("/api/change", Change("Bleb", "Amp1", 4.0, 10)).status, 200);
+  const int steps = State("Bleb")["undoCount"];
+  EXPECT_EQ(Post("/api/key", key("remove", 4)).status, 400);  // between keys
+  EXPECT_EQ(State("Bleb")["undoCount"], steps);
+  json s = Json(Post("/api/key", key("remove", 6)));
+  EXPECT_EQ(s["values"]["Amp1"]["keys"], json({2.0, 10.0}));
+  EXPECT_EQ(s["undo"], "Remove key of Amplitude 1 at frame 6");
+  EXPECT_DOUBLE_EQ(State("Bleb", 6)["values"]["Amp1"]["value"].get<double>(), 2.0);  // 0 to 4
+  Post("/api/key", key("remove", 2));
+  s = Json(Post("/api/key", key("remove", 10)));
+  EXPECT_FALSE(s["values"]["Amp1"]["animated"]);
+  EXPECT_EQ(s["values"]["Amp1"]["value"], 4.0);  // the last key's value stays
+  s = Json(Post("/api/undo", Act("Bleb", 6)));
+  EXPECT_EQ(s["values"]["Amp1"]["keys"], json({10.0}));
+  EXPECT_EQ(Post("/api/key", key("forget", 10)).status, 400);
+}
+
 TEST_F(ServeTest, CandlePresetAndPointLinksAreOneStepEachWithTheToolsCaption) {
   if (!Has("Candle")) GTEST_SKIP() << "Candle is not built";
   json s = Json(Post("/api/change", Change("Candle", "Dem1", 1)));  // "Still Flame"

@@ -6,7 +6,7 @@ import type { ControlInfo, Description, State, ValueState } from "./api.js";
 export interface PanelEvents {
   // A user's change; changes with the same gesture are one undo step.
   change(id: string, value: number | [number, number], gesture: string): void;
-  key(id: string, action: "set" | "clear"): void;
+  key(id: string, action: "set" | "remove" | "clear"): void;
 }
 
 let gestureCount = 0;
@@ -120,8 +120,9 @@ export class Panel {
       const keyed = v.animated && v.keys.includes(state.time);
       button.classList.toggle("animated", v.animated);
       button.classList.toggle("keyed", keyed);
+      button.dataset.keyed = keyed ? "1" : "";
       button.title = keyed
-        ? "Key at this frame (Shift+click: remove the animation)"
+        ? "Key at this frame: click to remove it, Shift+click to remove the animation"
         : v.animated
           ? `Animated (${v.keys.length} keys): click to key this frame, Shift+click to remove the animation`
           : "Set a key at this frame";
@@ -130,7 +131,9 @@ export class Panel {
 
   private keyButton(c: ControlInfo): HTMLButtonElement {
     const b = element("button", { class: "key", "data-key": c.id, type: "button" }, "◆");
-    b.addEventListener("click", (e) => this.events.key(c.id, e.shiftKey ? "clear" : "set"));
+    b.addEventListener("click", (e) =>
+      this.events.key(c.id, e.shiftKey ? "clear" : b.dataset.keyed ? "remove" : "set"),
+    );
     this.keyButtons.set(c.id, b);
     return b;
   }

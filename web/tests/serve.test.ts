@@ -141,6 +141,41 @@ test('Bleb: dragging "XY Center" moves the warp', async ({ page, url }) => {
   await settled(page);
 });
 
+// ◆ keys the control at the current frame; on a keyed frame it removes that
+// key; Shift+click removes the animation.
+test("Bleb: the key button sets and removes keys", async ({ page, url }) => {
+  await openTool(page, url, "Bleb");
+  const amp3 = (await describe(page, "Bleb")).controls.find((c) => c.id === "Amp3")!;
+  await showPage(page, amp3.pageIndex);
+  const key = page.locator('[data-key="Amp3"]');
+  const seek = async (t: number) => {
+    await page.evaluate((n) => (window as any).vorn.seek(n), t);
+    await settled(page);
+  };
+  await key.click();
+  await settled(page);
+  await seek(10);
+  await page.evaluate(() => (window as any).vorn.change("Amp3", 2, "test-key"));
+  await settled(page);
+  let v = (await values(page, "Bleb")).Amp3;
+  assert(JSON.stringify(v.keys) === "[0,10]", `keys at 0 and 10: ${JSON.stringify(v.keys)}`);
+  assert(await key.evaluate((b) => b.classList.contains("keyed")), "frame 10 shows its key");
+  await key.click();
+  await settled(page);
+  v = (await values(page, "Bleb")).Amp3;
+  assert(JSON.stringify(v.keys) === "[0]" && v.animated, `the key at 10 went: ${JSON.stringify(v)}`);
+  assert((await page.locator("#undo").textContent()) === "Undo Remove key of Amplitude 3 at frame 10", "named step");
+  await key.click({ modifiers: ["Shift"] });
+  await settled(page);
+  v = (await values(page, "Bleb")).Amp3;
+  assert(!v.animated, "Shift+click removed the animation");
+  for (let i = 0; i < 4; i++) {
+    await page.click("#undo");
+    await settled(page);
+  }
+  await seek(0);
+});
+
 test("Candle: a preset updates the dependent controls and one undo restores them", async ({ page, url }) => {
   await openTool(page, url, "Candle");
   const start = await values(page, "Candle");

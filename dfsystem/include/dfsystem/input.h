@@ -75,6 +75,10 @@ class Input : public Object {
   // the first key is set; turning it off keeps the value at `time` as constant.
   // Recorded for undo like SetValue.
   void SetAnimated(bool animated, double time);
+  // Removes the keyframe at `time` (recorded for undo like SetValue). The
+  // last key removed ends the animation, its value kept as the constant.
+  // False, changing nothing, where the input has no key at that time.
+  bool RemoveKey(double time);
 
   // Clamps a number into what this input accepts.
   double ClampNumber(double v) const;
