@@ -10,6 +10,7 @@
 
 #include "frame_list.h"
 #include "image_io.h"
+#include "plugin_paths.h"
 #include "serve/api.h"
 #include "serve/token.h"
 #include "signals.h"
@@ -41,8 +42,15 @@ void ToHttplib(const serve::HttpResponse& from, httplib::Response& to) {
   to.set_content(from.body, from.contentType);
 }
 
+// VORN_WEB_DIR, else the installed page beside the binary
+// (../share/vorn/web), else the source tree's (a build tree's vorn).
 std::string DefaultWebDir() {
   if (const char* env = std::getenv("VORN_WEB_DIR"); env && *env) return env;
+  if (const std::string exe = ExecutableDir(); !exe.empty()) {
+    const auto installed = (std::filesystem::path(exe) / VORN_WEB_RELDIR).lexically_normal();
+    std::error_code ec;
+    if (std::filesystem::exists(installed / "index.html", ec)) return installed.string();
+  }
   return VORN_WEB_SOURCE_DIR;
 }
 
@@ -141,7 +149,8 @@ int RunServe(Host& host, const ServeOptions& options) {
     return kExitUsage;
   }
   std::printf("vorn serve: open http://127.0.0.1:%d/?token=%s\n", port, settings.token.c_str());
-  if (!options.quiet) std::printf("Ctrl-C ends the session.\n");
+  if (!options.quiet)
+    std::printf("The page's files: %s\nCtrl-C ends the session.\n", settings.webDir.c_str());
   std::fflush(stdout);
   // A signal ends the session. While an export renders, the signal handler
   // only asks that render to wind down, so the server is stopped from here.

@@ -1,6 +1,7 @@
 # Installs the build tree into a scratch prefix and checks that the installed
-# vorn runs and finds the installed plug-ins with no setup.
-#   cmake -DBUILD_DIR=<build tree> -DPREFIX=<scratch prefix> -P install_test.cmake
+# vorn runs and finds the installed plug-ins and page with no setup.
+#   cmake -DBUILD_DIR=<build tree> -DSOURCE_DIR=<source tree> -DPREFIX=<scratch prefix>
+#         -P install_test.cmake
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err)
@@ -30,4 +31,23 @@ foreach(plugin ${plugins})
     message(FATAL_ERROR "installed vorn did not load ${name}.so:\n${out}\n${err}")
   endif()
 endforeach()
+# The page of vorn serve is installed and found beside the binary.
+foreach(file index.html style.css)
+  if(NOT EXISTS "${PREFIX}/share/vorn/web/${file}")
+    message(FATAL_ERROR "the page's ${file} was not installed in share/vorn/web")
+  endif()
+endforeach()
+if(EXISTS "${SOURCE_DIR}/web/dist/main.js" AND NOT EXISTS "${PREFIX}/share/vorn/web/dist/main.js")
+  message(FATAL_ERROR "the page's compiled scripts were not installed in share/vorn/web/dist")
+endif()
+# The server runs until stopped: the timeout ends it once it has said where
+# its page is.
+execute_process(COMMAND "${CMAKE_COMMAND}" -E env --unset=VORN_WEB_DIR --unset=VORN_PLUGIN_PATH
+                        "${PREFIX}/bin/vorn" serve Bleb
+                WORKING_DIRECTORY "${PREFIX}" TIMEOUT 5
+                OUTPUT_VARIABLE out ERROR_VARIABLE err)
+string(FIND "${out}" "The page's files: ${PREFIX}/share/vorn/web\n" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "installed vorn serve did not take the installed page:\n${out}\n${err}")
+endif()
 file(REMOVE_RECURSE "${PREFIX}")
