@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 
 #include "library_messages.h"
 #include "value_parse.h"
@@ -16,6 +17,19 @@ Host::Host() {
   df::KeepFreedBlocks();
 }
 Host::~Host() = default;
+
+// A frame's buffers take about 60 bytes a pixel in the heaviest tool (a
+// warp: its image in and out, the map and the area tables); the reserve is
+// address space, so a generous figure costs nothing.
+void Host::PrepareFrameMemory(int width, int height) {
+  if (width < 1 || height < 1) return;
+  static std::once_flag once;  // the heap is the process's
+  std::call_once(once, [&] {
+    constexpr double kBytesPerPixel = 160.0;
+    constexpr double kMost = double(size_t(4) << 30);
+    df::ReserveHeapOnHugePages(size_t(std::min(kMost, kBytesPerPixel * width * height)));
+  });
+}
 
 void PrintError(const std::string& message) {
   std::lock_guard lock(StderrMutex());

@@ -36,6 +36,10 @@ class Host {
   // "Bleb (BlebPlugIn), Probe (ProbePlugIn)" for messages.
   std::string ToolListText() const;
 
+  // Sets memory aside, on huge pages where the system offers them, for the
+  // buffers of frames of this size (once per run; later calls do nothing).
+  void PrepareFrameMemory(int width, int height);
+
   df::CPipelineDoc& Doc() { return doc_; }
   df::App& App() { return app_; }
   const PluginSearch& Search() const { return search_; }

@@ -621,6 +621,7 @@ class RenderRun {
 
 int RenderRun::RenderFrames(std::vector<std::string>* written) {
   const int total = int(frames_.size());
+  host_.PrepareFrameMemory(width_, height_);
   Progress progress(ChooseProgressStyle(stderr, s_.quiet), total);
   progress_ = &progress;
   std::mutex writtenMutex;

@@ -105,6 +105,7 @@ Session* Api::SessionFor(const std::string& tool, std::string* error) {
 }
 
 bool Api::Start(std::string* error) {
+  host_.PrepareFrameMemory(settings_.session.width, settings_.session.height);
   if (!settings_.comp.empty()) {
     Composition comp;
     if (!LoadComposition(host_, settings_.comp, true, &comp, error)) return false;

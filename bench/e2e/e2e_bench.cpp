@@ -82,8 +82,13 @@ struct Runtime {
   df::CPipelineDoc doc;
   std::map<std::tuple<std::string, int, int>, vorn::ImageRef> images;
 
+  // As vorn sets its memory up: freed blocks kept, and once a reserve on
+  // huge pages for the largest frames measured.
   Runtime() {
-    if (gKeepFreedBlocks) df::KeepFreedBlocks();
+    if (!gKeepFreedBlocks) return;
+    df::KeepFreedBlocks();
+    static const bool reserved = df::ReserveHeapOnHugePages(size_t(80) * 3840 * 2160);
+    (void)reserved;
   }
 
   df::Registry* Tool(const ToolCase& c, std::string* error) {

@@ -1,12 +1,38 @@
 #include "dfsystem/memory.h"
 
 #include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
+#include <sys/mman.h>
 #endif
 
 namespace df {
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kOwnAllocator = false;  // a sanitizer's allocator serves malloc
+#else
+constexpr bool kOwnAllocator = true;
+#endif
+
+bool gKeeping = false;
+
+// The system refuses address space it could not back at once ("strict"
+// overcommit): a reserve would then hold memory nobody uses.
+bool StrictOvercommit() {
+  FILE* f = std::fopen("/proc/sys/vm/overcommit_memory", "r");
+  if (!f) return false;
+  const int mode = std::fgetc(f);
+  std::fclose(f);
+  return mode == '2';
+}
+
+}  // namespace
 
 bool KeepFreedBlocks() {
 #if defined(__GLIBC__)
@@ -15,8 +41,32 @@ bool KeepFreedBlocks() {
   // mapping inside the C library, and threads' arenas fall back to the main
   // heap, so nothing fails that would have succeeded. Freed memory at the
   // top of the heap is kept up to the largest threshold the setting takes.
-  return mallopt(M_MMAP_MAX, 0) == 1 && mallopt(M_TRIM_THRESHOLD, INT_MAX) == 1;
+  gKeeping = mallopt(M_MMAP_MAX, 0) == 1 && mallopt(M_TRIM_THRESHOLD, INT_MAX) == 1;
+  return gKeeping;
 #else
+  return false;
+#endif
+}
+
+bool ReserveHeapOnHugePages(size_t bytes) {
+#if defined(__GLIBC__) && defined(MADV_HUGEPAGE)
+  constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+  if (!kOwnAllocator || !gKeeping || bytes < 2 * kHuge || StrictOvercommit()) return false;
+  // The block comes from the top of the heap, which grows for it; freed, it
+  // joins the top again and stays (KeepFreedBlocks), so the next large
+  // blocks are carved from this stretch. Only its whole 2 MiB pages can be
+  // backed by huge pages.
+  void* block = std::malloc(bytes);
+  if (!block) return false;
+  const auto at = reinterpret_cast<uintptr_t>(block);
+  const uintptr_t begin = (at + kHuge - 1) & ~(kHuge - 1);
+  const uintptr_t end = (at + bytes) & ~(kHuge - 1);
+  const bool advised =
+      end > begin && madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE) == 0;
+  std::free(block);
+  return advised;
+#else
+  (void)bytes;
   return false;
 #endif
 }

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <thread>
 
 #if defined(__GLIBC__)
@@ -41,6 +45,47 @@ TEST(KeepFreedBlocks, LargeBlocksStayInTheHeapAndEveryThreadStillGetsThem) {
     }
   }).join();
   EXPECT_TRUE(served);
+}
+
+// The flags ("VmFlags") of the mapping that holds `address`, from the
+// process's own memory map; "" if none does.
+std::string MappingFlags(const void* address) {
+  const auto at = reinterpret_cast<uintptr_t>(address);
+  std::ifstream smaps("/proc/self/smaps");
+  std::string line;
+  bool inside = false;
+  while (std::getline(smaps, line)) {
+    uintptr_t begin = 0, end = 0;
+    char dash = 0;
+    std::istringstream range(line);
+    if (range >> std::hex >> begin >> dash >> end && dash == '-' && line.find(' ') != line.npos &&
+        line.find(':') > line.find(' ')) {
+      inside = begin <= at && at < end;
+    } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+      return line;
+    }
+  }
+  return "";
+}
+
+// The reserve is handed back to the heap: blocks of a frame come from it
+// without the heap growing, and the middle of it is marked for huge pages.
+TEST(ReserveHeapOnHugePages, TheReserveServesTheNextBlocksAndAsksForHugePages) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's allocator replaces the C library's";
+#endif
+  if (!df::KeepFreedBlocks()) GTEST_SKIP() << "the allocator ignores the setting";
+  constexpr std::size_t kReserve = std::size_t(64) << 20;
+  EXPECT_FALSE(df::ReserveHeapOnHugePages(4096)) << "less than a huge page is no reserve";
+  if (!df::ReserveHeapOnHugePages(kReserve)) GTEST_SKIP() << "the system offers no huge pages";
+  const std::size_t heap = mallinfo2().arena;
+  EXPECT_GE(mallinfo2().fordblks, kReserve) << "the reserve is free memory of the heap";
+  void* block = std::malloc(kReserve / 2);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(mallinfo2().arena, heap) << "the heap grew for a block the reserve could hold";
+  const std::string flags = MappingFlags(static_cast<char*>(block) + kReserve / 4);
+  EXPECT_NE(flags.find(" hg"), std::string::npos) << "not marked for huge pages: " << flags;
+  std::free(block);
 }
 #endif
 
