@@ -41,7 +41,12 @@ bool KeepFreedBlocks() {
   // mapping inside the C library, and threads' arenas fall back to the main
   // heap, so nothing fails that would have succeeded. Freed memory at the
   // top of the heap is kept up to the largest threshold the setting takes.
-  gKeeping = mallopt(M_MMAP_MAX, 0) == 1 && mallopt(M_TRIM_THRESHOLD, INT_MAX) == 1;
+  // Every thread allocates from that one heap: a thread's own arena lives in
+  // mappings that the C library unmaps whole when a large block in one is
+  // freed, so a writer thread's frame-sized blocks (an encoded file, a float
+  // copy of the frame) would fault in fresh pages on every frame.
+  gKeeping = mallopt(M_MMAP_MAX, 0) == 1 && mallopt(M_TRIM_THRESHOLD, INT_MAX) == 1 &&
+             mallopt(M_ARENA_MAX, 1) == 1;
   return gKeeping;
 #else
   return false;

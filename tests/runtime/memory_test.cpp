@@ -12,6 +12,7 @@
 
 #if defined(__GLIBC__)
 #include <malloc.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -45,6 +46,32 @@ TEST(KeepFreedBlocks, LargeBlocksStayInTheHeapAndEveryThreadStillGetsThem) {
     }
   }).join();
   EXPECT_TRUE(served);
+}
+
+// A frame-sized block that a writer thread frees is kept for the next one
+// just like the main thread's: every thread allocates from the one heap.
+TEST(KeepFreedBlocks, ABlockFreedOnAnotherThreadStaysInTheHeap) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's allocator replaces the C library's";
+#endif
+  if (!df::KeepFreedBlocks()) GTEST_SKIP() << "the allocator ignores the setting";
+  constexpr std::size_t kBlock = std::size_t(40) << 20;
+  for (int round = 0; round < 2; ++round) {
+    uintptr_t at = 0;
+    std::thread([&] {
+      void* p = std::malloc(kBlock);
+      ASSERT_NE(p, nullptr);
+      std::memset(p, 3, kBlock);
+      at = reinterpret_cast<uintptr_t>(p);
+      std::free(p);
+    }).join();
+    // The main heap is the stretch of mallinfo2's size (it reports the main
+    // heap only) below the program break; a thread's own arena is mapped
+    // elsewhere.
+    const auto top = reinterpret_cast<uintptr_t>(sbrk(0));
+    EXPECT_TRUE(at < top && at >= top - mallinfo2().arena) << "round " << round;
+    EXPECT_GE(mallinfo2().fordblks, kBlock) << "round " << round;
+  }
 }
 
 // The flags ("VmFlags") of the mapping that holds `address`, from the

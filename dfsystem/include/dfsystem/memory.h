@@ -9,12 +9,12 @@
 
 namespace df {
 
-// Asks the C library to serve every allocation, however large, from its heap
-// and to keep freed memory there (up to 2 GiB at the top of the heap) rather
-// than returning it to the system, so that the next frame reuses pages that
-// are already mapped. A host calls it once at start-up; it changes no result,
-// only where memory comes from. False where the C library offers no such
-// setting (then nothing changed).
+// Asks the C library to serve every allocation, however large and on
+// whichever thread, from its one main heap and to keep freed memory there (up
+// to 2 GiB at the top of the heap) rather than returning it to the system, so
+// that the next frame reuses pages that are already mapped. A host calls it
+// once at start-up; it changes no result, only where memory comes from.
+// False where the C library offers no such setting (then nothing changed).
 bool KeepFreedBlocks();
 
 // Grows the heap by `bytes` once, asks the system to back that stretch with
