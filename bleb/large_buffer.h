@@ -29,8 +29,14 @@ class LargeBuffer {
     if (count == 0 || count > std::numeric_limits<std::size_t>::max() / sizeof(T) - kHuge)
       return false;
     const std::size_t bytes = count * sizeof(T);
-    void* p = nullptr;
-    if (posix_memalign(&p, 64, bytes) != 0) return false;
+    // Aligned by hand inside a plain block rather than by posix_memalign:
+    // an aligned request leaves a small free piece in front of the block,
+    // which the next frame's blocks of the same size cannot reuse, so each
+    // frame's buffers would move on into memory never touched before.
+    block_ = std::malloc(bytes + kAlign);
+    if (!block_) return false;
+    void* p = reinterpret_cast<void*>((reinterpret_cast<std::uintptr_t>(block_) + kAlign - 1) &
+                                      ~std::uintptr_t(kAlign - 1));
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     // The whole 2 MiB pages inside the block; a hint, failure changes nothing.
     // (Aligning the block itself to 2 MiB would make the allocator carve
@@ -48,7 +54,8 @@ class LargeBuffer {
   }
 
   void Release() {
-    std::free(data_);
+    std::free(block_);
+    block_ = nullptr;
     data_ = nullptr;
     count_ = 0;
   }
@@ -65,6 +72,8 @@ class LargeBuffer {
 
  private:
   static constexpr std::size_t kHuge = std::size_t(2) << 20;
+  static constexpr std::size_t kAlign = 64;
+  void* block_ = nullptr;  // as the allocator gave it; data_ is aligned within
   T* data_ = nullptr;
   std::size_t count_ = 0;
 };
