@@ -105,9 +105,7 @@ TEST_F(ServeTest, ABandOfAFrameIsThoseRowsOfTheWholeFrame) {
   ASSERT_EQ(Post("/api/change", R"({"tool":"Bleb","id":"Amp1","value":2,"time":0})").status, 200);
   const std::string version = State("Bleb")["version"].dump();
   auto get = [&](std::map<std::string, std::string> extra) {
-    std::map<std::string, std::string> q = {{"tool", "Bleb"}, {"time", "0"}, {"version", version}};
-    q.insert(extra.begin(), extra.end());
-    return Get("/api/frame", q);
+    return FrameAt("Bleb", version, std::move(extra));
   };
   const auto whole = get({});
   ASSERT_EQ(whole.status, 200) << whole.body;

@@ -71,6 +71,13 @@ class ServeTest : public ::testing::Test {
   nlohmann::json State(const std::string& tool, int time = 0) {
     return Json(Get("/api/state", {{"tool", tool}, {"time", std::to_string(time)}}));
   }
+  // Frame 0 of `tool` at `version` (as /api/state gives it), with `extra`
+  // query fields (band, scale, format).
+  vorn::serve::HttpResponse FrameAt(const std::string& tool, const std::string& version,
+                                    std::map<std::string, std::string> extra = {}) {
+    extra.insert({{"tool", tool}, {"time", "0"}, {"version", version}});
+    return Get("/api/frame", std::move(extra));
+  }
 
   vorn::Host host_;
   std::filesystem::path folder_;
