@@ -198,8 +198,8 @@ int main(int argc, char** argv) {
       ->type_name("CAPTION=NAME");
   renderCmd
       ->add_option("--writers", render.writers,
-                   "Threads that encode and write finished frames, 1 to 16 (default: the cores "
-                   "the render leaves free, at least 1)")
+                   "Threads that encode and write finished frames, 1 to 16 (default: one per "
+                   "core, at most 16)")
       ->type_name("N");
   renderCmd
       ->add_option("--shot-start", render.shotStart,

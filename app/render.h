@@ -31,7 +31,7 @@ struct RenderSettings {
   std::string out;          // output pattern
   std::string workers;      // worker count ("" = the runtime's default)
   std::string compression;  // of the output files (\"\" = the format's default)
-  std::string writers;      // writer threads ("" = the cores the render leaves, at least 1)
+  std::string writers;      // writer threads ("" = one per core, at most 16)
   std::string shotStart;    // first frame of the shot ("" = the first frame asked for)
   std::string chunk;        // "K/N": render part K of N of the frame list ("" = all)
   // How the files are read and written: --bit-depth, --input-colorspace

@@ -238,9 +238,9 @@ TEST_F(Render, ShowDescribesACompositionInWords) {
   EXPECT_NE(r.out.find("no loaded plug-in registers it"), std::string::npos) << r.out;
 }
 
-// Frames are encoded and written by the cores the render leaves free, at
-// least one; --writers overrides.
-TEST_F(Render, WritersDefaultToTheCoresTheRenderLeaves) {
+// Frames are encoded and written by a thread per core the run may use (a
+// Slurm task's share), whatever the render's workers; --writers overrides.
+TEST_F(Render, WritersDefaultToOnePerCore) {
   const int cores = df::AvailableProcessors();
   auto writers = [&](std::vector<std::string> extra,
                      const std::vector<std::pair<std::string, std::string>>& env = {}) {
@@ -253,10 +253,11 @@ TEST_F(Render, WritersDefaultToTheCoresTheRenderLeaves) {
     const size_t at = r.out.find("writer threads ");
     return at == std::string::npos ? -1 : std::atoi(r.out.c_str() + at + 15);
   };
-  EXPECT_EQ(writers({"--workers", "1"}), std::clamp(cores - 1, 1, 16));
-  EXPECT_EQ(writers({"--workers", std::to_string(cores)}), 1);
+  EXPECT_EQ(writers({"--workers", "1"}), std::clamp(cores, 1, 16));
+  EXPECT_EQ(writers({"--workers", std::to_string(cores)}), std::clamp(cores, 1, 16));
   EXPECT_EQ(writers({"--workers", "1", "--writers", "3"}), 3);
   EXPECT_EQ(writers({"--workers", "1"}, {{"SLURM_CPUS_PER_TASK", "1"}}), 1);
+  EXPECT_EQ(writers({}, {{"SLURM_CPUS_PER_TASK", "2"}}), std::min(cores, 2));
 }
 
 }  // namespace
