@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "library_messages.h"
@@ -47,16 +48,29 @@ std::string ProgressLine(ProgressStyle style, int done, int total, int frame, do
          std::to_string(total) + ", " + share + ", " + rate + ", " + eta + ")";
 }
 
-Progress::Progress(ProgressStyle style, int total, std::FILE* stream)
-    : style_(style), total_(total), stream_(stream), start_(std::chrono::steady_clock::now()) {}
+Progress::Progress(ProgressStyle style, std::vector<int> frames, std::FILE* stream)
+    : style_(style),
+      frames_(std::move(frames)),
+      finished_(frames_.size(), 0),
+      stream_(stream),
+      start_(std::chrono::steady_clock::now()) {}
 
 void Progress::FrameDone(int frame) {
   std::scoped_lock lock(mutex_, StderrMutex());
+  // The first unfinished entry for this frame at or after the next report.
+  size_t i = next_;
+  while (i < frames_.size() && (frames_[i] != frame || finished_[i])) ++i;
+  if (i == frames_.size()) return;  // not a frame of the sequence
+  finished_[i] = 1;
+  while (next_ < frames_.size() && finished_[next_]) Report(frames_[next_++]);
+}
+
+void Progress::Report(int frame) {
   ++done_;
   if (style_ == ProgressStyle::Off) return;
   const double elapsed =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  const std::string line = ProgressLine(style_, done_, total_, frame, elapsed);
+  const std::string line = ProgressLine(style_, done_, int(frames_.size()), frame, elapsed);
   if (style_ == ProgressStyle::Bar) {
     // Clear to the end of the line so a shorter text leaves no remnants.
     std::fprintf(stream_, "\r%s\x1b[K", line.c_str());
@@ -69,6 +83,8 @@ void Progress::FrameDone(int frame) {
 
 void Progress::Finish() {
   std::scoped_lock lock(mutex_, StderrMutex());
+  for (; next_ < frames_.size(); ++next_)
+    if (finished_[next_]) Report(frames_[next_]);
   if (barShown_) std::fputc('\n', stream_);
   barShown_ = false;
   std::fflush(stream_);

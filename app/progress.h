@@ -1,12 +1,15 @@
 // Progress of a frame sequence on stderr: a bar redrawn in place on a
 // terminal, otherwise one line per frame (for farm logs), both with the frame
-// rate and the time left.
+// rate and the time left. Frames finish out of order when several writer
+// threads write them; the lines still come in the sequence's order, so a log
+// reads 3, 4, 5, 6 with the count rising by one a line.
 #pragma once
 
 #include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace vorn {
 
@@ -24,17 +27,25 @@ std::string ProgressLine(ProgressStyle style, int done, int total, int frame, do
 
 class Progress {
  public:
-  Progress(ProgressStyle style, int total, std::FILE* stream = stderr);
-  // Reports one more finished frame; safe from any thread.
+  // `frames`: the sequence's frames in the order they are submitted.
+  Progress(ProgressStyle style, std::vector<int> frames, std::FILE* stream = stderr);
+  // Reports a finished frame of the sequence; safe from any thread. A line
+  // waits until every frame before it in the sequence is done.
   void FrameDone(int frame);
-  // Ends the bar's line so later messages start on a fresh line.
+  // Reports the finished frames still waiting on an earlier one (that failed
+  // or was interrupted), then ends the bar's line so later messages start on
+  // a fresh line.
   void Finish();
   // Prints a message without tearing the bar.
   void Message(const std::string& text);
 
  private:
+  void Report(int frame);  // with mutex_ held
+
   ProgressStyle style_;
-  int total_;
+  std::vector<int> frames_;
+  std::vector<char> finished_;  // per entry of frames_
+  size_t next_ = 0;             // first entry of frames_ not yet reported
   int done_ = 0;
   bool barShown_ = false;
   std::FILE* stream_;

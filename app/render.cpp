@@ -624,7 +624,7 @@ class RenderRun {
 int RenderRun::RenderFrames(std::vector<std::string>* written) {
   const int total = int(frames_.size());
   host_.PrepareFrameMemory(width_, height_);
-  Progress progress(ChooseProgressStyle(stderr, s_.quiet), total);
+  Progress progress(ChooseProgressStyle(stderr, s_.quiet), frames_);
   progress_ = &progress;
   std::mutex writtenMutex;
   std::vector<std::pair<int, std::string>> done;

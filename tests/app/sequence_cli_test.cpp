@@ -5,6 +5,9 @@
 // values out of range are taken with a warning.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <sstream>
+
 #include "vorn_runner.h"
 
 namespace vorn::test {
@@ -55,6 +58,25 @@ TEST_F(Sequence, EveryFrameOfTheShotIsSteppedAndOnlyTheAskedOnesWritten) {
     }
     EXPECT_EQ(fs::exists(Path(Name("chunk", f))), f >= 7) << f;
   }
+}
+
+// Several writers finish frames out of order; a log still reads in frame
+// order with the count rising by one a line.
+TEST_F(Sequence, ProgressLinesFollowTheFramesWithSeveralWriters) {
+  RunResult r = Probe({"render", "Probe", "--size", "96x64", "--frames", "1-24", "--writers", "4",
+                       "--out", "p.#.tif"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::istringstream lines(r.err);
+  std::string line;
+  int expected = 1;
+  while (std::getline(lines, line)) {
+    int frame = 0, count = 0;
+    if (std::sscanf(line.c_str(), "frame %d done (%d of 24", &frame, &count) != 2) continue;
+    EXPECT_EQ(frame, expected) << r.err;
+    EXPECT_EQ(count, expected) << r.err;
+    ++expected;
+  }
+  EXPECT_EQ(expected, 25) << r.err;
 }
 
 TEST_F(Sequence, ButtonsActBeforeTheShotsFirstStep) {

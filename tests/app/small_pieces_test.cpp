@@ -45,6 +45,25 @@ TEST(Progress, DurationsAndLines) {
   EXPECT_NE(bar.find("0:10 left"), std::string::npos);
 }
 
+// Writer threads finish frames out of order; the log reads in the
+// sequence's order with the count rising by one a line. Frames finished
+// after one that never finishes are still reported at the end.
+TEST(Progress, LinesComeInTheSequencesOrder) {
+  std::FILE* log = std::tmpfile();
+  ASSERT_NE(log, nullptr);
+  Progress progress(ProgressStyle::Lines, {10, 11, 12, 13, 14, 15}, log);
+  for (int frame : {12, 10, 11, 99, 15, 13}) progress.FrameDone(frame);  // 14 fails
+  progress.Finish();
+  std::rewind(log);
+  std::vector<std::pair<int, int>> lines;  // (frame, count)
+  int frame = 0, count = 0;
+  while (std::fscanf(log, "frame %d done (%d of 6%*[^\n]\n", &frame, &count) == 2)
+    lines.push_back({frame, count});
+  std::fclose(log);
+  const std::vector<std::pair<int, int>> want = {{10, 1}, {11, 2}, {12, 3}, {13, 4}, {15, 5}};
+  EXPECT_EQ(lines, want);
+}
+
 TEST(JsonWriter, NestingEscapesAndNumbers) {
   JsonWriter json;
   json.BeginObject()
