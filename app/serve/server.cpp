@@ -113,9 +113,16 @@ int RunServe(Host& host, const ServeOptions& options) {
   settings.webDir = options.webDir.empty() ? DefaultWebDir() : options.webDir;
   settings.initialTool = options.tool;
   settings.comp = options.comp;
-  if (!std::filesystem::exists(settings.webDir + "/index.html"))
-    PrintWarning("the page's files are not in " + settings.webDir +
-                 " (give --web DIR, or build them: see the README)");
+  // A page without its compiled scripts opens empty: refuse rather than
+  // print a URL that shows nothing.
+  for (const char* file : {"index.html", "dist/main.js"}) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(settings.webDir + "/" + file, ec)) continue;
+    PrintError("the page of vorn serve is not complete: no " + settings.webDir + "/" + file +
+               ". Compile it with `cmake --build build/release --target vorn_web` (needs npm), "
+               "or `(cd web && npm ci && npx tsc)` and --web web, or give --web DIR");
+    return kExitUsage;
+  }
 
   serve::Api api(host, std::move(roots), settings);
   if (!api.Start(&error)) {

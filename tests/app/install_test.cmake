@@ -37,7 +37,7 @@ foreach(file index.html style.css)
     message(FATAL_ERROR "the page's ${file} was not installed in share/vorn/web")
   endif()
 endforeach()
-if(EXISTS "${SOURCE_DIR}/web/dist/main.js" AND NOT EXISTS "${PREFIX}/share/vorn/web/dist/main.js")
+if(EXISTS "${BUILD_DIR}/share/vorn/web/dist/main.js" AND NOT EXISTS "${PREFIX}/share/vorn/web/dist/main.js")
   message(FATAL_ERROR "the page's compiled scripts were not installed in share/vorn/web/dist")
 endif()
 # The server runs until stopped: the timeout ends it once it has said where

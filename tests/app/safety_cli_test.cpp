@@ -255,15 +255,28 @@ TEST_F(Safety, AClosedPipeOnStderrDoesNotStopTheRender) {
   EXPECT_EQ(Files(), want);
 }
 
-TEST_F(Safety, ASignalEndsAServeSession) {
+TEST_F(Safety, ServeNeedsTheCompiledPageAndEndsOnASignal) {
+  const fs::path web = dir_ / "web";
+  fs::create_directories(web);
+  std::ofstream(web / "index.html") << "<html></html>";
+  // Without its compiled scripts the page would open empty: refused, with
+  // the command that compiles them.
+  RunResult r = Wait(Start({"--plugins", PROBE_PLUGIN_FOLDER, "serve", "--web", web.string()}));
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("dist/main.js"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--target vorn_web"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadText(dir_ / ".stdout").find("http://"), std::string::npos);
+
+  fs::create_directories(web / "dist");
+  std::ofstream(web / "dist" / "main.js") << "";
   for (const int sig : {SIGTERM, SIGINT}) {
-    const pid_t pid = Start({"--plugins", PROBE_PLUGIN_FOLDER, "serve"});
+    const pid_t pid = Start({"--plugins", PROBE_PLUGIN_FOLDER, "serve", "--web", web.string()});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (ReadText(dir_ / ".stdout").find("http://") == std::string::npos &&
            std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     kill(pid, sig);
-    const RunResult r = Wait(pid, std::chrono::seconds(20));
+    r = Wait(pid, std::chrono::seconds(20));
     EXPECT_EQ(r.code, 128 + sig) << r.err;
   }
 }
