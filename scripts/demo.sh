@@ -5,5 +5,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh --demo
 cmake --preset release
-cmake --build --preset release
-build/release/bin/vorn demo --out "${1:-demo}"
+cmake --build --preset demo   # vorn, the tools and the page: no tests
+out=${1:-demo}
+build/release/bin/vorn demo --out "$out"
+cat <<EOF
+
+The demo's pictures: $out/contact_sheet.png (one frame of each sequence),
+the frames in $out/<sequence>/ and, where ffmpeg exists, $out/*.mp4.
+Try the tools in the browser on one of them (open the URL it prints):
+  build/release/bin/vorn serve Bleb --input "Input=$out/contact_sheet.png"
+EOF
