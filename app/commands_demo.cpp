@@ -164,6 +164,7 @@ int RunDemo(Host& host, const DemoOptions& options) {
     for (Sequence& s : SequencesFor(host, r, frames)) sequences.push_back(std::move(s));
 
   int status = kExitOk;
+  int videos = 0;
   std::vector<SheetEntry> sheet;
   for (const Sequence& seq : sequences) {
     const fs::path dir = fs::path(options.outDir) / seq.slug;
@@ -190,7 +191,9 @@ int RunDemo(Host& host, const DemoOptions& options) {
     sheet.push_back(std::move(entry));
     if (!ffmpeg.empty() && outcome.exitCode == kExitOk) {
       const std::string video = (fs::path(options.outDir) / (seq.slug + ".mp4")).string();
-      if (!MakeVideo(ffmpeg, (dir / (seq.slug + ".%04d.png")).string(), video, &error)) {
+      if (MakeVideo(ffmpeg, (dir / (seq.slug + ".%04d.png")).string(), video, &error)) {
+        ++videos;
+      } else {
         PrintError("demo: " + error);
         status = kExitFailed;
       }
@@ -204,8 +207,13 @@ int RunDemo(Host& host, const DemoOptions& options) {
     PrintError("demo: " + (image ? error : std::string("not enough memory for the contact sheet")));
     return kExitFailed;
   }
-  if (!options.quiet)
-    std::fprintf(stderr, "%zu sequences; contact sheet %s\n", sequences.size(), sheetPath.c_str());
+  if (!options.quiet) {
+    const std::string mp4 = videos > 0 ? "; " + std::to_string(videos) + " MP4 files (" +
+                                             (fs::path(options.outDir) / "*.mp4").string() + ")"
+                                       : std::string();
+    std::fprintf(stderr, "%zu sequences in %s; contact sheet %s%s\n", sequences.size(),
+                 options.outDir.c_str(), sheetPath.c_str(), mp4.c_str());
+  }
   return status;
 }
 

@@ -105,6 +105,8 @@ int RunTools(Host& host, const ToolsOptions& options) {
       if (!WriteTile(*r, options.tilesDir, &path, &error)) {
         PrintError(error);
         status = kExitFailed;
+      } else {
+        std::fprintf(stderr, "wrote %s\n", path.c_str());
       }
     }
   }

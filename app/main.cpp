@@ -36,11 +36,11 @@ const char* kRenderFooter = R"(Values:
   combos       item text or index: "Fill Option=Black Edges", "Fill Option=1"
   check boxes  0/1, off/on
   buttons      --set "CAPTION=1" presses the button before the first frame
-  points       are set without notifying the tool, so points given one after
-               another stay as given
   keyframes    value@frame joined by commas, linear between keys and held beyond:
                "Amplitude 1=0@0,2.5@48", "XY Center=0.2,0.5@0;0.8,0.5@24"
---set, --preset and --comp apply in command-line order. Frames render in
+--set, --preset and --comp apply in command-line order. Combos and buttons
+notify the tool as a user's change would; points are set without notifying
+it, so points given one after another stay as given. Frames render in
 increasing order on one operator; each file is written whole (temporary file,
 then rename). A tool whose frames depend on the frames before is run through
 every frame from --shot-start (default: the first frame asked for) to the last
@@ -237,7 +237,8 @@ int main(int argc, char** argv) {
   demoCmd->add_option("--size", demo.size, "Frame size (default 640x360)")->type_name("WxH");
   demoCmd->add_option("--length", demo.length, "Frames per sequence, 1 to 10000 (default 24)")
       ->type_name("N");
-  demoCmd->add_flag("!--no-video", demo.video, "Make no MP4 files");
+  demoCmd->add_flag_callback(
+      "--no-video", [&demo] { demo.video = false; }, "Make no MP4 files");
 
   ServeOptions serve;
   CLI::App* serveCmd = app.add_subcommand(

@@ -23,6 +23,7 @@ TEST_F(Commands, ToolsListsEveryRegistrationValue) {
   r = Probe({"tools", "--json", "--tiles", "tiles"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("\"classId\": \"0x8001FF01\""), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("wrote tiles/ProbePlugIn.png"), std::string::npos) << r.err;
   ImageRef tile = Image("tiles/ProbePlugIn.png");
   ASSERT_TRUE(tile);
   EXPECT_EQ(tile->width, 116);
@@ -132,9 +133,34 @@ TEST_F(Commands, DemoRendersEveryPresetAndAContactSheet) {
   ImageRef sheet = Image("demo/contact_sheet.png");
   ASSERT_TRUE(sheet);
   EXPECT_GT(sheet->width, 2 * 64);
+  EXPECT_NE(r.err.find("2 sequences in demo; contact sheet demo/contact_sheet.png"),
+            std::string::npos)
+      << r.err;
   if (FindProgram("ffmpeg").empty()) return;
   EXPECT_TRUE(fs::exists(Path("demo/probe_dim.mp4")));
   EXPECT_TRUE(fs::exists(Path("demo/probe_bright.mp4")));
+  EXPECT_NE(r.err.find("; 2 MP4 files (demo/*.mp4)"), std::string::npos) << r.err;
+}
+
+// Help texts show what a user types: no parser artefacts such as a flag's
+// default in braces, and each kind of value once in the table of values.
+TEST_F(Commands, HelpTextsReadCleanly) {
+  for (const char* command : {"tools", "controls", "render", "show", "demo", "serve"}) {
+    RunResult r = Run({command, "--help"});
+    ASSERT_EQ(r.code, 0) << command;
+    EXPECT_EQ(r.out.find("{false}"), std::string::npos) << command << "\n" << r.out;
+    EXPECT_EQ(r.out.find("{true}"), std::string::npos) << command << "\n" << r.out;
+    if (std::string(command) != "render") continue;
+    const size_t values = r.out.find("Values:");
+    ASSERT_NE(values, std::string::npos);
+    for (const char* kind :
+         {"numbers", "points", "combos", "check boxes", "buttons", "keyframes"}) {
+      const std::string row = std::string("\n  ") + kind + " ";
+      const size_t at = r.out.find(row, values);
+      EXPECT_NE(at, std::string::npos) << kind;
+      EXPECT_EQ(r.out.find(row, at + 1), std::string::npos) << kind << " listed twice";
+    }
+  }
 }
 
 // Splits a command line as a shell would for these examples: blanks, and
