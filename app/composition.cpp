@@ -1,5 +1,7 @@
 #include "composition.h"
 
+#include <cstring>
+
 #include "controls_model.h"
 #include "file_bytes.h"
 
@@ -13,6 +15,14 @@ bool LoadComposition(Host& host, const std::string& path, bool needTool, Composi
     return false;
   }
   out->bytes = bytes.size();
+  // A saved composition is a tool's class id followed by the host data's
+  // mark: anything else is some other file, said as such rather than as a
+  // detail of the record.
+  if (bytes.size() < 8 || std::memcmp(bytes.data() + 4, "DFhd", 4) != 0) {
+    *error = "cannot load " + path + ": not a vorn composition (saved by vorn render --save " +
+             "or vorn serve)";
+    return false;
+  }
   {
     df::CArchive archive(bytes.data(), bytes.size());
     if (!df::ReadSavedRecord(archive, &out->record, error)) {

@@ -92,7 +92,7 @@ TEST_F(Errors, RefusedRequestsExitTwoAndWriteNothing) {
       {{"--workers", "0"}, "--workers: \"0\" is not a whole number from 1 to 4096"},
       {{"--workers", "two"}, "--workers"},
       {{"--comp", "missing.vcomp"}, "missing.vcomp does not exist"},
-      {{"--comp", "bad.vcomp"}, "cannot load composition bad.vcomp"},
+      {{"--comp", "bad.vcomp"}, "cannot load bad.vcomp: not a vorn composition"},
       {{"--comp", "short.vcomp"}, "cannot load composition short.vcomp"},
       {{"--comp", "long.vcomp"}, "data after the end"},
       {{"--save", "missing/x.vcomp"}, "--save"},
@@ -168,6 +168,13 @@ TEST_F(Errors, HostileInputsAreRefusedOrRenderedSafely) {
   EXPECT_EQ(r.code, 2) << r.err;
   r = Probe({"show", "count.vcomp"});
   EXPECT_EQ(r.code, 2) << r.err;
+  // Files that are no composition at all are called that.
+  for (const char* file : {"huge.png", "empty.png"}) {
+    r = Probe({"show", file});
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_NE(r.err.find(std::string(file) + ": not a vorn composition"), std::string::npos)
+        << r.err;
+  }
   EXPECT_EQ(Files(), before);
 
   // Tiny and odd sizes, more workers than rows, a mismatched matte: all render.
