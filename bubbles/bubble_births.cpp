@@ -16,8 +16,8 @@ namespace {
 
 // Whether byte 2 (red) of the pixel under (x, y) is set; false outside.
 bool MatteSet(const df::Image& image, float x, float y) {
-  const int column = fw::TruncateToInt(float(image.width) * x);
-  const int row = fw::TruncateToInt(float(image.height) * y);
+  const int column = fw::TruncateToInt(double(image.width) * x);
+  const int row = fw::TruncateToInt(double(image.height) * y);
   if (column < 0 || column >= image.width || row < 0 || row >= image.height) return false;
   return image.Pixel(column, row)[2] != 0;
 }
@@ -45,11 +45,11 @@ void ColourAtBirth(const BubbleSystem& s, Bubble& b) {
   b.green = float(fw::SignedRandom() * s.colorVariance * 255.0 + s.bubbleGreen);
   b.blue = float(fw::SignedRandom() * s.colorVariance * 255.0 + s.bubbleBlue);
   b.density = float(fw::SignedRandom() * s.colorVariance * 255.0 + s.bubbleDensity);
-  const float mono = float(fw::SignedRandom() * s.monoVariance * 255.0);
-  b.red += mono;
-  b.green += mono;
-  b.blue += mono;
-  b.density += mono;
+  const double mono = fw::SignedRandom() * s.monoVariance * 255.0;
+  b.red = float(b.red + mono);
+  b.green = float(b.green + mono);
+  b.blue = float(b.blue + mono);
+  b.density = float(b.density + mono);
 }
 
 }  // namespace
@@ -79,6 +79,8 @@ bool BirthBubbles(BubbleSystem& s, const SourceLine& line) {
       continue;
     }
 
+    // Each expression is worked out in double and rounded where it is stored
+    // into a float (the base and scatter points, the velocity, the position).
     const float u = fw::UniformRandom();
     const float bx = float(line.leftX + u * (line.rightX - line.leftX));
     const float by = float(line.leftY + u * (line.rightY - line.leftY));
@@ -86,26 +88,28 @@ bool BirthBubbles(BubbleSystem& s, const SourceLine& line) {
     do {
       px = float(radius * fw::SignedRandom() + bx);
       py = float(radius * fw::SignedRandom() + by);
-    } while (std::sqrt(double(px - bx) * (px - bx) + double(py - by) * (py - by)) > radius);
+    } while (std::sqrt((double(px) - bx) * (double(px) - bx) +
+                       (double(py) - by) * (double(py) - by)) > radius);
 
-    const float speed = s.initialSpeed + s.initialSpeed * (fw::UniformRandom() * s.speedVariance);
-    float vx = speed * s.directionX;
-    float vy = speed * s.directionY;
+    const double speed =
+        s.initialSpeed + double(s.initialSpeed) * (double(fw::UniformRandom()) * s.speedVariance);
+    float vx = float(speed * s.directionX);
+    float vy = float(speed * s.directionY);
 
     // Jitter of direction and length (both jitters are 0: the velocity is
     // only recomposed from its length and angle).
-    float length = std::sqrt(vx * vx + vy * vy);
-    double angle = length < 0.00001f ? 0.0 : std::atan2(double(vy), double(vx));
+    double length = std::sqrt(double(vx) * vx + double(vy) * vy);
+    double angle = length < 0.00001 ? 0.0 : std::atan2(double(vy), double(vx));
     angle += fw::SignedRandom() * s.angleJitter * 3.141592;
-    length = float(length * (fw::UniformRandom() * s.speedJitter + 1.0));
+    length *= double(fw::UniformRandom()) * s.speedJitter + 1.0;
     vx = float(length * std::cos(angle));
     vy = float(length * std::sin(angle));
 
     // Advance by the part of the step between birth and the frame.
-    vx = vx + u * s.gravity * s.gravityX;
-    vy = vy + u * s.gravity * s.gravityY;
-    const float x = px + u * vx;
-    const float y = py + u * vy;
+    vx = float(vx + double(u) * s.gravity * s.gravityX);
+    vy = float(vy + double(u) * s.gravity * s.gravityY);
+    const float x = float(px + double(u) * vx);
+    const float y = float(py + double(u) * vy);
 
     if (useMatte && !MatteSet(*s.birthImage, x, y)) {
       ++rejected;

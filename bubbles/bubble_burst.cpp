@@ -31,7 +31,7 @@ void DecideBursts(BubbleSystem& system) {
     b->preTestAge = b->age;
     if (!BurstTest(system, *b)) continue;
     b->burst = 1;
-    const int k = fw::TruncateToInt(fw::UniformRandom() * float(system.burstAfterlife) + 1.0f);
+    const int k = fw::TruncateToInt(double(fw::UniformRandom()) * system.burstAfterlife + 1.0);
     const int64_t age = int64_t(b->lifetime) - k;
     b->age = int(std::max<int64_t>(age, std::numeric_limits<int>::min()));
   }

@@ -15,15 +15,16 @@ inline int Clamp(int v, int lo, int hi) {
   return v < lo ? lo : (v > hi ? hi : v);
 }
 
+// extent × position + 0.5 in double: the exact product decides where it
+// lies within a few units in the last place of a whole number.
 int CentrePixel(int extent, float position) {
-  return Clamp(fw::TruncateToInt(float(extent) * position + 0.5f), -kFarPixel, kFarPixel);
+  return Clamp(fw::TruncateToInt(double(extent) * position + 0.5), -kFarPixel, kFarPixel);
 }
 
-// A two- or three-component vector divided by its length when that exceeds
-// 0.0001.
-void Normalise2(float& x, float& y) {
-  const float length = std::sqrt(x * x + y * y);
-  if (length > 0.0001f) {
+// A vector divided by its length when that exceeds 0.0001.
+void Normalise2(double& x, double& y) {
+  const double length = std::sqrt(x * x + y * y);
+  if (length > 0.0001) {
     x /= length;
     y /= length;
   }
@@ -43,54 +44,60 @@ BubbleLook LookOfBubble(const BubbleSystem& system, const Bubble& b) {
   look.px = CentreColumn(system, b);
   look.py = CentreRow(system, b);
 
+  // Each expression is worked out in double and rounded where it is stored
+  // into a float (the light factor, the light vector) or truncated to an int.
   // Fade with the age from before this frame's burst test.
-  const float maxAge = float(b.maxAge);
-  const float rem = float(int64_t(b.maxAge) - b.preTestAge);
+  const double maxAge = b.maxAge;
+  const double rem = double(int64_t(b.maxAge) - b.preTestAge);
   const float base[4] = {b.red, b.green, b.blue, b.density};
   for (int n = 0; n < 4; ++n) {
     const bool fades = n < 3 ? system.fadeMode != 2 : system.fadeMode != 1;
-    look.color[n] = fw::TruncateToInt(fades ? base[n] * rem / maxAge : base[n]);
+    look.color[n] = fw::TruncateToInt(fades ? base[n] * rem / maxAge : double(base[n]));
   }
 
   if (!(system.lightBrightness > 0.0f)) {
     look.lightLevel = -1;
     look.lightFactor = 0.0f;
   } else {
-    float dx = system.lightTargetX - system.lightSourceX;
-    float dy = system.lightTargetY - system.lightSourceY;
+    double dx = double(system.lightTargetX) - system.lightSourceX;
+    double dy = double(system.lightTargetY) - system.lightSourceY;
     Normalise2(dx, dy);
-    float qx = b.x - system.lightSourceX;
-    float qy = b.y - system.lightSourceY;
+    double qx = double(b.x) - system.lightSourceX;
+    double qy = double(b.y) - system.lightSourceY;
     Normalise2(qx, qy);
-    float cosTheta = qx * dx + qy * dy;
-    if (!(cosTheta > 0.0f)) {
+    double cosTheta = qx * dx + qy * dy;
+    if (!(cosTheta > 0.0)) {
       look.lightFactor = 0.0f;
       look.lightLevel = 0;
     } else {
-      cosTheta = std::min(cosTheta, 0.99999f);
-      const float theta = std::acos(cosTheta);
-      const float half =
-          std::max(float(double(system.lightSpread) * 0.008726646261111111), 0.00001f);
-      look.lightFactor = system.lightBrightness * (1.0f - fw::SmoothStep(theta, 0.7f * half, half));
-      const float level = std::pow(cosTheta, system.lightGlisten) * look.lightFactor * 255.0f;
+      cosTheta = std::min(cosTheta, 0.99999);
+      const double theta = std::acos(cosTheta);
+      const double half = std::max(system.lightSpread * 0.008726646261111111, 0.00001);
+      look.lightFactor =
+          float(system.lightBrightness *
+                (1.0 - fw::SmoothStepIn<double>(float(theta), float(0.7 * half), float(half))));
+      const double level =
+          std::pow(cosTheta, double(system.lightGlisten)) * look.lightFactor * 255.0;
       look.lightLevel = Clamp(fw::TruncateToInt(level), 0, kMaxLightLevel);
     }
     // The light's colour is added to the bubble's before scaling.
     const float light[3] = {system.lightRed, system.lightGreen, system.lightBlue};
     for (int n = 0; n < 3; ++n) {
-      const int tinted = fw::TruncateToInt(light[n] + float(look.color[n]));
-      look.color[n] = fw::TruncateToInt(look.lightFactor * float(tinted));
+      const int tinted = fw::TruncateToInt(double(light[n]) + look.color[n]);
+      look.color[n] = fw::TruncateToInt(double(look.lightFactor) * tinted);
     }
-    look.color[3] = fw::TruncateToInt(float(look.color[3]) * look.lightFactor);
+    look.color[3] = fw::TruncateToInt(double(look.color[3]) * look.lightFactor);
   }
   for (int& c : look.color) c = Clamp(c, 0, 255);
 
-  float lx = system.lightSourceX - b.x, ly = system.lightSourceY - b.y, lz = system.lightZ;
-  const float length = std::sqrt(lx * lx + ly * ly + lz * lz);
-  if (length > 0.0001f) {
-    lx /= length;
-    ly /= length;
-    lz /= length;
+  float lx = float(double(system.lightSourceX) - b.x);
+  float ly = float(double(system.lightSourceY) - b.y);
+  float lz = system.lightZ;
+  const double length = std::sqrt(double(lx) * lx + double(ly) * ly + double(lz) * lz);
+  if (length > 0.0001) {
+    lx = float(lx / length);
+    ly = float(ly / length);
+    lz = float(lz / length);
   }
   look.lightVector[0] = lx;
   look.lightVector[1] = ly;

@@ -78,8 +78,10 @@ BubbleSprite* MakeSprite(float radius, int imageWidth, std::size_t maxWeightTabl
   if (imageWidth < 1 || !(radius <= kMaxSpriteRadius)) return nullptr;  // also NaN
   const float r = std::max(radius, 0.01f);
   const int n = 2 * int(std::ceil(r)) + 1;
-  // Samples per pixel side: fine for small discs, coarse for large ones.
-  const int s = std::clamp(int(16.0f / r), 4, 16);
+  // Samples per pixel side: fine for small discs, coarse for large ones. The
+  // quotient in double: in float, 16 / R can round up to a whole number
+  // (R = 4/3 as a float gives 12.0 for 11.9999997).
+  const int s = std::clamp(int(16.0 / r), 4, 16);
 
   BubbleSprite* sprite = new (std::nothrow) BubbleSprite;
   if (!sprite) return nullptr;

@@ -22,8 +22,8 @@ int SaturatingDifference(int a, int b) {
 
 // Byte 2 (red) of the pixel under (x, y), or -1 outside the image.
 int RegionValue(const df::Image& image, float x, float y) {
-  const int column = fw::TruncateToInt(float(image.width) * x);
-  const int row = fw::TruncateToInt(float(image.height) * y);
+  const int column = fw::TruncateToInt(double(image.width) * x);
+  const int row = fw::TruncateToInt(double(image.height) * y);
   if (column < 0 || column >= image.width || row < 0 || row >= image.height) return -1;
   return image.Pixel(column, row)[2];
 }
@@ -47,31 +47,36 @@ void Grow(const BubbleSystem& s, Bubble& b) {
   }
 }
 
+// Wind, swirl and motion work each expression out in double and round it
+// where it is stored into a float: the unit offset from the wind source, the
+// noise coordinates, the velocity and the position.
 void Wind(const BubbleSystem& s, Bubble& b) {
-  float dx = b.x - s.windSourceX;
-  float dy = b.y - s.windSourceY;
-  const float d = std::sqrt(dx * dx + dy * dy);
-  if (d > 0.000001f) {
-    dx /= d;
-    dy /= d;
+  float dx = float(double(b.x) - s.windSourceX);
+  float dy = float(double(b.y) - s.windSourceY);
+  const double d = std::sqrt(double(dx) * dx + double(dy) * dy);
+  if (d > 0.000001) {
+    dx = float(dx / d);
+    dy = float(dy / d);
   }
-  const float c = s.windDirX * dx + s.windDirY * dy;
+  const double c = double(s.windDirX) * dx + double(s.windDirY) * dy;
   if (c > s.windCosSpread) {
-    const float w = (c - s.windCosSpread) / std::max(1.0f - s.windCosSpread, 0.000001f) * c;
-    b.x += s.windDirX * s.windSpeed * w;
-    b.y += s.windDirY * s.windSpeed * w;
+    const double w = (c - s.windCosSpread) / std::max(1.0 - s.windCosSpread, 0.000001) * c;
+    b.x = float(b.x + double(s.windDirX) * s.windSpeed * w);
+    b.y = float(b.y + double(s.windDirY) * s.windSpeed * w);
   }
 }
 
 void Swirl(BubbleSystem& s, Bubble& b, float sizeWeight, float time) {
   if (s.swirlTimeToMax < 1.0f) s.swirlTimeToMax = 1.0f;
-  const float ramp = std::min(float(b.age) / s.swirlTimeToMax, 1.0f);
-  const float weight = (1.0f - 1.5f * sizeWeight) * s.swirlMagnitude * ramp;
-  const float x = b.x * s.swirlDensity;
-  const float y = b.y * s.swirlDensity;
-  const float z = time * s.swirlDensity * 0.04f;
-  b.vx += fw::GradientNoise(s.gradients, x, y, z) * weight;
-  b.vy += fw::GradientNoise(s.gradients, x + 3.14f, y + 2.71f, z + 4.35f) * weight;
+  const double ramp = std::min(double(b.age) / s.swirlTimeToMax, 1.0);
+  const double weight = (1.0 - 1.5 * sizeWeight) * s.swirlMagnitude * ramp;
+  const float x = float(double(b.x) * s.swirlDensity);
+  const float y = float(double(b.y) * s.swirlDensity);
+  const float z = float(double(time) * s.swirlDensity * 0.04);
+  b.vx = float(b.vx + fw::GradientNoiseIn<double>(s.gradients, x, y, z) * weight);
+  b.vy = float(b.vy + fw::GradientNoiseIn<double>(s.gradients, float(x + 3.14), float(y + 2.71),
+                                                  float(z + 4.35)) *
+                          weight);
 }
 
 }  // namespace
@@ -97,11 +102,11 @@ void UpdateBubbles(BubbleSystem& s, float time) {
       continue;
     }
 
-    float damping = s.friction;
+    double damping = s.friction;
     if (gather) {
       const int region = RegionValue(*s.burstImage, b->x, b->y);
       if (region > 128) {
-        damping = std::min(s.gatherSlowup + s.friction, 1.0f);
+        damping = std::min(double(s.gatherSlowup) + s.friction, 1.0);
         b->gatherState = 1;
       } else if (region >= 0 && b->gatherState == 1) {
         b->gatherState = 2;
@@ -110,12 +115,12 @@ void UpdateBubbles(BubbleSystem& s, float time) {
     }
 
     // Larger "Variable Growth" bubbles fall faster and swirl less.
-    const float sizeWeight = s.bubbleType == 2 ? float(b->baseSize) * 0.025f : 0.0f;
-    const float g = s.bubbleType == 2 ? (sizeWeight + 0.5f) * s.gravity : s.gravity;
-    b->vx = s.gravityX * g + (1.0f - damping) * b->vx;
-    b->vy = s.gravityY * g + (1.0f - damping) * b->vy;
-    b->x += b->vx;
-    b->y += b->vy;
+    const float sizeWeight = s.bubbleType == 2 ? float(b->baseSize * 0.025) : 0.0f;
+    const double g = s.bubbleType == 2 ? (sizeWeight + 0.5) * s.gravity : double(s.gravity);
+    b->vx = float(s.gravityX * g + (1.0 - damping) * b->vx);
+    b->vy = float(s.gravityY * g + (1.0 - damping) * b->vy);
+    b->x = float(double(b->x) + b->vx);
+    b->y = float(double(b->y) + b->vy);
 
     Grow(s, *b);
     if (wind && b->gatherState == 0) Wind(s, *b);

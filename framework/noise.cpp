@@ -45,7 +45,8 @@ void BuildNoiseTables(uint32_t seed, Gradient* gradients, float* randomTable) {
   for (int i = 0; i < kRandomTableSize; ++i) randomTable[i] = UniformRandom();
 }
 
-NoiseAxis MakeNoiseAxis(float c) {
+template <typename T>
+NoiseAxis MakeNoiseAxisIn(float c) {
   int cell;
   float f;
   if (c > -2147483520.0f && c < 2147483520.0f) {
@@ -63,52 +64,72 @@ NoiseAxis MakeNoiseAxis(float c) {
            : f > 0   ? std::numeric_limits<int>::max()
                      : std::numeric_limits<int>::min();
   }
+  // c − floor(c) is exact in either type.
   const float fraction = c - f;
-  const float weight = (fraction * -2.0f + 3.0f) * fraction * fraction;
+  const T t = fraction;
+  const float weight = float((t * T(-2) + T(3)) * t * t);
   return {cell, fraction, weight};
 }
 
+template NoiseAxis MakeNoiseAxisIn<float>(float);
+template NoiseAxis MakeNoiseAxisIn<double>(float);
+
 namespace {
 
-inline float Corner(const Gradient* g, unsigned i, unsigned j, unsigned k, float fx, float fy,
-                    float fz) {
+template <typename T>
+inline float Corner(const Gradient* g, unsigned i, unsigned j, unsigned k, T fx, T fy, T fz) {
   const uint8_t* P = noisePermutation;
   const Gradient& v = g[P[(i + P[(j + P[k & 255u]) & 255u]) & 255u]];
-  return v.x * fx + v.y * fy + v.z * fz;
+  return float(T(v.x) * fx + T(v.y) * fy + T(v.z) * fz);
+}
+
+// a + s · (b − a) worked out in T, for the stored floats a, b and s.
+template <typename T>
+inline T Lerp(float s, float a, float b) {
+  return T(a) + T(s) * (T(b) - T(a));
 }
 
 }  // namespace
 
-float GradientNoise(const Gradient* g, float x, float y, float z) {
-  const NoiseAxis ax = MakeNoiseAxis(x), ay = MakeNoiseAxis(y), az = MakeNoiseAxis(z);
+template <typename T>
+T GradientNoiseIn(const Gradient* g, float x, float y, float z) {
+  const NoiseAxis ax = MakeNoiseAxisIn<T>(x), ay = MakeNoiseAxisIn<T>(y),
+                  az = MakeNoiseAxisIn<T>(z);
   // Unsigned arithmetic: the low eight bits of the two's-complement sums.
   const unsigned i = unsigned(ax.cell), j = unsigned(ay.cell), k = unsigned(az.cell);
-  const float fx = ax.fraction, fy = ay.fraction, fz = az.fraction;
-  const float v000 = Corner(g, i, j, k, fx, fy, fz);
-  const float v100 = Corner(g, i + 1, j, k, fx - 1, fy, fz);
-  const float v010 = Corner(g, i, j + 1, k, fx, fy - 1, fz);
-  const float v110 = Corner(g, i + 1, j + 1, k, fx - 1, fy - 1, fz);
-  const float v001 = Corner(g, i, j, k + 1, fx, fy, fz - 1);
-  const float v101 = Corner(g, i + 1, j, k + 1, fx - 1, fy, fz - 1);
-  const float v011 = Corner(g, i, j + 1, k + 1, fx, fy - 1, fz - 1);
-  const float v111 = Corner(g, i + 1, j + 1, k + 1, fx - 1, fy - 1, fz - 1);
-  const float sx = ax.weight, sy = ay.weight, sz = az.weight;
-  const float x00 = v000 + sx * (v100 - v000);
-  const float x10 = v010 + sx * (v110 - v010);
-  const float x01 = v001 + sx * (v101 - v001);
-  const float x11 = v011 + sx * (v111 - v011);
-  const float y0 = x00 + sy * (x10 - x00);
-  const float y1 = x01 + sy * (x11 - x01);
-  return y0 + sz * (y1 - y0);
+  const T fx = ax.fraction, fy = ay.fraction, fz = az.fraction;
+  const T one = 1;
+  const float v000 = Corner<T>(g, i, j, k, fx, fy, fz);
+  const float v100 = Corner<T>(g, i + 1, j, k, fx - one, fy, fz);
+  const float v010 = Corner<T>(g, i, j + 1, k, fx, fy - one, fz);
+  const float v110 = Corner<T>(g, i + 1, j + 1, k, fx - one, fy - one, fz);
+  const float v001 = Corner<T>(g, i, j, k + 1, fx, fy, fz - one);
+  const float v101 = Corner<T>(g, i + 1, j, k + 1, fx - one, fy, fz - one);
+  const float v011 = Corner<T>(g, i, j + 1, k + 1, fx, fy - one, fz - one);
+  const float v111 = Corner<T>(g, i + 1, j + 1, k + 1, fx - one, fy - one, fz - one);
+  const float x00 = float(Lerp<T>(ax.weight, v000, v100));
+  const float x10 = float(Lerp<T>(ax.weight, v010, v110));
+  const float x01 = float(Lerp<T>(ax.weight, v001, v101));
+  const float x11 = float(Lerp<T>(ax.weight, v011, v111));
+  const float y0 = float(Lerp<T>(ay.weight, x00, x10));
+  const float y1 = float(Lerp<T>(ay.weight, x01, x11));
+  return Lerp<T>(az.weight, y0, y1);
 }
 
-float SmoothStep(float value, float edge0, float edge1) {
-  const float d = edge1 - edge0;
+template float GradientNoiseIn<float>(const Gradient*, float, float, float);
+template double GradientNoiseIn<double>(const Gradient*, float, float, float);
+
+template <typename T>
+float SmoothStepIn(float value, float edge0, float edge1) {
+  const float d = float(T(edge1) - T(edge0));
   if (double(d) < 1e-10) return 0.0f;
-  const float t = (value - edge0) / d;
+  const float t = float((T(value) - T(edge0)) / T(d));
   if (std::signbit(t) && t != 0.0f) return 0.0f;
   if (t > 1.0f) return 1.0f;
-  return (t * -2.0f + 3.0f) * t * t;
+  return float((T(t) * T(-2) + T(3)) * T(t) * T(t));
 }
+
+template float SmoothStepIn<float>(float, float, float);
+template float SmoothStepIn<double>(float, float, float);
 
 }  // namespace fw

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "bubbles/bubble_blit.h"
@@ -113,11 +114,11 @@ std::vector<uint8_t> FlatPicture(const Scene& sc, int rowStep = 1) {
   std::vector<uint8_t> img(size_t(w) * h * 4, 0);
   for (const Bubble* b = sc.s->liveList; b; b = b->next) {
     const BubbleSprite& sp = sc.SpriteOf(*b);
-    const int px = int(float(w) * b->x + 0.5f), py = int(float(h) * b->y + 0.5f);
+    const int px = int(double(w) * b->x + 0.5), py = int(double(h) * b->y + 0.5);
     const int half = sp.width / 2;
-    const float fade = float(b->maxAge - b->age) / float(b->maxAge);
-    const int color[4] = {int(b->red * fade), int(b->green * fade), int(b->blue * fade),
-                          int(b->density * fade)};
+    const double rem = b->maxAge - b->age;
+    const int color[4] = {int(b->red * rem / b->maxAge), int(b->green * rem / b->maxAge),
+                          int(b->blue * rem / b->maxAge), int(b->density * rem / b->maxAge)};
     for (int k = 0; k * rowStep < sp.height; ++k) {
       for (int i = 0; i < sp.width; ++i) {
         const int x = px - half + i, y = py - half + k;
@@ -128,6 +129,20 @@ std::vector<uint8_t> FlatPicture(const Scene& sc, int rowStep = 1) {
     }
   }
   return img;
+}
+
+// trunc(extent × x + 0.5) of the exact product: 320 × 0x1.ecccccp-4 + 0.5 is
+// 38.99999905 and 640 × 0x1.246666p-1 is 365.4999924, where a single-
+// precision product rounds to 38.5 and 365.5 and gives 39 and 366.
+TEST(BubbleRender, CentrePixelComesFromTheExactProduct) {
+  for (const auto& [width, x, expected] :
+       {std::tuple{320, 0x1.ecccccp-4f, 38}, std::tuple{640, 0x1.246666p-1f, 365}}) {
+    Scene sc(width, width);
+    const Bubble& b = sc.Add(x, x, 0, 0, 0, 0);
+    EXPECT_EQ(CentreColumn(*sc.s, b), expected) << width;
+    EXPECT_EQ(CentreRow(*sc.s, b), expected) << width;
+    EXPECT_EQ(LookOfBubble(*sc.s, b).px, expected) << width;
+  }
 }
 
 TEST(BubbleRender, UnlitBubblesAreFlatDiscsOfDensityTimesCoverage) {

@@ -28,11 +28,12 @@ struct PlainDisc {
   std::vector<int> coverage;
   std::vector<float> nx, ny;
 };
-PlainDisc SamplePlainly(float radius, int imageWidth) {
+// `samples` overrides the samples per pixel side, trunc(16 / R) clamped.
+PlainDisc SamplePlainly(float radius, int imageWidth, int samples = 0) {
   const float r = std::max(radius, 0.01f);
   PlainDisc d;
   d.n = 2 * int(std::ceil(r)) + 1;
-  const int s = std::clamp(int(16.0f / r), 4, 16);
+  const int s = samples ? samples : std::clamp(int(16.0 / double(r)), 4, 16);
   const float rs = r * float(s);
   const float q = float(double(rs) / (imageWidth / 18.0));
   const float inner = rs - q / 2.0f, k = 2.0f / q;
@@ -85,6 +86,24 @@ TEST(MakeSprite, MatchesThePlainSamplingAtEverySize) {
       }
     }
   }
+}
+
+// Size step 6 at width 200: R is the float 1.3333334, and 16 / R is
+// 11.9999997, so the disc is sampled 11 × 11 times per pixel (12 × 12, which
+// a single-precision quotient gives, changes coverage by several levels).
+TEST(MakeSprite, SamplesPerPixelComeFromTheExactQuotient) {
+  const float step = float(200 * 0.05555555555555555 / 80);
+  const float r = SpriteRadius(0, 6, 200, step);
+  ASSERT_EQ(r, 1.3333334f);
+  SpritePtr s(MakeSprite(r, 200));
+  ASSERT_TRUE(s);
+  const PlainDisc eleven = SamplePlainly(r, 200, 11), twelve = SamplePlainly(r, 200, 12);
+  ASSERT_NE(eleven.coverage, twelve.coverage);
+  const int off = (eleven.n - s->width) / 2;
+  for (int y = 0; y < s->height; ++y)
+    for (int x = 0; x < s->width; ++x)
+      ASSERT_EQ(Cov(*s, x, y), eleven.coverage[size_t(y + off) * eleven.n + (x + off)])
+          << x << "," << y;
 }
 
 TEST(MakeSprite, HalfPixelDiscTrimsToOnePixel) {
