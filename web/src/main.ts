@@ -2,9 +2,9 @@
 // redo, and compositions and exports. Every change goes to the server as the
 // user makes it; the server's answer (every value, after the tool's own
 // reaction) is what the panel shows.
-import { ApiError, Description, FrameData, State, ToolList, fetchFrame, getJson, post } from "./api.js";
+import { ApiError, Description, FrameData, State, ToolList, fetchFrame, fetchInputPicture, getJson, post } from "./api.js";
 import { Panel } from "./panel.js";
-import { Viewer } from "./viewer.js";
+import { Backdrop, Viewer } from "./viewer.js";
 
 type Value = number | [number, number];
 
@@ -54,6 +54,7 @@ class Page {
   private gestureChanges = 0; // changes so far in the last gesture
   private shownScale = 1; // the frame shown is a preview when above 1
   private refineTimer = 0;
+  private backdropTime = Number.NaN; // the frame of the input picture shown under
   readonly stats: Stats = { latencies: [], exactLatencies: [], exactShownAt: 0, framesShown: 0, lastRenderMs: 0 };
 
   async start(): Promise<void> {
@@ -97,8 +98,38 @@ class Page {
     this.shownTime = Number.NaN;
     this.frameHeight = 0;
     this.shownScale = 1;
+    await this.listPictures();
     await this.loadState();
     document.body.dataset.tool = tool;
+  }
+
+  // The image inputs with a picture join the backdrop choices; the choice
+  // stays when it is still offered.
+  private async listPictures(): Promise<void> {
+    const select = $("backdrop") as HTMLSelectElement;
+    const chosen = select.value;
+    for (const o of [...select.options]) if (o.value.startsWith("input:")) o.remove();
+    const { inputs } = await getJson<{ inputs: string[] }>("/api/inputs", { tool: this.tool });
+    for (const name of inputs) select.append(new Option(`input “${name}”`, `input:${name}`));
+    select.value = [...select.options].some((o) => o.value === chosen) ? chosen : "checker";
+    await this.chooseBackdrop();
+  }
+
+  private async chooseBackdrop(): Promise<void> {
+    const value = ($("backdrop") as HTMLSelectElement).value;
+    let b: Backdrop = { kind: "checker" };
+    if (value === "black" || value === "grey") b = { kind: value };
+    this.backdropTime = Number.NaN;
+    if (value.startsWith("input:")) {
+      try {
+        b = { kind: "picture", picture: await fetchInputPicture(this.tool, value.slice(6), this.time) };
+        this.backdropTime = this.time;
+      } catch (e) {
+        this.fail(e);
+      }
+    }
+    this.viewer.setBackdrop(b);
+    document.body.dataset.backdrop = value;
   }
 
   private async loadState(): Promise<void> {
@@ -220,7 +251,6 @@ class Page {
     void fetchFrame(tool, time, this.state.version, this.frameHeight, scale)
       .then((frame) => {
         if (tool === this.tool) this.show(frame);
-        for (const b of frame.bands) b.image.close();
       })
       .catch((e) => {
         if (tool === this.tool) {
@@ -240,6 +270,11 @@ class Page {
 
   private show(frame: FrameData): void {
     this.viewer.showFrame(frame);
+    // An input read frame by frame: its picture at this frame, once read.
+    if (!Number.isNaN(this.backdropTime) && this.backdropTime !== frame.time) {
+      this.backdropTime = frame.time;
+      void this.chooseBackdrop();
+    }
     this.shownVersion = frame.version;
     this.shownTime = frame.time;
     this.shownScale = frame.scale;
@@ -297,6 +332,15 @@ class Page {
   }
 
   private wireBar(): void {
+    $("backdrop").addEventListener("change", () => void this.chooseBackdrop());
+    // Changes since the last Save or Load are held by the server alone:
+    // leaving or reloading the page asks first.
+    window.addEventListener("beforeunload", (e) => {
+      if (this.state?.unsaved || this.pending.size) {
+        e.preventDefault();
+        e.returnValue = "";
+      }
+    });
     $("undo").addEventListener("click", () => void this.act("/api/undo"));
     $("redo").addEventListener("click", () => void this.act("/api/redo"));
     $("reset").addEventListener("click", () => void this.act("/api/reset"));

@@ -54,11 +54,10 @@ for (const tool of tools) {
   });
 }
 
-// The frame travels as PNG; the canvas must hold the rendered pixels as the
-// raw frame gives them: alpha exact everywhere, colour exact where opaque, and
-// elsewhere as a canvas keeps the raw pixels put on it.
+// The frame travels as PNG in bands; the canvas must show the tool's
+// premultiplied bytes composited "over" the chosen backdrop, exactly.
 for (const tool of tools) {
-  test(`${tool}: the viewer shows exactly the rendered pixels`, async ({ page, url }) => {
+  test(`${tool}: the viewer shows the rendered pixels over the checkerboard`, async ({ page, url }) => {
     await openTool(page, url, tool);
     // The first frame comes whole, the frames after it in bands: one more.
     const shown = await page.evaluate(() => (window as any).vorn.stats.framesShown);
@@ -70,6 +69,33 @@ for (const tool of tools) {
     if (tool === "Bubbles") assert(result.clear > 0, "Bubbles' frame has transparent pixels");
   });
 }
+
+// Soap bubbles late in the shot carry additive light (colour above alpha):
+// it must reach the screen, over every backdrop, an input's picture included.
+test("Bubbles: additive light shows over each backdrop", async ({ page, url, base }) => {
+  await openTool(page, url, "Bubbles");
+  const desc = await describe(page, "Bubbles");
+  const demos = desc.controls.find((c) => c.caption === "Demos")!;
+  await showPage(page, demos.pageIndex);
+  await page.selectOption(`[data-id="${demos.id}"] select`, { label: "Soap Bubbles" });
+  await page.evaluate(() => (window as any).vorn.seek(40));
+  await settled(page);
+  const choices = await page.locator("#backdrop option").evaluateAll((os) => os.map((o) => (o as HTMLOptionElement).value));
+  assert(choices.join() === "checker,black,grey,input:Birth", `backdrop choices: ${choices}`);
+  for (const choice of choices) {
+    await page.selectOption("#backdrop", choice);
+    await page.waitForFunction((c) => document.body.dataset.backdrop === c, choice);
+    await page.waitForTimeout(200); // the input's picture is fetched
+    const result = await shownAgainstRendered(page, "Bubbles");
+    assert(result.light > 100, `the frame has additive light: ${result.light} pixels`);
+    assert(result.bad === 0, `over ${choice}: ${result.bad} values differ; first: ${result.first}`);
+  }
+  const unknown = await page.request.get(`${base}/api/input?tool=Bubbles&name=Nothing`);
+  assert(unknown.status() === 404, `an unknown input: ${unknown.status()}`);
+  await page.selectOption("#backdrop", "checker");
+  await page.click("#undo");
+  await settled(page);
+});
 
 test("Bleb: moving a slider changes the image, and undo brings it back", async ({ page, url }) => {
   await openTool(page, url, "Bleb");
