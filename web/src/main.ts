@@ -43,7 +43,7 @@ class Page {
   private shownVersion = 0;
   private shownTime = Number.NaN;
   private frameHeight = 0; // of the frame shown last
-  private readonly pending = new Map<string, { value: Value; gesture: string }>();
+  private readonly pending = new Map<string, { value: Value; gesture: string; refused?: (why: string) => void }>();
   private sending = false;
   private lastChangeAt = 0;
   private acting = 0; // undo, redo, reset and key requests in flight
@@ -84,7 +84,7 @@ class Page {
     this.desc = await getJson<Description>("/api/describe", { tool });
     this.time = Math.max(this.tools.firstFrame, Math.min(this.time, this.tools.lastFrame));
     this.panel = new Panel($("panel"), this.desc, {
-      change: (id, v, g) => this.change(id, v, g),
+      change: (id, v, g, refused) => this.change(id, v, g, refused),
       key: (id, action) => void this.act("/api/key", { id, action }),
     });
     this.viewer = new Viewer($("viewer"), this.desc, {
@@ -155,9 +155,11 @@ class Page {
   }
 
   // The newest value of each changed control is sent, one request at a time.
-  change(id: string, value: Value, gesture: string): void {
+  // A refusal goes to `refused` when given (the field that sent the value),
+  // else to the message line.
+  change(id: string, value: Value, gesture: string, refused?: (why: string) => void): void {
     this.pending.delete(id);
-    this.pending.set(id, { value, gesture });
+    this.pending.set(id, { value, gesture, refused });
     this.lastChangeAt = performance.now();
     if (gesture === this.lastGesture) this.gestureChanges += 1;
     else {
@@ -175,7 +177,7 @@ class Page {
       while (this.pending.size) {
         await this.readyToSend();
         if (!this.pending.size) break;
-        const [id, { value, gesture }] = this.pending.entries().next().value!;
+        const [id, { value, gesture, refused }] = this.pending.entries().next().value!;
         this.pending.delete(id);
         const start = this.sentAt || performance.now();
         this.sentAt = 0;
@@ -184,7 +186,8 @@ class Page {
           this.measures.push({ start, version: state.version, seen: false });
           this.apply(state);
         } catch (e) {
-          this.fail(e);
+          if (refused && e instanceof ApiError) refused(e.message);
+          else this.fail(e);
           await this.loadState();
         }
       }
@@ -387,7 +390,10 @@ class Page {
     });
     document.addEventListener("keydown", (e) => {
       const target = e.target as HTMLElement;
-      if (target instanceof HTMLInputElement && (target.type === "text" || target.type === "number")) return;
+      // A text field keeps its own undo while it holds an edit not yet
+      // committed; a number field whose value went in passes it to the host.
+      const committedNumber = target instanceof HTMLInputElement && target.classList.contains("number") && !target.dataset.dirty;
+      if (target instanceof HTMLInputElement && (target.type === "text" || target.type === "number") && !committedNumber) return;
       if ((e.ctrlKey || e.metaKey) && e.key.toLowerCase() === "z") {
         e.preventDefault();
         void this.act(e.shiftKey ? "/api/redo" : "/api/undo");

@@ -38,11 +38,13 @@ function backdropPixels(b: Backdrop, w: number, h: number, scale: number, fullW:
   if (b.kind === "black" || b.kind === "grey") {
     out.fill(b.kind === "grey" ? kGrey : 0);
   } else if (b.kind === "checker") {
-    for (let y = 0; y < h; y++)
-      for (let x = 0; x < w; x++) {
-        const level = kCheckerLevels[(Math.floor((x * scale) / kCheckerSize) + Math.floor((y * scale) / kCheckerSize)) & 1];
-        out.fill(level, (y * w + x) * 4, (y * w + x) * 4 + 3);
-      }
+    // Two rows, one starting with each level, copied down.
+    const rows = [0, 1].map((phase) => {
+      const row = new Uint8Array(w * 4);
+      for (let x = 0; x < w; x++) row.fill(kCheckerLevels[(Math.floor((x * scale) / kCheckerSize) + phase) & 1], x * 4, x * 4 + 3);
+      return row;
+    });
+    for (let y = 0; y < h; y++) out.set(rows[Math.floor((y * scale) / kCheckerSize) & 1], y * w * 4);
   } else {
     // The picture stretched over the frame (nearest pixel); its colour as a
     // premultiplied picture shows over black.
@@ -78,8 +80,8 @@ export class Viewer {
   private dragging: string | null = null;
   private frame: FrameData | null = null; // the last frame shown
   private backdrop: Backdrop = { kind: "checker" };
-  private backdropCache: { key: string; rgba: Uint8Array } | null = null;
-  private pixels: ImageData | null = null;
+  private readonly backdropCache = new Map<string, Uint8Array>();
+  private readonly pixels = new Map<number, ImageData>(); // per scale
   private readonly scratch = document.createElement("canvas");
 
   constructor(
@@ -107,7 +109,7 @@ export class Viewer {
 
   setBackdrop(b: Backdrop): void {
     this.backdrop = b;
-    this.backdropCache = null;
+    this.backdropCache.clear();
     if (this.frame) this.composite();
   }
 
@@ -117,12 +119,20 @@ export class Viewer {
     const s = frame.scale;
     const w = frame.bands[0].width;
     const h = frame.bands.reduce((n, b) => Math.max(n, b.top + b.rows), 0);
+    // Kept per size: previews and frames take turns while dragging.
     const key = `${w}x${h}/${s}/${frame.width}x${frame.height}`;
-    if (!this.backdropCache || this.backdropCache.key !== key)
-      this.backdropCache = { key, rgba: backdropPixels(this.backdrop, w, h, s, frame.width, frame.height) };
-    const bg = this.backdropCache.rgba;
-    if (!this.pixels || this.pixels.width !== w || this.pixels.height !== h) this.pixels = new ImageData(w, h);
-    const out = this.pixels.data;
+    let bg = this.backdropCache.get(key);
+    if (!bg) {
+      if (this.backdropCache.size >= 4) this.backdropCache.clear();
+      bg = backdropPixels(this.backdrop, w, h, s, frame.width, frame.height);
+      this.backdropCache.set(key, bg);
+    }
+    let pixels = this.pixels.get(s);
+    if (!pixels || pixels.width !== w || pixels.height !== h) {
+      pixels = new ImageData(w, h);
+      this.pixels.set(s, pixels);
+    }
+    const out = pixels.data;
     const t = kOverTable;
     for (const b of frame.bands) {
       const src = b.rgba;
@@ -145,13 +155,13 @@ export class Viewer {
     const ctx = this.canvas.getContext("2d");
     if (!ctx) return;
     if (s === 1) {
-      ctx.putImageData(this.pixels, 0, 0);
+      ctx.putImageData(pixels, 0, 0);
     } else {
       if (this.scratch.width !== w || this.scratch.height !== h) {
         this.scratch.width = w;
         this.scratch.height = h;
       }
-      this.scratch.getContext("2d")!.putImageData(this.pixels, 0, 0);
+      this.scratch.getContext("2d")!.putImageData(pixels, 0, 0);
       ctx.imageSmoothingEnabled = true;
       ctx.drawImage(this.scratch, 0, 0, w * s, h * s);
     }

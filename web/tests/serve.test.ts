@@ -261,16 +261,61 @@ test("Bubbles: a preset of 41 values is one undo step", async ({ page, url }) =>
   assert(await page.locator("#undo").isDisabled(), `nothing more to undo: ${left}`);
 });
 
-test("a refused value is reported and changes nothing", async ({ page, url }) => {
+// A field that refuses a value puts the held one back and says why beside
+// it; the next good edit clears that. Once a value went in, Ctrl+Z in the
+// field is the host's undo, and the focused field shows what it brought back.
+test("a refused value is reported beside its field and changes nothing", async ({ page, url }) => {
   await openTool(page, url, "Bleb");
   await showPage(page, 0);
   const field = page.locator('[data-id="BScl"] input.number');
-  await field.fill("-4");
+  const note = page.locator('[data-id="BScl"] .refusal');
+  for (const [typed, why] of [["-4", "out of range"], ["abc", "not a number"], ["1e", "not a number"]]) {
+    await field.fill(typed);
+    await field.press("Enter");
+    await settled(page);
+    const text = await note.textContent();
+    assert((await note.isVisible()) && text!.includes(why) && text!.includes("Scale"), `"${typed}": ${text}`);
+    assert((await field.inputValue()) === "1", `"${typed}" reverts to 1: ${await field.inputValue()}`);
+    assert((await values(page, "Bleb")).BScl.value === 1, `"${typed}": Scale kept its value`);
+  }
+  assert(await page.locator("#undo").isDisabled(), "nothing was changed");
+  await field.fill("2");
   await field.press("Enter");
-  await page.waitForFunction(() => document.getElementById("message")!.classList.contains("error"));
-  const text = await page.locator("#message").textContent();
-  assert(text !== null && text.includes("Scale") && text.includes("0.001"), `message: ${text}`);
-  assert((await values(page, "Bleb")).BScl.value === 1, "Scale kept its value");
+  await settled(page);
+  assert(!(await note.isVisible()), "a good edit clears the message");
+  assert((await values(page, "Bleb")).BScl.value === 2, "Scale took 2");
+  await field.press("Control+z");
+  await settled(page);
+  assert((await values(page, "Bleb")).BScl.value === 1, "Ctrl+Z in the field undid the change");
+  assert((await field.inputValue()) === "1", `the focused field follows: ${await field.inputValue()}`);
+  assert(await field.evaluate((f) => f === document.activeElement), "the field kept the focus");
+});
+
+// Changes not yet saved: reloading asks first; after Save it does not.
+test("leaving the page with unsaved changes asks first", async ({ page, url }) => {
+  await openTool(page, url, "Bleb");
+  await showPage(page, 0);
+  const asked: string[] = [];
+  page.on("dialog", (d) => {
+    asked.push(d.type());
+    void d.dismiss();
+  });
+  const field = page.locator('[data-id="BScl"] input.number');
+  await field.fill("1.5");
+  await field.press("Enter");
+  await settled(page);
+  await page.reload({ timeout: 2000 }).catch(() => undefined); // stays: the dialog was dismissed
+  assert(asked.join() === "beforeunload", `asked on reload: ${asked}`);
+  await page.fill("#path", "unsaved-test.vcomp");
+  await page.click("#save");
+  await page.waitForFunction(() => document.getElementById("message")!.textContent!.startsWith("saved"));
+  await page.evaluate(() => (window as any).vorn.seek(0)); // the state after Save
+  await settled(page);
+  await page.reload();
+  await settled(page);
+  assert(asked.length === 1, `not asked after Save: ${asked}`);
+  await page.click("#undo");
+  await settled(page);
 });
 
 // Pictures of each tool's page for the README, when asked for.
