@@ -54,7 +54,7 @@ for (const tool of tools) {
   });
 }
 
-// The frame travels as PNG in bands; the canvas must show the tool's
+// The frame travels as raw rows in bands; the canvas must show the tool's
 // premultiplied bytes composited "over" the chosen backdrop, exactly.
 for (const tool of tools) {
   test(`${tool}: the viewer shows the rendered pixels over the checkerboard`, async ({ page, url }) => {
