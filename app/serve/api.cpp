@@ -486,10 +486,21 @@ HttpResponse Api::InputImage(Session& session, const HttpRequest& request) {
                                      [&](const auto& p) { return p.first == caption; });
       if (required && !bound && !caption.empty()) pictures.emplace_back(caption, "");
     }
+  // A file that is not there by its own name is a sequence (frame pattern).
+  auto sequence = [](const std::string& file) {
+    std::error_code ec;
+    std::string error;
+    if (file.empty() || std::filesystem::exists(file, ec)) return std::optional<FramePattern>();
+    auto pattern = FramePattern::Parse(file, &error);
+    return pattern && pattern->HasFrame() ? pattern : std::nullopt;
+  };
   if (request.path == "/api/inputs") {
-    json names = json::array();
-    for (const auto& p : pictures) names.push_back(p.first);
-    return JsonResponse({{"inputs", names}});
+    json names = json::array(), sequences = json::array();
+    for (const auto& p : pictures) {
+      names.push_back(p.first);
+      if (sequence(p.second)) sequences.push_back(p.first);
+    }
+    return JsonResponse({{"inputs", names}, {"sequences", sequences}});
   }
   const auto name = request.query.find("name");
   if (name == request.query.end()) return Error(400, "name the image input: ?name=CAPTION");
@@ -512,11 +523,7 @@ HttpResponse Api::InputImage(Session& session, const HttpRequest& request) {
     if (!image) return Error(500, "not enough memory for the built-in image");
   } else {
     std::string file = it->second;
-    std::error_code ec;
-    if (!std::filesystem::exists(file, ec))
-      if (auto pattern = FramePattern::Parse(file, &error); pattern && pattern->HasFrame())
-        file = pattern->Format(time);
-    error.clear();
+    if (const auto pattern = sequence(file)) file = pattern->Format(time);
     std::lock_guard lock(filesMutex_);
     image = ReadImage(file, &error);
     if (!image) return Error(422, "\"" + it->first + "\": " + error);

@@ -193,12 +193,23 @@ TEST_F(ServeTest, InputPicturesAreTheBoundFilesOrTheBuiltInImages) {
   ASSERT_TRUE(roots.Add(folder_.string(), &error)) << error;
   vorn::serve::ApiSettings settings;
   settings.token = kToken;
-  settings.session.inputs = {"Background=" + file};
+  // A sequence with frame 1 only.
+  ASSERT_TRUE(vorn::WriteImage(*plate, (folder_ / "matte.0001.png").string(),
+                               vorn::ImageFormat::Png, &error))
+      << error;
+  settings.session.inputs = {"Background=" + file,
+                             "Matte(optional)=" + (folder_ / "matte.#.png").string()};
   api_ = std::make_unique<vorn::serve::Api>(host_, std::move(roots), settings);
   ASSERT_TRUE(api_->Start(&error)) << error;
 
-  EXPECT_EQ(Json(Get("/api/inputs", {{"tool", "Candle"}}))["inputs"],
-            nlohmann::json({"Background"}));
+  const nlohmann::json candle = Json(Get("/api/inputs", {{"tool", "Candle"}}));
+  EXPECT_EQ(candle["inputs"], nlohmann::json({"Background", "Matte(optional)"}));
+  EXPECT_EQ(candle["sequences"], nlohmann::json({"Matte(optional)"}));
+  const auto matte = [&](const char* time) {
+    return Get("/api/input", {{"tool", "Candle"}, {"name", "Matte(optional)"}, {"time", time}});
+  };
+  EXPECT_EQ(matte("1").body, Get("/api/input", {{"tool", "Candle"}, {"name", "Background"}}).body);
+  EXPECT_EQ(matte("0").status, 422);  // no file for frame 0
   const HttpResponse picture = Get("/api/input", {{"tool", "Candle"}, {"name", "Background"}});
   ASSERT_EQ(picture.status, 200) << picture.body;
   ASSERT_EQ(picture.body.size(), 5u * 3u * 4u);
@@ -218,7 +229,7 @@ TEST_F(ServeTest, InputPicturesAreTheBoundFilesOrTheBuiltInImages) {
   ASSERT_EQ(builtIn.status, 200) << builtIn.body;
   const nlohmann::json bleb = State("Bleb");
   EXPECT_EQ(builtIn.body.size(), bleb["width"].get<size_t>() * bleb["height"].get<size_t>() * 4);
-  EXPECT_EQ(Get("/api/input", {{"tool", "Candle"}, {"name", "Matte(optional)"}}).status, 404);
+  EXPECT_EQ(Get("/api/input", {{"tool", "Bleb"}, {"name", "Background"}}).status, 404);
   EXPECT_EQ(Get("/api/input", {{"tool", "Candle"}, {"name", "../plate.png"}}).status, 404);
   EXPECT_EQ(Get("/api/input", {{"tool", "Candle"}}).status, 400);
   EXPECT_EQ(Get("/api/input", {{"tool", "Nothing"}, {"name", "Background"}}).status, 404);

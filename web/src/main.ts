@@ -54,7 +54,8 @@ class Page {
   private gestureChanges = 0; // changes so far in the last gesture
   private shownScale = 1; // the frame shown is a preview when above 1
   private refineTimer = 0;
-  private backdropTime = Number.NaN; // the frame of the input picture shown under
+  private backdropTime = Number.NaN; // the frame of the sequence's picture shown under
+  private sequences = new Set<string>(); // inputs read frame by frame
   readonly stats: Stats = { latencies: [], exactLatencies: [], exactShownAt: 0, framesShown: 0, lastRenderMs: 0 };
 
   async start(): Promise<void> {
@@ -109,7 +110,8 @@ class Page {
     const select = $("backdrop") as HTMLSelectElement;
     const chosen = select.value;
     for (const o of [...select.options]) if (o.value.startsWith("input:")) o.remove();
-    const { inputs } = await getJson<{ inputs: string[] }>("/api/inputs", { tool: this.tool });
+    const { inputs, sequences } = await getJson<{ inputs: string[]; sequences: string[] }>("/api/inputs", { tool: this.tool });
+    this.sequences = new Set(sequences);
     for (const name of inputs) select.append(new Option(`input “${name}”`, `input:${name}`));
     select.value = [...select.options].some((o) => o.value === chosen) ? chosen : "checker";
     await this.chooseBackdrop();
@@ -123,7 +125,7 @@ class Page {
     if (value.startsWith("input:")) {
       try {
         b = { kind: "picture", picture: await fetchInputPicture(this.tool, value.slice(6), this.time) };
-        this.backdropTime = this.time;
+        if (this.sequences.has(value.slice(6))) this.backdropTime = this.time;
       } catch (e) {
         this.fail(e);
       }
