@@ -2,14 +2,17 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
 #include "atomic_file.h"
+#include "default_images.h"
 #include "file_bytes.h"
 #include "frame_list.h"
 #include "image_io.h"
+#include "output_pattern.h"
 #include "render.h"
 #include "serve/frame_png.h"
 #include "serve/frame_preview.h"
@@ -175,6 +178,8 @@ HttpResponse Api::Handle(const HttpRequest& request) {
         if (!time) return Error(400, "time: a whole frame number");
         return JsonResponse(s->State(*time));
       }
+      if (request.path == "/api/inputs" || request.path == "/api/input")
+        return InputImage(*s, request);
       return Error(404, "no such request: GET " + request.path);
     }
     if (request.method == "POST") return Post(request);
@@ -397,10 +402,12 @@ HttpResponse Api::Save(Session& session, const json& body) {
   if (!roots_.Resolve(root, relative, FileRoots::Use::Write, &path, &error))
     return Error(400, "cannot save: " + error);
   std::vector<uint8_t> bytes;
-  if (!session.SaveRecord(&bytes, &error)) return Error(422, "cannot save: " + error);
+  uint64_t version = 0;
+  if (!session.SaveRecord(&bytes, &error, &version)) return Error(422, "cannot save: " + error);
   std::lock_guard lock(filesMutex_);
   if (!WriteFileAtomically(path, bytes.data(), bytes.size(), &error))
     return Error(422, "cannot save: " + error);
+  session.MarkSaved(version);
   return JsonResponse({{"saved", path}});
 }
 
@@ -456,6 +463,88 @@ HttpResponse Api::Export(Session& session, const json& body) {
     return Error(422, "the export failed (the server's messages say why); " +
                           std::to_string(outcome.written.size()) + " files written");
   return JsonResponse({{"written", outcome.written}});
+}
+
+// The pictures of the tool's image inputs, for the viewer to show a frame
+// over: a file bound with --input, or the built-in image a required input
+// without one gets. GET /api/inputs lists their captions; GET
+// /api/input?name=CAPTION (&time=FRAME for a sequence) gives one as raw RGBA
+// rows, colour as the picture holds it (premultiplied), with X-Width and
+// X-Height.
+HttpResponse Api::InputImage(Session& session, const HttpRequest& request) {
+  std::vector<std::pair<std::string, std::string>> pictures;  // caption, file ("": built-in)
+  for (const std::string& text : session.BoundInputs()) {
+    std::string caption, file, error;
+    if (SplitAssignment(text, &caption, &file, &error)) pictures.emplace_back(caption, file);
+  }
+  const json desc = json::parse(session.Description(), nullptr, false);
+  if (desc.is_object() && desc.contains("images") && desc["images"].is_array())
+    for (const json& image : desc["images"]) {
+      const std::string caption = StringField(image, "caption");
+      const bool required = image.value("required", false);
+      const bool bound = std::any_of(pictures.begin(), pictures.end(),
+                                     [&](const auto& p) { return p.first == caption; });
+      if (required && !bound && !caption.empty()) pictures.emplace_back(caption, "");
+    }
+  // A file that is not there by its own name is a sequence (frame pattern).
+  auto sequence = [](const std::string& file) {
+    std::error_code ec;
+    std::string error;
+    if (file.empty() || std::filesystem::exists(file, ec)) return std::optional<FramePattern>();
+    auto pattern = FramePattern::Parse(file, &error);
+    return pattern && pattern->HasFrame() ? pattern : std::nullopt;
+  };
+  if (request.path == "/api/inputs") {
+    json names = json::array(), sequences = json::array();
+    for (const auto& p : pictures) {
+      names.push_back(p.first);
+      if (sequence(p.second)) sequences.push_back(p.first);
+    }
+    return JsonResponse({{"inputs", names}, {"sequences", sequences}});
+  }
+  const auto name = request.query.find("name");
+  if (name == request.query.end()) return Error(400, "name the image input: ?name=CAPTION");
+  const auto it = std::find_if(pictures.begin(), pictures.end(),
+                               [&](const auto& p) { return p.first == name->second; });
+  if (it == pictures.end())
+    return Error(404, session.Registry()->Name() + " has no picture for an image input \"" +
+                          name->second + "\" (bind a file with --input CAPTION=FILE)");
+  int time = session.Settings().firstFrame;
+  if (const auto t = request.query.find("time"); t != request.query.end()) {
+    const auto n = FrameNumber(t->second);
+    if (!n) return Error(400, "time: a whole frame number");
+    time = *n;
+  }
+  std::string error;
+  ImageRef image;
+  if (it->second.empty()) {
+    image = MakeDefaultImage(session.Registry()->ClassName(), session.ImageWidth(),
+                             session.ImageHeight(), 1.0);
+    if (!image) return Error(500, "not enough memory for the built-in image");
+  } else {
+    std::string file = it->second;
+    if (const auto pattern = sequence(file)) file = pattern->Format(time);
+    std::lock_guard lock(filesMutex_);
+    image = ReadImage(file, &error);
+    if (!image) return Error(422, "\"" + it->first + "\": " + error);
+  }
+  HttpResponse r;
+  r.contentType = "application/octet-stream";
+  r.body.resize(image->ByteCount());
+  char* d = r.body.data();
+  for (int y = 0; y < image->height; ++y) {
+    const uint8_t* s = image->rows[y];
+    for (int x = 0; x < image->width; ++x, s += 4, d += 4) {
+      d[0] = char(s[2]);
+      d[1] = char(s[1]);
+      d[2] = char(s[0]);
+      d[3] = char(s[3]);
+    }
+  }
+  r.headers = {{"X-Width", std::to_string(image->width)},
+               {"X-Height", std::to_string(image->height)},
+               {"Cache-Control", "no-store"}};
+  return r;
 }
 
 }  // namespace vorn::serve

@@ -60,6 +60,7 @@ class Api {
   HttpResponse Load(const nlohmann::json& body, int time);
   HttpResponse Save(Session& session, const nlohmann::json& body);
   HttpResponse Export(Session& session, const nlohmann::json& body);
+  HttpResponse InputImage(Session& session, const HttpRequest& request);
   bool Authorised(const HttpRequest& request, bool* fromQuery) const;
 
   Host& host_;

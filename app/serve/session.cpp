@@ -313,15 +313,16 @@ Outcome Session::TakeComposition(const Composition& comp) {
     undo_.clear();
     redo_.clear();
     presses_.clear();
-    ++version_;
+    savedVersion_ = ++version_;
   }
   EndWrite();
   op.reset();  // before its document
   return outcome;
 }
 
-bool Session::SaveRecord(std::vector<uint8_t>* bytes, std::string* error) {
+bool Session::SaveRecord(std::vector<uint8_t>* bytes, std::string* error, uint64_t* version) {
   std::lock_guard lock(mutex_);
+  if (version) *version = version_.load();
   df::CArchive archive(bytes);
   if (!doc_->SaveOperator(op_.get(), archive, error) || !archive.Flush()) {
     if (error->empty()) *error = "the record could not be made";
@@ -362,6 +363,7 @@ json Session::StateLocked(int time) const {
   json state;
   state["tool"] = registry_->Name();
   state["version"] = version_.load();
+  state["unsaved"] = version_.load() != savedVersion_.load();
   state["time"] = time;
   json values = json::object();
   for (const auto& in : op_->Inputs())

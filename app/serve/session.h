@@ -100,8 +100,12 @@ class Session {
   // Takes every value of a loaded composition of this tool: a fresh operator,
   // with a fresh undo history, as when a composition is opened.
   Outcome TakeComposition(const Composition& comp);
-  // The operator's saved record.
-  bool SaveRecord(std::vector<uint8_t>* bytes, std::string* error);
+  // The operator's saved record; `version`, when given, receives the version
+  // of the values it holds.
+  bool SaveRecord(std::vector<uint8_t>* bytes, std::string* error, uint64_t* version = nullptr);
+  // The values of `version` are in a file now: the state says "unsaved" only
+  // after a change since.
+  void MarkSaved(uint64_t version) { savedVersion_ = version; }
 
   // The frame at `time` with values at least as new as `minVersion`,
   // rendering it if needed; null when none came within `timeout`.
@@ -159,6 +163,7 @@ class Session {
   // Button presses of a tool that is stepped: replayed when it simulates again.
   std::vector<std::pair<uint32_t, int>> presses_;
   std::atomic<uint64_t> version_{1};
+  std::atomic<uint64_t> savedVersion_{1};  // of the last Save or Load
   std::atomic<int> writers_{0};
 
   // The operator a render runs on, so that a change can cancel it.

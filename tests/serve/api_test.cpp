@@ -2,6 +2,8 @@
 // that change nothing, compositions and exports inside the allowed folders.
 #include <fstream>
 
+#include "image_io.h"
+#include "image_ref.h"
 #include "serve/token.h"
 #include "serve_fixture.h"
 
@@ -138,10 +140,13 @@ TEST_F(ServeTest, TheDescriptionNamesPagesByIndexColourGroupsAndLinkTargets) {
 }
 
 TEST_F(ServeTest, CompositionsAreSavedAndLoadedInsideTheFoldersOnly) {
+  EXPECT_EQ(State("Bleb")["unsaved"], false);
   ASSERT_EQ(Post("/api/change", R"({"tool":"Bleb","id":"Rota","value":45,"time":0})").status, 200);
+  EXPECT_EQ(State("Bleb")["unsaved"], true);
   const HttpResponse saved =
       Post("/api/save", R"({"tool":"Bleb","time":0,"root":0,"path":"shot.vcomp"})");
   ASSERT_EQ(saved.status, 200) << saved.body;
+  EXPECT_EQ(State("Bleb")["unsaved"], false);
   ASSERT_TRUE(std::filesystem::is_regular_file(folder_ / "shot.vcomp"));
   for (const char* path : {"../shot.vcomp", "/tmp/shot.vcomp", "a//b.vcomp", "missing/x.vcomp"}) {
     const std::string body =
@@ -152,6 +157,7 @@ TEST_F(ServeTest, CompositionsAreSavedAndLoadedInsideTheFoldersOnly) {
   EXPECT_EQ(Post("/api/save", R"({"tool":"Bleb","time":0,"root":1,"path":"x.vcomp"})").status, 400);
   ASSERT_EQ(Post("/api/undo", R"({"tool":"Bleb","time":0})").status, 200);
   EXPECT_EQ(State("Bleb")["values"]["Rota"]["value"], 0.0);
+  EXPECT_EQ(State("Bleb")["unsaved"], true);
 
   // A file that is no composition is refused and the values stay.
   std::ofstream(folder_ / "junk.vcomp") << "not a composition";
@@ -166,6 +172,67 @@ TEST_F(ServeTest, CompositionsAreSavedAndLoadedInsideTheFoldersOnly) {
   EXPECT_EQ(Json(loaded)["tool"], "Bleb");
   EXPECT_EQ(Json(loaded)["values"]["Rota"]["value"], 45.0);
   EXPECT_EQ(Json(loaded)["undo"], "");  // an opened composition starts a fresh history
+  EXPECT_EQ(Json(loaded)["unsaved"], false);
+}
+
+// The pictures the viewer can show a frame over: a file bound to an input,
+// as the file holds it, and the built-in image of a required input without
+// one; other names are refused.
+TEST_F(ServeTest, InputPicturesAreTheBoundFilesOrTheBuiltInImages) {
+  const std::string file = (folder_ / "plate.png").string();
+  vorn::ImageRef plate = vorn::NewImage(5, 3);
+  ASSERT_TRUE(plate);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 5; ++x) {
+      uint8_t* p = plate->Pixel(x, y);  // BGRA, opaque
+      p[0] = uint8_t(10 * x), p[1] = uint8_t(50 * y), p[2] = uint8_t(x + y), p[3] = 255;
+    }
+  std::string error;
+  ASSERT_TRUE(vorn::WriteImage(*plate, file, vorn::ImageFormat::Png, &error)) << error;
+  vorn::serve::FileRoots roots;
+  ASSERT_TRUE(roots.Add(folder_.string(), &error)) << error;
+  vorn::serve::ApiSettings settings;
+  settings.token = kToken;
+  // A sequence with frame 1 only.
+  ASSERT_TRUE(vorn::WriteImage(*plate, (folder_ / "matte.0001.png").string(),
+                               vorn::ImageFormat::Png, &error))
+      << error;
+  settings.session.inputs = {"Background=" + file,
+                             "Matte(optional)=" + (folder_ / "matte.#.png").string()};
+  api_ = std::make_unique<vorn::serve::Api>(host_, std::move(roots), settings);
+  ASSERT_TRUE(api_->Start(&error)) << error;
+
+  const nlohmann::json candle = Json(Get("/api/inputs", {{"tool", "Candle"}}));
+  EXPECT_EQ(candle["inputs"], nlohmann::json({"Background", "Matte(optional)"}));
+  EXPECT_EQ(candle["sequences"], nlohmann::json({"Matte(optional)"}));
+  const auto matte = [&](const char* time) {
+    return Get("/api/input", {{"tool", "Candle"}, {"name", "Matte(optional)"}, {"time", time}});
+  };
+  EXPECT_EQ(matte("1").body, Get("/api/input", {{"tool", "Candle"}, {"name", "Background"}}).body);
+  EXPECT_EQ(matte("0").status, 422);  // no file for frame 0
+  const HttpResponse picture = Get("/api/input", {{"tool", "Candle"}, {"name", "Background"}});
+  ASSERT_EQ(picture.status, 200) << picture.body;
+  ASSERT_EQ(picture.body.size(), 5u * 3u * 4u);
+  EXPECT_EQ(picture.headers[0], (std::pair<std::string, std::string>{"X-Width", "5"}));
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 5; ++x) {
+      const auto* rgba = reinterpret_cast<const uint8_t*>(picture.body.data()) + (y * 5 + x) * 4;
+      EXPECT_EQ(rgba[0], x + y) << x << "," << y;
+      EXPECT_EQ(rgba[1], 50 * y) << x << "," << y;
+      EXPECT_EQ(rgba[2], 10 * x) << x << "," << y;
+      EXPECT_EQ(rgba[3], 255) << x << "," << y;
+    }
+  // Bleb's required input has no file here: its built-in image, at the size
+  // of Bleb's images.
+  EXPECT_EQ(Json(Get("/api/inputs", {{"tool", "Bleb"}}))["inputs"], nlohmann::json({"Input"}));
+  const HttpResponse builtIn = Get("/api/input", {{"tool", "Bleb"}, {"name", "Input"}});
+  ASSERT_EQ(builtIn.status, 200) << builtIn.body;
+  const nlohmann::json bleb = State("Bleb");
+  EXPECT_EQ(builtIn.body.size(), bleb["width"].get<size_t>() * bleb["height"].get<size_t>() * 4);
+  EXPECT_EQ(Get("/api/input", {{"tool", "Bleb"}, {"name", "Background"}}).status, 404);
+  EXPECT_EQ(Get("/api/input", {{"tool", "Candle"}, {"name", "../plate.png"}}).status, 404);
+  EXPECT_EQ(Get("/api/input", {{"tool", "Candle"}}).status, 400);
+  EXPECT_EQ(Get("/api/input", {{"tool", "Nothing"}, {"name", "Background"}}).status, 404);
 }
 
 TEST_F(ServeTest, ExportWritesWhatRenderWrites) {

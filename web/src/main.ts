@@ -2,9 +2,9 @@
 // redo, and compositions and exports. Every change goes to the server as the
 // user makes it; the server's answer (every value, after the tool's own
 // reaction) is what the panel shows.
-import { ApiError, Description, FrameData, State, ToolList, fetchFrame, getJson, post } from "./api.js";
+import { ApiError, Description, FrameData, State, ToolList, fetchFrame, fetchInputPicture, getJson, post } from "./api.js";
 import { Panel } from "./panel.js";
-import { Viewer } from "./viewer.js";
+import { Backdrop, Viewer } from "./viewer.js";
 
 type Value = number | [number, number];
 
@@ -43,7 +43,7 @@ class Page {
   private shownVersion = 0;
   private shownTime = Number.NaN;
   private frameHeight = 0; // of the frame shown last
-  private readonly pending = new Map<string, { value: Value; gesture: string }>();
+  private readonly pending = new Map<string, { value: Value; gesture: string; refused?: (why: string) => void }>();
   private sending = false;
   private lastChangeAt = 0;
   private acting = 0; // undo, redo, reset and key requests in flight
@@ -54,6 +54,8 @@ class Page {
   private gestureChanges = 0; // changes so far in the last gesture
   private shownScale = 1; // the frame shown is a preview when above 1
   private refineTimer = 0;
+  private backdropTime = Number.NaN; // the frame of the sequence's picture shown under
+  private sequences = new Set<string>(); // inputs read frame by frame
   readonly stats: Stats = { latencies: [], exactLatencies: [], exactShownAt: 0, framesShown: 0, lastRenderMs: 0 };
 
   async start(): Promise<void> {
@@ -83,7 +85,7 @@ class Page {
     this.desc = await getJson<Description>("/api/describe", { tool });
     this.time = Math.max(this.tools.firstFrame, Math.min(this.time, this.tools.lastFrame));
     this.panel = new Panel($("panel"), this.desc, {
-      change: (id, v, g) => this.change(id, v, g),
+      change: (id, v, g, refused) => this.change(id, v, g, refused),
       key: (id, action) => void this.act("/api/key", { id, action }),
     });
     this.viewer = new Viewer($("viewer"), this.desc, {
@@ -97,8 +99,39 @@ class Page {
     this.shownTime = Number.NaN;
     this.frameHeight = 0;
     this.shownScale = 1;
+    await this.listPictures();
     await this.loadState();
     document.body.dataset.tool = tool;
+  }
+
+  // The image inputs with a picture join the backdrop choices; the choice
+  // stays when it is still offered.
+  private async listPictures(): Promise<void> {
+    const select = $("backdrop") as HTMLSelectElement;
+    const chosen = select.value;
+    for (const o of [...select.options]) if (o.value.startsWith("input:")) o.remove();
+    const { inputs, sequences } = await getJson<{ inputs: string[]; sequences: string[] }>("/api/inputs", { tool: this.tool });
+    this.sequences = new Set(sequences);
+    for (const name of inputs) select.append(new Option(`input “${name}”`, `input:${name}`));
+    select.value = [...select.options].some((o) => o.value === chosen) ? chosen : "checker";
+    await this.chooseBackdrop();
+  }
+
+  private async chooseBackdrop(): Promise<void> {
+    const value = ($("backdrop") as HTMLSelectElement).value;
+    let b: Backdrop = { kind: "checker" };
+    if (value === "black" || value === "grey") b = { kind: value };
+    this.backdropTime = Number.NaN;
+    if (value.startsWith("input:")) {
+      try {
+        b = { kind: "picture", picture: await fetchInputPicture(this.tool, value.slice(6), this.time) };
+        if (this.sequences.has(value.slice(6))) this.backdropTime = this.time;
+      } catch (e) {
+        this.fail(e);
+      }
+    }
+    this.viewer.setBackdrop(b);
+    document.body.dataset.backdrop = value;
   }
 
   private async loadState(): Promise<void> {
@@ -124,9 +157,11 @@ class Page {
   }
 
   // The newest value of each changed control is sent, one request at a time.
-  change(id: string, value: Value, gesture: string): void {
+  // A refusal goes to `refused` when given (the field that sent the value),
+  // else to the message line.
+  change(id: string, value: Value, gesture: string, refused?: (why: string) => void): void {
     this.pending.delete(id);
-    this.pending.set(id, { value, gesture });
+    this.pending.set(id, { value, gesture, refused });
     this.lastChangeAt = performance.now();
     if (gesture === this.lastGesture) this.gestureChanges += 1;
     else {
@@ -144,7 +179,7 @@ class Page {
       while (this.pending.size) {
         await this.readyToSend();
         if (!this.pending.size) break;
-        const [id, { value, gesture }] = this.pending.entries().next().value!;
+        const [id, { value, gesture, refused }] = this.pending.entries().next().value!;
         this.pending.delete(id);
         const start = this.sentAt || performance.now();
         this.sentAt = 0;
@@ -153,7 +188,8 @@ class Page {
           this.measures.push({ start, version: state.version, seen: false });
           this.apply(state);
         } catch (e) {
-          this.fail(e);
+          if (refused && e instanceof ApiError) refused(e.message);
+          else this.fail(e);
           await this.loadState();
         }
       }
@@ -220,7 +256,6 @@ class Page {
     void fetchFrame(tool, time, this.state.version, this.frameHeight, scale)
       .then((frame) => {
         if (tool === this.tool) this.show(frame);
-        for (const b of frame.bands) b.image.close();
       })
       .catch((e) => {
         if (tool === this.tool) {
@@ -240,6 +275,11 @@ class Page {
 
   private show(frame: FrameData): void {
     this.viewer.showFrame(frame);
+    // An input read frame by frame: its picture at this frame, once read.
+    if (!Number.isNaN(this.backdropTime) && this.backdropTime !== frame.time) {
+      this.backdropTime = frame.time;
+      void this.chooseBackdrop();
+    }
     this.shownVersion = frame.version;
     this.shownTime = frame.time;
     this.shownScale = frame.scale;
@@ -297,6 +337,15 @@ class Page {
   }
 
   private wireBar(): void {
+    $("backdrop").addEventListener("change", () => void this.chooseBackdrop());
+    // Changes since the last Save or Load are held by the server alone:
+    // leaving or reloading the page asks first.
+    window.addEventListener("beforeunload", (e) => {
+      if (this.state?.unsaved || this.pending.size) {
+        e.preventDefault();
+        e.returnValue = "";
+      }
+    });
     $("undo").addEventListener("click", () => void this.act("/api/undo"));
     $("redo").addEventListener("click", () => void this.act("/api/redo"));
     $("reset").addEventListener("click", () => void this.act("/api/reset"));
@@ -343,7 +392,10 @@ class Page {
     });
     document.addEventListener("keydown", (e) => {
       const target = e.target as HTMLElement;
-      if (target instanceof HTMLInputElement && (target.type === "text" || target.type === "number")) return;
+      // A text field keeps its own undo while it holds an edit not yet
+      // committed; a number field whose value went in passes it to the host.
+      const committedNumber = target instanceof HTMLInputElement && target.classList.contains("number") && !target.dataset.dirty;
+      if (target instanceof HTMLInputElement && (target.type === "text" || target.type === "number") && !committedNumber) return;
       if ((e.ctrlKey || e.metaKey) && e.key.toLowerCase() === "z") {
         e.preventDefault();
         void this.act(e.shiftKey ? "/api/redo" : "/api/undo");

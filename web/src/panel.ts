@@ -4,8 +4,9 @@
 import type { ControlInfo, Description, State, ValueState } from "./api.js";
 
 export interface PanelEvents {
-  // A user's change; changes with the same gesture are one undo step.
-  change(id: string, value: number | [number, number], gesture: string): void;
+  // A user's change; changes with the same gesture are one undo step. A
+  // refusal of the value is passed to `refused` when given.
+  change(id: string, value: number | [number, number], gesture: string, refused?: (why: string) => void): void;
   key(id: string, action: "set" | "remove" | "clear"): void;
 }
 
@@ -46,6 +47,64 @@ function toHex(v: number): string {
 }
 
 type Updater = (value: ValueState, time: number) => void;
+
+// A number as typed: digits with an optional sign, point and exponent.
+export function parseNumber(text: string): number | null {
+  const t = text.trim();
+  if (!/^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$/.test(t)) return null;
+  const v = Number(t);
+  return Number.isFinite(v) ? v : null;
+}
+
+// A text field for one number. A value it cannot take (not a number, out of
+// the control's allowed range, or refused by the server) puts the held value
+// back and says why in `note`, beside the field, until the next good edit.
+// While the user edits it (data-dirty) updates leave it alone; otherwise it
+// follows the held value, focused or not.
+function numberField(
+  c: ControlInfo,
+  attrs: Record<string, string>,
+  note: HTMLElement,
+  held: () => number,
+  commit: (v: number, refused: (why: string) => void) => void,
+): { field: HTMLInputElement; show: (v: number) => void } {
+  const field = element("input", { type: "text", inputmode: "decimal", class: "number", ...attrs });
+  const show = (v: number) => {
+    if (!field.dataset.dirty) field.value = formatNumber(v);
+  };
+  const refuse = (why: string) => {
+    delete field.dataset.dirty;
+    show(held());
+    note.textContent = why;
+    note.hidden = false;
+  };
+  field.addEventListener("input", () => (field.dataset.dirty = "1"));
+  field.addEventListener("change", () => {
+    const v = parseNumber(field.value);
+    const range = `${c.minAllowed ?? "−∞"} to ${c.maxAllowed ?? "∞"}`;
+    if (v === null) return refuse(`"${field.value.trim()}" is not a number; ${c.caption} takes ${range}`);
+    if ((c.minAllowed !== null && v < c.minAllowed) || (c.maxAllowed !== null && v > c.maxAllowed))
+      return refuse(`${formatNumber(v)} is out of range: ${c.caption} takes ${range}`);
+    delete field.dataset.dirty;
+    note.hidden = true;
+    note.textContent = "";
+    commit(v, refuse);
+  });
+  // Leaving the field without committing keeps the held value.
+  field.addEventListener("blur", () => {
+    if (field.dataset.dirty) {
+      delete field.dataset.dirty;
+      show(held());
+    }
+  });
+  return { field, show };
+}
+
+function noteElement(): HTMLElement {
+  const note = element("span", { class: "refusal", role: "alert" });
+  note.hidden = true;
+  return note;
+}
 
 export class Panel {
   private readonly updaters = new Map<string, Updater>();
@@ -187,44 +246,44 @@ export class Panel {
       max: String(hi),
       step: String((hi - lo) / 1000),
     });
-    const field = element("input", { type: "number", step: "any", class: "number" });
-    if (c.minAllowed !== null) field.min = String(c.minAllowed);
-    if (c.maxAllowed !== null) field.max = String(c.maxAllowed);
+    const note = noteElement();
+    let held = 0;
+    const { field, show } = numberField(c, {}, note, () => held, (v, refused) =>
+      this.events.change(c.id, v, newGesture(), refused),
+    );
     let gesture = newGesture();
     slider.addEventListener("pointerdown", () => (gesture = newGesture()));
     slider.addEventListener("keydown", () => (gesture = newGesture()));
     slider.addEventListener("input", () => {
       field.value = formatNumber(Number(slider.value));
+      note.hidden = true;
       this.events.change(c.id, Number(slider.value), gesture);
     });
-    field.addEventListener("change", () => {
-      const v = Number(field.value);
-      if (field.value.trim() !== "" && Number.isFinite(v)) this.events.change(c.id, v, newGesture());
-    });
     this.updaters.set(c.id, (v) => {
-      const n = Number(v.value);
-      if (document.activeElement !== field) field.value = formatNumber(n);
-      if (document.activeElement !== slider) slider.value = String(n);
+      held = Number(v.value);
+      show(held);
+      if (document.activeElement !== slider) slider.value = String(held);
     });
-    return [slider, field];
+    return [slider, field, note];
   }
 
   private pointFields(c: ControlInfo): HTMLElement[] {
-    const x = element("input", { type: "number", step: "0.001", class: "number", "data-axis": "x" });
-    const y = element("input", { type: "number", step: "0.001", class: "number", "data-axis": "y" });
-    const send = () => {
-      const vx = Number(x.value);
-      const vy = Number(y.value);
-      if (Number.isFinite(vx) && Number.isFinite(vy)) this.events.change(c.id, [vx, vy], newGesture());
-    };
-    x.addEventListener("change", send);
-    y.addEventListener("change", send);
+    const note = noteElement();
+    let held: [number, number] = [0, 0];
+    const axis = (i: 0 | 1) =>
+      numberField(c, { "data-axis": i ? "y" : "x" }, note, () => held[i], (v, refused) => {
+        const p: [number, number] = [...held];
+        p[i] = v;
+        this.events.change(c.id, p, newGesture(), refused);
+      });
+    const x = axis(0);
+    const y = axis(1);
     this.updaters.set(c.id, (v) => {
-      const p = v.value as [number, number];
-      if (document.activeElement !== x) x.value = formatNumber(p[0]);
-      if (document.activeElement !== y) y.value = formatNumber(p[1]);
+      held = [...(v.value as [number, number])];
+      x.show(held[0]);
+      y.show(held[1]);
     });
-    return [element("span", { class: "axis" }, "x"), x, element("span", { class: "axis" }, "y"), y];
+    return [element("span", { class: "axis" }, "x"), x.field, element("span", { class: "axis" }, "y"), y.field, note];
   }
 
   private colourRow(channels: ControlInfo[]): HTMLElement {
@@ -244,29 +303,25 @@ export class Panel {
       });
     });
     const fields = element("span", { class: "channels" });
+    const note = noteElement();
     byChannel.forEach((c, i) => {
-      const f = element("input", {
-        type: "number",
-        step: "0.01",
-        min: String(c.minAllowed ?? 0),
-        max: String(c.maxAllowed ?? 1),
-        class: "number channel",
-        "data-id": c.id,
-        title: c.caption,
-      });
-      f.addEventListener("change", () => {
-        const v = Number(f.value);
-        if (Number.isFinite(v)) this.events.change(c.id, v, newGesture());
-      });
-      fields.append(f);
+      const { field, show } = numberField(
+        c,
+        { class: "number channel", "data-id": c.id, title: c.caption },
+        note,
+        () => values[i],
+        (v, refused) => this.events.change(c.id, v, newGesture(), refused),
+      );
+      fields.append(field);
       this.updaters.set(c.id, (v) => {
         values[i] = Number(v.value);
-        if (document.activeElement !== f) f.value = formatNumber(values[i]);
+        show(values[i]);
         picker.value = `#${values.map(toHex).join("")}`;
       });
     });
     row.append(fields);
     for (const c of byChannel) row.append(this.keyButton(c));
+    row.append(note);
     return row;
   }
 }

@@ -1,7 +1,7 @@
 // The viewer: the frame on a canvas and, over it, the tool's on-image
 // handles: points, crosshairs, circles and angle handles about their joined
 // point. Dragging a handle changes its control.
-import type { ControlInfo, Description, FrameData, State } from "./api.js";
+import type { ControlInfo, Description, FrameData, Picture, State } from "./api.js";
 import { newGesture } from "./panel.js";
 
 const SVG = "http://www.w3.org/2000/svg";
@@ -16,6 +16,55 @@ const kCircleUnit = 0.1;
 // Angle handles sit this fraction of the shorter side from their point.
 const kAngleReach = 0.2;
 
+// What the frame is shown over: a checkerboard of kCheckerSize image pixels
+// in two greys, black, mid grey, or the picture of an image input.
+export type Backdrop = { kind: "checker" } | { kind: "black" } | { kind: "grey" } | { kind: "picture"; picture: Picture };
+export const kCheckerSize = 16;
+export const kCheckerLevels = [102, 153];
+export const kGrey = 128;
+
+// (255 - a) * b / 255 rounded, for a premultiplied "over": index (255 - a) << 8 | b.
+const kOverTable = (() => {
+  const t = new Uint8Array(256 * 256);
+  for (let k = 0; k < 256; k++) for (let b = 0; b < 256; b++) t[(k << 8) | b] = Math.floor((k * b + 127) / 255);
+  return t;
+})();
+
+// The backdrop's RGB for a frame of w x h pixels seen as `scale`-times
+// reduced (each pixel stands for the block at its top left corner), as RGBA
+// rows with alpha 255.
+function backdropPixels(b: Backdrop, w: number, h: number, scale: number, fullW: number, fullH: number): Uint8Array {
+  const out = new Uint8Array(w * h * 4);
+  if (b.kind === "black" || b.kind === "grey") {
+    out.fill(b.kind === "grey" ? kGrey : 0);
+  } else if (b.kind === "checker") {
+    // Two rows, one starting with each level, copied down.
+    const rows = [0, 1].map((phase) => {
+      const row = new Uint8Array(w * 4);
+      for (let x = 0; x < w; x++) row.fill(kCheckerLevels[(Math.floor((x * scale) / kCheckerSize) + phase) & 1], x * 4, x * 4 + 3);
+      return row;
+    });
+    for (let y = 0; y < h; y++) out.set(rows[Math.floor((y * scale) / kCheckerSize) & 1], y * w * 4);
+  } else {
+    // The picture stretched over the frame (nearest pixel); its colour as a
+    // premultiplied picture shows over black.
+    const p = b.picture;
+    for (let y = 0; y < h; y++) {
+      const py = Math.min(p.height - 1, Math.floor((y * scale * p.height) / fullH));
+      for (let x = 0; x < w; x++) {
+        const px = Math.min(p.width - 1, Math.floor((x * scale * p.width) / fullW));
+        const s = (py * p.width + px) * 4;
+        const d = (y * w + x) * 4;
+        out[d] = p.rgba[s];
+        out[d + 1] = p.rgba[s + 1];
+        out[d + 2] = p.rgba[s + 2];
+      }
+    }
+  }
+  for (let i = 3; i < out.length; i += 4) out[i] = 255;
+  return out;
+}
+
 function svg<K extends keyof SVGElementTagNameMap>(tag: K, attrs: Record<string, string | number>): SVGElementTagNameMap[K] {
   const e = document.createElementNS(SVG, tag);
   for (const [k, v] of Object.entries(attrs)) e.setAttribute(k, String(v));
@@ -29,6 +78,11 @@ export class Viewer {
   private height = 1;
   private state: State | null = null;
   private dragging: string | null = null;
+  private frame: FrameData | null = null; // the last frame shown
+  private backdrop: Backdrop = { kind: "checker" };
+  private readonly backdropCache = new Map<string, Uint8Array>();
+  private readonly pixels = new Map<number, ImageData>(); // per scale
+  private readonly scratch = document.createElement("canvas");
 
   constructor(
     private readonly root: HTMLElement,
@@ -45,23 +99,71 @@ export class Viewer {
     return this.desc.controls.filter((c) => c.onImage !== null);
   }
 
+  // The frame's premultiplied colour over the backdrop ("over": C + (1 - a) x
+  // backdrop, at most 255), put on the canvas as opaque pixels; a preview is
+  // composited at its size and drawn enlarged to the frame's.
   showFrame(frame: FrameData): void {
+    this.frame = frame;
+    this.composite();
+  }
+
+  setBackdrop(b: Backdrop): void {
+    this.backdrop = b;
+    this.backdropCache.clear();
+    if (this.frame) this.composite();
+  }
+
+  private composite(): void {
+    const frame = this.frame;
+    if (!frame || !frame.bands.length) return;
+    const s = frame.scale;
+    const w = frame.bands[0].width;
+    const h = frame.bands.reduce((n, b) => Math.max(n, b.top + b.rows), 0);
+    // Kept per size: previews and frames take turns while dragging.
+    const key = `${w}x${h}/${s}/${frame.width}x${frame.height}`;
+    let bg = this.backdropCache.get(key);
+    if (!bg) {
+      if (this.backdropCache.size >= 4) this.backdropCache.clear();
+      bg = backdropPixels(this.backdrop, w, h, s, frame.width, frame.height);
+      this.backdropCache.set(key, bg);
+    }
+    let pixels = this.pixels.get(s);
+    if (!pixels || pixels.width !== w || pixels.height !== h) {
+      pixels = new ImageData(w, h);
+      this.pixels.set(s, pixels);
+    }
+    const out = pixels.data;
+    const t = kOverTable;
+    for (const b of frame.bands) {
+      const src = b.rgba;
+      const base = b.top * w * 4;
+      const n = Math.min(src.length, out.length - base);
+      for (let i = 0; i < n; i += 4) {
+        const k = (255 - src[i + 3]) << 8;
+        const o = base + i;
+        // The clamped array caps additive light at 255.
+        out[o] = src[i] + t[k | bg[o]];
+        out[o + 1] = src[i + 1] + t[k | bg[o + 1]];
+        out[o + 2] = src[i + 2] + t[k | bg[o + 2]];
+        out[o + 3] = 255;
+      }
+    }
     if (this.canvas.width !== frame.width || this.canvas.height !== frame.height) {
       this.canvas.width = frame.width;
       this.canvas.height = frame.height;
     }
     const ctx = this.canvas.getContext("2d");
     if (!ctx) return;
-    // The frame replaces what was there, transparent pixels included: drawn
-    // over a cleared canvas, each band's pixels are put as they are; a
-    // preview is drawn enlarged to the frame's size.
-    ctx.globalCompositeOperation = "source-over";
-    ctx.clearRect(0, 0, this.canvas.width, this.canvas.height);
-    const s = frame.scale;
-    ctx.imageSmoothingEnabled = s > 1;
-    for (const b of frame.bands) {
-      if (s === 1) ctx.drawImage(b.image, 0, b.top);
-      else ctx.drawImage(b.image, 0, b.top * s, b.image.width * s, b.image.height * s);
+    if (s === 1) {
+      ctx.putImageData(pixels, 0, 0);
+    } else {
+      if (this.scratch.width !== w || this.scratch.height !== h) {
+        this.scratch.width = w;
+        this.scratch.height = h;
+      }
+      this.scratch.getContext("2d")!.putImageData(pixels, 0, 0);
+      ctx.imageSmoothingEnabled = true;
+      ctx.drawImage(this.scratch, 0, 0, w * s, h * s);
     }
     this.resize(frame.width, frame.height);
   }

@@ -87,40 +87,55 @@ export async function dragHandle(page: Page, id: string, dx: number, dy: number)
 }
 
 // The frame on the canvas against the raw frame the server rendered (the one
-// named by the page's data-shown): alpha exact everywhere, colour exact where
-// opaque, and elsewhere as a canvas keeps the raw pixels put on it.
+// named by the page's data-shown), composited here as premultiplied colour
+// "over" the backdrop the page names in data-backdrop: min(255, C + (1 - a)
+// B). The checkerboard is 16 image pixels a square in levels 102 and 153; an
+// input's picture is the server's raw bytes of it. Also counts the pixels
+// whose colour exceeds their alpha (additive light).
 export async function shownAgainstRendered(
   page: Page,
   tool: string,
-): Promise<{ size: string; want: string; bad: number; first: string; clear: number }> {
+): Promise<{ size: string; want: string; bad: number; first: string; clear: number; light: number }> {
   return page.evaluate(async (t) => {
     const [time, version] = document.body.dataset.shown!.split(":");
     const r = await fetch(`/api/frame?tool=${t}&time=${time}&version=${version}&format=raw`);
     const w = Number(r.headers.get("X-Width"));
     const h = Number(r.headers.get("X-Height"));
-    const raw = new Uint8ClampedArray(await r.arrayBuffer());
+    const raw = new Uint8Array(await r.arrayBuffer());
+    const backdrop = document.body.dataset.backdrop ?? "checker";
+    let picture: Uint8Array | null = null;
+    if (backdrop.startsWith("input:")) {
+      const p = await fetch(`/api/input?tool=${t}&name=${encodeURIComponent(backdrop.slice(6))}&time=${time}`);
+      if (Number(p.headers.get("X-Width")) !== w || Number(p.headers.get("X-Height")) !== h)
+        throw new Error("the input's picture is not the frame's size");
+      picture = new Uint8Array(await p.arrayBuffer());
+    }
+    const under = (x: number, y: number, k: number): number => {
+      if (picture) return picture[(y * w + x) * 4 + k];
+      if (backdrop === "black") return 0;
+      if (backdrop === "grey") return 128;
+      return (Math.floor(x / 16) + Math.floor(y / 16)) % 2 === 0 ? 102 : 153;
+    };
     const c = document.getElementById("frame") as HTMLCanvasElement;
     const shown = c.getContext("2d")!.getImageData(0, 0, c.width, c.height).data;
-    const scratch = document.createElement("canvas");
-    scratch.width = w;
-    scratch.height = h;
-    const sctx = scratch.getContext("2d")!;
-    sctx.putImageData(new ImageData(raw, w, h), 0, 0);
-    const put = sctx.getImageData(0, 0, w, h).data;
     let bad = 0;
     let first = "";
     let clear = 0;
+    let light = 0;
     for (let i = 0; i < raw.length; i += 4) {
-      const opaque = raw[i + 3] === 255;
-      if (!opaque) clear += 1;
+      const a = raw[i + 3] / 255;
+      if (a < 1) clear += 1;
+      if (raw[i] > raw[i + 3] || raw[i + 1] > raw[i + 3] || raw[i + 2] > raw[i + 3]) light += 1;
+      const x = (i / 4) % w;
+      const y = Math.floor(i / 4 / w);
       for (let k = 0; k < 4; k++) {
-        const want = opaque || k === 3 ? raw[i + k] : put[i + k];
+        const want = k === 3 ? 255 : Math.min(255, raw[i + k] + Math.round((1 - a) * under(x, y, k)));
         if (shown[i + k] !== want) {
           bad += 1;
-          if (!first) first = `pixel ${i / 4} channel ${k}: ${shown[i + k]}, rendered ${raw[i + k]} (alpha ${raw[i + 3]})`;
+          if (!first) first = `pixel (${x}, ${y}) channel ${k}: ${shown[i + k]}, want ${want} (rendered ${raw[i + k]}, alpha ${raw[i + 3]})`;
         }
       }
     }
-    return { size: `${c.width}x${c.height}`, want: `${w}x${h}`, bad, first, clear };
+    return { size: `${c.width}x${c.height}`, want: `${w}x${h}`, bad, first, clear, light };
   }, tool);
 }

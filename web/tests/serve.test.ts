@@ -54,11 +54,10 @@ for (const tool of tools) {
   });
 }
 
-// The frame travels as PNG; the canvas must hold the rendered pixels as the
-// raw frame gives them: alpha exact everywhere, colour exact where opaque, and
-// elsewhere as a canvas keeps the raw pixels put on it.
+// The frame travels as raw rows in bands; the canvas must show the tool's
+// premultiplied bytes composited "over" the chosen backdrop, exactly.
 for (const tool of tools) {
-  test(`${tool}: the viewer shows exactly the rendered pixels`, async ({ page, url }) => {
+  test(`${tool}: the viewer shows the rendered pixels over the checkerboard`, async ({ page, url }) => {
     await openTool(page, url, tool);
     // The first frame comes whole, the frames after it in bands: one more.
     const shown = await page.evaluate(() => (window as any).vorn.stats.framesShown);
@@ -70,6 +69,33 @@ for (const tool of tools) {
     if (tool === "Bubbles") assert(result.clear > 0, "Bubbles' frame has transparent pixels");
   });
 }
+
+// Soap bubbles late in the shot carry additive light (colour above alpha):
+// it must reach the screen, over every backdrop, an input's picture included.
+test("Bubbles: additive light shows over each backdrop", async ({ page, url, base }) => {
+  await openTool(page, url, "Bubbles");
+  const desc = await describe(page, "Bubbles");
+  const demos = desc.controls.find((c) => c.caption === "Demos")!;
+  await showPage(page, demos.pageIndex);
+  await page.selectOption(`[data-id="${demos.id}"] select`, { label: "Soap Bubbles" });
+  await page.evaluate(() => (window as any).vorn.seek(40));
+  await settled(page);
+  const choices = await page.locator("#backdrop option").evaluateAll((os) => os.map((o) => (o as HTMLOptionElement).value));
+  assert(choices.join() === "checker,black,grey,input:Birth", `backdrop choices: ${choices}`);
+  for (const choice of choices) {
+    await page.selectOption("#backdrop", choice);
+    await page.waitForFunction((c) => document.body.dataset.backdrop === c, choice);
+    await page.waitForTimeout(200); // the input's picture is fetched
+    const result = await shownAgainstRendered(page, "Bubbles");
+    assert(result.light > 100, `the frame has additive light: ${result.light} pixels`);
+    assert(result.bad === 0, `over ${choice}: ${result.bad} values differ; first: ${result.first}`);
+  }
+  const unknown = await page.request.get(`${base}/api/input?tool=Bubbles&name=Nothing`);
+  assert(unknown.status() === 404, `an unknown input: ${unknown.status()}`);
+  await page.selectOption("#backdrop", "checker");
+  await page.click("#undo");
+  await settled(page);
+});
 
 test("Bleb: moving a slider changes the image, and undo brings it back", async ({ page, url }) => {
   await openTool(page, url, "Bleb");
@@ -235,16 +261,61 @@ test("Bubbles: a preset of 41 values is one undo step", async ({ page, url }) =>
   assert(await page.locator("#undo").isDisabled(), `nothing more to undo: ${left}`);
 });
 
-test("a refused value is reported and changes nothing", async ({ page, url }) => {
+// A field that refuses a value puts the held one back and says why beside
+// it; the next good edit clears that. Once a value went in, Ctrl+Z in the
+// field is the host's undo, and the focused field shows what it brought back.
+test("a refused value is reported beside its field and changes nothing", async ({ page, url }) => {
   await openTool(page, url, "Bleb");
   await showPage(page, 0);
   const field = page.locator('[data-id="BScl"] input.number');
-  await field.fill("-4");
+  const note = page.locator('[data-id="BScl"] .refusal');
+  for (const [typed, why] of [["-4", "out of range"], ["abc", "not a number"], ["1e", "not a number"]]) {
+    await field.fill(typed);
+    await field.press("Enter");
+    await settled(page);
+    const text = await note.textContent();
+    assert((await note.isVisible()) && text!.includes(why) && text!.includes("Scale"), `"${typed}": ${text}`);
+    assert((await field.inputValue()) === "1", `"${typed}" reverts to 1: ${await field.inputValue()}`);
+    assert((await values(page, "Bleb")).BScl.value === 1, `"${typed}": Scale kept its value`);
+  }
+  assert(await page.locator("#undo").isDisabled(), "nothing was changed");
+  await field.fill("2");
   await field.press("Enter");
-  await page.waitForFunction(() => document.getElementById("message")!.classList.contains("error"));
-  const text = await page.locator("#message").textContent();
-  assert(text !== null && text.includes("Scale") && text.includes("0.001"), `message: ${text}`);
-  assert((await values(page, "Bleb")).BScl.value === 1, "Scale kept its value");
+  await settled(page);
+  assert(!(await note.isVisible()), "a good edit clears the message");
+  assert((await values(page, "Bleb")).BScl.value === 2, "Scale took 2");
+  await field.press("Control+z");
+  await settled(page);
+  assert((await values(page, "Bleb")).BScl.value === 1, "Ctrl+Z in the field undid the change");
+  assert((await field.inputValue()) === "1", `the focused field follows: ${await field.inputValue()}`);
+  assert(await field.evaluate((f) => f === document.activeElement), "the field kept the focus");
+});
+
+// Changes not yet saved: reloading asks first; after Save it does not.
+test("leaving the page with unsaved changes asks first", async ({ page, url }) => {
+  await openTool(page, url, "Bleb");
+  await showPage(page, 0);
+  const asked: string[] = [];
+  page.on("dialog", (d) => {
+    asked.push(d.type());
+    void d.dismiss();
+  });
+  const field = page.locator('[data-id="BScl"] input.number');
+  await field.fill("1.5");
+  await field.press("Enter");
+  await settled(page);
+  await page.reload({ timeout: 2000 }).catch(() => undefined); // stays: the dialog was dismissed
+  assert(asked.join() === "beforeunload", `asked on reload: ${asked}`);
+  await page.fill("#path", "unsaved-test.vcomp");
+  await page.click("#save");
+  await page.waitForFunction(() => document.getElementById("message")!.textContent!.startsWith("saved"));
+  await page.evaluate(() => (window as any).vorn.seek(0)); // the state after Save
+  await settled(page);
+  await page.reload();
+  await settled(page);
+  assert(asked.length === 1, `not asked after Save: ${asked}`);
+  await page.click("#undo");
+  await settled(page);
 });
 
 // Pictures of each tool's page for the README, when asked for.
