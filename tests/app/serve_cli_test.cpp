@@ -7,7 +7,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <regex>
+#include <cstdlib>
 
 #include "vorn_runner.h"
 
@@ -25,9 +25,12 @@ struct Served {
 class ServeCli : public VornTest {
  protected:
   void TearDown() override {
+    // Each server ends by the signal, and only by it (a sanitizer's report
+    // would change the status).
     for (const pid_t pid : running_) {
       kill(pid, SIGTERM);
-      Wait(pid, std::chrono::seconds(20));
+      const RunResult r = Wait(pid, std::chrono::seconds(20));
+      EXPECT_EQ(r.code, 128 + SIGTERM) << r.err;
     }
     VornTest::TearDown();
   }
@@ -39,18 +42,22 @@ class ServeCli : public VornTest {
     Served s;
     s.pid = Start(args);
     running_.push_back(s.pid);
-    const std::regex url(R"(http://127\.0\.0\.1:([0-9]+)/\?token=([0-9a-f]+))");
+    const std::string prefix = "http://127.0.0.1:";
     const auto deadline = Clock::now() + std::chrono::seconds(30);
-    std::smatch m;
     std::string out;
-    while (!std::regex_search(out = ReadText(dir_ / ".stdout"), m, url) && Clock::now() < deadline)
+    size_t at = std::string::npos;
+    while ((at = (out = ReadText(dir_ / ".stdout")).find(prefix)) == std::string::npos ||
+           out.find('\n', at) == std::string::npos) {
+      if (Clock::now() > deadline) {
+        ADD_FAILURE() << "no URL printed: " << ReadText(dir_ / ".stderr");
+        return s;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (m.empty()) {
-      ADD_FAILURE() << "no URL printed: " << ReadText(dir_ / ".stderr");
-      return s;
     }
-    s.port = std::stoi(m[1]);
-    s.token = m[2];
+    const std::string line =
+        out.substr(at + prefix.size(), out.find('\n', at) - at - prefix.size());
+    s.port = std::atoi(line.c_str());
+    s.token = line.substr(line.find("token=") + 6);
     return s;
   }
 
@@ -93,11 +100,10 @@ std::string ReadAnswers(int fd, int count) {
     for (int i = 0; i < count; ++i) {
       const size_t end = in.find("\r\n\r\n", pos);
       if (end == std::string::npos) return false;
-      std::smatch m;
       const std::string head = in.substr(pos, end - pos);
-      size_t length = 0;
-      if (std::regex_search(head, m, std::regex("Content-Length: ([0-9]+)", std::regex::icase)))
-        length = std::stoul(m[1]);
+      const size_t field = head.find("Content-Length: ");
+      const size_t length =
+          field == std::string::npos ? 0 : std::strtoul(head.c_str() + field + 16, nullptr, 10);
       pos = end + 4 + length;
       if (pos > in.size()) return false;
     }
