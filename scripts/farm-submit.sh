@@ -61,19 +61,38 @@ fi
 
 log_dir=${LOG_DIR:-farm-logs}
 mkdir -p "$log_dir"
-quoted=$(printf ' %q' "$@")
 cpus=${CPUS_PER_TASK:-2}
+
+# The command line never passes through a shell's parser: it is stored as
+# bytes, NUL-separated, in a file of the log folder (which every node sees),
+# and a bash job script reads it back into an array, so any byte of a name
+# (quotes, $(...), backticks, newlines, non-ASCII in any locale) reaches vorn
+# as given. The job script's own arguments reach it through sbatch unparsed.
+args_file=$(mktemp "$log_dir/args-XXXXXX")
+printf '%s\0' "$vorn" render "$@" >"$args_file"
+args_file=$(cd "$(dirname "$args_file")" && pwd -P)/$(basename "$args_file")
+job_script=$(mktemp "${TMPDIR:-/tmp}/vorn-task.XXXXXX")
+trap 'rm -f "$job_script"' EXIT
+cat >"$job_script" <<'EOF'
+#!/bin/bash
+# One task of a vorn farm job: $1 holds vorn's command line (NUL-separated);
+# $2 is "check" for the check task, else the chunk count of the array.
+set -euo pipefail
+mapfile -d '' -t argv <"$1"
+if [[ $2 == check ]]; then
+  exec "${argv[@]}" --check-outputs
+fi
+exec "${argv[@]}" --chunk "$SLURM_ARRAY_TASK_ID/$2" --skip-existing
+EOF
 
 # A requeued task appends to its log, so the first attempt's lines stay.
 array_id=$(sbatch --parsable --array="1-$chunks" --cpus-per-task="$cpus" --requeue \
   --open-mode=append --job-name=vorn-render --output="$log_dir/render-%A-%a.log" \
-  "${sbatch_options[@]}" \
-  --wrap="exec $(printf '%q' "$vorn") render$quoted --chunk \"\$SLURM_ARRAY_TASK_ID/$chunks\" --skip-existing")
+  "${sbatch_options[@]}" "$job_script" "$args_file" "$chunks")
 array_id=${array_id%%;*}
 
 check_id=$(sbatch --parsable --dependency="afterany:$array_id" --job-name=vorn-check \
-  --output="$log_dir/check-$array_id.log" "${sbatch_options[@]}" \
-  --wrap="exec $(printf '%q' "$vorn") render$quoted --check-outputs")
+  --output="$log_dir/check-$array_id.log" "${sbatch_options[@]}" "$job_script" "$args_file" check)
 check_id=${check_id%%;*}
 echo "array $array_id"
 echo "check $check_id"

@@ -8,10 +8,12 @@
 #include <filesystem>
 #include <thread>
 
+#include "controls_model.h"
 #include "frame_list.h"
 #include "image_io.h"
 #include "plugin_paths.h"
 #include "serve/api.h"
+#include "serve/http_server.h"
 #include "serve/token.h"
 #include "signals.h"
 #include "value_parse.h"
@@ -21,7 +23,6 @@ namespace vorn {
 namespace {
 
 constexpr size_t kMaxBodyBytes = 1u << 20;
-constexpr size_t kHandlerThreads = 24;
 
 serve::HttpRequest FromHttplib(const httplib::Request& req) {
   serve::HttpRequest r;
@@ -52,6 +53,38 @@ std::string DefaultWebDir() {
     if (std::filesystem::exists(installed / "index.html", ec)) return installed.string();
   }
   return VORN_WEB_SOURCE_DIR;
+}
+
+// Each --input names an image input of some tool (one run serves every
+// tool); else false with the inputs there are.
+bool InputsExist(Host& host, const std::vector<std::string>& inputs, std::string* error) {
+  std::vector<df::OperatorPtr> ops;
+  for (df::Registry* r : host.Tools()) {
+    std::string ignored;
+    if (df::OperatorPtr op = host.Doc().CreateOperator(r, &ignored)) ops.push_back(std::move(op));
+  }
+  for (const std::string& text : inputs) {
+    std::string caption, file;
+    if (!SplitAssignment(text, &caption, &file, error)) return false;
+    bool found = false;
+    for (const df::OperatorPtr& op : ops) {
+      const df::Input* in = op->FindInputByName(caption);
+      found = found || (in && in->IsImage());
+    }
+    if (found) continue;
+    std::string known;
+    for (const df::OperatorPtr& op : ops) {
+      std::vector<std::string> captions;
+      for (const df::Input* in : ImageInputs(*op)) captions.push_back(in->Name());
+      if (captions.empty()) continue;
+      known += (known.empty() ? "" : "; ") + QuotedList(captions) + " (" +
+               op->GetRegistry()->Name() + ")";
+    }
+    *error = "--input \"" + text + "\": no tool has an image input \"" + caption +
+             "\"; image inputs: " + (known.empty() ? "none" : known);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -104,6 +137,10 @@ int RunServe(Host& host, const ServeOptions& options) {
     addFolderOf(file);
   }
   if (!options.comp.empty()) addFolderOf(options.comp);
+  if (!InputsExist(host, options.inputs, &error)) {
+    PrintError(error);
+    return kExitUsage;
+  }
 
   settings.token = serve::NewToken();
   if (settings.token.empty()) {
@@ -130,29 +167,35 @@ int RunServe(Host& host, const ServeOptions& options) {
     return kExitUsage;
   }
 
-  httplib::Server server;
-  server.set_payload_max_length(kMaxBodyBytes);
-  // Headers and body leave in separate writes: without this, each response
-  // waits out the peer's delayed acknowledgement (tens of milliseconds).
-  server.set_tcp_nodelay(true);
-  // A frame request waits for its render and a browser keeps several
-  // connections open: more threads than the library's default of eight.
-  server.new_task_queue = [] { return new httplib::ThreadPool(kHandlerThreads); };
+  // Requests that carry the token are answered first: the page's own, or
+  // the page opened from the URL printed at start.
+  auto preferred = [token = settings.token](std::string_view head) {
+    const std::string header = serve::HeadField(head, serve::kTokenHeader);
+    if (!header.empty() && serve::SameToken(header, token)) return true;
+    if (auto c = serve::CookieValue(serve::HeadField(head, "Cookie"), serve::kTokenCookie);
+        c && serve::SameToken(*c, token))
+      return true;
+    const std::string target = serve::HeadTarget(head);
+    if (target.rfind("/?", 0) != 0) return false;
+    std::string_view query = std::string_view(target).substr(2);
+    while (!query.empty()) {
+      const size_t amp = query.find('&');
+      const std::string_view param = query.substr(0, amp);
+      if (param.rfind("token=", 0) == 0 && serve::SameToken(param.substr(6), token)) return true;
+      query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+    }
+    return false;
+  };
+  serve::HttpServer server(serve::HttpLimits{}, preferred);
+  server.Routes().set_payload_max_length(kMaxBodyBytes);
   auto handle = [&api](const httplib::Request& req, httplib::Response& res) {
     ToHttplib(api.Handle(FromHttplib(req)), res);
   };
-  server.Get(".*", handle);
-  server.Post(".*", handle);
-  int port = options.port;
-  if (port == 0) {
-    port = server.bind_to_any_port("127.0.0.1");
-    if (port < 0) {
-      PrintError("cannot listen on 127.0.0.1: no free port");
-      return kExitUsage;
-    }
-  } else if (!server.bind_to_port("127.0.0.1", port)) {
-    PrintError("cannot listen on 127.0.0.1:" + std::to_string(port) +
-               " (in use? choose another --port, or none for a free one)");
+  server.Routes().Get(".*", handle);
+  server.Routes().Post(".*", handle);
+  const int port = server.Listen("127.0.0.1", options.port, &error);
+  if (port < 0) {
+    PrintError(error);
     return kExitUsage;
   }
   std::printf("vorn serve: open http://127.0.0.1:%d/?token=%s\n", port, settings.token.c_str());
@@ -165,20 +208,20 @@ int RunServe(Host& host, const ServeOptions& options) {
   std::thread watcher([&server, &ended] {
     while (!ended.load()) {
       if (InterruptSignal() != 0) {
-        server.stop();
+        server.Stop();
         return;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
   });
-  const bool listened = server.listen_after_bind();
+  const bool served = server.Run();
   ended.store(true);
   watcher.join();
   if (const int sig = InterruptSignal(); sig != 0) {
     PrintError(std::string("session ended by ") + SignalName(sig));
     return InterruptExitCode(sig);
   }
-  if (!listened) {
+  if (!served) {
     PrintError("the server stopped");
     return kExitFailed;
   }

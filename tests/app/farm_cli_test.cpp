@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 
+#include <algorithm>
+
 #include "vorn_runner.h"
 
 namespace vorn::test {
@@ -234,6 +236,125 @@ TEST_F(Farm, BubblesChunksMatchOneRun) {
   for (size_t i = 0; i < one.size(); ++i) {
     ASSERT_TRUE(fs::exists(Path(part[i]))) << part[i];
     EXPECT_EQ(ReadText(Path(part[i])), ReadText(Path(one[i]))) << part[i];
+  }
+}
+
+// scripts/farm-submit.sh with stand-ins for Slurm's sbatch (it runs every task
+// at once, executing a copy of the job script as slurmd does, by its #! line;
+// --wrap's command is put under #!/bin/sh as sbatch does)
+// and for vorn (it records its arguments, then runs the real one). Names full
+// of what a shell would act on, and bytes that are not UTF-8, reach vorn as
+// given in the C and UTF-8 locales, and nothing in them runs.
+TEST_F(Farm, SubmittedArgumentsReachVornByteForByteInEveryLocale) {
+  const fs::path bin = dir_ / "bin";
+  const fs::path tools = dir_ / "it's $(touch PWNED) `touch PWNED`\n\xe9 caf\xc3\xa9";
+  fs::create_directories(bin);
+  fs::create_directories(tools);
+  auto script = [](const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+    fs::permissions(path, fs::perms::owner_all);
+  };
+  script(bin / "sbatch", R"sh(#!/bin/bash
+array=1-1 out=/dev/null
+while [[ $# -gt 0 && $1 == --* ]]; do
+  case $1 in
+    --array=*) array=${1#--array=} ;;
+    --output=*) out=${1#--output=} ;;
+    --wrap=*) wrap=${1#--wrap=} ;;
+  esac
+  shift
+done
+job=$(mktemp)
+if [[ -n ${wrap+set} ]]; then
+  printf '#!/bin/sh\n%s\n' "$wrap" >"$job"
+else
+  cp -- "$1" "$job"
+  shift
+fi
+chmod 700 "$job"
+for ((task = ${array%-*}; task <= ${array#*-}; task++)); do
+  log=${out//%A/$$}
+  SLURM_ARRAY_TASK_ID=$task "$job" "$@" >>"${log//%a/$task}" 2>&1 || echo "task $task of $$" >>"$FAILED"
+done
+rm -f "$job"
+echo $$
+)sh");
+  script(tools / "vorn", R"sh(#!/bin/bash
+printf '%s\0' "$@" >"$(mktemp "$VORN_CALLS/call-XXXXXX")"
+exec "$REAL_VORN" "$@"
+)sh");
+
+  const std::string hostile =
+      "\xc3\xa9'$(touch PWNED)`touch PWNED`\n\"$HOME\\ caf\xe9 ;|&<>*?~ $'\\x41' ${IFS}";
+  const std::vector<std::string> request = {
+      "Probe", "--size", "4x2", "--frames", "0-3", "--out", "out/" + hostile + ".#.png"};
+  auto split = [](const std::string& bytes) {
+    std::vector<std::string> args;
+    size_t pos = 0;
+    for (size_t end; (end = bytes.find('\0', pos)) != std::string::npos; pos = end + 1)
+      args.push_back(bytes.substr(pos, end - pos));
+    return args;
+  };
+  for (const std::string locale : {"C", "C.UTF-8"}) {
+    SCOPED_TRACE(locale);
+    const fs::path work = dir_ / ("work " + locale);
+    fs::create_directories(work / "out");
+    fs::create_directories(work / "calls");
+    const std::vector<std::pair<std::string, std::string>> env = {
+        {"PATH", bin.string() + ":" + std::getenv("PATH")},
+        {"VORN", (tools / "vorn").string()},
+        {"REAL_VORN", VORN_EXE},
+        {"VORN_CALLS", (work / "calls").string()},
+        {"VORN_PLUGIN_PATH", PROBE_PLUGIN_FOLDER},
+        {"LOG_DIR", (work / "logs $(touch PWNED) `touch PWNED`").string()},
+        {"FAILED", (work / "failed").string()},
+        {"LC_ALL", locale},
+        {"LANG", locale}};
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (chdir(work.c_str()) != 0) _exit(127);
+      const int out = open((dir_ / ".stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open((dir_ / ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, 1);
+      dup2(err, 2);
+      for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+      std::vector<std::string> all = {VORN_SOURCE_DIR "/scripts/farm-submit.sh", "2"};
+      all.insert(all.end(), request.begin(), request.end());
+      std::vector<char*> argv;
+      for (std::string& a : all) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    const RunResult r = Wait(pid);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_FALSE(fs::exists(work / "failed")) << ReadText(work / "failed");
+    for (const fs::path& where : {work, dir_, tools})
+      EXPECT_FALSE(fs::exists(where / "PWNED")) << "a command in a name ran in " << where;
+    for (int f = 0; f <= 3; ++f) {
+      char frame[16];
+      std::snprintf(frame, sizeof frame, ".%04d.png", f);
+      EXPECT_TRUE(fs::is_regular_file(work / "out" / (hostile + frame))) << frame;
+    }
+    // vorn was run with exactly these arguments: the check before anything
+    // is queued, each task of the array, and the check task.
+    std::vector<std::string> base = {"render"};
+    base.insert(base.end(), request.begin(), request.end());
+    std::vector<std::vector<std::string>> expected;
+    for (const std::vector<std::string>& tail :
+         std::vector<std::vector<std::string>>{{"--list-outputs"},
+                                               {"--chunk", "1/2", "--skip-existing"},
+                                               {"--chunk", "2/2", "--skip-existing"},
+                                               {"--check-outputs"}}) {
+      expected.push_back(base);
+      expected.back().insert(expected.back().end(), tail.begin(), tail.end());
+    }
+    std::vector<std::vector<std::string>> calls;
+    for (const auto& e : fs::directory_iterator(work / "calls"))
+      calls.push_back(split(ReadText(e.path())));
+    std::sort(expected.begin(), expected.end());
+    std::sort(calls.begin(), calls.end());
+    EXPECT_EQ(calls, expected);
   }
 }
 
