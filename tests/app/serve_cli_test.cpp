@@ -35,9 +35,19 @@ class ServeCli : public VornTest {
     VornTest::TearDown();
   }
 
+  // A page folder of the files vorn serve checks for, so that these tests
+  // do not depend on the page having been compiled.
+  std::string Page() {
+    const fs::path web = dir_ / "web";
+    fs::create_directories(web / "dist");
+    std::ofstream(web / "index.html") << "<html></html>";
+    std::ofstream(web / "dist" / "main.js") << "";
+    return web.string();
+  }
+
   // vorn serve with the probe plug-in, once it has printed its URL.
   Served Serve(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"--plugins", PROBE_PLUGIN_FOLDER, "serve"};
+    std::vector<std::string> args = {"--plugins", PROBE_PLUGIN_FOLDER, "serve", "--web", Page()};
     args.insert(args.end(), extra.begin(), extra.end());
     Served s;
     s.pid = Start(args);
@@ -63,7 +73,7 @@ class ServeCli : public VornTest {
 
   // A vorn serve that must end by itself.
   RunResult Refused(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--plugins", PROBE_PLUGIN_FOLDER, "serve"});
+    args.insert(args.begin(), {"--plugins", PROBE_PLUGIN_FOLDER, "serve", "--web", Page()});
     return Wait(Start(args), std::chrono::seconds(20));
   }
 
