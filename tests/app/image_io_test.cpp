@@ -514,6 +514,60 @@ TEST_F(ImageFiles, UnreadableFilesAreRefusedWithTheirName) {
   EXPECT_NE(error.find("cut.png"), std::string::npos);
 }
 
+// Every written format and layout, cut inside its header, in the middle of
+// its pixels and near their end, is refused with the file's name: no row of a
+// cut file is read as black or junk. Noise keeps the pixels most of the file.
+TEST_F(ImageFiles, FilesCutShortAreRefusedInEveryFormat) {
+  struct Case {
+    std::string name;
+    ImageFormat format;
+    BitDepth depth;
+    std::string compression;
+    bool lastByte;  // the last byte holds a pixel: a cut of one byte is a cut
+  };
+  const std::vector<Case> cases = {
+      {"a.png", ImageFormat::Png, BitDepth::U8, "", false},
+      {"b.png", ImageFormat::Png, BitDepth::U16, "0", false},
+      {"a.exr", ImageFormat::Exr, BitDepth::Half, "none", true},
+      {"b.exr", ImageFormat::Exr, BitDepth::Float, "zip", true},
+      {"c.exr", ImageFormat::Exr, BitDepth::Half, "zips", true},
+      {"d.exr", ImageFormat::Exr, BitDepth::Half, "piz", true},
+      {"e.exr", ImageFormat::Exr, BitDepth::Half, "rle", true},
+      {"a.tif", ImageFormat::Tiff, BitDepth::U8, "none", true},
+      {"b.tif", ImageFormat::Tiff, BitDepth::U16, "lzw", false},
+      {"c.tif", ImageFormat::Tiff, BitDepth::Float, "zip", false},
+      {"a.dpx", ImageFormat::Dpx, BitDepth::U8, "", true},
+      {"b.dpx", ImageFormat::Dpx, BitDepth::U10, "", true},
+      {"c.dpx", ImageFormat::Dpx, BitDepth::U16, "", true},
+      {"a.jpg", ImageFormat::Jpeg, BitDepth::U8, "", false},
+  };
+  ImageRef image = Noise(96, 80, 11, true);
+  for (const Case& c : cases) {
+    WriteOptions options;
+    options.depth = c.depth;
+    std::string error;
+    ASSERT_TRUE(ParseCompression(c.format, c.compression, &options.compression, &error)) << error;
+    ASSERT_TRUE(WriteImage(*image, Path(c.name), c.format, &error, options)) << error;
+    ASSERT_TRUE(ReadImage(Path(c.name), &error)) << c.name << ": " << error;
+    const auto size = fs::file_size(Path(c.name));
+    std::vector<uintmax_t> cuts = {size / 50, size / 2, size * 9 / 10};
+    if (c.lastByte) cuts.push_back(size - 1);
+    for (uintmax_t cut : cuts) {
+      const std::string name = "cut_" + std::to_string(cut) + "_" + c.name;
+      fs::copy_file(Path(c.name), Path(name));
+      fs::resize_file(Path(name), cut);
+      error.clear();
+      EXPECT_FALSE(ReadImage(Path(name), &error)) << name << " of " << size;
+      EXPECT_NE(error.find(name), std::string::npos) << error;
+      // EXR and DPX say where each block lies: their header alone finds the cut.
+      ImageInfo info;
+      if (c.format == ImageFormat::Exr || c.format == ImageFormat::Dpx) {
+        EXPECT_FALSE(ReadImageInfo(Path(name), &info, &error)) << name;
+      }
+    }
+  }
+}
+
 TEST_F(ImageFiles, FailedWriteLeavesNothing) {
   ImageRef image = Noise(4, 4, 1);
   std::string error;
