@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -127,11 +128,28 @@ Window DisplayWindow(const oiio::ImageSpec& layout) {
   return {layout.x, layout.y, layout.width, layout.height};
 }
 
+// An input's size: each side and the pixel count within the limits. The
+// pixel limit may be lowered by the environment variable
+// VORN_MAX_INPUT_PIXELS (a service reading others' files may want less
+// memory at stake), never raised.
 bool CheckSize(long long w, long long h, std::string* error) {
-  if (w < 1 || h < 1 || w > kMaxImageSide || h > kMaxImageSide || w * h > kMaxImagePixels) {
+  long long most = kMaxImagePixels;
+  const char* given = std::getenv("VORN_MAX_INPUT_PIXELS");
+  if (given != nullptr && *given != 0) {
+    std::string why;
+    const std::optional<long long> n = ParseCount(given, 1, kMaxImagePixels, &why);
+    if (!n) {
+      *error = "VORN_MAX_INPUT_PIXELS is \"" + std::string(given) +
+               "\"; it takes a whole number of pixels from 1 to " + std::to_string(kMaxImagePixels);
+      return false;
+    }
+    most = *n;
+  }
+  if (w < 1 || h < 1 || w > kMaxImageSide || h > kMaxImageSide || w * h > most) {
     *error = "its size " + std::to_string(w) + " x " + std::to_string(h) +
              " is not usable (each side 1 to " + std::to_string(kMaxImageSide) + ", at most " +
-             std::to_string(kMaxImagePixels) + " pixels)";
+             std::to_string(most) + " pixels" +
+             (most < kMaxImagePixels ? std::string(", as VORN_MAX_INPUT_PIXELS sets") : "") + ")";
     return false;
   }
   return true;

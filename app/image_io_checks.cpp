@@ -224,16 +224,18 @@ class ExrChecker {
       if (parts.size() > 100000) return Fail("its part list does not end", why);
     }
     if (subimage < 0 || size_t(subimage) >= parts.size()) return true;
-    // Offset tables follow the headers, one per part in order.
-    u64 table = at_;
+    // Offset tables follow the headers, one per part in order; blocks
+    // follow the tables.
+    u64 table = at_, ours = 0, count = 0;
     for (size_t i = 0; i < parts.size(); ++i) {
-      const long long count = Chunks(parts[i]);
-      if (count < 0) return Fail("its header holds no usable block layout", why);
-      if (u64(count) > (size_ - std::min(size_, table)) / 8)
+      const long long n = Chunks(parts[i]);
+      if (n < 0) return Fail("its header holds no usable block layout", why);
+      if (u64(n) > (size_ - std::min(size_, table)) / 8)
         return Fail("it is cut short inside its block offset table", why);
-      if (int(i) == subimage) return CheckPart(parts[i], table, u64(count), multi, subimage, why);
-      table += u64(count) * 8;
+      if (int(i) == subimage) ours = table, count = u64(n);
+      table += u64(n) * 8;
     }
+    return CheckPart(parts[size_t(subimage)], ours, count, table, multi, subimage, why);
     return true;
   }
 
@@ -343,7 +345,8 @@ class ExrChecker {
     return count;
   }
 
-  bool CheckPart(const ExrPart& p, u64 table, u64 count, bool multi, int part, std::string* why) {
+  bool CheckPart(const ExrPart& p, u64 table, u64 count, u64 tableEnd, bool multi, int part,
+                 std::string* why) {
     if (p.deep) return true;  // deep data is refused before any pixel is read
     if (p.chunkCount >= 0 && u64(p.chunkCount) != count)
       return Fail(
@@ -352,7 +355,6 @@ class ExrChecker {
     std::vector<unsigned char> offsets(size_t(count) * 8);
     if (f_.Read(table, offsets.data(), offsets.size()) < offsets.size())
       return Fail("it is cut short inside its block offset table", why);
-    const u64 tableEnd = table + count * 8;
     const u64 ratio = ExrRatio(p.compression);
     std::set<std::pair<long long, long long>> seen;  // level-0 blocks: (x, y) of their first pixel
     u64 levelZero = 0;

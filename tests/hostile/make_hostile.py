@@ -265,3 +265,30 @@ write("tiff_strip_past_end.tif", patched(strips, 166 + 12, 1 << 30))
 # count out from the layout, and every pixel is read from the file.
 write("ok_strip_count_zero.tif", patched(strips, 182 + 4, 0))
 write("tiff_lying_size.tif", patched(patched(strips, 18, 16384), 30, 16384))
+write("tiff_tile_past_end.tif", patched(tiles, 166 + 20, 1 << 30))
+write("tiff_lying_tiles.tif", patched(patched(tiles, 18, 16384), 30, 16384))
+# Deflate named as the compression: a 16384 x 16384 picture needs more
+# than a few kB even so.
+lying = patched(patched(strips, 18, 16384), 30, 16384)
+write("tiff_zip_lying_size.tif", lying[:54] + struct.pack("<H", 8) + lying[56:])
+
+
+def jpeg(width, height, blocks):
+    """A baseline grey JPEG whose every 8 x 8 block is flat mid-grey: one
+    Huffman code of one bit for DC 0 and one for the end of block, so two
+    bits a block; `blocks` of them are in the file, padded to a byte."""
+    def segment(marker, data):
+        return b"\xff" + bytes([marker]) + struct.pack(">H", len(data) + 2) + data
+    table = bytes([1] + [0] * 15 + [0])  # one code of length 1, for symbol 0
+    bits = "00" * blocks
+    bits += "1" * (-len(bits) % 8)
+    scan = bytes(int(bits[i:i + 8], 2) for i in range(0, len(bits), 8))
+    return (b"\xff\xd8" + segment(0xDB, b"\x00" + bytes([1] * 64)) +
+            segment(0xC0, struct.pack(">BHHB", 8, height, width, 1) + b"\x01\x11\x00") +
+            segment(0xC4, b"\x00" + table) + segment(0xC4, b"\x10" + table) +
+            segment(0xDA, b"\x01\x01\x00\x00\x3f\x00") + scan + b"\xff\xd9")
+
+
+flat = jpeg(64, 64, 64)
+write("jpeg_cut_scan.jpg", flat[:len(flat) - 12])
+write("jpeg_lying_size.jpg", jpeg(16384, 16384, 64))
