@@ -299,6 +299,10 @@ std::unique_ptr<oiio::ImageInput> OpenChecked(const std::string& path, const std
   claim.subimage = source->subimage;
   claim.width = layout.width, claim.height = layout.height;
   claim.channels = layout.nchannels;
+  // A palette (or subsampled colour) TIFF stores fewer samples than the
+  // channels it is read into.
+  const int photometric = layout.get_int_attribute("tiff:PhotometricInterpretation", -1);
+  if (claim.reader == "tiff" && (photometric == 3 || photometric == 6)) claim.channels = 1;
   claim.bitsPerSample =
       layout.get_int_attribute("oiio:BitsPerSample", int(layout.format.size()) * 8);
   claim.compression = AsciiLower(layout.get_string_attribute("compression"));

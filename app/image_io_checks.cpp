@@ -59,9 +59,9 @@ std::string TooSmall(const ClaimedImage& c, u64 least, u64 size) {
 // coding of EXR at 64. Unknown methods get a bound only a lie exceeds.
 u64 LargestRatio(const std::string& reader, const std::string& compression) {
   if (reader == "tiff" && (compression == "none" || compression.empty())) return 1;
-  if (reader == "png" || compression == "zip" || compression == "deflate" ||
-      compression == "zips" || compression == "pxr24")
+  if (reader == "png" || compression == "zip" || compression == "deflate" || compression == "zips")
     return 1100;
+  if (compression == "pxr24") return 1500;  // floats cut to 24 bits, then deflate
   if (compression == "packbits" || compression == "rle") return 70;
   if (reader == "jpeg" || compression == "lzw") return 4096;
   return 65536;
@@ -179,8 +179,9 @@ u64 ExrRatio(int compression) {
       return 70;
     case 2:
     case 3:
-    case 5:
       return 1100;
+    case 5:
+      return 1500;
     case 6:
     case 7:
       return 16;

@@ -568,6 +568,35 @@ TEST_F(ImageFiles, FilesCutShortAreRefusedInEveryFormat) {
   }
 }
 
+// Other formats the library reads, cut inside their pixels, are refused too.
+TEST_F(ImageFiles, OtherFormatsCutShortAreRefused) {
+  const int w = 48, h = 40;
+  std::vector<float> values(size_t(w) * h * 3);
+  std::mt19937 gen(9);
+  for (float& v : values) v = float(gen() % 256) / 255.0f;
+  std::vector<std::string> tried;
+  for (const char* name : {"a.bmp", "a.tga", "a.ppm", "a.hdr", "a.sgi", "a.fits", "a.webp", "a.gif",
+                           "a.jp2", "a.psd"}) {
+    auto out = oiio::ImageOutput::create(name);
+    if (!out) continue;  // no writer for it here
+    oiio::ImageSpec layout(w, h, 3, oiio::TypeDesc::UINT8);
+    if (!out->open(Path(name), layout) || !out->write_image(oiio::TypeDesc::FLOAT, values.data()) ||
+        !out->close())
+      continue;
+    std::string error;
+    ASSERT_TRUE(ReadImage(Path(name), &error)) << name << ": " << error;
+    tried.push_back(name);
+    const auto size = fs::file_size(Path(name));
+    for (uintmax_t cut : {size / 2, size * 9 / 10}) {
+      const std::string cutName = "cut_" + std::to_string(cut) + "_" + name;
+      fs::copy_file(Path(name), Path(cutName));
+      fs::resize_file(Path(cutName), cut);
+      EXPECT_FALSE(ReadImage(Path(cutName), &error)) << cutName << " of " << size;
+    }
+  }
+  EXPECT_GE(tried.size(), 5u) << ::testing::PrintToString(tried);
+}
+
 // The block checks refuse no whole file: EXR of every compression (lossless
 // ones read the same as uncompressed), tiles with mipmap levels rounded down
 // and up, decreasing line order, a data window off the origin and a file of
