@@ -8,9 +8,9 @@ import struct
 import zlib
 
 
-def tiff(width, height, tiled, tile=16):
-    """An uncompressed 8-bit RGBA TIFF, little-endian: strips of 8 rows or
-    tiles of `tile` x `tile` pixels."""
+def tiff(width, height, tiled, tile=16, deflate=False):
+    """An 8-bit RGBA TIFF, little-endian, uncompressed or deflated: strips
+    of 8 rows or tiles of `tile` x `tile` pixels."""
     pixels = bytearray()
     for y in range(height):
         for x in range(width):
@@ -31,6 +31,8 @@ def tiff(width, height, tiled, tile=16):
     else:
         for y in range(0, height, 8):
             blocks.append(bytes(pixels[y * row: min(height, y + 8) * row]))
+    if deflate:
+        blocks = [zlib.compress(b, 9) for b in blocks]
     # Header, directory, arrays, then the pixel data last, so that cutting
     # the file removes pixels and leaves the directory whole.
     count = len(blocks)
@@ -45,7 +47,7 @@ def tiff(width, height, tiled, tile=16):
         offsets.append(at)
         at += len(b)
     entries = [(256, 4, 1, width), (257, 4, 1, height), (258, 3, 4, bits_at),
-               (259, 3, 1, 1), (262, 3, 1, 2), (277, 3, 1, 4), (284, 3, 1, 1),
+               (259, 3, 1, 8 if deflate else 1), (262, 3, 1, 2), (277, 3, 1, 4), (284, 3, 1, 1),
                (338, 3, 1, 2)]
     if tiled:
         entries += [(322, 4, 1, tile), (323, 4, 1, tile), (324, 4, count, offs_at),
@@ -292,3 +294,8 @@ def jpeg(width, height, blocks):
 flat = jpeg(64, 64, 64)
 write("jpeg_cut_scan.jpg", flat[:len(flat) - 12])
 write("jpeg_lying_size.jpg", jpeg(16384, 16384, 64))
+# Deflated strips: whole, one strip of no bytes, one cut short.
+zipped = tiff(40, 32, tiled=False, deflate=True)
+write("ok_zip_strips.tif", zipped)
+write("tiff_zip_strip_empty.tif", patched(zipped, 182 + 4, 0))
+write("tiff_zip_strip_cut.tif", zipped[:len(zipped) - 30])
