@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -18,6 +19,7 @@
 
 #include "atomic_file.h"
 #include "colour_space.h"
+#include "image_io_checks.h"
 #include "library_messages.h"
 #include "value_parse.h"
 
@@ -126,11 +128,28 @@ Window DisplayWindow(const oiio::ImageSpec& layout) {
   return {layout.x, layout.y, layout.width, layout.height};
 }
 
+// An input's size: each side and the pixel count within the limits. The
+// pixel limit may be lowered by the environment variable
+// VORN_MAX_INPUT_PIXELS (a service reading others' files may want less
+// memory at stake), never raised.
 bool CheckSize(long long w, long long h, std::string* error) {
-  if (w < 1 || h < 1 || w > kMaxImageSide || h > kMaxImageSide || w * h > kMaxImagePixels) {
+  long long most = kMaxImagePixels;
+  const char* given = std::getenv("VORN_MAX_INPUT_PIXELS");
+  if (given != nullptr && *given != 0) {
+    std::string why;
+    const std::optional<long long> n = ParseCount(given, 1, kMaxImagePixels, &why);
+    if (!n) {
+      *error = "VORN_MAX_INPUT_PIXELS is \"" + std::string(given) +
+               "\"; it takes a whole number of pixels from 1 to " + std::to_string(kMaxImagePixels);
+      return false;
+    }
+    most = *n;
+  }
+  if (w < 1 || h < 1 || w > kMaxImageSide || h > kMaxImageSide || w * h > most) {
     *error = "its size " + std::to_string(w) + " x " + std::to_string(h) +
              " is not usable (each side 1 to " + std::to_string(kMaxImageSide) + ", at most " +
-             std::to_string(kMaxImagePixels) + " pixels)";
+             std::to_string(most) + " pixels" +
+             (most < kMaxImagePixels ? std::string(", as VORN_MAX_INPUT_PIXELS sets") : "") + ")";
     return false;
   }
   return true;
@@ -273,6 +292,26 @@ std::unique_ptr<oiio::ImageInput> OpenChecked(const std::string& path, const std
     *error = "cannot read image " + path + ": " + why;
     return nullptr;
   }
+  // Before any buffer of the claimed size exists: can the file hold it?
+  struct stat st;
+  ClaimedImage claim;
+  claim.reader = in->format_name();
+  claim.subimage = source->subimage;
+  claim.width = layout.width, claim.height = layout.height;
+  claim.channels = layout.nchannels;
+  // A palette (or subsampled colour) TIFF stores fewer samples than the
+  // channels it is read into.
+  const int photometric = layout.get_int_attribute("tiff:PhotometricInterpretation", -1);
+  if (claim.reader == "tiff" && (photometric == 3 || photometric == 6)) claim.channels = 1;
+  claim.bitsPerSample =
+      layout.get_int_attribute("oiio:BitsPerSample", int(layout.format.size()) * 8);
+  claim.compression = AsciiLower(layout.get_string_attribute("compression"));
+  claim.tiled = layout.tile_width > 0;
+  if (::stat(path.c_str(), &st) == 0 &&
+      !FileHoldsClaim(path, (unsigned long long)st.st_size, claim, &why)) {
+    *error = "cannot read image " + path + ": " + why;
+    return nullptr;
+  }
   info->width = win.fullW;
   info->height = win.fullH;
   info->aspect = AspectOf(layout);
@@ -286,37 +325,33 @@ uint8_t ToByte(float v) {
   return uint8_t(v * 255.0f + 0.5f);
 }
 
-// Reads channels [first, end) of a subimage's whole data window as floats, a
-// band of scanlines or a row of tiles at a time, checking the result and the
-// error text of every read: a file cut short must not read as black rows.
-bool ReadPixels(oiio::ImageInput& in, const Source& source, int first, int end, float* data,
-                std::string* error) {
+// Reads rows [y, last) of channels [first, end) of a subimage's data window
+// as floats (a band of scanlines or a row of tiles), checking the result and
+// the error text of the read: a file cut short must not read as black rows.
+bool ReadBand(oiio::ImageInput& in, const Source& source, int first, int end, int y, int last,
+              float* data, std::string* error) {
   const oiio::ImageSpec& layout = source.layout;
-  const size_t rowValues = size_t(layout.width) * size_t(end - first);
-  const int band = layout.tile_height > 0 ? layout.tile_height : 64;
-  for (int y = 0; y < layout.height; y += band) {
-    const int last = std::min(layout.height, y + band);
-    float* at = data + size_t(y) * rowValues;
-    const bool ok = layout.tile_width > 0
-                        ? in.read_tiles(source.subimage, 0, layout.x, layout.x + layout.width,
-                                        layout.y + y, layout.y + last, layout.z, layout.z + 1,
-                                        first, end, oiio::TypeDesc::FLOAT, at)
-                        : in.read_scanlines(source.subimage, 0, layout.y + y, layout.y + last,
-                                            layout.z, first, end, oiio::TypeDesc::FLOAT, at);
-    // A reader may report a failed strip only in its error text, with a
-    // result of success.
-    std::string why = Trimmed(in.geterror());
-    if (!ok || !why.empty()) {
-      if (why.empty()) why = LastError("");
-      *error = "rows " + std::to_string(y) + " to " + std::to_string(last - 1) +
-               " cannot be read (the file may be cut short)" + (why.empty() ? "" : ": " + why);
-      return false;
-    }
+  const bool ok = layout.tile_width > 0
+                      ? in.read_tiles(source.subimage, 0, layout.x, layout.x + layout.width,
+                                      layout.y + y, layout.y + last, layout.z, layout.z + 1, first,
+                                      end, oiio::TypeDesc::FLOAT, data)
+                      : in.read_scanlines(source.subimage, 0, layout.y + y, layout.y + last,
+                                          layout.z, first, end, oiio::TypeDesc::FLOAT, data);
+  // A reader may report a failed strip only in its error text, with a
+  // result of success.
+  std::string why = Trimmed(in.geterror());
+  if (!ok || !why.empty()) {
+    if (why.empty()) why = LastError("");
+    *error = "rows " + std::to_string(y) + " to " + std::to_string(last - 1) +
+             " cannot be read (the file may be cut short)" + (why.empty() ? "" : ": " + why);
+    return false;
   }
   return true;
 }
 
-// Decodes the chosen channels of an opened file into the tools' BGRA.
+// Decodes the chosen channels of an opened file into the tools' BGRA, a band
+// of rows at a time: no buffer of the whole picture in floats is made, and a
+// file that fails fails at its first bad band.
 ImageRef DecodeOpened(oiio::ImageInput& in, const std::string& path, const ImageInfo& info,
                       const Source& source, const ReadOptions& options, float* brightest,
                       std::string* error) {
@@ -327,45 +362,15 @@ ImageRef DecodeOpened(oiio::ImageInput& in, const std::string& path, const Image
       end = std::max({source.r, source.g, source.b});
   if (hasAlpha) first = std::min(first, source.a), end = std::max(end, source.a);
   ++end;
-
-  // The file's channels as floats, then red, green, blue and alpha of them.
-  oiio::ImageBuf rgba;
-  {
-    std::vector<float> data(size_t(layout.width) * size_t(layout.height) * size_t(end - first));
-    std::string why;
-    if (!ReadPixels(in, source, first, end, data.data(), &why)) {
-      *error = "cannot read image " + path + ": " + why;
-      return nullptr;
-    }
-    const oiio::ImageBuf file(
-        oiio::ImageSpec(layout.width, layout.height, end - first, oiio::TypeDesc::FLOAT),
-        data.data());
-    const int order[4] = {source.r - first, source.g - first, source.b - first,
-                          hasAlpha ? source.a - first : -1};
-    const float fill[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-    const std::string names[4] = {"R", "G", "B", "A"};
-    if (!oiio::ImageBufAlgo::channels(rgba, file, 4, order, fill, names)) {
-      *error = "cannot read image " + path + ": " + rgba.geterror();
-      return nullptr;
-    }
-  }
-  rgba.specmod().alpha_channel = 3;
-  // NaN and infinite values read as 0: a conversion would spread them.
-  int nonFinite = 0;
-  oiio::ImageBufAlgo::fixNonFinite(rgba, rgba, oiio::ImageBufAlgo::NONFINITE_BLACK, &nonFinite);
-
-  // Into the tools' encoding, premultiplied.
   const bool floating = layout.channelformat(source.r).is_floating_point();
   const std::string space = !options.colourSpace.empty() ? options.colourSpace
                             : floating                   ? kLinearColourSpace
                                                          : kToolColourSpace;
   const bool straight = hasAlpha && layout.get_int_attribute("oiio:UnassociatedAlpha") != 0;
-  std::string why;
-  if (!ConvertColours(rgba, space, kToolColourSpace, hasAlpha && !straight, &why) ||
-      (straight && !oiio::ImageBufAlgo::premult(rgba, rgba))) {
-    *error = "cannot read image " + path + ": " + (why.empty() ? rgba.geterror() : why);
-    return nullptr;
-  }
+  const int order[4] = {source.r - first, source.g - first, source.b - first,
+                        hasAlpha ? source.a - first : -1};
+  const float fill[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+  const std::string names[4] = {"R", "G", "B", "A"};
 
   ImageRef image = NewImage(info.width, info.height, info.aspect);
   if (!image) {
@@ -373,21 +378,51 @@ ImageRef DecodeOpened(oiio::ImageInput& in, const std::string& path, const Image
              " x " + std::to_string(info.height);
     return nullptr;
   }
-  // Place the data window into the display window; the rest stays clear.
-  const float* pixels = static_cast<const float*>(rgba.localpixels());
+  const int band = layout.tile_height > 0 ? layout.tile_height : 64;
+  std::vector<float> data(size_t(layout.width) * size_t(std::min(band, layout.height)) *
+                          size_t(end - first));
   float top = 0.0f;
   const long long offX = (long long)layout.x - win.fullX, offY = (long long)layout.y - win.fullY;
-  for (int sy = 0; sy < layout.height; ++sy) {
-    const long long dy = offY + sy;
-    if (dy < 0 || dy >= info.height) continue;
-    uint8_t* row = image->rows[dy];
-    for (int sx = 0; sx < layout.width; ++sx) {
-      const long long dx = offX + sx;
-      if (dx < 0 || dx >= info.width) continue;
-      const float* s = pixels + (size_t(sy) * size_t(layout.width) + size_t(sx)) * 4;
-      top = std::max({top, s[0], s[1], s[2], s[3]});
-      uint8_t* p = row + dx * 4;
-      p[0] = ToByte(s[2]), p[1] = ToByte(s[1]), p[2] = ToByte(s[0]), p[3] = ToByte(s[3]);
+  for (int y = 0; y < layout.height; y += band) {
+    const int last = std::min(layout.height, y + band), rows = last - y;
+    std::string why;
+    if (!ReadBand(in, source, first, end, y, last, data.data(), &why)) {
+      *error = "cannot read image " + path + ": " + why;
+      return nullptr;
+    }
+    // The band's red, green, blue and alpha; NaN and infinite values read
+    // as 0 (a conversion would spread them); then into the tools' encoding,
+    // premultiplied. Each step works on each pixel alone.
+    const oiio::ImageBuf file(
+        oiio::ImageSpec(layout.width, rows, end - first, oiio::TypeDesc::FLOAT), data.data());
+    oiio::ImageBuf rgba;
+    if (!oiio::ImageBufAlgo::channels(rgba, file, 4, order, fill, names)) {
+      *error = "cannot read image " + path + ": " + rgba.geterror();
+      return nullptr;
+    }
+    rgba.specmod().alpha_channel = 3;
+    int nonFinite = 0;
+    oiio::ImageBufAlgo::fixNonFinite(rgba, rgba, oiio::ImageBufAlgo::NONFINITE_BLACK, &nonFinite);
+    if (!ConvertColours(rgba, space, kToolColourSpace, hasAlpha && !straight, &why) ||
+        (straight && !oiio::ImageBufAlgo::premult(rgba, rgba))) {
+      *error = "cannot read image " + path + ": " + (why.empty() ? rgba.geterror() : why);
+      return nullptr;
+    }
+    // Place the band of the data window into the display window; the rest
+    // stays clear.
+    const float* pixels = static_cast<const float*>(rgba.localpixels());
+    for (int sy = 0; sy < rows; ++sy) {
+      const long long dy = offY + y + sy;
+      if (dy < 0 || dy >= info.height) continue;
+      uint8_t* row = image->rows[dy];
+      for (int sx = 0; sx < layout.width; ++sx) {
+        const long long dx = offX + sx;
+        if (dx < 0 || dx >= info.width) continue;
+        const float* s = pixels + (size_t(sy) * size_t(layout.width) + size_t(sx)) * 4;
+        top = std::max({top, s[0], s[1], s[2], s[3]});
+        uint8_t* p = row + dx * 4;
+        p[0] = ToByte(s[2]), p[1] = ToByte(s[1]), p[2] = ToByte(s[0]), p[3] = ToByte(s[3]);
+      }
     }
   }
   if (brightest) *brightest = std::isfinite(top) ? top : std::numeric_limits<float>::max();

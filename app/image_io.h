@@ -39,7 +39,8 @@ enum class BitDepth { Default, U8, U10, U16, Half, Float };
 // what the format takes.
 bool ParseBitDepth(ImageFormat format, const std::string& text, BitDepth* out, std::string* error);
 
-// Largest image read or made: each side and the pixel count.
+// Largest image read or made: each side and the pixel count. The environment
+// variable VORN_MAX_INPUT_PIXELS may lower the pixel count for inputs.
 inline constexpr int kMaxImageSide = 65536;
 inline constexpr long long kMaxImagePixels = 1LL << 28;
 
@@ -64,7 +65,8 @@ struct ReadOptions {
 };
 
 // Opens a file and reads its header; false with the reason when the file
-// cannot be read as an image, its size is not usable or the layer is not
+// cannot be read as an image, its size is not usable, the file cannot hold
+// the data its header claims (see image_io_checks.h) or the layer is not
 // there.
 bool ReadImageInfo(const std::string& path, ImageInfo* info, std::string* error,
                    const ReadOptions& options = {});

@@ -514,6 +514,198 @@ TEST_F(ImageFiles, UnreadableFilesAreRefusedWithTheirName) {
   EXPECT_NE(error.find("cut.png"), std::string::npos);
 }
 
+// Every written format and layout, cut inside its header, in the middle of
+// its pixels and near their end, is refused with the file's name: no row of a
+// cut file is read as black or junk. Noise keeps the pixels most of the file.
+TEST_F(ImageFiles, FilesCutShortAreRefusedInEveryFormat) {
+  struct Case {
+    std::string name;
+    ImageFormat format;
+    BitDepth depth;
+    std::string compression;
+    bool lastByte;  // the last byte holds a pixel: a cut of one byte is a cut
+  };
+  const std::vector<Case> cases = {
+      {"a.png", ImageFormat::Png, BitDepth::U8, "", false},
+      {"b.png", ImageFormat::Png, BitDepth::U16, "0", false},
+      {"a.exr", ImageFormat::Exr, BitDepth::Half, "none", true},
+      {"b.exr", ImageFormat::Exr, BitDepth::Float, "zip", true},
+      {"c.exr", ImageFormat::Exr, BitDepth::Half, "zips", true},
+      {"d.exr", ImageFormat::Exr, BitDepth::Half, "piz", true},
+      {"e.exr", ImageFormat::Exr, BitDepth::Half, "rle", true},
+      {"a.tif", ImageFormat::Tiff, BitDepth::U8, "none", true},
+      {"b.tif", ImageFormat::Tiff, BitDepth::U16, "lzw", false},
+      {"c.tif", ImageFormat::Tiff, BitDepth::Float, "zip", false},
+      {"a.dpx", ImageFormat::Dpx, BitDepth::U8, "", true},
+      {"b.dpx", ImageFormat::Dpx, BitDepth::U10, "", true},
+      {"c.dpx", ImageFormat::Dpx, BitDepth::U16, "", true},
+      {"a.jpg", ImageFormat::Jpeg, BitDepth::U8, "", false},
+  };
+  ImageRef image = Noise(96, 80, 11, true);
+  for (const Case& c : cases) {
+    WriteOptions options;
+    options.depth = c.depth;
+    std::string error;
+    ASSERT_TRUE(ParseCompression(c.format, c.compression, &options.compression, &error)) << error;
+    ASSERT_TRUE(WriteImage(*image, Path(c.name), c.format, &error, options)) << error;
+    ASSERT_TRUE(ReadImage(Path(c.name), &error)) << c.name << ": " << error;
+    const auto size = fs::file_size(Path(c.name));
+    std::vector<uintmax_t> cuts = {size / 50, size / 2, size * 9 / 10};
+    if (c.lastByte) cuts.push_back(size - 1);
+    for (uintmax_t cut : cuts) {
+      const std::string name = "cut_" + std::to_string(cut) + "_" + c.name;
+      fs::copy_file(Path(c.name), Path(name));
+      fs::resize_file(Path(name), cut);
+      error.clear();
+      EXPECT_FALSE(ReadImage(Path(name), &error)) << name << " of " << size;
+      EXPECT_NE(error.find(name), std::string::npos) << error;
+      // EXR and DPX say where each block lies: their header alone finds the cut.
+      ImageInfo info;
+      if (c.format == ImageFormat::Exr || c.format == ImageFormat::Dpx) {
+        EXPECT_FALSE(ReadImageInfo(Path(name), &info, &error)) << name;
+      }
+    }
+  }
+}
+
+// Other formats the library reads, cut inside their pixels, are refused too.
+TEST_F(ImageFiles, OtherFormatsCutShortAreRefused) {
+  const int w = 48, h = 40;
+  std::vector<float> values(size_t(w) * h * 3);
+  std::mt19937 gen(9);
+  for (float& v : values) v = float(gen() % 256) / 255.0f;
+  std::vector<std::string> tried;
+  for (const char* name : {"a.bmp", "a.tga", "a.ppm", "a.hdr", "a.sgi", "a.fits", "a.webp", "a.gif",
+                           "a.jp2", "a.psd"}) {
+    auto out = oiio::ImageOutput::create(name);
+    if (!out) continue;  // no writer for it here
+    oiio::ImageSpec layout(w, h, 3, oiio::TypeDesc::UINT8);
+    if (!out->open(Path(name), layout) || !out->write_image(oiio::TypeDesc::FLOAT, values.data()) ||
+        !out->close())
+      continue;
+    std::string error;
+    ASSERT_TRUE(ReadImage(Path(name), &error)) << name << ": " << error;
+    tried.push_back(name);
+    const auto size = fs::file_size(Path(name));
+    for (uintmax_t cut : {size / 2, size * 9 / 10}) {
+      const std::string cutName = "cut_" + std::to_string(cut) + "_" + name;
+      fs::copy_file(Path(name), Path(cutName));
+      fs::resize_file(Path(cutName), cut);
+      EXPECT_FALSE(ReadImage(Path(cutName), &error)) << cutName << " of " << size;
+    }
+  }
+  EXPECT_GE(tried.size(), 5u) << ::testing::PrintToString(tried);
+}
+
+// The block checks refuse no whole file: EXR of every compression (lossless
+// ones read the same as uncompressed), tiles with mipmap levels rounded down
+// and up, decreasing line order, a data window off the origin and a file of
+// two parts of different sizes.
+TEST_F(ImageFiles, WholeFilesOfEveryBlockLayoutAreRead) {
+  const int w = 37, h = 70;
+  std::vector<float> values(size_t(w) * h * 4);
+  std::mt19937 gen(5);
+  for (float& v : values) v = float(gen() % 1000) / 1000.0f;
+  // Writes level 0 (and smaller levels, halved as the rounding says) of a
+  // w x h file with its data window at (x, y).
+  auto write = [&](const std::string& name, const std::string& compression, int tile, int levels,
+                   int rounding, int x, int y, const char* order) {
+    auto out = oiio::ImageOutput::create("openexr");
+    ASSERT_TRUE(out);
+    oiio::ImageSpec layout(w, h, 4, oiio::TypeDesc::HALF);
+    layout.x = layout.full_x = x, layout.y = layout.full_y = y;
+    layout.attribute("compression", compression);
+    if (order) layout.attribute("openexr:lineOrder", order);
+    if (tile > 0) layout.tile_width = layout.tile_height = tile;
+    if (levels > 1) {
+      layout.attribute("textureformat", "Plain Texture");
+      layout.attribute("openexr:levelmode", 1);
+      layout.attribute("openexr:roundingmode", rounding);
+    }
+    ASSERT_TRUE(out->open(Path(name), layout, oiio::ImageOutput::Create)) << out->geterror();
+    ASSERT_TRUE(out->write_image(oiio::TypeDesc::FLOAT, values.data())) << out->geterror();
+    for (int level = 1, lw = w, lh = h; level < levels; ++level) {
+      lw = std::max(1, rounding ? (lw + 1) / 2 : lw / 2);
+      lh = std::max(1, rounding ? (lh + 1) / 2 : lh / 2);
+      oiio::ImageSpec smaller = layout;
+      smaller.width = smaller.full_width = lw, smaller.height = smaller.full_height = lh;
+      ASSERT_TRUE(out->open(Path(name), smaller, oiio::ImageOutput::AppendMIPLevel))
+          << out->geterror();
+      ASSERT_TRUE(out->write_image(oiio::TypeDesc::FLOAT, values.data())) << out->geterror();
+    }
+    ASSERT_TRUE(out->close());
+  };
+  write("none.exr", "none", 0, 1, 0, 0, 0, nullptr);
+  std::string error;
+  ImageRef plain = ReadImage(Path("none.exr"), &error);
+  ASSERT_TRUE(plain) << error;
+  for (const char* c : {"rle", "zips", "zip", "piz", "pxr24", "b44", "b44a", "dwaa", "dwab"}) {
+    const std::string name = std::string(c) + ".exr";
+    write(name, c, 0, 1, 0, 0, 0, nullptr);
+    ImageRef image = ReadImage(Path(name), &error);
+    ASSERT_TRUE(image) << name << ": " << error;
+    if (std::string("rle zips zip piz").find(c) != std::string::npos) {
+      EXPECT_TRUE(SameBytes(*plain, *image)) << name;
+    }
+  }
+  write("mip_down.exr", "zip", 16, 7, 0, 0, 0, nullptr);
+  write("mip_up.exr", "piz", 8, 8, 1, 0, 0, nullptr);
+  write("decreasing.exr", "zip", 0, 1, 0, 0, 0, "decreasingY");
+  write("offset.exr", "piz", 0, 1, 0, -3, -45, nullptr);
+  write("tiles_offset.exr", "none", 16, 1, 0, 5, -7, nullptr);
+  for (const char* name :
+       {"mip_down.exr", "mip_up.exr", "decreasing.exr", "offset.exr", "tiles_offset.exr"}) {
+    ImageRef image = ReadImage(Path(name), &error);
+    ASSERT_TRUE(image) << name << ": " << error;
+    EXPECT_TRUE(SameBytes(*plain, *image)) << name;
+  }
+
+  // Two parts: the second, larger one read by its name.
+  auto out = oiio::ImageOutput::create("openexr");
+  ASSERT_TRUE(out);
+  oiio::ImageSpec parts[2] = {oiio::ImageSpec(5, 3, 4, oiio::TypeDesc::HALF),
+                              oiio::ImageSpec(w, h, 4, oiio::TypeDesc::FLOAT)};
+  parts[0].full_width = w, parts[0].full_height = h;  // one display window for all parts
+  parts[0].attribute("oiio:subimagename", "small");
+  parts[1].attribute("oiio:subimagename", "large");
+  parts[1].attribute("compression", "zip");
+  ASSERT_TRUE(out->open(Path("parts.exr"), 2, parts)) << out->geterror();
+  ASSERT_TRUE(out->write_image(oiio::TypeDesc::FLOAT, values.data()));
+  ASSERT_TRUE(out->open(Path("parts.exr"), parts[1], oiio::ImageOutput::AppendSubimage));
+  ASSERT_TRUE(out->write_image(oiio::TypeDesc::FLOAT, values.data()));
+  ASSERT_TRUE(out->close());
+  ImageRef small = ReadImage(Path("parts.exr"), &error);
+  ASSERT_TRUE(small) << error;
+  EXPECT_EQ(small->width, w);
+  EXPECT_EQ(small->Pixel(5, 0)[3], 0);
+  ImageRef large = ReadImage(Path("parts.exr"), &error, {"", "large"});
+  ASSERT_TRUE(large) << error;
+  EXPECT_LE(LargestDifference(*plain, *large), 1);  // float, not half, values
+}
+
+// Only a lower pixel limit can be set for inputs, and a bad one is named.
+TEST_F(ImageFiles, TheInputPixelLimitCanBeLowered) {
+  ImageRef image = Noise(40, 30, 2);
+  std::string error;
+  ASSERT_TRUE(WriteImage(*image, Path("a.png"), ImageFormat::Png, &error)) << error;
+  ImageInfo info;
+  struct Case {
+    const char* limit;
+    bool reads;
+    const char* message;
+  };
+  for (const Case& c : {Case{"1200", true, ""}, Case{"1199", false, "at most 1199 pixels"},
+                        Case{"268435457", false, "from 1 to 268435456"},
+                        Case{"lots", false, "VORN_MAX_INPUT_PIXELS is \"lots\""}}) {
+    ::setenv("VORN_MAX_INPUT_PIXELS", c.limit, 1);
+    error.clear();
+    EXPECT_EQ(ReadImageInfo(Path("a.png"), &info, &error), c.reads) << c.limit;
+    EXPECT_EQ(bool(ReadImage(Path("a.png"), &error)), c.reads) << c.limit;
+    EXPECT_NE(error.find(c.message), std::string::npos) << c.limit << ": " << error;
+  }
+  ::unsetenv("VORN_MAX_INPUT_PIXELS");
+}
+
 TEST_F(ImageFiles, FailedWriteLeavesNothing) {
   ImageRef image = Noise(4, 4, 1);
   std::string error;
