@@ -67,9 +67,10 @@ Progress::~Progress() {
   StopTicking();
 }
 
-void Progress::WatchChunks(std::function<ChunkCount()> source) {
+void Progress::WatchChunks(std::function<ChunkCount()> source, std::chrono::milliseconds after) {
   if (style_ == ProgressStyle::Off || ticker_.joinable() || !source) return;
   source_ = std::move(source);
+  after_ = after;
   ticker_ = std::thread([this] { Tick(); });
 }
 
@@ -102,7 +103,7 @@ void Progress::Tick() {
   while (!stopping_) {
     tickWake_.wait_for(lock, 250ms);
     const auto now = std::chrono::steady_clock::now();
-    if (stopping_ || !rendering_ || now - frameStart_ < 1s) continue;
+    if (stopping_ || !rendering_ || now - frameStart_ < after_) continue;
     const std::string text = ChunkProgressText(current_, source_());
     // A log gets a line a second at most; the bar shows every change.
     if (text == shown || (style_ == ProgressStyle::Lines && now - lastLine < 1s)) continue;

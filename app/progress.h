@@ -45,10 +45,11 @@ class Progress {
   ~Progress();
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
-  // While a frame renders for more than a second, the display shows the
+  // While a frame renders for longer than `after`, the display shows the
   // chunks done of it, read from `source` a few times a second (on a thread
   // of the display's own, until Finish).
-  void WatchChunks(std::function<ChunkCount()> source);
+  void WatchChunks(std::function<ChunkCount()> source,
+                   std::chrono::milliseconds after = std::chrono::seconds(1));
   // The frame whose Process runs now; FrameRendered when it has returned.
   void FrameStarted(int frame);
   void FrameRendered();
@@ -87,6 +88,7 @@ class Progress {
   int current_ = 0;
   bool rendering_ = false;
   std::chrono::steady_clock::time_point frameStart_;
+  std::chrono::milliseconds after_{1000};
 };
 
 }  // namespace vorn
