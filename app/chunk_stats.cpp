@@ -22,8 +22,9 @@ bool ChunkStats::Start(const std::string& tracePath, std::string* error) {
     }
     tracePath_ = tracePath;
     std::fprintf(trace_,
-                 "# vorn chunk trace: frame pass chunk start_ms end_ms thread\n"
-                 "# times from the first pass's start; thread is the pool thread's index\n");
+                 "# vorn chunk trace: frame pass chunk start_ms end_ms cpu_ms thread\n"
+                 "# start and end from the first pass's start; cpu_ms the processor time the\n"
+                 "# chunk took; thread the pool thread's index\n");
   }
   df::TakeChunkTrace();  // nothing of an earlier render
   df::EnableChunkTrace(true);
@@ -31,35 +32,39 @@ bool ChunkStats::Start(const std::string& tracePath, std::string* error) {
   return true;
 }
 
-void ChunkStats::FrameDone(int frame, double processSeconds) {
+void ChunkStats::FrameStarted() {
+  if (on_) frameCpu_ = df::ThreadCpuNow();
+}
+
+void ChunkStats::FrameDone(int frame) {
   if (!on_) return;
+  const double serial = double(df::ThreadCpuNow() - frameCpu_) * 1e-9;
   const df::ChunkTrace trace = df::TakeChunkTrace();
   FrameChunkTimes times;
   times.passes.resize(trace.passes.size());
-  double inPasses = 0;
   for (const df::PassTiming& p : trace.passes) {
     if (origin_ < 0) origin_ = p.start;
-    inPasses += double(p.end - p.start) * 1e-9;
     maxChunks_ = std::max(maxChunks_, p.chunks);
   }
   for (const df::ChunkTiming& c : trace.chunks) {
     if (c.pass >= 0 && size_t(c.pass) < times.passes.size())
-      times.passes[size_t(c.pass)].push_back(double(c.end - c.start) * 1e-9);
+      times.passes[size_t(c.pass)].push_back(double(c.cpu) * 1e-9);
     if (trace_)
-      std::fprintf(trace_, "%d %d %ld %.3f %.3f %d\n", frame, c.pass, c.chunk,
-                   double(c.start - origin_) * 1e-6, double(c.end - origin_) * 1e-6, c.thread);
+      std::fprintf(trace_, "%d %d %ld %.3f %.3f %.3f %d\n", frame, c.pass, c.chunk,
+                   double(c.start - origin_) * 1e-6, double(c.end - origin_) * 1e-6,
+                   double(c.cpu) * 1e-6, c.thread);
   }
   // What Process did outside its passes (reading controls, a simulation
   // step) runs on one thread whatever the core count.
-  times.serial = std::max(0.0, processSeconds - inPasses);
+  times.serial = std::max(0.0, serial);
   frames_.push_back(std::move(times));
 }
 
 std::vector<std::string> ChunkStats::ModelLines() const {
   std::vector<std::string> lines;
   if (maxChunks_ == 0) return lines;
-  lines.push_back("modelled speed-up from this run's chunk times (" + std::to_string(maxChunks_) +
-                  " chunks a pass):");
+  lines.push_back("modelled speed-up from the processor time of this run's chunks (" +
+                  std::to_string(maxChunks_) + " chunks a pass):");
   for (int cores : {4, 8, 16, 32, 64}) lines.push_back(SpeedupLine(ModelSpeedup(frames_, cores)));
   return lines;
 }

@@ -21,9 +21,11 @@ class ChunkStats {
   // Turns the runtime's recording on; with a trace path, opens that file
   // (false with the reason when it cannot be written).
   bool Start(const std::string& tracePath, std::string* error);
-  // Takes what the runtime recorded during one call of Process that took
-  // `processSeconds`.
-  void FrameDone(int frame, double processSeconds);
+  // Around one call of Process, on its thread: takes what the runtime
+  // recorded, and the processor time of Process outside its passes (the
+  // thread does no work while it waits for a pass).
+  void FrameStarted();
+  void FrameDone(int frame);
   // The model's lines: "16 cores: 14.2× (89 %)" for 4 to 64 cores, after a
   // line naming the chunks per pass; nothing when no pass ran.
   std::vector<std::string> ModelLines() const;
@@ -34,7 +36,8 @@ class ChunkStats {
   bool on_ = false;
   std::FILE* trace_ = nullptr;
   std::string tracePath_;
-  long long origin_ = -1;  // the first pass's start, ns
+  long long origin_ = -1;   // the first pass's start, ns
+  long long frameCpu_ = 0;  // the Process thread's processor time at its start
   long maxChunks_ = 0;
   std::vector<FrameChunkTimes> frames_;
 };

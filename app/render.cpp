@@ -689,13 +689,14 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
     }
     df::ResetChunkProgress();
     progress.FrameStarted(frame);
+    chunkStats.FrameStarted();
     const auto start = Clock::now();
     op_->Process(&request);
     const auto took = Clock::now() - start;
     progress.FrameRendered();
     renderTime += took;
     if (s_.stats) frameMs.push_back(1000.0 * Seconds(took));
-    chunkStats.FrameDone(frame, Seconds(took));
+    chunkStats.FrameDone(frame);
     ++rendered;
     // A frame during which an interrupt came is discarded even if delivered.
     if (InterruptSignal() != 0) break;

@@ -1,5 +1,7 @@
 #include "dfsystem/chunk_trace.h"
 
+#include <time.h>
+
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -42,6 +44,12 @@ int64_t TraceNow() {
       .count();
 }
 
+int64_t ThreadCpuNow() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 ChunkProgress CurrentChunkProgress() {
   return {gPasses.load(std::memory_order_relaxed), gDone.load(std::memory_order_relaxed),
           gTotal.load(std::memory_order_relaxed)};
@@ -60,7 +68,7 @@ PassRecorder::PassRecorder(long chunks) : tracing_(ChunkTraceEnabled()) {
   if (!tracing_) return;
   pass_.chunks = chunks;
   // A chunk that failed keeps thread −1 and is left out of the trace.
-  chunks_.assign(size_t(chunks), ChunkTiming{0, 0, 0, 0, -1});
+  chunks_.assign(size_t(chunks), ChunkTiming{0, 0, 0, 0, 0, -1});
   pass_.start = TraceNow();
 }
 
@@ -77,12 +85,13 @@ PassRecorder::~PassRecorder() {
   }
 }
 
-void PassRecorder::ChunkDone(long k, int64_t start) {
+void PassRecorder::ChunkDone(long k, Stamp start) {
   gDone.fetch_add(1, std::memory_order_relaxed);
   if (!tracing_) return;
   // Each chunk index is claimed once, so its slot has one writer; the pool's
   // completion wait orders these writes before the destructor reads them.
-  chunks_[size_t(k)] = {0, k, start, TraceNow(), WorkerPool::CurrentThread()};
+  const int64_t cpu = ThreadCpuNow() - start.cpu;
+  chunks_[size_t(k)] = {0, k, start.wall, TraceNow(), cpu, WorkerPool::CurrentThread()};
 }
 
 }  // namespace df

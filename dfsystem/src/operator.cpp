@@ -137,7 +137,7 @@ uint32_t ThreadedOperator::DoMultiProcess(Request* request, long n) {
   const int threads = app ? std::max(1, app->threadCount) : 1;
   PassRecorder recorder(n);
   const std::function<void(long)> body = [this, request, &recorder](long k) {
-    const int64_t start = recorder.ChunkStart();
+    const PassRecorder::Stamp start = recorder.ChunkStart();
     ProcessChunk(request, k);
     recorder.ChunkDone(k, start);
   };

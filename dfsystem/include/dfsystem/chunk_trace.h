@@ -14,6 +14,7 @@ struct ChunkTiming {
   int pass = 0;  // 0-based, counted since the trace was last taken
   long chunk = 0;
   int64_t start = 0, end = 0;
+  int64_t cpu = 0;  // processor time the chunk's thread spent in it, ns
   int thread = 0;
 };
 
@@ -38,6 +39,9 @@ bool ChunkTraceEnabled();
 ChunkTrace TakeChunkTrace();
 // Nanoseconds on the clock the trace uses.
 int64_t TraceNow();
+// Processor time of the calling thread, ns: unlike the clock, it does not run
+// while the thread waits for a processor on a loaded machine.
+int64_t ThreadCpuNow();
 
 // The pass in progress: passes started since ResetChunkProgress, and the
 // chunks done and asked for in the latest one.
@@ -58,10 +62,13 @@ class PassRecorder {
   PassRecorder(const PassRecorder&) = delete;
   PassRecorder& operator=(const PassRecorder&) = delete;
 
-  // The start time to hand to ChunkDone (0 when not recording).
-  int64_t ChunkStart() const { return tracing_ ? TraceNow() : 0; }
+  struct Stamp {
+    int64_t wall = 0, cpu = 0;
+  };
+  // The start to hand to ChunkDone (zero when not recording).
+  Stamp ChunkStart() const { return tracing_ ? Stamp{TraceNow(), ThreadCpuNow()} : Stamp{}; }
   // Called on the pool thread that ran chunk k.
-  void ChunkDone(long k, int64_t start);
+  void ChunkDone(long k, Stamp start);
 
  private:
   bool tracing_;
