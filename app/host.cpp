@@ -15,6 +15,7 @@ namespace vorn {
 // the system faulting in fresh pages.
 Host::Host() {
   df::KeepFreedBlocks();
+  app_.SetChunksPerThread(kChunksPerThread);
 }
 Host::~Host() = default;
 

@@ -222,7 +222,12 @@ int main(int argc, char** argv) {
                  "Print each frame's output file that is missing or empty; exit 1 if one is")
       ->excludes(listOutputsOpt);
   renderCmd->add_flag("--no-write", render.noWrite, "Render every frame but write no image");
-  renderCmd->add_flag("--stats", render.stats, "Print timing figures when done");
+  CLI::Option* statsOpt =
+      renderCmd->add_flag("--stats", render.stats, "Print timing figures when done");
+  renderCmd
+      ->add_option("--stats-trace", render.statsTrace,
+                   "With --stats: write each chunk's frame, pass, start, end and thread to FILE")
+      ->needs(statsOpt);
 
   ShowOptions show;
   CLI::App* showCmd = app.add_subcommand("show", "Describe a saved composition");

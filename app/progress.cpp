@@ -48,12 +48,81 @@ std::string ProgressLine(ProgressStyle style, int done, int total, int frame, do
          std::to_string(total) + ", " + share + ", " + rate + ", " + eta + ")";
 }
 
+std::string ChunkProgressText(int frame, const ChunkCount& count) {
+  std::string text = "frame " + std::to_string(frame) + ": ";
+  if (count.pass < 1 || count.total < 1) return text + "rendering";
+  text += std::to_string(count.done) + " of " + std::to_string(count.total) + " chunks";
+  if (count.pass > 1) text += ", pass " + std::to_string(count.pass);
+  return text;
+}
+
 Progress::Progress(ProgressStyle style, std::vector<int> frames, std::FILE* stream)
     : style_(style),
       frames_(std::move(frames)),
       finished_(frames_.size(), 0),
       stream_(stream),
       start_(std::chrono::steady_clock::now()) {}
+
+Progress::~Progress() {
+  StopTicking();
+}
+
+void Progress::WatchChunks(std::function<ChunkCount()> source, std::chrono::milliseconds after) {
+  if (style_ == ProgressStyle::Off || ticker_.joinable() || !source) return;
+  source_ = std::move(source);
+  after_ = after;
+  ticker_ = std::thread([this] { Tick(); });
+}
+
+void Progress::FrameStarted(int frame) {
+  std::lock_guard lock(tickMutex_);
+  current_ = frame;
+  rendering_ = true;
+  frameStart_ = std::chrono::steady_clock::now();
+}
+
+void Progress::FrameRendered() {
+  std::lock_guard lock(tickMutex_);
+  rendering_ = false;
+}
+
+void Progress::StopTicking() {
+  {
+    std::lock_guard lock(tickMutex_);
+    stopping_ = true;
+  }
+  tickWake_.notify_all();
+  if (ticker_.joinable()) ticker_.join();
+}
+
+void Progress::Tick() {
+  using namespace std::chrono_literals;
+  std::unique_lock lock(tickMutex_);
+  std::string shown;  // the last text, so an unchanged count is not repeated
+  auto lastLine = std::chrono::steady_clock::time_point{};
+  while (!stopping_) {
+    tickWake_.wait_for(lock, 250ms);
+    const auto now = std::chrono::steady_clock::now();
+    if (stopping_ || !rendering_ || now - frameStart_ < after_) continue;
+    const std::string text = ChunkProgressText(current_, source_());
+    // A log gets a line a second at most; the bar shows every change.
+    if (text == shown || (style_ == ProgressStyle::Lines && now - lastLine < 1s)) continue;
+    shown = text;
+    lastLine = now;
+    lock.unlock();
+    {
+      std::scoped_lock print(mutex_, StderrMutex());
+      if (style_ == ProgressStyle::Bar)
+        std::fprintf(stream_, "\r%s%s%s\x1b[K", lastBar_.c_str(), lastBar_.empty() ? "" : "  | ",
+                     text.c_str());
+      else
+        std::fprintf(stream_, "%s\n", text.c_str());
+      barShown_ = style_ == ProgressStyle::Bar;
+      std::fflush(stream_);
+    }
+    lock.lock();
+  }
+}
 
 void Progress::FrameDone(int frame) {
   std::scoped_lock lock(mutex_, StderrMutex());
@@ -74,6 +143,7 @@ void Progress::Report(int frame) {
   if (style_ == ProgressStyle::Bar) {
     // Clear to the end of the line so a shorter text leaves no remnants.
     std::fprintf(stream_, "\r%s\x1b[K", line.c_str());
+    lastBar_ = line;
     barShown_ = true;
   } else {
     std::fprintf(stream_, "%s\n", line.c_str());
@@ -82,6 +152,7 @@ void Progress::Report(int frame) {
 }
 
 void Progress::Finish() {
+  StopTicking();
   std::scoped_lock lock(mutex_, StderrMutex());
   for (; next_ < frames_.size(); ++next_)
     if (finished_[next_]) Report(frames_[next_]);

@@ -15,6 +15,7 @@
 #include <set>
 
 #include "atomic_file.h"
+#include "chunk_stats.h"
 #include "colour_options.h"
 #include "colour_space.h"
 #include "composition.h"
@@ -174,10 +175,11 @@ class RenderRun {
     if (!s_.workers.empty()) {
       auto n = ParseCount(s_.workers, 1, kMaxWorkers, &error);
       if (!n) return Fail("--workers: " + error);
-      // The tools read the count from the environment at every render; the
-      // application object's count also bounds the threads that run chunks.
+      // The tools read the chunk count from the environment at every render;
+      // the pool runs them on at most one thread per chunk.
       setenv("NUM_PROC_VORN", std::to_string(*n).c_str(), 1);
       host_.App().processorCount = int(*n);
+      host_.App().threadCount = std::clamp(int(*n), 1, host_.App().threadCount);
     }
     // By default a writer thread per core. Where encoding is slower than
     // rendering the render waits on the full queue, and its cores write:
@@ -624,8 +626,17 @@ class RenderRun {
 int RenderRun::RenderFrames(std::vector<std::string>* written) {
   const int total = int(frames_.size());
   host_.PrepareFrameMemory(width_, height_);
+  ChunkStats chunkStats;
+  if (std::string why; s_.stats && !chunkStats.Start(s_.statsTrace, &why)) {
+    PrintError("--stats-trace: " + why);
+    return kExitUsage;
+  }
   Progress progress(ChooseProgressStyle(stderr, s_.quiet), frames_);
   progress_ = &progress;
+  progress.WatchChunks([] {
+    const df::ChunkProgress p = df::CurrentChunkProgress();
+    return ChunkCount{p.passes, p.done, p.total};
+  });
   std::mutex writtenMutex;
   std::vector<std::pair<int, std::string>> done;
   std::atomic<long long> writeNanos{0};
@@ -676,11 +687,16 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
       exitCode = kExitFailed;
       break;
     }
+    df::ResetChunkProgress();
+    progress.FrameStarted(frame);
+    chunkStats.FrameStarted();
     const auto start = Clock::now();
     op_->Process(&request);
     const auto took = Clock::now() - start;
+    progress.FrameRendered();
     renderTime += took;
     if (s_.stats) frameMs.push_back(1000.0 * Seconds(took));
+    chunkStats.FrameDone(frame);
     ++rendered;
     // A frame during which an interrupt came is discarded even if delivered.
     if (InterruptSignal() != 0) break;
@@ -730,13 +746,17 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
     exitCode = InterruptExitCode(sig);
   }
   if (s_.stats) {
-    const char* env = std::getenv("NUM_PROC_VORN");
+    // "frames" counts the frames delivered (written, or rendered under
+    // --no-write) and "sequence" their rate; "simulated" and "render" count
+    // every call of Process, simulation steps not asked for included;
+    // "workers" is the chunk count a pass is cut into, "threads" the pool's.
     std::printf(
-        "frames %d  size %dx%d  workers %s  wall %.3f s  sequence %.2f frames/s  "
-        "render %.2f ms/frame (%.2f frames/s)  write %.2f ms/frame  writer threads %d\n",
-        rendered, outWidth, outHeight,
-        env ? env : std::to_string(host_.App().processorCount).c_str(), wall,
-        wall > 0 ? rendered / wall : 0.0, rendered ? 1000.0 * Seconds(renderTime) / rendered : 0.0,
+        "frames %d  simulated %d  size %dx%d  workers %d  threads %d  wall %.3f s  "
+        "sequence %.2f frames/s  render %.2f ms/frame (%.2f frames/s)  write %.2f ms/frame  "
+        "writer threads %d\n",
+        delivered, rendered, outWidth, outHeight, RenderWorkers(),
+        std::max(1, host_.App().threadCount), wall, wall > 0 ? delivered / wall : 0.0,
+        rendered ? 1000.0 * Seconds(renderTime) / rendered : 0.0,
         Seconds(renderTime) > 0 ? rendered / Seconds(renderTime) : 0.0,
         done.empty() ? 0.0 : writeNanos.load() / 1e6 / double(done.size()), queue ? writers_ : 0);
     // The first frames fault in fresh memory and warm the caches; the median
@@ -748,6 +768,11 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
       const double median = n % 2 ? frameMs[n / 2] : (frameMs[n / 2 - 1] + frameMs[n / 2]) / 2;
       std::printf("render per frame: first %.2f ms  median %.2f ms  fastest %.2f ms\n", first,
                   median, frameMs.front());
+    }
+    for (const std::string& line : chunkStats.ModelLines()) std::printf("%s\n", line.c_str());
+    if (std::string why; !chunkStats.Finish(&why)) {
+      PrintError(why);
+      if (exitCode == kExitOk) exitCode = kExitFailed;
     }
     std::fflush(stdout);
   }

@@ -45,8 +45,9 @@ struct RenderSettings {
   bool listOutputs = false;   // print each frame's output file, render nothing
   bool checkOutputs = false;  // print each missing output; exit 1 if there is one
   bool quiet = false;
-  bool noWrite = false;  // render every frame, write no image (timing)
-  bool stats = false;    // print timing figures at the end
+  bool noWrite = false;    // render every frame, write no image (timing)
+  bool stats = false;      // print timing figures at the end
+  std::string statsTrace;  // with --stats: each chunk's times, to this file
 };
 
 struct RenderOutcome {

@@ -138,6 +138,7 @@ bool RenderFrame(df::Operator& op, df::Input* input, df::Image* image, df::Outpu
 void SetWorkers(int workers) {
   setenv("NUM_PROC_VORN", std::to_string(workers).c_str(), 1);
   TheRuntime().app.processorCount = workers;
+  TheRuntime().app.threadCount = workers;
 }
 
 void BM_Vorn(benchmark::State& state, const ToolCase& c) {

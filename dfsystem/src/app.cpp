@@ -1,5 +1,6 @@
 #include "dfsystem/app.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "dfsystem/processors.h"
@@ -9,8 +10,13 @@ namespace {
 std::atomic<App*> gCurrent{nullptr};
 }
 
-App::App() : processorCount(AvailableProcessors()) {
+App::App() : processorCount(AvailableProcessors()), threadCount(processorCount) {
   gCurrent.store(this);
+}
+
+void App::SetChunksPerThread(int chunks) {
+  const long long n = (long long)std::max(1, threadCount) * std::max(1, chunks);
+  processorCount = int(std::min<long long>(n, 4096));
 }
 
 App::~App() {

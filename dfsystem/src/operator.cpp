@@ -4,6 +4,7 @@
 
 #include "dfsystem/app.h"
 #include "dfsystem/archive.h"
+#include "dfsystem/chunk_trace.h"
 #include "dfsystem/document.h"
 #include "dfsystem/record.h"
 #include "worker_pool.h"
@@ -131,8 +132,15 @@ void ThreadedOperator::ProcessChunk(Request*, long) {}
 uint32_t ThreadedOperator::DoMultiProcess(Request* request, long n) {
   if (n < 1) return 0;
   const App* app = GetApp();
-  const int threads = app ? std::max(1, app->processorCount) : 1;
-  const std::function<void(long)> body = [this, request](long k) { ProcessChunk(request, k); };
+  // Chunks are the tool's decomposition, threads the host's pool: the pool's
+  // threads claim chunk indices as they come free.
+  const int threads = app ? std::max(1, app->threadCount) : 1;
+  PassRecorder recorder(n);
+  const std::function<void(long)> body = [this, request, &recorder](long k) {
+    const PassRecorder::Stamp start = recorder.ChunkStart();
+    ProcessChunk(request, k);
+    recorder.ChunkDone(k, start);
+  };
   return WorkerPool::Instance().Run(n, threads, body) ? 1 : 0;
 }
 

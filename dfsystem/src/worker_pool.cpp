@@ -4,7 +4,7 @@
 
 namespace df {
 namespace {
-thread_local bool tIsWorker = false;
+thread_local int tWorkerIndex = -1;
 }
 
 WorkerPool& WorkerPool::Instance() {
@@ -23,7 +23,10 @@ WorkerPool::~WorkerPool() {
 
 void WorkerPool::Grow(int threads) {
   // Caller holds mutex_.
-  while (int(threads_.size()) < threads) threads_.emplace_back([this] { WorkerLoop(); });
+  while (int(threads_.size()) < threads) {
+    const int index = int(threads_.size());
+    threads_.emplace_back([this, index] { WorkerLoop(index); });
+  }
 }
 
 WorkerPool::Job* WorkerPool::Claim(long& chunk) {
@@ -52,8 +55,12 @@ void WorkerPool::Execute(Job* job, long chunk) {
   if (++job->finished == job->n) done_.notify_all();
 }
 
-void WorkerPool::WorkerLoop() {
-  tIsWorker = true;
+int WorkerPool::CurrentThread() {
+  return tWorkerIndex;
+}
+
+void WorkerPool::WorkerLoop(int index) {
+  tWorkerIndex = index;
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
@@ -74,7 +81,7 @@ bool WorkerPool::Run(long n, int threads, const std::function<void(long)>& body)
   Grow(std::max(1, threads));
   queue_.push_back(&job);
   wake_.notify_all();
-  if (tIsWorker) {
+  if (tWorkerIndex >= 0) {
     // A chunk that starts its own pass helps with it instead of blocking a worker.
     while (job.next < job.n) {
       const long chunk = job.next++;

@@ -20,6 +20,9 @@ class WorkerPool {
   // Runs body(k) for k = 0 .. n−1 on `threads` workers (the pool grows to that
   // size) and returns when all have finished. False when a call of body threw.
   bool Run(long n, int threads, const std::function<void(long)>& body);
+  // The index of the pool thread calling, 0 up to the pool's size; −1 on
+  // other threads.
+  static int CurrentThread();
 
  private:
   struct Job {
@@ -31,7 +34,7 @@ class WorkerPool {
   };
 
   void Grow(int threads);
-  void WorkerLoop();
+  void WorkerLoop(int index);
   // Claims the next chunk of the front job; null when none is queued.
   Job* Claim(long& chunk);
   void Execute(Job* job, long chunk);

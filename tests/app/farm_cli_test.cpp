@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "host.h"
 #include "vorn_runner.h"
 
 namespace vorn::test {
@@ -47,18 +48,23 @@ TEST_F(Farm, WorkersComeFromTheOptionThenTheVariableThenTheTasksCpus) {
     args.insert(args.end(), render.begin(), render.end());
     args.push_back(out);
     args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back("--stats");
     RunResult r = Wait(Start(args, env, inChild));
     EXPECT_EQ(r.code, 0) << r.err;
+    // Every case runs on the one CPU the task may use.
+    EXPECT_NE(r.out.find("  threads 1  "), std::string::npos) << r.out;
     // The probe in its "Chunks" mode fills each band of rows with its chunk
-    // number, so the last of 8 rows tells the worker count (up to 8).
+    // number, so the last of 8 rows tells the chunk count (up to 8).
     ImageRef image = Image(out);
     return image ? image->rows[7][0] + 1 : -1;
   };
   const std::pair<std::string, std::string> slurmOne = {"SLURM_CPUS_PER_TASK", "1"};
-  EXPECT_EQ(run("slurm.png", {}, {slurmOne}), 1);
+  // Without the option or the variable, several chunks per thread.
+  static_assert(kChunksPerThread <= 8);
+  EXPECT_EQ(run("slurm.png", {}, {slurmOne}), kChunksPerThread);
   EXPECT_EQ(run("variable.png", {}, {slurmOne, {"NUM_PROC_VORN", "4"}}), 4);
   EXPECT_EQ(run("option.png", {"--workers", "8"}, {slurmOne, {"NUM_PROC_VORN", "4"}}), 8);
-  // A task bound to one CPU of the machine runs one worker.
+  // A task bound to one CPU of the machine runs one thread.
   cpu_set_t set;
   CPU_ZERO(&set);
   ASSERT_EQ(sched_getaffinity(0, sizeof set, &set), 0);
@@ -67,7 +73,8 @@ TEST_F(Farm, WorkersComeFromTheOptionThenTheVariableThenTheTasksCpus) {
   cpu_set_t one;
   CPU_ZERO(&one);
   CPU_SET(first, &one);
-  EXPECT_EQ(run("bound.png", {}, {}, [&] { sched_setaffinity(0, sizeof one, &one); }), 1);
+  EXPECT_EQ(run("bound.png", {}, {}, [&] { sched_setaffinity(0, sizeof one, &one); }),
+            kChunksPerThread);
   EXPECT_EQ(run("bound4.png", {}, {{"NUM_PROC_VORN", "4"}},
                 [&] { sched_setaffinity(0, sizeof one, &one); }),
             4);

@@ -1,7 +1,9 @@
 #include "framework/harness.h"
 
+#include <dfsystem/chunk_trace.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <set>
 #include <thread>
 
@@ -142,4 +144,53 @@ TEST(Images, SizesAreCheckedAndRowsLaidOut) {
   EXPECT_EQ(copy->aspect, 1.5);
   copy->Recycle();
   image->Recycle();
+}
+
+// Chunk times are recorded only when asked for; the progress counters always
+// tell the latest pass.
+TEST(ChunkTrace, RecordsEveryChunkOfEveryPassWhenAsked) {
+  App app;
+  app.threadCount = 3;
+  app.SetChunksPerThread(4);
+  EXPECT_EQ(app.processorCount, 12);
+  struct Sleeper : ThreadedOperator {
+    using ThreadedOperator::ThreadedOperator;
+    void ProcessChunk(Request*, long) override {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  } op(nullptr, nullptr, nullptr);
+  TakeChunkTrace();
+  op.DoMultiProcess(nullptr, 5);
+  EXPECT_TRUE(TakeChunkTrace().passes.empty());
+  ChunkProgress p = CurrentChunkProgress();
+  EXPECT_EQ(p.done, 5);
+  EXPECT_EQ(p.total, 5);
+
+  ResetChunkProgress();
+  EnableChunkTrace(true);
+  op.DoMultiProcess(nullptr, 5);
+  op.DoMultiProcess(nullptr, 2);
+  EnableChunkTrace(false);
+  const ChunkTrace trace = TakeChunkTrace();
+  p = CurrentChunkProgress();
+  EXPECT_EQ(p.passes, 2);
+  EXPECT_EQ(p.done, 2);
+  ASSERT_EQ(trace.passes.size(), 2u);
+  ASSERT_EQ(trace.chunks.size(), 7u);
+  for (size_t i = 0; i < trace.chunks.size(); ++i) {
+    const ChunkTiming& c = trace.chunks[i];
+    const PassTiming& pass = trace.passes[i < 5 ? 0 : 1];
+    EXPECT_EQ(c.pass, pass.pass);
+    EXPECT_EQ(c.chunk, long(i < 5 ? i : i - 5));
+    EXPECT_GE(c.start, pass.start);
+    EXPECT_LE(c.end, pass.end);
+    EXPECT_GE(c.end - c.start, 2'000'000);
+    EXPECT_GE(c.thread, 0);
+  }
+  EXPECT_EQ(trace.passes[1].pass, 1);
+  EXPECT_EQ(trace.passes[1].chunks, 2);
+  EXPECT_TRUE(TakeChunkTrace().chunks.empty());
+
+  app.SetChunksPerThread(100000);  // bounded like the tools' worker count
+  EXPECT_EQ(app.processorCount, 4096);
 }

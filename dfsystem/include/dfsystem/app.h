@@ -1,20 +1,29 @@
 // The application object: one per host process, reached by the tools for the
-// default worker count.
+// default worker count and by the runtime for the size of its thread pool.
 #pragma once
 
 namespace df {
 
 class App {
  public:
-  // Becomes the current application object; processorCount starts as the
-  // processors this process may use (AvailableProcessors: affinity mask,
-  // cgroup quota, SLURM_CPUS_PER_TASK), at least 1.
+  // Becomes the current application object; threadCount and processorCount
+  // start as the processors this process may use (AvailableProcessors:
+  // affinity mask, cgroup quota, SLURM_CPUS_PER_TASK), at least 1.
   App();
   ~App();
   App(const App&) = delete;
   App& operator=(const App&) = delete;
 
+  // Asks the tools for `chunks` chunks per pool thread: processorCount (the
+  // chunk count a tool reads when "NUM_PROC_VORN" is not set) becomes
+  // threadCount × chunks, at most 4096.
+  void SetChunksPerThread(int chunks);
+
+  // The chunk count the tools read by default.
   int processorCount;
+  // The pool threads that run a pass's chunks, claiming them as they come
+  // free; at least 1.
+  int threadCount;
 };
 
 // The current application object, or null when the host made none.

@@ -3,6 +3,7 @@
 
 #include "dfsystem/app.h"
 #include "dfsystem/archive.h"
+#include "dfsystem/chunk_trace.h"
 #include "dfsystem/document.h"
 #include "dfsystem/fourcc.h"
 #include "dfsystem/input.h"

@@ -1,0 +1,84 @@
+#include "chunk_stats.h"
+
+#include <dfsystem/chunk_trace.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace vorn {
+
+ChunkStats::~ChunkStats() {
+  if (on_) df::EnableChunkTrace(false);
+  if (trace_) std::fclose(trace_);
+}
+
+bool ChunkStats::Start(const std::string& tracePath, std::string* error) {
+  if (!tracePath.empty()) {
+    trace_ = std::fopen(tracePath.c_str(), "w");
+    if (!trace_) {
+      *error = "cannot write " + tracePath + ": " + std::strerror(errno);
+      return false;
+    }
+    tracePath_ = tracePath;
+    std::fprintf(trace_,
+                 "# vorn chunk trace: frame pass chunk start_ms end_ms cpu_ms thread\n"
+                 "# start and end from the first pass's start; cpu_ms the processor time the\n"
+                 "# chunk took; thread the pool thread's index\n");
+  }
+  df::TakeChunkTrace();  // nothing of an earlier render
+  df::EnableChunkTrace(true);
+  on_ = true;
+  return true;
+}
+
+void ChunkStats::FrameStarted() {
+  if (on_) frameCpu_ = df::ThreadCpuNow();
+}
+
+void ChunkStats::FrameDone(int frame) {
+  if (!on_) return;
+  const double serial = double(df::ThreadCpuNow() - frameCpu_) * 1e-9;
+  const df::ChunkTrace trace = df::TakeChunkTrace();
+  FrameChunkTimes times;
+  times.passes.resize(trace.passes.size());
+  for (const df::PassTiming& p : trace.passes) {
+    if (origin_ < 0) origin_ = p.start;
+    maxChunks_ = std::max(maxChunks_, p.chunks);
+  }
+  for (const df::ChunkTiming& c : trace.chunks) {
+    if (c.pass >= 0 && size_t(c.pass) < times.passes.size())
+      times.passes[size_t(c.pass)].push_back(double(c.cpu) * 1e-9);
+    if (trace_)
+      std::fprintf(trace_, "%d %d %ld %.3f %.3f %.3f %d\n", frame, c.pass, c.chunk,
+                   double(c.start - origin_) * 1e-6, double(c.end - origin_) * 1e-6,
+                   double(c.cpu) * 1e-6, c.thread);
+  }
+  // What Process did outside its passes (reading controls, a simulation
+  // step) runs on one thread whatever the core count.
+  times.serial = std::max(0.0, serial);
+  frames_.push_back(std::move(times));
+}
+
+std::vector<std::string> ChunkStats::ModelLines() const {
+  std::vector<std::string> lines;
+  if (maxChunks_ == 0) return lines;
+  lines.push_back("modelled speed-up from the processor time of this run's chunks (" +
+                  std::to_string(maxChunks_) + " chunks a pass):");
+  for (int cores : {4, 8, 16, 32, 64}) lines.push_back(SpeedupLine(ModelSpeedup(frames_, cores)));
+  return lines;
+}
+
+bool ChunkStats::Finish(std::string* error) {
+  if (on_) df::EnableChunkTrace(false);
+  on_ = false;
+  if (!trace_) return true;
+  const bool ok = std::ferror(trace_) == 0;
+  const bool closed = std::fclose(trace_) == 0;
+  trace_ = nullptr;
+  if (ok && closed) return true;
+  *error = "--stats-trace: could not write " + tracePath_;
+  return false;
+}
+
+}  // namespace vorn

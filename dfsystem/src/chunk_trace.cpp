@@ -1,0 +1,97 @@
+#include "dfsystem/chunk_trace.h"
+
+#include <time.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+
+#include "worker_pool.h"
+
+namespace df {
+namespace {
+
+std::atomic<bool> gTracing{false};
+std::mutex gTraceMutex;
+ChunkTrace gTrace;  // guarded by gTraceMutex
+int gNextPass = 0;  // guarded by gTraceMutex
+
+std::atomic<int> gPasses{0};
+std::atomic<long> gDone{0};
+std::atomic<long> gTotal{0};
+
+}  // namespace
+
+void EnableChunkTrace(bool on) {
+  gTracing.store(on);
+}
+
+bool ChunkTraceEnabled() {
+  return gTracing.load(std::memory_order_relaxed);
+}
+
+ChunkTrace TakeChunkTrace() {
+  std::lock_guard lock(gTraceMutex);
+  ChunkTrace taken = std::move(gTrace);
+  gTrace = {};
+  gNextPass = 0;
+  return taken;
+}
+
+int64_t TraceNow() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+int64_t ThreadCpuNow() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+ChunkProgress CurrentChunkProgress() {
+  return {gPasses.load(std::memory_order_relaxed), gDone.load(std::memory_order_relaxed),
+          gTotal.load(std::memory_order_relaxed)};
+}
+
+void ResetChunkProgress() {
+  gPasses.store(0, std::memory_order_relaxed);
+  gDone.store(0, std::memory_order_relaxed);
+  gTotal.store(0, std::memory_order_relaxed);
+}
+
+PassRecorder::PassRecorder(long chunks) : tracing_(ChunkTraceEnabled()) {
+  gDone.store(0, std::memory_order_relaxed);
+  gTotal.store(chunks, std::memory_order_relaxed);
+  gPasses.fetch_add(1, std::memory_order_relaxed);
+  if (!tracing_) return;
+  pass_.chunks = chunks;
+  // A chunk that failed keeps thread −1 and is left out of the trace.
+  chunks_.assign(size_t(chunks), ChunkTiming{0, 0, 0, 0, 0, -1});
+  pass_.start = TraceNow();
+}
+
+PassRecorder::~PassRecorder() {
+  if (!tracing_) return;
+  pass_.end = TraceNow();
+  std::lock_guard lock(gTraceMutex);
+  pass_.pass = gNextPass++;
+  gTrace.passes.push_back(pass_);
+  for (ChunkTiming& c : chunks_) {
+    if (c.thread < 0) continue;
+    c.pass = pass_.pass;
+    gTrace.chunks.push_back(c);
+  }
+}
+
+void PassRecorder::ChunkDone(long k, Stamp start) {
+  gDone.fetch_add(1, std::memory_order_relaxed);
+  if (!tracing_) return;
+  // Each chunk index is claimed once, so its slot has one writer; the pool's
+  // completion wait orders these writes before the destructor reads them.
+  const int64_t cpu = ThreadCpuNow() - start.cpu;
+  chunks_[size_t(k)] = {0, k, start.wall, TraceNow(), cpu, WorkerPool::CurrentThread()};
+}
+
+}  // namespace df
