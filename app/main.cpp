@@ -1,7 +1,9 @@
 // vorn: the command-line host that renders with the image-effect tools.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include "commands.h"
@@ -90,9 +92,20 @@ std::string EmptyValue(const CLI::App& app) {
   return {};
 }
 
-}  // namespace
+// What was written to stdout (a listing, say) must have arrived: a full disk
+// or a closed pipe turns a success into a failure (status 1), said on stderr.
+int StdoutChecked(int status) {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  const int why = errno;
+  if (flushed && !std::ferror(stdout)) return status;
+  PrintError(
+      std::string("cannot write to standard output: ") +
+      (why != 0 ? std::strerror(why) : "the output was cut short (a full disk or a closed pipe)"));
+  return status == kExitOk ? kExitFailed : status;
+}
 
-int main(int argc, char** argv) {
+int RunCommand(int argc, char** argv) {
   CLI::App app{"vorn: renders frames with the image-effect tools from the command line."};
   app.name("vorn");
   app.require_subcommand(1, 1);
@@ -321,4 +334,10 @@ int main(int argc, char** argv) {
   }
   render.quiet = quiet;
   return RunRender(host, render).exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return StdoutChecked(RunCommand(argc, argv));
 }
