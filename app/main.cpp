@@ -225,14 +225,15 @@ int RunCommand(int argc, char** argv) {
                    "one task of a farm job array")
       ->type_name("K/N");
   renderCmd->add_flag("--skip-existing", render.skipExisting,
-                      "Leave frames whose output file is there and not empty (a requeued task "
-                      "resumes)");
+                      "Leave frames whose output file is there and reads back whole (a "
+                      "requeued task resumes)");
   CLI::Option* listOutputsOpt =
       renderCmd->add_flag("--list-outputs", render.listOutputs,
                           "Check the request and print each frame's output file; render nothing");
   renderCmd
       ->add_flag("--check-outputs", render.checkOutputs,
-                 "Print each frame's output file that is missing or empty; exit 1 if one is")
+                 "Print each frame's output file that is missing or not whole; exit 1 if one "
+                 "is")
       ->excludes(listOutputsOpt);
   renderCmd->add_flag("--no-write", render.noWrite, "Render every frame but write no image");
   renderCmd->add_flag("--stats", render.stats, "Print timing figures when done");
