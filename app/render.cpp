@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "atomic_file.h"
 #include "colour_options.h"
@@ -49,6 +50,24 @@ bool OutputWhole(const std::string& path) {
   if (!OutputPresent(path)) return false;
   std::string error;
   return ReadImage(path, &error) != nullptr;
+}
+
+// OutputWhole for each frame's file, decoded on a thread per core: a
+// requeued task of a long sequence reads every file it keeps.
+std::vector<char> WholeOutputs(const FramePattern& pattern, const std::vector<int>& frames) {
+  std::vector<char> whole(frames.size(), 0);
+  std::atomic<size_t> next{0};
+  auto check = [&] {
+    for (size_t i = next++; i < frames.size(); i = next++)
+      whole[i] = OutputWhole(pattern.Format(frames[i]));
+  };
+  const size_t threads =
+      std::min(frames.size(), size_t(std::clamp(df::AvailableProcessors(), 1, 16)));
+  std::vector<std::thread> helpers;
+  for (size_t t = 1; t < threads; ++t) helpers.emplace_back(check);
+  check();
+  for (std::thread& t : helpers) t.join();
+  return whole;
 }
 
 // An image input and where its pictures come from.
@@ -258,8 +277,9 @@ class RenderRun {
   // simulates from the shot's start, but only up to the last frame missing.
   void SkipExisting() {
     std::vector<int> missing;
-    for (int f : frames_)
-      if (!OutputWhole(pattern_->Format(f))) missing.push_back(f);
+    const std::vector<char> whole = WholeOutputs(*pattern_, frames_);
+    for (size_t i = 0; i < frames_.size(); ++i)
+      if (!whole[i]) missing.push_back(frames_[i]);
     skipped_ = frames_.size() - missing.size();
     frames_ = std::move(missing);
     if (!stepped_)
@@ -274,11 +294,11 @@ class RenderRun {
   // per line on stdout; exit status 1 when there is one.
   int ReportMissingOutputs() {
     std::vector<int> missing;
-    for (int f : frames_) {
-      const std::string path = pattern_->Format(f);
-      if (OutputWhole(path)) continue;
-      std::printf("%s\n", path.c_str());
-      missing.push_back(f);
+    const std::vector<char> whole = WholeOutputs(*pattern_, frames_);
+    for (size_t i = 0; i < frames_.size(); ++i) {
+      if (whole[i]) continue;
+      std::printf("%s\n", pattern_->Format(frames_[i]).c_str());
+      missing.push_back(frames_[i]);
     }
     std::fflush(stdout);
     if (missing.empty()) {
