@@ -98,6 +98,9 @@ TemporaryFile::~TemporaryFile() {
 
 bool TemporaryFile::Create(const std::string& path, std::string* error) {
   Discard();
+  // Checked again here for every writer: what is at the name may have
+  // changed since the request was checked, and not every writer checks.
+  if (!CheckOutputPath(path, "", error)) return false;
   path_ = path;
   const fs::path folder = FolderOf(path);
   const std::string name = fs::path(path).filename().string();
@@ -183,6 +186,7 @@ TemporaryFolder::~TemporaryFolder() {
 
 bool TemporaryFolder::Create(const std::string& path, const std::string& name, std::string* error) {
   Discard();
+  if (!CheckOutputPath(path, "", error)) return false;
   path_ = path;
   const fs::path folder = FolderOf(path);
   std::string templ =
