@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -97,6 +98,9 @@ TemporaryFile::~TemporaryFile() {
 
 bool TemporaryFile::Create(const std::string& path, std::string* error) {
   Discard();
+  // Checked again here for every writer: what is at the name may have
+  // changed since the request was checked, and not every writer checks.
+  if (!CheckOutputPath(path, "", error)) return false;
   path_ = path;
   const fs::path folder = FolderOf(path);
   const std::string name = fs::path(path).filename().string();
@@ -182,6 +186,7 @@ TemporaryFolder::~TemporaryFolder() {
 
 bool TemporaryFolder::Create(const std::string& path, const std::string& name, std::string* error) {
   Discard();
+  if (!CheckOutputPath(path, "", error)) return false;
   path_ = path;
   const fs::path folder = FolderOf(path);
   std::string templ =
@@ -235,21 +240,132 @@ bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
   return file.Create(path, error) && file.Write(data, size, error) && file.Commit(error);
 }
 
-bool CheckOutputFolder(const std::string& path, std::string* error) {
-  const std::string folder = FolderOf(path);
+namespace {
+
+bool IsInsideFolder(const std::string& path, const std::string& folder) {
+  if (path == folder || folder == "/") return true;
+  return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+         path[folder.size()] == '/';
+}
+
+// Whether `existing` (a path that exists) resolves inside `root`; the reason
+// otherwise.
+bool ResolvesInside(const std::string& existing, const std::string& root, const std::string& path,
+                    std::string* error) {
+  if (root.empty()) return true;
   std::error_code ec;
-  if (!fs::is_directory(folder, ec)) {
-    *error = "the folder " + folder + " for " + path +
-             (fs::exists(folder, ec) ? " is not a folder" : " does not exist");
+  const fs::path resolved = fs::canonical(existing, ec);
+  if (ec || !IsInsideFolder(resolved.string(), root)) {
+    *error = path + " leads out of " + root + " through a symbolic link";
     return false;
   }
-  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-    *error = "the folder " + folder + " for " + path + " is not writable";
+  return true;
+}
+
+// The folder chain of `path`: every existing folder on the way a folder,
+// the deepest writable, all inside `root`.
+bool CheckFolderChain(const std::string& path, const std::string& root, std::string* error) {
+  const std::string folder = FolderOf(path);
+  std::string existing = folder;
+  for (;;) {
+    struct stat st;
+    if (::stat(existing.c_str(), &st) == 0) {
+      if (!S_ISDIR(st.st_mode)) {
+        *error = "the folder " + existing + " for " + path + " is not a folder";
+        return false;
+      }
+      break;
+    }
+    if (errno == ENOTDIR) {
+      // A part further up is a file: the loop names it when it gets there.
+    } else if (errno != ENOENT) {
+      *error = "the folder " + existing + " for " + path + ": " + Reason();
+      return false;
+    } else if (::lstat(existing.c_str(), &st) == 0) {
+      *error = "the folder " + existing + " for " + path + " is a symbolic link to nothing";
+      return false;
+    }
+    const fs::path up = fs::path(existing).parent_path();
+    existing = up.empty() ? std::string(".") : up.string();
+  }
+  if (::access(existing.c_str(), W_OK | X_OK) != 0) {
+    *error = "the folder " + existing + " for " + path + " is not writable";
     return false;
   }
-  if (fs::is_directory(path, ec)) {
+  return ResolvesInside(existing, root, path, error);
+}
+
+}  // namespace
+
+bool CheckOutputPath(const std::string& path, const std::string& root, std::string* error,
+                     std::set<std::string>* checkedFolders) {
+  const fs::path p(path);
+  const std::string name = p.filename().string();
+  if (path.empty() || path.back() == '/' || name == "." || name == "..") {
+    *error = "\"" + path + "\" names a folder; name a file";
+    return false;
+  }
+  if (path.size() >= PATH_MAX) {
+    *error = "the path " + path.substr(0, 60) + "... is " + std::to_string(path.size()) +
+             " bytes long; at most " + std::to_string(PATH_MAX - 1);
+    return false;
+  }
+  for (const fs::path& part : p) {
+    if (part.native().size() <= kMaxNameBytes) continue;
+    *error = "the name \"" + part.native().substr(0, 40) + "...\" in " + path + " is " +
+             std::to_string(part.native().size()) + " bytes long; a name has at most " +
+             std::to_string(kMaxNameBytes);
+    return false;
+  }
+  const std::string folder = FolderOf(path);
+  if (!checkedFolders || !checkedFolders->count(folder)) {
+    if (!CheckFolderChain(path, root, error)) return false;
+    if (checkedFolders) checkedFolders->insert(folder);
+  }
+  struct stat link;
+  if (::lstat(path.c_str(), &link) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return true;  // a new file (in a new folder)
+    *error = "cannot check " + path + ": " + Reason();
+    return false;
+  }
+  struct stat st = link;
+  if (S_ISLNK(link.st_mode)) {
+    // The link is replaced, never written through; where it leads is still
+    // checked, so that the name stays what it says.
+    if (!ResolvesInside(path, root, path, error)) return false;
+    if (::stat(path.c_str(), &st) != 0) {
+      if (errno == ENOENT) return true;  // a link to nothing: replaced
+      *error = "cannot check " + path + ": " + Reason();
+      return false;
+    }
+  }
+  if (S_ISREG(st.st_mode)) return true;
+  if (S_ISDIR(st.st_mode))
     *error = path + " is a folder; name a file";
-    return false;
+  else
+    *error = path + " is not a regular file (a device, a pipe or a socket); only a regular " +
+             "file is replaced";
+  return false;
+}
+
+bool MakeOutputFolders(const std::string& path, const std::string& root, std::string* error) {
+  const fs::path folder = FolderOf(path);
+  fs::path made;
+  for (const fs::path& part : folder) {
+    made /= part;
+    if (part == "/" || part == "." || part.empty()) continue;
+    if (::mkdir(made.c_str(), 0777) != 0 && errno != EEXIST) {
+      *error = "cannot make the folder " + made.string() + " for " + path + ": " + Reason();
+      return false;
+    }
+    struct stat st;
+    if (::stat(made.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      *error = "the folder " + made.string() + " for " + path + " is not a folder";
+      return false;
+    }
+    // The root's own ancestors lie outside it by nature.
+    if (!root.empty() && IsInsideFolder(root, made.string())) continue;
+    if (!ResolvesInside(made.string(), root, path, error)) return false;
   }
   return true;
 }

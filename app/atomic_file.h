@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <set>
 #include <string>
 
 namespace vorn {
@@ -67,9 +68,24 @@ bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
 // that it stays within the 255 bytes a folder entry may have.
 std::string TemporaryName(const std::string& fileName, const std::string& random);
 
-// Whether the folder that would hold `path` exists and is writable; the
-// reason otherwise.
-bool CheckOutputFolder(const std::string& path, std::string* error);
+// The check every output file passes before anything is written. `path`
+// may be written when: its name has at most 255 bytes and the path fewer
+// than PATH_MAX; what is at the name now is a regular file (replaced), a
+// link to one or nothing (a folder, a device, a pipe or a socket is never
+// replaced); the existing part of its folder chain consists of folders
+// (links resolved), the deepest of which is writable; and, when `root` is
+// given (absolute, links resolved), the existing folders and any link at the
+// name resolve inside `root`. Folders that do not exist yet are allowed:
+// MakeOutputFolders makes them once the whole request has passed. A folder
+// already passed is skipped when `checkedFolders` holds it. False with the
+// reason.
+bool CheckOutputPath(const std::string& path, const std::string& root, std::string* error,
+                     std::set<std::string>* checkedFolders = nullptr);
+
+// Makes the missing folders of `path`'s folder chain, like `mkdir -p`; with
+// `root`, each folder made or met must resolve inside it. False with the
+// reason.
+bool MakeOutputFolders(const std::string& path, const std::string& root, std::string* error);
 
 // A path made absolute and normal, with the links of its existing part
 // resolved: two paths that name the same file (or would) have the same key.

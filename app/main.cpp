@@ -1,7 +1,9 @@
 // vorn: the command-line host that renders with the image-effect tools.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include "commands.h"
@@ -90,9 +92,20 @@ std::string EmptyValue(const CLI::App& app) {
   return {};
 }
 
-}  // namespace
+// What was written to stdout (a listing, say) must have arrived: a full disk
+// or a closed pipe turns a success into a failure (status 1), said on stderr.
+int StdoutChecked(int status) {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  const int why = errno;
+  if (flushed && !std::ferror(stdout)) return status;
+  PrintError(
+      std::string("cannot write to standard output: ") +
+      (why != 0 ? std::strerror(why) : "the output was cut short (a full disk or a closed pipe)"));
+  return status == kExitOk ? kExitFailed : status;
+}
 
-int main(int argc, char** argv) {
+int RunCommand(int argc, char** argv) {
   CLI::App app{"vorn: renders frames with the image-effect tools from the command line."};
   app.name("vorn");
   app.require_subcommand(1, 1);
@@ -212,14 +225,15 @@ int main(int argc, char** argv) {
                    "one task of a farm job array")
       ->type_name("K/N");
   renderCmd->add_flag("--skip-existing", render.skipExisting,
-                      "Leave frames whose output file is there and not empty (a requeued task "
-                      "resumes)");
+                      "Leave frames whose output file is there and reads back whole (a "
+                      "requeued task resumes)");
   CLI::Option* listOutputsOpt =
       renderCmd->add_flag("--list-outputs", render.listOutputs,
                           "Check the request and print each frame's output file; render nothing");
   renderCmd
       ->add_flag("--check-outputs", render.checkOutputs,
-                 "Print each frame's output file that is missing or empty; exit 1 if one is")
+                 "Print each frame's output file that is missing or not whole; exit 1 if one "
+                 "is")
       ->excludes(listOutputsOpt);
   renderCmd->add_flag("--no-write", render.noWrite, "Render every frame but write no image");
   CLI::Option* statsOpt =
@@ -327,4 +341,10 @@ int main(int argc, char** argv) {
   }
   render.quiet = quiet;
   return RunRender(host, render).exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return StdoutChecked(RunCommand(argc, argv));
 }

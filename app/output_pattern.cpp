@@ -65,6 +65,17 @@ bool FramePattern::HasFrame() const {
   return false;
 }
 
+bool FramePattern::FrameInFolder() const {
+  bool field = false;
+  for (const Piece& piece : pieces_) {
+    if (piece.width > 0)
+      field = true;
+    else if (field && piece.literal.find('/') != std::string::npos)
+      return true;
+  }
+  return false;
+}
+
 std::string FramePattern::Format(int frame) const {
   std::string out;
   for (const Piece& piece : pieces_) {

@@ -9,6 +9,10 @@
 
 namespace vorn {
 
+// Why an output pattern with a frame field in a folder part is refused.
+inline constexpr const char* kFrameInFolderText =
+    "a frame number (#, @ or %d) may go in the file name only, not in a folder name";
+
 class FramePattern {
  public:
   // False, with the reason, for an unsupported "%" sequence or a padding wider
@@ -17,6 +21,10 @@ class FramePattern {
 
   // Whether the pattern names a frame at all (a plain file name does not).
   bool HasFrame() const;
+  // Whether a frame field lies in a folder part (before the last '/'), so
+  // that frames would go to different folders. Output patterns refuse it:
+  // the folders are checked and made once, before the first frame.
+  bool FrameInFolder() const;
   // The file name of a frame: each field zero-padded to its width, printf
   // style, so -5 in a four-digit field reads "-005".
   std::string Format(int frame) const;

@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "atomic_file.h"
 #include "chunk_stats.h"
@@ -42,6 +43,32 @@ constexpr long long kMaxWorkers = 4096;
 
 double Seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
+}
+
+// Whether a frame's output file counts as written: a regular file, not
+// empty, that reads back whole (every pixel decoded).
+bool OutputWhole(const std::string& path) {
+  if (!OutputPresent(path)) return false;
+  std::string error;
+  return ReadImage(path, &error) != nullptr;
+}
+
+// OutputWhole for each frame's file, decoded on a thread per core: a
+// requeued task of a long sequence reads every file it keeps.
+std::vector<char> WholeOutputs(const FramePattern& pattern, const std::vector<int>& frames) {
+  std::vector<char> whole(frames.size(), 0);
+  std::atomic<size_t> next{0};
+  auto check = [&] {
+    for (size_t i = next++; i < frames.size(); i = next++)
+      whole[i] = OutputWhole(pattern.Format(frames[i]));
+  };
+  const size_t threads =
+      std::min(frames.size(), size_t(std::clamp(df::AvailableProcessors(), 1, 16)));
+  std::vector<std::thread> helpers;
+  for (size_t t = 1; t < threads; ++t) helpers.emplace_back(check);
+  check();
+  for (std::thread& t : helpers) t.join();
+  return whole;
 }
 
 // An image input and where its pictures come from.
@@ -78,6 +105,7 @@ class RenderRun {
       return outcome;
     }
     if (s_.listOutputs) {
+      // A failed write to stdout is reported when the program ends.
       for (int f : frames_) std::printf("%s\n", pattern_->Format(f).c_str());
       std::fflush(stdout);
       return outcome;
@@ -87,8 +115,13 @@ class RenderRun {
       Note(std::to_string(skipped_) + " of " + std::to_string(skipped_ + frames_.size()) +
            " frames are written already (--skip-existing); rendering " +
            std::to_string(frames_.size()));
-    if (frames_.empty()) {
-      Note("nothing to render");
+    // The whole request has passed: now the missing folders are made.
+    std::string error;
+    const bool framesToWrite = pattern_ && !frames_.empty();
+    if ((!s_.save.empty() && !MakeOutputFolders(s_.save, s_.root, &error)) ||
+        (framesToWrite && !MakeOutputFolders(pattern_->Format(frames_.front()), s_.root, &error))) {
+      PrintError(error);
+      outcome.exitCode = kExitFailed;
       return outcome;
     }
     if (!s_.save.empty() && !SaveComp()) {
@@ -96,6 +129,10 @@ class RenderRun {
       return outcome;
     }
     if (s_.out.empty() && !s_.noWrite) return outcome;  // --save alone
+    if (frames_.empty()) {
+      Note("nothing to render");
+      return outcome;
+    }
     outcome.exitCode = RenderFrames(&outcome.written);
     return outcome;
   }
@@ -113,12 +150,13 @@ class RenderRun {
   }
 
   // A check of the outputs needs the frames and the pattern only; a list of
-  // them checks the whole request, as a render would.
+  // them checks the whole request, as a render would. The whole request is
+  // checked even when no frame is left to render (an empty chunk, or every
+  // frame written), so that such a task fails as the others would.
   bool Prepare() {
     if (!ResolveTool() || !CheckNumbers() || !CheckOutputs()) return false;
     if (s_.checkOutputs) return true;
     if (s_.skipExisting) SkipExisting();
-    if (frames_.empty()) return true;  // an empty chunk, or every frame written
     return BindInputs() && CheckOverwrites() && ApplyActions();
   }
 
@@ -151,8 +189,7 @@ class RenderRun {
   bool CheckNumbers() {
     std::string error;
     if (!s_.frames.empty() && !s_.frame.empty()) return Fail("give --frames or --frame, not both");
-    if (!ChooseFrames()) return false;
-    if (!frames_.empty() && !PlanSteps()) return false;
+    if (!ChooseFrames() || !PlanSteps()) return false;
     if (!s_.size.empty()) {
       int w = 0, h = 0;
       if (!ParseSize(s_.size, kMaxImageSide, kMaxImagePixels, &w, &h, &error))
@@ -221,11 +258,14 @@ class RenderRun {
         return Fail("--frame takes one frame number; use --frames for a list");
     }
     allFrames_ = frames_;
+    firstFrame_ = {allFrames_.front()};
+    chunkFrames_ = frames_;
     if (s_.chunk.empty()) return true;
     ChunkSpec chunk;
     if (!ParseChunk(s_.chunk, &chunk, &error)) return Fail("--chunk: " + error);
     const IndexRange r = ChunkRange(allFrames_.size(), chunk);
     frames_.assign(allFrames_.begin() + ptrdiff_t(r.begin), allFrames_.begin() + ptrdiff_t(r.end));
+    chunkFrames_ = frames_;
     chunkNote_ = "chunk " + std::to_string(chunk.index) + "/" + std::to_string(chunk.count) + ": " +
                  (frames_.empty() ? std::string("no frames")
                                   : "frames " + std::to_string(frames_.front()) + " to " +
@@ -239,8 +279,9 @@ class RenderRun {
   // simulates from the shot's start, but only up to the last frame missing.
   void SkipExisting() {
     std::vector<int> missing;
-    for (int f : frames_)
-      if (!OutputPresent(pattern_->Format(f))) missing.push_back(f);
+    const std::vector<char> whole = WholeOutputs(*pattern_, frames_);
+    for (size_t i = 0; i < frames_.size(); ++i)
+      if (!whole[i]) missing.push_back(frames_[i]);
     skipped_ = frames_.size() - missing.size();
     frames_ = std::move(missing);
     if (!stepped_)
@@ -251,15 +292,15 @@ class RenderRun {
       steps_.erase(std::upper_bound(steps_.begin(), steps_.end(), frames_.back()), steps_.end());
   }
 
-  // Prints the output file of every frame that is missing or empty, one per
-  // line on stdout; exit status 1 when there is one.
+  // Prints the output file of every frame that is missing or not whole, one
+  // per line on stdout; exit status 1 when there is one.
   int ReportMissingOutputs() {
     std::vector<int> missing;
-    for (int f : frames_) {
-      const std::string path = pattern_->Format(f);
-      if (OutputPresent(path)) continue;
-      std::printf("%s\n", path.c_str());
-      missing.push_back(f);
+    const std::vector<char> whole = WholeOutputs(*pattern_, frames_);
+    for (size_t i = 0; i < frames_.size(); ++i) {
+      if (whole[i]) continue;
+      std::printf("%s\n", pattern_->Format(frames_[i]).c_str());
+      missing.push_back(frames_[i]);
     }
     std::fflush(stdout);
     if (missing.empty()) {
@@ -267,9 +308,17 @@ class RenderRun {
       return kExitOk;
     }
     PrintError(std::to_string(missing.size()) + " of " + std::to_string(frames_.size()) +
-               " outputs are missing or empty: frame" + (missing.size() > 1 ? "s " : " ") +
-               FormatFrameList(missing));
+               " outputs are missing, empty or not whole: frame" +
+               (missing.size() > 1 ? "s " : " ") + FormatFrameList(missing));
     return kExitFailed;
+  }
+
+  // The frames whose input files are checked: those rendered; with none
+  // left, the frames of this chunk; with none in it, the list's first.
+  const std::vector<int>& InputFrames() const {
+    if (!steps_.empty()) return steps_;
+    if (!chunkFrames_.empty()) return chunkFrames_;
+    return firstFrame_;
   }
 
   // The frames Process runs for. A tool whose frames depend on every frame
@@ -292,7 +341,7 @@ class RenderRun {
         PrintWarning("--shot-start has no effect: \"" + toolName_ +
                      "\" renders each frame on its own");
     }
-    if (!stepped_) {
+    if (!stepped_ || frames_.empty()) {
       steps_ = frames_;
       return true;
     }
@@ -332,14 +381,12 @@ class RenderRun {
                     std::to_string(allFrames_.size()) +
                     " frames; put # (or @, %04d) where the frame number goes, e.g. "
                     "render.#.png");
+      if (pattern->FrameInFolder()) return Fail("--out \"" + s_.out + "\": " + kFrameInFolderText);
+      // Every file of this run, before anything is written.
       std::set<std::string> folders;
-      for (int f : frames_) {
-        const std::string path = pattern->Format(f);
-        const std::string folder = std::filesystem::path(path).parent_path().string();
-        if (folders.insert(folder).second && !CheckOutputFolder(path, &error))
-          return Fail("--out: " + error);
-        if (folders.size() > 1000) break;  // a folder per frame: the first ones tell
-      }
+      for (int f : frames_)
+        if (!CheckOutputPath(pattern->Format(f), s_.root, &error, &folders))
+          return Fail("--out: frame " + std::to_string(f) + ": " + error);
       if (!ParseCompression(*format, s_.compression, &writeOptions_.compression, &error))
         return Fail("--compression \"" + s_.compression + "\": " + error);
       if (!ParseBitDepth(*format, s_.bitDepth, &writeOptions_.depth, &error))
@@ -350,7 +397,8 @@ class RenderRun {
       pattern_ = std::move(pattern);
       format_ = *format;
     }
-    if (!s_.save.empty() && !CheckOutputFolder(s_.save, &error)) return Fail("--save: " + error);
+    if (!s_.save.empty() && !CheckOutputPath(s_.save, s_.root, &error))
+      return Fail("--save: " + error);
     return true;
   }
 
@@ -376,13 +424,14 @@ class RenderRun {
       std::string patternError;
       if (!std::filesystem::exists(file, ec)) pattern = FramePattern::Parse(file, &patternError);
       if (pattern && pattern->HasFrame()) {
-        // A sequence: every frame's file must be there and readable now.
-        for (int f : steps_) {
+        // A sequence: every frame's file must be there and readable now;
+        // with no frame left to render, those of the frames asked for.
+        for (int f : InputFrames()) {
           ImageInfo info;
           if (!ReadImageInfo(pattern->Format(f), &info, &error, binding.read))
             return Fail("--input \"" + caption + "\" frame " + std::to_string(f) + ": " + error);
           NoteFileSize(info);
-          if (f == steps_.front()) NoteMetadata(input, info.metadata);
+          if (f == InputFrames().front()) NoteMetadata(input, info.metadata);
         }
         binding.sequence = std::move(pattern);
       } else {
@@ -481,7 +530,7 @@ class RenderRun {
   bool ApplyActions() {
     // Settings and button presses act before the first frame rendered: for a
     // stepped tool, the shot's first step.
-    const double t0 = steps_.front();
+    const double t0 = steps_.empty() ? allFrames_.front() : steps_.front();
     std::string error;
     for (const RenderAction& a : s_.actions) {
       switch (a.kind) {
@@ -603,9 +652,10 @@ class RenderRun {
   const RenderSettings& s_;
   df::OperatorPtr op_;
   std::string className_, toolName_;
-  std::vector<int> allFrames_;  // the whole list asked for, increasing
-  std::vector<int> frames_;     // this chunk of them, less the frames skipped
-  size_t skipped_ = 0;          // frames left because their output is there
+  std::vector<int> allFrames_;                 // the whole list asked for, increasing
+  std::vector<int> frames_;                    // this chunk of them, less the frames skipped
+  std::vector<int> chunkFrames_, firstFrame_;  // this chunk; the list's first frame
+  size_t skipped_ = 0;                         // frames left because their output is there
   std::string chunkNote_;
   std::vector<int> steps_;  // rendered, increasing; frames_ is a subset
   bool stepped_ = false;
@@ -645,7 +695,9 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
 
   auto writeJob = [&](WriteJob& job, std::string* why) {
     const auto start = Clock::now();
-    const bool ok = WriteImage(*job.image, job.path, format_, why, writeOptions_);
+    // Inside a root, each file is checked again just before it is written.
+    const bool ok = (s_.root.empty() || CheckOutputPath(job.path, s_.root, why)) &&
+                    WriteImage(*job.image, job.path, format_, why, writeOptions_);
     job.image.reset();
     writeNanos +=
         std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();

@@ -34,6 +34,9 @@ struct RenderSettings {
   std::string writers;      // writer threads ("" = one per core, at most 16)
   std::string shotStart;    // first frame of the shot ("" = the first frame asked for)
   std::string chunk;        // "K/N": render part K of N of the frame list ("" = all)
+  // When set (absolute, links resolved), every file written and every folder
+  // made must resolve inside this folder: the folder of a `vorn serve` export.
+  std::string root;
   // How the files are read and written: --bit-depth, --input-colorspace
   // ("NAME" for every input or "CAPTION=NAME"), --input-layer
   // ("CAPTION=NAME") and --output-colorspace; empty: the defaults.

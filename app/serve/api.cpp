@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 
 #include "atomic_file.h"
 #include "default_images.h"
@@ -432,8 +433,22 @@ HttpResponse Api::Export(Session& session, const json& body) {
   if (list.size() > 1 && !pattern->HasFrame())
     return Error(400, "file name: put # where the frame number goes (render.#.png) to export " +
                           std::to_string(list.size()) + " frames");
-  if (!roots_.Resolve(root, relative, FileRoots::Use::Write, &path, &error))
+  if (pattern->FrameInFolder()) return Error(400, "file name: " + std::string(kFrameInFolderText));
+  // Every file the frames name, checked in the root the request names;
+  // the render checks them again, as it checks every output.
+  std::string rootFolder;
+  if (!roots_.OutputPath(root, relative, &path, &rootFolder, &error))
     return Error(400, "cannot export: " + error);
+  if (rootFolder.find_first_of("#@%") != std::string::npos)
+    return Error(400, "cannot export into " + rootFolder +
+                          ": its name holds #, @ or %, which a file name pattern reads as a "
+                          "frame number; choose another folder");
+  const auto absolute = FramePattern::Parse(path, &error);
+  if (!absolute) return Error(400, "file name: " + error);
+  std::set<std::string> folders;
+  for (int f : list)
+    if (!CheckOutputPath(absolute->Format(f), rootFolder, &error, &folders))
+      return Error(400, "cannot export: " + error);
   std::vector<uint8_t> bytes;
   if (!session.SaveRecord(&bytes, &error)) return Error(422, "cannot export: " + error);
 
@@ -449,6 +464,7 @@ HttpResponse Api::Export(Session& session, const json& body) {
     rs.frames = frames;
     rs.size = std::to_string(session.ImageWidth()) + "x" + std::to_string(session.ImageHeight());
     rs.out = path;
+    rs.root = rootFolder;
     rs.quiet = true;
     if (session.Stepped()) rs.shotStart = std::to_string(ss.firstFrame);
     std::lock_guard lock(filesMutex_);

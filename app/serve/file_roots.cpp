@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "atomic_file.h"
+
 namespace vorn::serve {
 
 namespace fs = std::filesystem;
@@ -112,11 +114,21 @@ bool FileRoots::Resolve(size_t root, const std::string& relative, Use use, std::
              " in " + base;
     return false;
   }
-  if (use == Use::Write && present && S_ISDIR(info.st_mode)) {
-    *error = "\"" + relative + "\" is a folder; name a file";
+  if (use == Use::Write && !CheckOutputPath(target.string(), base, error)) return false;
+  *path = target.string();
+  return true;
+}
+
+bool FileRoots::OutputPath(size_t root, const std::string& relative, std::string* path,
+                           std::string* folder, std::string* error) const {
+  if (root >= folders_.size()) {
+    *error = "no folder number " + std::to_string(root) + "; there are " +
+             std::to_string(folders_.size());
     return false;
   }
-  *path = target.string();
+  if (!CheckRelative(relative, error)) return false;
+  *folder = folders_[root];
+  *path = (fs::path(*folder) / relative).string();
   return true;
 }
 

@@ -24,9 +24,16 @@ class FileRoots {
   // or over-long path; a part that is empty, "." or ".."; a NUL, backslash or
   // control character; a folder that does not exist or a symbolic link that
   // leads out of the root; for reading, a file that is not a regular file;
-  // for writing, a name that is a folder.
+  // for writing, what CheckOutputPath refuses (a folder, a device...).
   bool Resolve(size_t root, const std::string& relative, Use use, std::string* path,
                std::string* error) const;
+
+  // An output path of root `root`, not resolved: `relative` passes the
+  // checks of Resolve that need no file system, and `folder` is the root.
+  // The writer checks each file it makes (CheckOutputPath with the root),
+  // so that a pattern's frames and missing folders are checked one by one.
+  bool OutputPath(size_t root, const std::string& relative, std::string* path, std::string* folder,
+                  std::string* error) const;
 
   // Whether `path` (absolute, normal) lies inside one of the roots.
   bool Contains(const std::string& path) const;

@@ -3,6 +3,7 @@
 #include "atomic_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -118,6 +119,47 @@ TEST_F(AtomicFile, PathKeysSeeThroughSpellingsAndLinks) {
   EXPECT_EQ(PathKey(Path("x.png")), PathKey(Path("link.png")));
   EXPECT_EQ(PathKey(Path("new.png")), PathKey((dir_ / "sub" / ".." / "new.png").string()));
   EXPECT_NE(PathKey(Path("x.png")), PathKey(Path("y.png")));
+}
+
+// Every writer replaces only a regular file (or a link, never followed);
+// inside a root, nothing leads out, and folders are made only inside it.
+TEST_F(AtomicFile, OnlyRegularFilesAreReplacedAndRootsHoldTheirFiles) {
+  ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0600), 0);
+  fs::create_directories(Path("folder"));
+  std::ofstream(Path("target")) << "target";
+  fs::create_symlink(Path("target"), Path("link"));
+  fs::create_symlink("/dev/null", Path("null"));
+  std::string error;
+  for (const char* name : {"pipe", "folder", "null"}) {
+    EXPECT_FALSE(WriteFileAtomically(Path(name), "new", 3, &error)) << name;
+    EXPECT_NE(error.find(name), std::string::npos) << error;
+  }
+  EXPECT_TRUE(fs::is_fifo(Path("pipe")));
+  EXPECT_TRUE(fs::is_directory(Path("folder")));
+  EXPECT_TRUE(fs::is_symlink(Path("null")));
+  ASSERT_TRUE(WriteFileAtomically(Path("link"), "new", 3, &error)) << error;
+  EXPECT_EQ(Text(Path("link")), "new");
+  EXPECT_FALSE(fs::is_symlink(Path("link")));
+  EXPECT_EQ(Text(Path("target")), "target");
+
+  const std::string root = Path("root");
+  fs::create_directories(root + "/in");
+  fs::create_symlink(dir_, root + "/out");
+  fs::create_symlink(root + "/in", root + "/near");
+  fs::create_symlink(Path("target"), root + "/away.png");
+  for (const char* inside : {"a.png", "in/a.png", "near/a.png", "new/deep/a.png"}) {
+    EXPECT_TRUE(CheckOutputPath(root + "/" + inside, root, &error)) << inside << ": " << error;
+    EXPECT_TRUE(MakeOutputFolders(root + "/" + inside, root, &error)) << inside << ": " << error;
+  }
+  EXPECT_TRUE(fs::is_directory(root + "/new/deep"));
+  for (const char* outside : {"out/a.png", "out/new/a.png", "away.png"}) {
+    EXPECT_FALSE(CheckOutputPath(root + "/" + outside, root, &error)) << outside;
+    EXPECT_NE(error.find("leads out of " + root), std::string::npos) << error;
+  }
+  EXPECT_FALSE(MakeOutputFolders(root + "/out/new/a.png", root, &error));
+  EXPECT_FALSE(fs::exists(Path("new")));
+  EXPECT_FALSE(CheckOutputPath(Path(std::string(256, 'n')), "", &error));
+  EXPECT_TRUE(CheckOutputPath(Path(std::string(255, 'n')), "", &error)) << error;
 }
 
 }  // namespace

@@ -30,6 +30,35 @@ TEST_F(Commands, ToolsListsEveryRegistrationValue) {
   EXPECT_EQ(tile->height, 87);
 }
 
+// A listing that cannot be written (a full disk, a closed pipe) is a failure.
+TEST_F(Commands, AListingThatCannotBeWrittenFails) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  const int closedPipe = fds[1];
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"tools"},
+        {"tools", "--json"},
+        {"controls", "--json", "Probe"},
+        {"controls", "Probe"},
+        {"render", "Probe", "--frames", "1-3", "--out", "o.#.png", "--list-outputs"},
+        {"render", "Probe", "--frames", "1-20000", "--out", "o.#.png", "--list-outputs"}}) {
+    std::vector<std::string> all = {"--plugins", PROBE_PLUGIN_FOLDER};
+    all.insert(all.end(), args.begin(), args.end());
+    for (const bool pipe : {false, true}) {
+      RunResult r = Wait(Start(all, {}, [pipe, closedPipe] {
+        const int fd = pipe ? closedPipe : open("/dev/full", O_WRONLY);
+        dup2(fd, 1);
+      }));
+      EXPECT_EQ(r.code, 1) << ::testing::PrintToString(args) << (pipe ? " pipe" : " full");
+      EXPECT_NE(r.err.find("vorn: error: cannot write to standard output"), std::string::npos)
+          << r.err;
+    }
+  }
+  close(closedPipe);
+  EXPECT_TRUE(Files().empty());
+}
+
 TEST_F(Commands, PluginFoldersFromTheEnvironment) {
   RunResult r = Run({"tools"}, {{"VORN_PLUGIN_PATH", Path("stale") + ":" + PROBE_PLUGIN_FOLDER}});
   ASSERT_EQ(r.code, 0) << r.err;

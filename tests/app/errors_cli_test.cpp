@@ -1,6 +1,7 @@
 // Every request vorn cannot meet exits with status 2, names the problem and
 // what is allowed, and writes nothing.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "default_images.h"
 #include "vorn_runner.h"
@@ -85,7 +86,10 @@ TEST_F(Errors, RefusedRequestsExitTwoAndWriteNothing) {
       {{"--out", "a.%s.png"}, "frame field"},
       {{"--compression", "fast"}, "PNG takes a compression level 0 (fastest) to 9"},
       {{"--out", "a.exr", "--compression", "b44"}, "EXR takes the compression \"none\", \"rle\""},
-      {{"--out", "missing/a.png"}, "the folder missing for missing/a.png does not exist"},
+      {{"--out", "whole.png/a.png"}, "the folder whole.png for whole.png/a.png is not a folder"},
+      {{"--frames", "1-2", "--out", "d#/a.#.png"},
+       "may go in the file name only, not in a folder name"},
+      {{"--frames", "1-2", "--out", "d%d/a.%04d.png"}, "not in a folder name"},
       {{"--size", "0x10"}, "--size"},
       {{"--size", "huge"}, "WIDTHxHEIGHT"},
       {{"--aspect", "0"}, "--aspect"},
@@ -95,7 +99,7 @@ TEST_F(Errors, RefusedRequestsExitTwoAndWriteNothing) {
       {{"--comp", "bad.vcomp"}, "cannot load bad.vcomp: not a vorn composition"},
       {{"--comp", "short.vcomp"}, "cannot load composition short.vcomp"},
       {{"--comp", "long.vcomp"}, "data after the end"},
-      {{"--save", "missing/x.vcomp"}, "--save"},
+      {{"--save", "whole.png/x.vcomp"}, "--save: the folder whole.png"},
       {{"--bogus"}, "--bogus"},
   };
   ExpectRefused(cases, before);
@@ -195,6 +199,59 @@ TEST_F(Errors, HostileInputsAreRefusedOrRenderedSafely) {
              "--workers", "7", "--out", "b.png"});
     EXPECT_EQ(r.code, 0) << size << ": " << r.err;
   }
+}
+
+// Every output file of the request is checked before anything is written
+// or any folder made: a name taken by a folder or by what is not a regular
+// file, a name too long, at any frame, not only the first. Missing folders
+// are made, once the request has passed.
+TEST_F(Errors, EveryOutputIsCheckedBeforeAnythingIsWritten) {
+  auto entries = [&] {  // every entry, links and folders included, unfollowed
+    std::vector<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(dir_))
+      names.push_back(fs::relative(e.path(), dir_).string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  fs::create_directories(Path("taken/f.0002.png"));
+  ASSERT_EQ(mkfifo(Path("pipe.vcomp").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(Path("f.0003.png").c_str(), 0600), 0);
+  fs::create_symlink("/dev/null", Path("null.png"));
+  fs::create_symlink("/dev/null", Path("null.vcomp"));
+  const std::string name249 = std::string(249, 'n');  // frame 10 makes a 256-byte name
+  const std::vector<std::string> before = entries();
+  const std::vector<Case> cases = {
+      {{"--frames", "0-3", "--out", "taken/f.#.png"}, "frame 2: taken/f.0002.png is a folder"},
+      {{"--frames", "0-3", "--out", "f.#.png"}, "frame 3: f.0003.png is not a regular file"},
+      {{"--out", "null.png"}, "null.png is not a regular file"},
+      {{"--save", "pipe.vcomp"}, "--save: pipe.vcomp is not a regular file"},
+      {{"--save", "null.vcomp"}, "--save: null.vcomp is not a regular file"},
+      {{"--frames", "8-10", "--out", name249 + ".%d.png"}, "frame 10: the name"},
+      // Nothing is made for a request refused later, folders included.
+      {{"--frames", "0-3", "--out", "new/deeper/f.#.png", "--set", "Nope=1"}, "Nope"},
+      {{"--save", "new/s.vcomp", "--input", "Input=missing.png"}, "missing.png"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"render", "Probe", "--size", "8x8"};
+    if (std::find(c.args.begin(), c.args.end(), "--out") == c.args.end())
+      args.insert(args.end(), {"--out", "out.png"});
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = Probe(args);
+    EXPECT_EQ(r.code, 2) << ::testing::PrintToString(args) << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << ::testing::PrintToString(args) << r.err;
+    EXPECT_EQ(entries(), before) << ::testing::PrintToString(args);
+  }
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+  // Missing folders are made, for the frames and the composition alike.
+  RunResult r = Probe({"render", "Probe", "--size", "8x8", "--frames", "1-2", "--out",
+                       "out/warp.####.exr", "--save", "comps/shot/s.vcomp"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(Image("out/warp.0001.exr"));
+  EXPECT_TRUE(Image("out/warp.0002.exr"));
+  EXPECT_TRUE(fs::is_regular_file(Path("comps/shot/s.vcomp")));
+  r = Probe({"render", "Probe", "--size", "8x8", "--frames", "8-9", "--out", name249 + ".%d.png"});
+  EXPECT_EQ(r.code, 0) << r.err;
 }
 
 TEST_F(Errors, UnknownToolsListTheRegisteredOnes) {

@@ -128,21 +128,21 @@ TEST_F(Farm, SkipExistingRendersOnlyWhatIsMissingAndKeepsTheShot) {
   const auto names = Names("s", 0, 5);
   std::vector<std::string> before;
   for (const std::string& n : names) before.push_back(ReadText(Path(n)));
-  // A requeued task finds frames 0, 1 and 3 written, 2 and 4 missing and 5
-  // left empty by a crash.
+  // A requeued task finds frames 0 and 3 written, 2 and 4 missing, 5 left
+  // empty by a crash, 1 garbage and 3 cut short: only whole files count.
   fs::remove(Path(names[2]));
   fs::remove(Path(names[4]));
   std::ofstream(Path(names[5]), std::ios::trunc).close();
-  std::ofstream(Path(names[1]), std::ios::binary | std::ios::trunc) << "kept";
+  std::ofstream(Path(names[1]), std::ios::binary | std::ios::trunc) << "garbage";
+  fs::resize_file(Path(names[3]), fs::file_size(Path(names[3])) - 20);  // into the pixels
   std::vector<std::string> again = render;
   again.push_back("--skip-existing");
   r = Probe(again, kSequenceProbe);
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(r.err.find("3 of 6 frames are written already (--skip-existing); rendering 3"),
+  EXPECT_NE(r.err.find("1 of 6 frames are written already (--skip-existing); rendering 5"),
             std::string::npos)
       << r.err;
-  EXPECT_EQ(ReadText(Path(names[1])), "kept");
-  for (int f : {0, 2, 3, 4, 5}) EXPECT_EQ(ReadText(Path(names[size_t(f)])), before[size_t(f)]) << f;
+  for (int f = 0; f < 6; ++f) EXPECT_EQ(ReadText(Path(names[size_t(f)])), before[size_t(f)]) << f;
 
   // Stepping ends at the last missing frame; nothing missing, nothing done.
   fs::remove(Path(names[2]));
@@ -151,6 +151,41 @@ TEST_F(Farm, SkipExistingRendersOnlyWhatIsMissingAndKeepsTheShot) {
   r = Probe(again, kSequenceProbe);
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.err.find("nothing to render"), std::string::npos) << r.err;
+}
+
+// A task with nothing left to render (every frame written, or an empty
+// chunk) still checks the whole request and writes the composition.
+TEST_F(Farm, NothingToRenderStillChecksTheWholeRequest) {
+  const std::vector<std::string> render = {"render",   "Probe", "--size", "4x2",
+                                           "--frames", "0-1",   "--out",  "n.#.png"};
+  ASSERT_EQ(Probe(render).code, 0);
+  for (const std::vector<std::string>& idle :
+       {std::vector<std::string>{"--skip-existing"}, {"--chunk", "3/3"}}) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"--set", "Nope=1"}, "no control \"Nope\""},
+        {{"--set", "Level=abc"}, "is not a decimal number"},
+        {{"--input", "Input=missing.png"}, "missing.png"},
+        {{"--input", "Input=seq.#.png"}, "frame 0: cannot read image seq.0000.png"},
+        {{"--preset", "Blinding"}, "items:"},
+    };
+    for (const auto& [extra, message] : refused) {
+      std::vector<std::string> args = render;
+      args.insert(args.end(), idle.begin(), idle.end());
+      args.insert(args.end(), extra.begin(), extra.end());
+      RunResult r = Probe(args);
+      EXPECT_EQ(r.code, 2) << ::testing::PrintToString(args) << r.err;
+      EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    }
+    std::vector<std::string> save = render;
+    save.insert(save.end(), idle.begin(), idle.end());
+    save.insert(save.end(), {"--set", "Level=0.5", "--save", "idle.vcomp"});
+    RunResult r = Probe(save);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("nothing to render"), std::string::npos) << r.err;
+    EXPECT_GT(fs::file_size(Path("idle.vcomp")), 8u) << ::testing::PrintToString(idle);
+    fs::remove(Path("idle.vcomp"));
+  }
+  EXPECT_EQ(Files(), (std::vector<std::string>{"n.0000.png", "n.0001.png"}));
 }
 
 TEST_F(Farm, FramesDefaultToTheInputSequenceOnDisk) {
@@ -190,15 +225,17 @@ TEST_F(Farm, CheckOutputsListsWhatIsMissing) {
   EXPECT_EQ(r.out, "");
   fs::remove(Path("k.0002.png"));
   std::ofstream(Path("k.0004.png"), std::ios::trunc).close();
+  fs::resize_file(Path("k.0001.png"), fs::file_size(Path("k.0001.png")) / 2);
   r = Probe(check);
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.out, "k.0002.png\nk.0004.png\n");
-  EXPECT_NE(r.err.find("2 of 4 outputs are missing or empty: frames 2,4"), std::string::npos)
+  EXPECT_EQ(r.out, "k.0001.png\nk.0002.png\nk.0004.png\n");
+  EXPECT_NE(r.err.find("3 of 4 outputs are missing, empty or not whole: frames 1,2,4"),
+            std::string::npos)
       << r.err;
   check.insert(check.end(), {"--chunk", "1/2"});
   r = Probe(check);
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.out, "k.0002.png\n");
+  EXPECT_EQ(r.out, "k.0001.png\nk.0002.png\n");
   EXPECT_EQ(Files(), (std::vector<std::string>{"k.0001.png", "k.0003.png", "k.0004.png"}));
 }
 

@@ -205,13 +205,21 @@ TEST_F(Render, SavedCompositionsReloadExactly) {
 }
 
 TEST_F(Render, AFailedWriteStopsTheSequenceWithStatusOne) {
-  // Frame 2's file name is taken by a folder, which no rename can replace.
-  fs::create_directories(Path("w.0002.png"));
-  RunResult r = Probe({"render", "Probe", "--size", "4x4", "--frames", "1-5", "--out", "w.#.png"});
+  // Frame 4's file name is taken by a folder, which no rename can replace,
+  // while the run goes on (a folder there before it starts is refused).
+  const pid_t pid =
+      Start({"--plugins", PROBE_PLUGIN_FOLDER, "render", "Probe", "--size", "4x4", "--set",
+             "Delay=150", "--workers", "1", "--frames", "1-5", "--out", "w.#.png"});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!fs::exists(Path("w.0001.png")) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  fs::create_directories(Path("w.0004.png"));
+  RunResult r = Wait(pid);
   EXPECT_EQ(r.code, 1) << r.err;
-  EXPECT_NE(r.err.find("frame 2"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("frame 4"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("of 5 frames written"), std::string::npos) << r.err;
   const std::vector<std::string> files = Files();
+  ASSERT_FALSE(files.empty());
   EXPECT_EQ(files.front(), "w.0001.png");
   EXPECT_FALSE(fs::exists(Path("w.0005.png")));
   for (const std::string& f : files) EXPECT_EQ(f.find(".tmp"), std::string::npos) << f;

@@ -1,5 +1,7 @@
 // The API as the page and strangers reach it: the token, refused requests
 // that change nothing, compositions and exports inside the allowed folders.
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "image_io.h"
@@ -250,6 +252,54 @@ TEST_F(ServeTest, ExportWritesWhatRenderWrites) {
       R"({"tool":"Bleb","time":0,"root":0,"path":"out.#.png","frames":"x"})",
   };
   for (const char* body : refused) EXPECT_EQ(Post("/api/export", body).status, 400) << body;
+}
+
+// Every file an export would write is checked, frame by frame and with its
+// folders' links resolved, in the folder the request names; a frame number
+// in a folder part is refused (it would name a new folder per frame).
+TEST_F(ServeTest, ExportsStayInsideTheirFolder) {
+  namespace fs = std::filesystem;
+  const fs::path outside = folder_.string() + "-outside";
+  fs::remove_all(outside);
+  fs::create_directories(outside);
+  fs::create_directories(folder_ / "d");
+  fs::create_symlink(outside, folder_ / "d0001");
+  fs::create_symlink(outside, folder_ / "away");
+  fs::create_symlink(outside / "o.0003.png", folder_ / "o.0003.png");
+  ASSERT_EQ(::mkfifo((folder_ / "pipe.vcomp").c_str(), 0600), 0);
+  auto body = [](const std::string& path, const std::string& frames) {
+    return R"({"tool":"Bleb","time":0,"root":0,"path":")" + path + R"(","frames":")" + frames +
+           "\"}";
+  };
+  struct Case {
+    std::string path, frames, message;
+  };
+  const std::vector<Case> refused = {
+      {"d#/o.#.png", "1", "not in a folder name"},   {"d%04d/o.png", "1", "not in a folder name"},
+      {"away/o.#.png", "1-2", "leads out of"},       {"away/new/o.#.png", "1", "leads out of"},
+      {"o.#.png", "1-3", "o.0003.png leads out of"},
+  };
+  for (const Case& c : refused) {
+    const HttpResponse r = Post("/api/export", body(c.path, c.frames));
+    EXPECT_EQ(r.status, 400) << c.path << ": " << r.body;
+    EXPECT_NE(Json(r)["error"].get<std::string>().find(c.message), std::string::npos) << r.body;
+  }
+  EXPECT_TRUE(fs::is_empty(outside));
+  EXPECT_FALSE(fs::exists(folder_ / "o.0001.png"));
+  const HttpResponse save =
+      Post("/api/save", R"({"tool":"Bleb","time":0,"root":0,"path":"pipe.vcomp"})");
+  EXPECT_EQ(save.status, 400) << save.body;
+  EXPECT_TRUE(fs::is_fifo(folder_ / "pipe.vcomp"));
+
+  // Missing folders inside are made; a link that stays inside is followed.
+  fs::create_symlink(folder_ / "d", folder_ / "near");
+  for (const char* path : {"new/deeper/o.#.png", "near/o.#.png"}) {
+    const HttpResponse r = Post("/api/export", body(path, "4"));
+    ASSERT_EQ(r.status, 200) << path << ": " << r.body;
+  }
+  EXPECT_TRUE(fs::is_regular_file(folder_ / "new/deeper/o.0004.png"));
+  EXPECT_TRUE(fs::is_regular_file(folder_ / "d/o.0004.png"));
+  fs::remove_all(outside);
 }
 
 }  // namespace
