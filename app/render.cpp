@@ -153,11 +153,14 @@ class RenderRun {
   // them checks the whole request, as a render would. The whole request is
   // checked even when no frame is left to render (an empty chunk, or every
   // frame written), so that such a task fails as the others would.
+  // Problems are reported in the order a user mends them: the tool and the
+  // numbers, the output options, the inputs, then the output files.
   bool Prepare() {
     if (!ResolveTool() || !CheckNumbers() || !CheckOutputs()) return false;
-    if (s_.checkOutputs) return true;
+    const std::vector<int> asked = frames_;  // before --skip-existing takes any
+    if (s_.checkOutputs) return CheckOutputPaths(asked);
     if (s_.skipExisting) SkipExisting();
-    return BindInputs() && CheckOverwrites() && ApplyActions();
+    return BindInputs() && CheckOutputPaths(asked) && CheckOverwrites() && ApplyActions();
   }
 
   // The tool: by name, or the class of the first --comp when no name is given.
@@ -382,11 +385,6 @@ class RenderRun {
                     " frames; put # (or @, %04d) where the frame number goes, e.g. "
                     "render.#.png");
       if (pattern->FrameInFolder()) return Fail("--out \"" + s_.out + "\": " + kFrameInFolderText);
-      // Every file of this run, before anything is written.
-      std::set<std::string> folders;
-      for (int f : frames_)
-        if (!CheckOutputPath(pattern->Format(f), s_.root, &error, &folders))
-          return Fail("--out: frame " + std::to_string(f) + ": " + error);
       if (!ParseCompression(*format, s_.compression, &writeOptions_.compression, &error))
         return Fail("--compression \"" + s_.compression + "\": " + error);
       if (!ParseBitDepth(*format, s_.bitDepth, &writeOptions_.depth, &error))
@@ -396,6 +394,19 @@ class RenderRun {
       writeOptions_.colourSpace = s_.outputColourSpace;
       pattern_ = std::move(pattern);
       format_ = *format;
+    }
+    return true;
+  }
+
+  // Every file of this run (each frame asked for, and --save), before
+  // anything is written.
+  bool CheckOutputPaths(const std::vector<int>& frames) {
+    std::string error;
+    if (pattern_) {
+      std::set<std::string> folders;
+      for (int f : frames)
+        if (!CheckOutputPath(pattern_->Format(f), s_.root, &error, &folders))
+          return Fail("--out: frame " + std::to_string(f) + ": " + error);
     }
     if (!s_.save.empty() && !CheckOutputPath(s_.save, s_.root, &error))
       return Fail("--save: " + error);

@@ -71,6 +71,8 @@ TEST_F(Errors, RefusedRequestsExitTwoAndWriteNothing) {
        "no image input \"Nope\"; image inputs: \"Input\", \"Matte(optional)\""},
       {{"--input", "Level=whole.png"}, "is a control, not an image input"},
       {{"--input", "Input=missing.png"}, "missing.png"},
+      // Inputs come before outputs, in the order a user mends them.
+      {{"--input", "Input=missing.png", "--out", "whole.png/o.png"}, "missing.png"},
       {{"--input", "Input=garbage.png"}, "cannot read image garbage.png"},
       {{"--input", "Input=cut.png"}, "cut.png"},
       {{"--input", "Input=seq.#.png", "--frames", "1-3", "--out", "o.#.png"},
