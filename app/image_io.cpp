@@ -674,6 +674,21 @@ oiio::TypeDesc FileType(BitDepth depth) {
 
 }  // namespace
 
+bool HasAdditiveLight(const df::Image& image) {
+  for (int y = 0; y < image.height; ++y) {
+    const uint8_t* p = image.rows[y];
+    uint8_t above = 0;  // any colour byte above its alpha, without branching per pixel
+    for (int x = 0; x < image.width; ++x, p += 4)
+      above |= uint8_t(p[0] > p[3]) | uint8_t(p[1] > p[3]) | uint8_t(p[2] > p[3]);
+    if (above) return true;
+  }
+  return false;
+}
+
+bool KeepsAdditiveLight(ImageFormat format) {
+  return format != ImageFormat::Png;
+}
+
 bool WriteImage(const df::Image& image, const std::string& path, ImageFormat format,
                 std::string* error, const WriteOptions& options) {
   static const char* const kWriter[] = {"png", "openexr", "tiff", "dpx", "jpeg"};

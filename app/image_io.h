@@ -101,6 +101,13 @@ struct WriteOptions {
   bool floatPath = false;
 };
 
+// Additive light: premultiplied colour above alpha (light added with little
+// coverage, which an "over" adds to the plate). Formats with premultiplied
+// alpha (TIFF, EXR) or none (DPX, JPEG: the image over black) keep it; a
+// straight-alpha PNG cannot hold it and clips the colour to alpha.
+bool HasAdditiveLight(const df::Image& image);
+bool KeepsAdditiveLight(ImageFormat format);
+
 // Writes an image atomically (temporary file in the same folder, then
 // rename), tagged with its colour space and "Software" naming vorn.
 bool WriteImage(const df::Image& image, const std::string& path, ImageFormat format,

@@ -704,8 +704,10 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
   std::string failure;
   int exitCode = kExitOk;
 
+  std::atomic<int> additiveLight{0};  // frames whose additive light the format clips
   auto writeJob = [&](WriteJob& job, std::string* why) {
     const auto start = Clock::now();
+    if (!KeepsAdditiveLight(format_) && HasAdditiveLight(*job.image)) ++additiveLight;
     // Inside a root, each file is checked again just before it is written.
     const bool ok = (s_.root.empty() || CheckOutputPath(job.path, s_.root, why)) &&
                     WriteImage(*job.image, job.path, format_, why, writeOptions_);
@@ -794,6 +796,11 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
   const double wall = Seconds(Clock::now() - runStart);
   progress.Finish();
   progress_ = nullptr;
+  if (additiveLight > 0 && !s_.quiet)
+    PrintWarning(std::to_string(additiveLight.load()) + " of " + std::to_string(delivered) +
+                 " frames had additive light (colour above alpha: light with little coverage) "
+                 "that PNG's straight alpha cannot hold; it was clipped to alpha. TIFF and EXR "
+                 "keep it (premultiplied), as do DPX and JPEG (the image over black)");
 
   std::sort(done.begin(), done.end());
   for (auto& [frame, path] : done) written->push_back(path);
