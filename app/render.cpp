@@ -158,7 +158,8 @@ class RenderRun {
   bool Prepare() {
     if (!ResolveTool() || !CheckNumbers() || !CheckOutputs()) return false;
     const std::vector<int> asked = frames_;  // before --skip-existing takes any
-    if (s_.checkOutputs) return CheckOutputPaths(asked);
+    // A check lists what is not whole, a folder at a frame's name included.
+    if (s_.checkOutputs) return true;
     if (s_.skipExisting) SkipExisting();
     return BindInputs() && CheckOutputPaths(asked) && CheckOverwrites() && ApplyActions();
   }

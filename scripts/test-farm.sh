@@ -155,10 +155,12 @@ grep -q 'frames are written already (--skip-existing)' "$log" ||
 same_files local/slow farm/slow
 say "a requeued task resumed: $(grep -o '[0-9]* of [0-9]* frames are written already' "$log")"
 
-# The check task fails when a frame is missing: a folder where frame 3 goes
-# makes task 1 fail to write it.
+# The check task fails when a frame is missing: a folder where frame 3 goes,
+# made once the job is queued (vorn refuses such a request at submission),
+# makes task 1 refuse its frames.
+submit broken 2 --hold -- Candle --size 64x36 --frames 1-6 --out farm/broken/b.#.png
 mkdir farm/broken/b.0003.png
-submit broken 2 Candle --size 64x36 --frames 1-6 --out farm/broken/b.#.png
+scontrol release "$broken_array" "$broken_check"
 wait_jobs "$broken_array" "$broken_check"
 [[ "$(job_field "$broken_check" JobState)" == FAILED ]] ||
   fail "the check job ended $(job_field "$broken_check" JobState) with a frame missing"

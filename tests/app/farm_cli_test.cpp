@@ -224,6 +224,7 @@ TEST_F(Farm, CheckOutputsListsWhatIsMissing) {
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "");
   fs::remove(Path("k.0002.png"));
+  fs::create_directory(Path("k.0002.png"));  // a folder in its place: listed, not refused
   std::ofstream(Path("k.0004.png"), std::ios::trunc).close();
   fs::resize_file(Path("k.0001.png"), fs::file_size(Path("k.0001.png")) / 2);
   r = Probe(check);
