@@ -335,6 +335,20 @@ void HttpServer::Accept(Clock::time_point now) {
   }
 }
 
+void HttpServer::Sweep(const std::function<Next(const Connection&)>& next) {
+  std::vector<std::unique_ptr<Connection>> ready;
+  for (auto it = waiting_.begin(); it != waiting_.end();) {
+    const Next n = next(**it);
+    if (n == Next::Keep) {
+      ++it;
+      continue;
+    }
+    if (n == Next::Serve) ready.push_back(std::move(*it));
+    it = waiting_.erase(it);
+  }
+  for (auto& c : ready) Dispatch(std::move(c));
+}
+
 void HttpServer::Dispatch(std::unique_ptr<Connection> c) {
   const size_t end = HeadEnd(c->in);
   const bool preferred = preferred_ && preferred_(std::string_view(c->in).substr(0, end));
@@ -372,7 +386,6 @@ bool HttpServer::Run() {
   guests_ = std::make_unique<Pool>(*this, limits_.guestThreads, limits_.guestQueued);
   std::vector<pollfd> fds;
   std::vector<Connection*> polled;
-  std::vector<std::unique_ptr<Connection>> ready;
   char buffer[4096];
   while (!stopping_.load()) {
     Clock::time_point now = Clock::now();
@@ -389,16 +402,7 @@ bool HttpServer::Run() {
       back_.clear();
     }
     // Heads completed by bytes read earlier (pipelined requests).
-    for (auto it = waiting_.begin(); it != waiting_.end();) {
-      if (HeadEnd((*it)->in) != 0) {
-        ready.push_back(std::move(*it));
-        it = waiting_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    for (auto& c : ready) Dispatch(std::move(c));
-    ready.clear();
+    Sweep([](const Connection& c) { return HeadEnd(c.in) != 0 ? Next::Serve : Next::Keep; });
 
     fds.clear();
     polled.clear();
@@ -449,21 +453,12 @@ bool HttpServer::Run() {
         closing.push_back(c);
       }
     }
-    if (!done.empty() || !closing.empty()) {
-      for (auto it = waiting_.begin(); it != waiting_.end();) {
-        Connection* c = it->get();
-        if (std::find(closing.begin(), closing.end(), c) != closing.end()) {
-          it = waiting_.erase(it);
-        } else if (std::find(done.begin(), done.end(), c) != done.end()) {
-          ready.push_back(std::move(*it));
-          it = waiting_.erase(it);
-        } else {
-          ++it;
-        }
-      }
-      for (auto& c : ready) Dispatch(std::move(c));
-      ready.clear();
-    }
+    if (!done.empty() || !closing.empty())
+      Sweep([&](const Connection& c) {
+        if (std::find(closing.begin(), closing.end(), &c) != closing.end()) return Next::Close;
+        if (std::find(done.begin(), done.end(), &c) != done.end()) return Next::Serve;
+        return Next::Keep;
+      });
     if (accepting && (fds[1].revents & POLLIN)) Accept(now);
   }
   // Requests being answered finish; then nothing is left open.

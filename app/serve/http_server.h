@@ -84,6 +84,10 @@ class HttpServer {
   void Dispatch(std::unique_ptr<Connection> c);
   void Serve(std::unique_ptr<Connection> c);
   void Wake();
+  // Takes out of waiting_ every connection `next` does not keep: dispatched
+  // (its head is complete) or closed.
+  enum class Next { Keep, Serve, Close };
+  void Sweep(const std::function<Next(const Connection&)>& next);
 
   HttpLimits limits_;
   std::function<bool(std::string_view)> preferred_;
