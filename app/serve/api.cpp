@@ -115,7 +115,7 @@ bool Api::Start(std::string* error) {
     if (!LoadComposition(host_, settings_.comp, true, &comp, error)) return false;
     Session* s = SessionFor(comp.op->GetRegistry()->ClassName(), error);
     if (!s) return false;
-    const Outcome outcome = s->TakeComposition(comp);
+    const Outcome outcome = s->TakeComposition(comp, "");
     if (!outcome.ok) {
       *error = outcome.error;
       return false;
@@ -389,7 +389,8 @@ HttpResponse Api::Load(const json& body, int time) {
   }
   Session* s = SessionFor(comp.op->GetRegistry()->ClassName(), &error);
   if (!s) return Error(422, error);
-  const Outcome outcome = s->TakeComposition(comp);
+  const Outcome outcome =
+      s->TakeComposition(comp, "Load " + std::filesystem::path(relative).filename().string());
   if (!outcome.ok) return Error(422, outcome.error);
   json state = s->State(time);
   state["warnings"] = outcome.warnings;

@@ -169,12 +169,35 @@ TEST_F(ServeTest, CompositionsAreSavedAndLoadedInsideTheFoldersOnly) {
   EXPECT_NE(Json(junk)["error"].get<std::string>().find("junk.vcomp"), std::string::npos);
   EXPECT_EQ(State("Bleb").dump(), before);
 
+  // Unsaved work before a Load: a changed value and a key elsewhere.
+  ASSERT_EQ(Post("/api/change", R"({"tool":"Bleb","id":"Rota","value":30,"time":0})").status, 200);
+  ASSERT_EQ(Post("/api/key", R"({"tool":"Bleb","id":"BScl","action":"set","time":5})").status, 200);
+  const nlohmann::json work = State("Bleb")["values"];
+  ASSERT_EQ(work["BScl"]["keys"], nlohmann::json::array({5}));
+
   const HttpResponse loaded = Post("/api/load", R"({"time":0,"root":0,"path":"shot.vcomp"})");
   ASSERT_EQ(loaded.status, 200) << loaded.body;
   EXPECT_EQ(Json(loaded)["tool"], "Bleb");
   EXPECT_EQ(Json(loaded)["values"]["Rota"]["value"], 45.0);
-  EXPECT_EQ(Json(loaded)["undo"], "");  // an opened composition starts a fresh history
+  EXPECT_EQ(Json(loaded)["values"]["BScl"]["keys"], nlohmann::json::array());
   EXPECT_EQ(Json(loaded)["unsaved"], false);
+  EXPECT_EQ(Json(loaded)["undo"], "Load shot.vcomp");
+  const nlohmann::json fromFile = Json(loaded)["values"];
+
+  // The Load is one step: undo gives back every value and key as it was,
+  // redo the file's again, and the steps before it stay.
+  const HttpResponse undone = Post("/api/undo", R"({"tool":"Bleb","time":0})");
+  ASSERT_EQ(undone.status, 200) << undone.body;
+  EXPECT_EQ(Json(undone)["values"], work);
+  EXPECT_EQ(Json(undone)["redo"], "Load shot.vcomp");
+  EXPECT_EQ(Json(undone)["unsaved"], true);
+  const HttpResponse redone = Post("/api/redo", R"({"tool":"Bleb","time":0})");
+  ASSERT_EQ(redone.status, 200) << redone.body;
+  EXPECT_EQ(Json(redone)["values"], fromFile);
+  ASSERT_EQ(Post("/api/undo", R"({"tool":"Bleb","time":0})").status, 200);
+  ASSERT_EQ(Post("/api/undo", R"({"tool":"Bleb","time":0})").status, 200);
+  EXPECT_EQ(State("Bleb")["values"]["BScl"]["keys"], nlohmann::json::array());
+  EXPECT_EQ(State("Bleb")["values"]["Rota"]["value"], 30.0);
 }
 
 // The pictures the viewer can show a frame over: a file bound to an input,
