@@ -2,7 +2,9 @@
 // that change nothing, compositions and exports inside the allowed folders.
 #include <sys/stat.h>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "image_io.h"
 #include "image_ref.h"
@@ -323,6 +325,71 @@ TEST_F(ServeTest, ExportsStayInsideTheirFolder) {
   EXPECT_TRUE(fs::is_regular_file(folder_ / "new/deeper/o.0004.png"));
   EXPECT_TRUE(fs::is_regular_file(folder_ / "d/o.0004.png"));
   fs::remove_all(outside);
+}
+
+// An export reports the files written as it goes, refuses a second one
+// meanwhile, and a cancel ends it early with whole files only: those it
+// lists, and no others.
+TEST_F(ServeTest, AnExportShowsItsProgressAndCanBeCancelled) {
+  namespace fs = std::filesystem;
+  std::string error;
+  vorn::serve::FileRoots roots;
+  ASSERT_TRUE(roots.Add(folder_.string(), &error)) << error;
+  vorn::serve::ApiSettings settings;
+  settings.token = kToken;  // full-size images, frames 0 to 100: seconds of work
+  api_ = std::make_unique<vorn::serve::Api>(host_, std::move(roots), settings);
+  ASSERT_TRUE(api_->Start(&error)) << error;
+  EXPECT_EQ(Json(Get("/api/export/status"))["running"], false);
+  EXPECT_EQ(Json(Post("/api/export/cancel", "{}"))["cancelling"], false);  // nothing to cancel
+
+  const std::string body =
+      R"({"tool":"Bleb","time":0,"root":0,"path":"out/b.#.png","frames":"0-100"})";
+  vorn::serve::HttpResponse result;
+  std::atomic<bool> over{false};
+  std::thread exporter([&] {
+    result = Post("/api/export", body);
+    over = true;
+  });
+  std::vector<int> seen;
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (!over && std::chrono::steady_clock::now() < limit) {
+    const nlohmann::json status = Json(Get("/api/export/status"));
+    if (status["running"] == true) {
+      seen.push_back(status["done"].get<int>());
+      EXPECT_EQ(status["total"], 101);
+      EXPECT_EQ(status["tool"], "Bleb");
+      if (seen.back() >= 2) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(Post("/api/export", body).status, 409);
+  EXPECT_EQ(Json(Post("/api/export/cancel", "{}"))["cancelling"], true);
+  exporter.join();
+
+  ASSERT_EQ(result.status, 200) << result.body;
+  const nlohmann::json r = Json(result);
+  EXPECT_EQ(r["cancelled"], true);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_GE(seen.back(), 2);
+  const size_t written = r["written"].size();
+  EXPECT_GE(written, size_t(seen.back()));
+  EXPECT_LT(written, 101u);
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(folder_ / "out")) {
+    ++files;
+    EXPECT_TRUE(vorn::ReadImage(entry.path().string(), &error)) << entry.path() << error;
+  }
+  EXPECT_EQ(files, written);
+  const nlohmann::json status = Json(Get("/api/export/status"));
+  EXPECT_EQ(status["running"], false);
+  EXPECT_EQ(status["done"], written);
+  // The next export is not cancelled by the last one's cancel.
+  const vorn::serve::HttpResponse again =
+      Post("/api/export", R"({"tool":"Bleb","time":0,"root":0,"path":"one.png","frames":"5"})");
+  ASSERT_EQ(again.status, 200) << again.body;
+  EXPECT_EQ(Json(again)["cancelled"], false);
+  EXPECT_TRUE(fs::is_regular_file(folder_ / "one.png"));
 }
 
 }  // namespace
