@@ -130,7 +130,7 @@ void Session::Action(const std::string& caption, const std::string& gesture, df:
     if (!IsRuntimeCaption(top)) undo_.back().caption = top;
     return;
   }
-  undo_.push_back({IsRuntimeCaption(top) ? caption : top, made, gesture, input});
+  undo_.push_back({IsRuntimeCaption(top) ? caption : top, made, gesture, input, nullptr});
 }
 
 Outcome Session::Change(const std::string& id, const json& value, int time,
