@@ -723,6 +723,7 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
       std::lock_guard lock(writtenMutex);
       done.push_back({job.frame, job.path});
     }
+    if (s_.filesDone) ++*s_.filesDone;
     progress.FrameDone(job.frame);
     return true;
   };
@@ -741,8 +742,9 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
                      std::to_string(steps_.front()) + " to " + std::to_string(steps_.back()) +
                      ", writing " + std::to_string(total));
   size_t nextAsked = 0;  // index into frames_ of the next frame to deliver
+  auto cancelled = [this] { return s_.cancel && s_.cancel->load() != 0; };
   for (int frame : steps_) {
-    if (InterruptSignal() != 0) break;
+    if (InterruptSignal() != 0 || cancelled()) break;
     const bool asked = nextAsked < frames_.size() && frames_[nextAsked] == frame;
     if (asked) ++nextAsked;
     std::vector<ImageRef> owned;
@@ -765,7 +767,7 @@ int RenderRun::RenderFrames(std::vector<std::string>* written) {
     chunkStats.FrameDone(frame);
     ++rendered;
     // A frame during which an interrupt came is discarded even if delivered.
-    if (InterruptSignal() != 0) break;
+    if (InterruptSignal() != 0 || cancelled()) break;
     df::Parameter* value = request.TakeOutputData(output);
     ImageRef image;
     if (value && value->Type() == df::kTypeImage)

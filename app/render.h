@@ -4,6 +4,7 @@
 // writer thread encodes and writes the finished ones.
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,6 +52,11 @@ struct RenderSettings {
   bool noWrite = false;    // render every frame, write no image (timing)
   bool stats = false;      // print timing figures at the end
   std::string statsTrace;  // with --stats: each chunk's times, to this file
+  // For a caller on another thread: each file written adds 1 to `filesDone`;
+  // a non-zero `cancel` ends the run before the next frame (finished frames
+  // are still written, nothing else is).
+  std::atomic<int>* filesDone = nullptr;
+  const std::atomic<int>* cancel = nullptr;
 };
 
 struct RenderOutcome {

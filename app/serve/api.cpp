@@ -115,7 +115,7 @@ bool Api::Start(std::string* error) {
     if (!LoadComposition(host_, settings_.comp, true, &comp, error)) return false;
     Session* s = SessionFor(comp.op->GetRegistry()->ClassName(), error);
     if (!s) return false;
-    const Outcome outcome = s->TakeComposition(comp);
+    const Outcome outcome = s->TakeComposition(comp, "");
     if (!outcome.ok) {
       *error = outcome.error;
       return false;
@@ -162,6 +162,7 @@ HttpResponse Api::Handle(const HttpRequest& request) {
     if (request.method == "GET") {
       if (request.path == "/api/tools") return Tools();
       if (request.path == "/api/frame") return Frame(request);
+      if (request.path == "/api/export/status") return ExportStatus();
       const auto tool = request.query.find("tool");
       if (tool == request.query.end()) return Error(400, "name the tool: ?tool=NAME");
       std::string error;
@@ -312,6 +313,12 @@ HttpResponse Api::Post(const HttpRequest& request) {
   const json body = json::parse(request.body, nullptr, false);
   if (body.is_discarded() || !body.is_object())
     return Error(400, "the request body is not a JSON object");
+  // Ends the export in progress before its next frame; harmless when none is.
+  if (request.path == "/api/export/cancel") {
+    const bool running = exporting_.load();
+    if (running) exportCancel_ = 1;
+    return JsonResponse({{"cancelling", running}});
+  }
   // Every request names the frame it acts at (the viewer's time).
   std::optional<int> time;
   if (auto t = body.find("time"); t != body.end()) time = FrameNumber(*t);
@@ -389,7 +396,8 @@ HttpResponse Api::Load(const json& body, int time) {
   }
   Session* s = SessionFor(comp.op->GetRegistry()->ClassName(), &error);
   if (!s) return Error(422, error);
-  const Outcome outcome = s->TakeComposition(comp);
+  const Outcome outcome =
+      s->TakeComposition(comp, "Load " + std::filesystem::path(relative).filename().string());
   if (!outcome.ok) return Error(422, outcome.error);
   json state = s->State(time);
   state["warnings"] = outcome.warnings;
@@ -449,6 +457,20 @@ HttpResponse Api::Export(Session& session, const json& body) {
   for (int f : list)
     if (!CheckOutputPath(absolute->Format(f), rootFolder, &error, &folders))
       return Error(400, "cannot export: " + error);
+  bool idle = false;
+  if (!exporting_.compare_exchange_strong(idle, true))
+    return Error(409, "an export is running: wait for it to finish or cancel it");
+  struct Finished {
+    std::atomic<bool>& flag;
+    ~Finished() { flag = false; }
+  } finished{exporting_};
+  exportDone_ = 0;
+  exportTotal_ = int(list.size());
+  exportCancel_ = 0;
+  {
+    std::lock_guard lock(exportToolMutex_);
+    exportTool_ = session.Registry()->Name();
+  }
   std::vector<uint8_t> bytes;
   if (!session.SaveRecord(&bytes, &error)) return Error(422, "cannot export: " + error);
 
@@ -466,6 +488,8 @@ HttpResponse Api::Export(Session& session, const json& body) {
     rs.out = path;
     rs.root = rootFolder;
     rs.quiet = true;
+    rs.filesDone = &exportDone_;
+    rs.cancel = &exportCancel_;
     if (session.Stepped()) rs.shotStart = std::to_string(ss.firstFrame);
     std::lock_guard lock(filesMutex_);
     outcome = RunRender(host_, rs);
@@ -478,7 +502,24 @@ HttpResponse Api::Export(Session& session, const json& body) {
   if (outcome.exitCode != kExitOk)
     return Error(422, "the export failed (the server's messages say why); " +
                           std::to_string(outcome.written.size()) + " files written");
-  return JsonResponse({{"written", outcome.written}});
+  // Cancelled before the last frame: the files written are whole frames.
+  const bool cancelled = exportCancel_ != 0 && outcome.written.size() < list.size();
+  return JsonResponse({{"written", outcome.written}, {"cancelled", cancelled}});
+}
+
+// GET /api/export/status: whether an export runs, of which tool, and the
+// files it wrote of the frames asked for.
+HttpResponse Api::ExportStatus() {
+  std::string tool;
+  {
+    std::lock_guard lock(exportToolMutex_);
+    tool = exportTool_;
+  }
+  return JsonResponse({{"running", exporting_.load()},
+                       {"tool", tool},
+                       {"done", exportDone_.load()},
+                       {"total", exportTotal_.load()},
+                       {"cancelling", exportCancel_.load() != 0}});
 }
 
 // The pictures of the tool's image inputs, for the viewer to show a frame

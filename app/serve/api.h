@@ -4,6 +4,7 @@
 // nothing.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -60,6 +61,7 @@ class Api {
   HttpResponse Load(const nlohmann::json& body, int time);
   HttpResponse Save(Session& session, const nlohmann::json& body);
   HttpResponse Export(Session& session, const nlohmann::json& body);
+  HttpResponse ExportStatus();
   HttpResponse InputImage(Session& session, const HttpRequest& request);
   bool Authorised(const HttpRequest& request, bool* fromQuery) const;
 
@@ -70,6 +72,12 @@ class Api {
   std::map<df::Registry*, std::unique_ptr<Session>> sessions_;
   // One composition file is read or written at a time.
   std::mutex filesMutex_;
+  // The export in progress (one at a time), which the page shows and may
+  // cancel: files written of the frames asked for.
+  std::atomic<bool> exporting_{false};
+  std::atomic<int> exportDone_{0}, exportTotal_{0}, exportCancel_{0};
+  std::mutex exportToolMutex_;
+  std::string exportTool_;
 };
 
 }  // namespace vorn::serve

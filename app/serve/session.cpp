@@ -130,7 +130,7 @@ void Session::Action(const std::string& caption, const std::string& gesture, df:
     if (!IsRuntimeCaption(top)) undo_.back().caption = top;
     return;
   }
-  undo_.push_back({IsRuntimeCaption(top) ? caption : top, made, gesture, input});
+  undo_.push_back({IsRuntimeCaption(top) ? caption : top, made, gesture, input, nullptr});
 }
 
 Outcome Session::Change(const std::string& id, const json& value, int time,
@@ -227,6 +227,7 @@ Outcome Session::Undo(int time) {
   Step step = undo_.back();
   undo_.pop_back();
   for (size_t i = 0; i < step.docSteps; ++i) doc_->Undo();
+  if (step.presses) presses_.swap(*step.presses);
   step.gesture.clear();
   redo_.push_back(step);
   ++version_;
@@ -239,6 +240,7 @@ Outcome Session::Redo(int time) {
   Step step = redo_.back();
   redo_.pop_back();
   for (size_t i = 0; i < step.docSteps; ++i) doc_->Redo();
+  if (step.presses) presses_.swap(*step.presses);
   undo_.push_back(step);
   ++version_;
   return Done(time);
@@ -290,33 +292,42 @@ Outcome Session::RemoveKey(const std::string& id, int time) {
   return Done(time);
 }
 
-Outcome Session::TakeComposition(const Composition& comp) {
+Outcome Session::TakeComposition(const Composition& comp, const std::string& caption) {
   if (!comp.op || comp.op->GetRegistry() != registry_)
     return Outcome::Fail("the composition is not of the tool \"" + registry_->Name() + "\"");
-  auto doc = std::make_unique<df::CPipelineDoc>();
-  std::string error;
-  df::OperatorPtr op = doc->CreateOperator(registry_, &error);
-  if (!op) return Outcome::Fail(error);
-  for (const auto& from : comp.op->Inputs()) {
-    if (from->IsImage()) continue;
-    df::Input* to = op->FindInput(from->Id());
-    if (to && to->ValueType() == from->ValueType()) to->RestoreState(from->State());
-  }
   Outcome outcome;
   outcome.warnings = AdjustedValues(comp);
-  BeginWrite();
-  {
-    std::lock_guard lock(mutex_);
-    std::lock_guard run(runMutex_);  // no render is on the old operator now
-    op_.swap(op);
-    doc_.swap(doc);
+  WriteScope scope(*this);
+  // Every value the composition holds, set as one step of the runtime's
+  // history so that undo brings back the whole previous state.
+  const size_t steps = undo_.size();
+  Action(caption, "", nullptr, [&] {
+    doc_->StartUndo(caption.c_str());
+    for (const auto& from : comp.op->Inputs()) {
+      if (from->IsImage()) continue;
+      df::Input* to = op_->FindInput(from->Id());
+      if (!to || to->ValueType() != from->ValueType() || to->State() == from->State()) continue;
+      doc_->RecordChange(to, to->State(), from->State(), caption.c_str());
+      to->RestoreState(from->State());
+    }
+    doc_->EndUndo(1);
+  });
+  // The presses go with the values they were made on: the step keeps the
+  // ones before, which undo swaps back in.
+  if (undo_.size() == steps && !presses_.empty()) {
+    redo_.clear();
+    undo_.push_back({caption, 0, "", nullptr, nullptr});
+  }
+  if (undo_.size() > steps) {
+    undo_.back().presses = std::make_shared<std::vector<std::pair<uint32_t, int>>>();
+    undo_.back().presses->swap(presses_);
+  }
+  presses_.clear();
+  if (caption.empty()) {  // a composition opened with the server: a fresh history
     undo_.clear();
     redo_.clear();
-    presses_.clear();
-    savedVersion_ = ++version_;
   }
-  EndWrite();
-  op.reset();  // before its document
+  savedVersion_ = ++version_;
   return outcome;
 }
 

@@ -97,9 +97,10 @@ class Session {
   Outcome ClearAnimation(const std::string& id, int time);
   // Removes the control's key at `time`; refused where it has none there.
   Outcome RemoveKey(const std::string& id, int time);
-  // Takes every value of a loaded composition of this tool: a fresh operator,
-  // with a fresh undo history, as when a composition is opened.
-  Outcome TakeComposition(const Composition& comp);
+  // Takes every value of a loaded composition of this tool as one undo step
+  // named `caption`; an empty caption (the composition the server opens
+  // with) starts a fresh history instead.
+  Outcome TakeComposition(const Composition& comp, const std::string& caption);
   // The operator's saved record; `version`, when given, receives the version
   // of the values it holds.
   bool SaveRecord(std::vector<uint8_t>* bytes, std::string* error, uint64_t* version = nullptr);
@@ -120,6 +121,8 @@ class Session {
     size_t docSteps = 0;  // runtime undo steps the action made
     std::string gesture;
     df::Input* input = nullptr;
+    // A Load's step: the button presses on the other side of it.
+    std::shared_ptr<std::vector<std::pair<uint32_t, int>>> presses;
   };
 
   class WriteScope;

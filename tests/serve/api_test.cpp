@@ -2,7 +2,9 @@
 // that change nothing, compositions and exports inside the allowed folders.
 #include <sys/stat.h>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "image_io.h"
 #include "image_ref.h"
@@ -169,12 +171,35 @@ TEST_F(ServeTest, CompositionsAreSavedAndLoadedInsideTheFoldersOnly) {
   EXPECT_NE(Json(junk)["error"].get<std::string>().find("junk.vcomp"), std::string::npos);
   EXPECT_EQ(State("Bleb").dump(), before);
 
+  // Unsaved work before a Load: a changed value and a key elsewhere.
+  ASSERT_EQ(Post("/api/change", R"({"tool":"Bleb","id":"Rota","value":30,"time":0})").status, 200);
+  ASSERT_EQ(Post("/api/key", R"({"tool":"Bleb","id":"BScl","action":"set","time":5})").status, 200);
+  const nlohmann::json work = State("Bleb")["values"];
+  ASSERT_EQ(work["BScl"]["keys"], nlohmann::json::array({5}));
+
   const HttpResponse loaded = Post("/api/load", R"({"time":0,"root":0,"path":"shot.vcomp"})");
   ASSERT_EQ(loaded.status, 200) << loaded.body;
   EXPECT_EQ(Json(loaded)["tool"], "Bleb");
   EXPECT_EQ(Json(loaded)["values"]["Rota"]["value"], 45.0);
-  EXPECT_EQ(Json(loaded)["undo"], "");  // an opened composition starts a fresh history
+  EXPECT_EQ(Json(loaded)["values"]["BScl"]["keys"], nlohmann::json::array());
   EXPECT_EQ(Json(loaded)["unsaved"], false);
+  EXPECT_EQ(Json(loaded)["undo"], "Load shot.vcomp");
+  const nlohmann::json fromFile = Json(loaded)["values"];
+
+  // The Load is one step: undo gives back every value and key as it was,
+  // redo the file's again, and the steps before it stay.
+  const HttpResponse undone = Post("/api/undo", R"({"tool":"Bleb","time":0})");
+  ASSERT_EQ(undone.status, 200) << undone.body;
+  EXPECT_EQ(Json(undone)["values"], work);
+  EXPECT_EQ(Json(undone)["redo"], "Load shot.vcomp");
+  EXPECT_EQ(Json(undone)["unsaved"], true);
+  const HttpResponse redone = Post("/api/redo", R"({"tool":"Bleb","time":0})");
+  ASSERT_EQ(redone.status, 200) << redone.body;
+  EXPECT_EQ(Json(redone)["values"], fromFile);
+  ASSERT_EQ(Post("/api/undo", R"({"tool":"Bleb","time":0})").status, 200);
+  ASSERT_EQ(Post("/api/undo", R"({"tool":"Bleb","time":0})").status, 200);
+  EXPECT_EQ(State("Bleb")["values"]["BScl"]["keys"], nlohmann::json::array());
+  EXPECT_EQ(State("Bleb")["values"]["Rota"]["value"], 30.0);
 }
 
 // The pictures the viewer can show a frame over: a file bound to an input,
@@ -300,6 +325,71 @@ TEST_F(ServeTest, ExportsStayInsideTheirFolder) {
   EXPECT_TRUE(fs::is_regular_file(folder_ / "new/deeper/o.0004.png"));
   EXPECT_TRUE(fs::is_regular_file(folder_ / "d/o.0004.png"));
   fs::remove_all(outside);
+}
+
+// An export reports the files written as it goes, refuses a second one
+// meanwhile, and a cancel ends it early with whole files only: those it
+// lists, and no others.
+TEST_F(ServeTest, AnExportShowsItsProgressAndCanBeCancelled) {
+  namespace fs = std::filesystem;
+  std::string error;
+  vorn::serve::FileRoots roots;
+  ASSERT_TRUE(roots.Add(folder_.string(), &error)) << error;
+  vorn::serve::ApiSettings settings;
+  settings.token = kToken;  // full-size images, frames 0 to 100: seconds of work
+  api_ = std::make_unique<vorn::serve::Api>(host_, std::move(roots), settings);
+  ASSERT_TRUE(api_->Start(&error)) << error;
+  EXPECT_EQ(Json(Get("/api/export/status"))["running"], false);
+  EXPECT_EQ(Json(Post("/api/export/cancel", "{}"))["cancelling"], false);  // nothing to cancel
+
+  const std::string body =
+      R"({"tool":"Bleb","time":0,"root":0,"path":"out/b.#.png","frames":"0-100"})";
+  vorn::serve::HttpResponse result;
+  std::atomic<bool> over{false};
+  std::thread exporter([&] {
+    result = Post("/api/export", body);
+    over = true;
+  });
+  std::vector<int> seen;
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (!over && std::chrono::steady_clock::now() < limit) {
+    const nlohmann::json status = Json(Get("/api/export/status"));
+    if (status["running"] == true) {
+      seen.push_back(status["done"].get<int>());
+      EXPECT_EQ(status["total"], 101);
+      EXPECT_EQ(status["tool"], "Bleb");
+      if (seen.back() >= 2) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(Post("/api/export", body).status, 409);
+  EXPECT_EQ(Json(Post("/api/export/cancel", "{}"))["cancelling"], true);
+  exporter.join();
+
+  ASSERT_EQ(result.status, 200) << result.body;
+  const nlohmann::json r = Json(result);
+  EXPECT_EQ(r["cancelled"], true);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_GE(seen.back(), 2);
+  const size_t written = r["written"].size();
+  EXPECT_GE(written, size_t(seen.back()));
+  EXPECT_LT(written, 101u);
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(folder_ / "out")) {
+    ++files;
+    EXPECT_TRUE(vorn::ReadImage(entry.path().string(), &error)) << entry.path() << error;
+  }
+  EXPECT_EQ(files, written);
+  const nlohmann::json status = Json(Get("/api/export/status"));
+  EXPECT_EQ(status["running"], false);
+  EXPECT_EQ(status["done"], written);
+  // The next export is not cancelled by the last one's cancel.
+  const vorn::serve::HttpResponse again =
+      Post("/api/export", R"({"tool":"Bleb","time":0,"root":0,"path":"one.png","frames":"5"})");
+  ASSERT_EQ(again.status, 200) << again.body;
+  EXPECT_EQ(Json(again)["cancelled"], false);
+  EXPECT_TRUE(fs::is_regular_file(folder_ / "one.png"));
 }
 
 }  // namespace

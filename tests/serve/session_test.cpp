@@ -205,5 +205,35 @@ TEST_F(ServeTest, FramesFollowTheValuesAndAStepperIsSimulatedFromTheShotStart) {
   op.reset();
 }
 
+// A stepped tool's button presses belong to the values they were made on: a
+// Load drops them, its undo brings them back (the viewer simulates with
+// them again) and its redo drops them again.
+TEST_F(ServeTest, UndoingALoadBringsBackTheButtonPresses) {
+  if (!Has("Bubbles")) GTEST_SKIP() << "Bubbles is not built";
+  auto frame = [&](int time) {
+    const json s = State("Bubbles", time);
+    const auto r = Get(
+        "/api/frame",
+        {{"tool", "Bubbles"}, {"time", std::to_string(time)}, {"version", s["version"].dump()}});
+    EXPECT_EQ(r.status, 200) << r.body;
+    return r.body;
+  };
+  const std::string file = R"({"tool":"Bubbles","time":0,"root":0,"path":"plain.vcomp"})";
+  ASSERT_EQ(Post("/api/save", file).status, 200);
+  const std::string plain = frame(12);
+  ASSERT_EQ(Post("/api/change", Change("Bubbles", "Kill", 1, 6)).status, 200);
+  const std::string pressed = frame(12);
+  ASSERT_NE(pressed, plain);  // the restart at frame 6 shows at frame 12
+
+  json s = Json(Post("/api/load", R"({"time":0,"root":0,"path":"plain.vcomp"})"));
+  EXPECT_EQ(s["undo"], "Load plain.vcomp");
+  EXPECT_EQ(frame(12), plain);
+  s = Json(Post("/api/undo", Act("Bubbles")));
+  EXPECT_EQ(s["undo"], "Press Restart Bubbles");
+  EXPECT_EQ(frame(12), pressed);
+  ASSERT_EQ(Post("/api/redo", Act("Bubbles")).status, 200);
+  EXPECT_EQ(frame(12), plain);
+}
+
 }  // namespace
 }  // namespace servetest

@@ -378,14 +378,49 @@ class Page {
     $("export").addEventListener("click", async () => {
       const frames = ($("frames") as HTMLInputElement).value.trim() || String(this.time);
       this.message(`exporting frames ${frames}…`, false);
+      const exportButton = $("export") as HTMLButtonElement;
+      const cancel = $("export-cancel") as HTMLButtonElement;
+      exportButton.disabled = true;
+      cancel.hidden = false;
+      cancel.disabled = false;
+      // The export answers when it ends; meanwhile its files are counted.
+      let finished = false;
+      const poll = async (): Promise<void> => {
+        while (!finished) {
+          await new Promise((resolve) => setTimeout(resolve, 250));
+          try {
+            const s = await getJson<{ running: boolean; done: number; total: number; cancelling: boolean }>("/api/export/status", {});
+            if (!finished && s.running)
+              this.message(`${s.cancelling ? "cancelling export" : "exporting"}: ${s.done} of ${s.total} file(s) written`, false);
+          } catch {
+            // the export's own answer says what went wrong
+          }
+        }
+      };
+      const polling = poll();
       try {
-        const r = await post<{ written: string[] }>("/api/export", {
+        const r = await post<{ written: string[]; cancelled?: boolean }>("/api/export", {
           tool: this.tool,
           time: this.time,
           frames,
           ...this.fileRequest(),
         });
-        this.message(`wrote ${r.written.length} file(s): ${r.written.slice(0, 3).join(", ")}${r.written.length > 3 ? ", …" : ""}`, false);
+        finished = true;
+        const list = `${r.written.slice(0, 3).join(", ")}${r.written.length > 3 ? ", …" : ""}`;
+        this.message(`${r.cancelled ? "export cancelled: " : ""}wrote ${r.written.length} file(s)${list ? ": " + list : ""}`, false);
+      } catch (e) {
+        finished = true;
+        this.fail(e);
+      } finally {
+        exportButton.disabled = false;
+        cancel.hidden = true;
+        await polling;
+      }
+    });
+    $("export-cancel").addEventListener("click", async () => {
+      ($("export-cancel") as HTMLButtonElement).disabled = true;
+      try {
+        await post("/api/export/cancel", {});
       } catch (e) {
         this.fail(e);
       }

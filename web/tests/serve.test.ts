@@ -318,6 +318,51 @@ test("leaving the page with unsaved changes asks first", async ({ page, url }) =
   await settled(page);
 });
 
+test("Load is one undo step, and an export shows its progress and can be cancelled", async ({ page, url }) => {
+  await openTool(page, url, "Bleb");
+  await showPage(page, 0);
+  const message = () => page.locator("#message").textContent();
+  const setScale = async (v: string) => {
+    const field = page.locator('[data-id="BScl"] input.number');
+    await field.fill(v);
+    await field.press("Enter");
+    await settled(page);
+  };
+  await setScale("1.5");
+  await page.fill("#path", "load-undo.vcomp");
+  await page.click("#save");
+  await page.waitForFunction(() => document.getElementById("message")!.textContent!.startsWith("saved"));
+  await setScale("2.5"); // unsaved work
+  await page.click("#load");
+  await page.waitForFunction(() => document.getElementById("message")!.textContent!.startsWith("loaded"));
+  await settled(page);
+  assert((await values(page, "Bleb")).BScl.value === 1.5, "the file's value");
+  const caption = await page.locator("#undo").textContent();
+  assert(caption === "Undo Load load-undo.vcomp", `undo caption: ${caption}`);
+  await page.click("#undo");
+  await settled(page);
+  assert((await values(page, "Bleb")).BScl.value === 2.5, "undo brings back the work before Load");
+  await page.click("#redo");
+  await settled(page);
+  assert((await values(page, "Bleb")).BScl.value === 1.5, "redo loads again");
+
+  // 49 full-size frames take seconds: the page counts them and cancels.
+  await page.fill("#path", "cancelled/c.#.png");
+  await page.fill("#frames", "0-48");
+  await page.click("#export");
+  await page.waitForFunction(() => /^exporting: \d+ of 49/.test(document.getElementById("message")!.textContent!));
+  assert(await page.locator("#export").isDisabled(), "one export at a time");
+  await page.click("#export-cancel");
+  await page.waitForFunction(() => /^(export cancelled|wrote)/.test(document.getElementById("message")!.textContent!));
+  const text = (await message()) ?? "";
+  const count = /^export cancelled: wrote (\d+) file/.exec(text);
+  assert(count && Number(count[1]) < 49, `after Cancel: ${text}`);
+  assert(await page.locator("#export-cancel").isHidden(), "Cancel goes with the export");
+  await page.fill("#frames", "");
+  for (let i = 0; i < 3; i++) await page.click("#undo"); // Load, 2.5, 1.5
+  await settled(page);
+});
+
 // Pictures of each tool's page for the README, when asked for.
 if (screenshots) {
   test("screenshots of each tool's page", async ({ page, url, base }) => {
