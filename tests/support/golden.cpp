@@ -66,6 +66,11 @@ bool ReadCase(const std::filesystem::path& dir, GoldenCase* c, std::string* erro
       c->inputs.push_back(kv);
     else if (key == "set" && SplitAssign(rest, &kv))
       c->sets.push_back(kv);
+    else if (key == "tolerance")
+      ok = bool(std::istringstream(rest) >> c->tolerance) && c->tolerance >= 0 &&
+           c->tolerance <= 255;
+    else if (key == "reason")
+      ok = !(c->reason = rest).empty();
     else
       ok = false;
     if (!ok) {
@@ -74,8 +79,13 @@ bool ReadCase(const std::filesystem::path& dir, GoldenCase* c, std::string* erro
       return false;
     }
   }
-  if (c->width <= 0) {
-    *error = (dir / "case.txt").string() + ": no size line";
+  if (c->width <= 0 || c->tolerance < 0) {
+    *error =
+        (dir / "case.txt").string() + (c->width <= 0 ? ": no size line" : ": no tolerance line");
+    return false;
+  }
+  if (c->tolerance > 0 && c->reason.empty()) {
+    *error = (dir / "case.txt").string() + ": a tolerance above 0 needs a reason line";
     return false;
   }
   return true;
@@ -184,7 +194,6 @@ bool MatchesGolden(const GoldenCase& c, const Pixels& rendered, std::string* mes
     *message = error + " (make it with UPDATE_GOLDEN=1)";
     return false;
   }
-  if (want == rendered) return true;
   std::ostringstream out;
   out << c.name << ": render differs from " << expected;
   if (want.width != rendered.width || want.height != rendered.height) {
@@ -194,15 +203,23 @@ bool MatchesGolden(const GoldenCase& c, const Pixels& rendered, std::string* mes
     long first = -1;
     int largest = 0;
     size_t differing = 0;
+    Pixels difference{want.width, want.height, std::vector<uint8_t>(want.bytes.size(), 0)};
     for (size_t i = 0; i < want.bytes.size(); ++i) {
       const int d = std::abs(int(want.bytes[i]) - int(rendered.bytes[i]));
       if (!d) continue;
       if (first < 0) first = long(i / 4);
       largest = std::max(largest, d);
       ++differing;
+      uint8_t* px = &difference.bytes[i / 4 * 4];
+      px[0] = px[1] = px[2] = std::max(px[0], uint8_t(std::min(255, d * 64)));
     }
+    if (largest <= c.tolerance) return true;
+    for (size_t i = 3; i < difference.bytes.size(); i += 4) difference.bytes[i] = 255;
     out << ": first at pixel (" << first % want.width << ", " << first / want.width
-        << "), largest difference " << largest << ", " << differing << " bytes differ";
+        << "), largest difference " << largest << " (tolerance " << c.tolerance << "), "
+        << differing << " bytes differ";
+    const std::string picture = c.dir + "/difference.png";
+    if (WritePng(picture, difference)) out << "; difference written to " << picture;
   }
   const std::string actual = c.dir + "/rendered.png";
   if (WritePng(actual, rendered)) out << "; render written to " << actual;
