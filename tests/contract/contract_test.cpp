@@ -120,22 +120,22 @@ class ToolContract : public ::testing::TestWithParam<Tool> {
 };
 
 TEST_P(ToolContract, RegistersItsRecordInTagOrder) {
-  const Tool& t = GetParam();
+  const Registration& reg = GetParam().registration;
   Registry* r = host.registry;
   const std::vector<uint32_t> order = {
       REG_InitFunc, REG_CleanupFunc, REG_CreateFunc,  REG_ClassID, REG_OpType,   REG_TileBitmap,
       REG_PackName, REG_ShortName,   REG_Description, REG_Name,    REG_HelpFile, REG_ToolCode};
   ASSERT_EQ(r->Tags().Size(), order.size());
   for (size_t k = 0; k < order.size(); ++k) EXPECT_EQ(r->Tags().Items()[k].tag, order[k]) << k;
-  EXPECT_EQ(r->ClassID(), t.classId);
+  EXPECT_EQ(r->ClassID(), reg.classId);
   EXPECT_EQ(r->OpType(), 3);
   EXPECT_EQ(r->TileBitmap(), 101);
-  EXPECT_EQ(r->PackName(), t.packName);
-  EXPECT_EQ(r->ShortName(), t.shortName);
-  EXPECT_EQ(r->Description(), t.description);
-  EXPECT_EQ(r->Name(), t.displayName);
-  EXPECT_EQ(r->HelpFile(), t.helpFile);
-  EXPECT_EQ(r->ToolCode(), t.toolCode);
+  EXPECT_EQ(r->PackName(), reg.packName);
+  EXPECT_EQ(r->ShortName(), reg.shortName);
+  EXPECT_EQ(r->Description(), reg.description);
+  EXPECT_EQ(r->Name(), reg.name);
+  EXPECT_EQ(r->HelpFile(), reg.helpFile);
+  EXPECT_EQ(r->ToolCode(), reg.toolCode);
   // Tile: a 116 x 87, 32 bits per pixel, uncompressed bitmap.
   const Resource* tile = r->FindResource(101);
   ASSERT_NE(tile, nullptr);
@@ -231,7 +231,7 @@ TEST_P(ToolContract, SavedRecordCarriesTheClassIdAndTrailerAndLoadsWhateverTrail
     ASSERT_TRUE(host.doc.SaveOperator(op.get(), out, &error)) << error;
   }
   ASSERT_GE(record.size(), 12u);
-  const uint32_t id = GetParam().classId;
+  const uint32_t id = GetParam().registration.classId;
   const uint8_t idBytes[4] = {uint8_t(id), uint8_t(id >> 8), uint8_t(id >> 16), uint8_t(id >> 24)};
   EXPECT_EQ(std::memcmp(record.data(), idBytes, 4), 0);
   const uint8_t trailer[8] = {0, 0, 0, 0, 0x45, 0x6E, 0x64, 0x43};

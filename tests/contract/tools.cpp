@@ -45,188 +45,159 @@ std::string Combo(const std::string& page, const std::string& caption, const std
   for (const std::string& item : items) tags += " INP_ComboItem=" + item;
   return Line(page, caption, id, "Numb", tags + (more.empty() ? "" : " ") + more);
 }
+Scene Make(int w, int h, Assignments images, Assignments sets, std::vector<double> times,
+           int alphaChangedAbove) {
+  return {w, h, std::move(images), std::move(sets), std::move(times), alphaChangedAbove};
+}
+
 const char* const kButton = "INP_Control=BtnC INP_CtlFlag02=0 INP_Flag01=0 INP_Notify=1";
 const char* const kPresetCombo = "INP_Flag01=0 INP_Notify=1";
 
 Tool Bubbles() {
   const std::string B = "Basics", F = "Forces", L = "Light", C = "Color";
-  return {
-      "bubbles",
-      BUBBLES_PLUGIN_PATH,
-      "BubblesPlugIn",
-      0x8001007D,
-      "Vorn_Tamb6",
-      "Bub",
-      "For bubbles simulation",
-      "Bubbles",
-      "Tamb6.hlp",
-      0x01010601,
-      {"Basics", "Burst", "Gather", "Forces", "Light", "Color", "Basics"},
-      {
-          Line(B, "Restart Bubbles", "Kill", "Numb", kButton),
-          Line(B, "Preroll Bubbles", "Prol", "Numb", kButton),
-          Slider(B, "Preroll Frames", "Fram", "1", "150", "1000"),
-          Line(B, "Bubble Quantity", "Qtyy", "Numb",
-               "INP_Control=SliC INP_MinAllowed=0 INP_Default=20 INP_NumValue06=20 "
-               "INP_MaxScale=1000"),
-          Slider(B, "Lifetime", "Life", "1", "200", "1000"),
-          Slider(B, "Position Radius", "Radi", "0", "0.1", "1"),
-          Point(B, "XY Left Source", "Left", "0.1", "0.5", "INP_Link=XY Right Source"),
-          Point(B, "XY Right Source", "Righ", "0.9", "0.5", "INP_Link=XY Left Source"),
-          Check(B, "Use Birth Matte", "Birt"),
-          Combo(B, "Bubble Type", "Shap",
-                {"Assorted", "Shrinking", "Variable Growth", "Linear Growth"}, ""),
-          Slider(B, "Bubble Size", "Size", "1", "10", "40"),
-          Slider(B, "Bubble Size Variance", "SzVa", "0", "4", "100"),
-          Slider(B, "Time to Maximum Size", "ToMa", "1", "25", "500"),
-          Check("Burst", "Bubbles Burst", "Dobu"),
-          Slider("Burst", "Burst Probability", "BPro", "0", "50", "100"),
-          Slider("Burst", "Burst Quantity", "BQty", "0", "100", "100"),
-          Slider("Burst", "Burst Radius", "BRad", "0", "10", "100"),
-          Slider("Burst", "Burst Afterlife", "BLif", "0", "6", "100"),
-          Check("Gather", "Bubbles Gather", "Gath"),
-          Slider("Gather", "Gather Slowup", "Slow", "0", "80", "100"),
-          Slider(F, "Initial Velocity", "InVe", "-20", "3", "20"),
-          Slider(F, "Velocity Direction", "VelD", "0", "90", "360"),
-          Slider(F, "Velocity Variance", "VelV", "0", "0", "200"),
-          Slider(F, "Gravity", "Grav", "0", "20", "100"),
-          Line(F, "Gravity Angle", "GrAn", "Numb",
-               "INP_Control=ScrC INP_MinScale=-360 INP_Default=90 INP_MaxScale=360"),
-          Slider(F, "Swirl Density", "SwiD", "0", "60", "100"),
-          Slider(F, "Swirl Magnitude", "SwiA", "0", "1", "100"),
-          Slider(F, "Swirl Time to Maximum", "SwTM", "0", "0", "100"),
-          Slider(F, "Friction", "Fric", "0", "0", "100"),
-          Slider(F, "Wind Speed", "Wind", "0", "0", "100"),
-          Point(F, "XY Wind Source", "WSou", "0.9", "0.7", "INP_Link=XY Wind Target"),
-          Point(F, "XY Wind Target", "WDes", "0.7", "0.7", "INP_Link=XY Wind Source"),
-          Slider(F, "Wind Spread", "Spre", "0", "30", "180"),
-          Colour(L, "Light Red", "LRed", "Light Color", 1, 0, "0.5"),
-          Colour(L, "Light Green", "LGre", "Light Color", 1, 1, "0.5"),
-          Colour(L, "Light Blue", "LBlu", "Light Color", 1, 2, "0.5"),
-          Slider(L, "Light Brightness", "LBri", "0", "100", "500"),
-          Point(L, "XY Light Source", "Sour", "0.2", "0.2", "INP_Link=XY Light Target"),
-          Point(L, "XY Light Target", "Dest", "0.4", "0.4", "INP_Link=XY Light Source"),
-          Slider(L, "3D Light Z Position", "LZSo", "0", "0.5", "1"),
-          Slider(L, "Light Spread", "LSpr", "0", "90", "180"),
-          Slider(L, "Light Glisten", "LGli", "0", "10", "100"),
-          Colour(C, "Bubble Red", "BRed", "Bubble Color", 2, 0, "0.1"),
-          Colour(C, "Bubble Green", "BGre", "Bubble Color", 2, 1, "0.1"),
-          Colour(C, "Bubble Blue", "BBlu", "Bubble Color", 2, 2, "0.1"),
-          Slider(C, "Bubble Color Variance", "ColV", "0", "0", "100"),
-          Slider(C, "Bubble Monochrome Variance", "Mono", "0", "0", "100"),
-          Slider(C, "Minimum Brightness", "Ambi", "0", "60", "100"),
-          Slider(C, "Shine", "Shin", "1", "45", "200"),
-          Slider(C, "Shine Highlight", "High", "1", "10", "200"),
-          Check(C, "Reflections", "Refl"),
-          Slider(C, "Reflection Intensity", "Inte", "0", "50", "200"),
-          Combo(B, "Fade Mode", "Fade", {"Color + Density", "Color", "Density"}, ""),
-          Combo(B, "Demos", "Demo",
-                {"NO CHANGE", "Basic Bubbles", "Soap Bubbles", "Under Water", "Champagne Bubbles"},
-                kPresetCombo),
-          Line("-", "Birth", "0x01706EC9", "Imag", ""),
-          Line("-", "Burst(optional)", "0x02706EC9", "Imag", "INP_Required=0"),
-          Line("-", "Reflection(optional)", "0x03706EC9", "Imag", "INP_Required=0"),
-      },
-      true,
-      nullptr,
-      0,
-      {
-          // A preset prerolled, frames 0, 1, 2 and 2 again.
-          {96,
-           64,
-           {{"Birth", "red"}},
-           {{"Bubble Size", "30"}, {"Demos", "1"}, {"Preroll Bubbles", "1"}},
-           {0, 1, 2, 2},
-           0},
-          // Bursts, gathering and reflections, twelve frames on.
-          {160,
-           120,
-           {{"Birth", "black"},
-            {"Burst(optional)", "region"},
-            {"Reflection(optional)", "gradient"}},
-           {{"Demos", "4"}, {"Burst Probability", "100"}, {"Preroll Bubbles", "1"}},
-           {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
-           100},
-          // More workers than rows.
-          {90,
-           3,
-           {{"Birth", "black"}},
-           {{"Demos", "1"}, {"XY Left Source", "0.1,0.5"}, {"Preroll Bubbles", "1"}},
-           {0, 1, 2},
-           0},
-      },
+  Tool t;
+  t.name = "bubbles", t.library = BUBBLES_PLUGIN_PATH, t.className = "BubblesPlugIn";
+  t.registration = {0x8001007D, "Vorn_Tamb6", "Bub",     "For bubbles simulation",
+                    "Bubbles",  "Tamb6.hlp",  0x01010601};
+  t.pages = {"Basics", "Burst", "Gather", "Forces", "Light", "Color", "Basics"};
+  t.declarations = {
+      Line(B, "Restart Bubbles", "Kill", "Numb", kButton),
+      Line(B, "Preroll Bubbles", "Prol", "Numb", kButton),
+      Slider(B, "Preroll Frames", "Fram", "1", "150", "1000"),
+      Line(B, "Bubble Quantity", "Qtyy", "Numb",
+           "INP_Control=SliC INP_MinAllowed=0 INP_Default=20 INP_NumValue06=20 "
+           "INP_MaxScale=1000"),
+      Slider(B, "Lifetime", "Life", "1", "200", "1000"),
+      Slider(B, "Position Radius", "Radi", "0", "0.1", "1"),
+      Point(B, "XY Left Source", "Left", "0.1", "0.5", "INP_Link=XY Right Source"),
+      Point(B, "XY Right Source", "Righ", "0.9", "0.5", "INP_Link=XY Left Source"),
+      Check(B, "Use Birth Matte", "Birt"),
+      Combo(B, "Bubble Type", "Shap", {"Assorted", "Shrinking", "Variable Growth", "Linear Growth"},
+            ""),
+      Slider(B, "Bubble Size", "Size", "1", "10", "40"),
+      Slider(B, "Bubble Size Variance", "SzVa", "0", "4", "100"),
+      Slider(B, "Time to Maximum Size", "ToMa", "1", "25", "500"),
+      Check("Burst", "Bubbles Burst", "Dobu"),
+      Slider("Burst", "Burst Probability", "BPro", "0", "50", "100"),
+      Slider("Burst", "Burst Quantity", "BQty", "0", "100", "100"),
+      Slider("Burst", "Burst Radius", "BRad", "0", "10", "100"),
+      Slider("Burst", "Burst Afterlife", "BLif", "0", "6", "100"),
+      Check("Gather", "Bubbles Gather", "Gath"),
+      Slider("Gather", "Gather Slowup", "Slow", "0", "80", "100"),
+      Slider(F, "Initial Velocity", "InVe", "-20", "3", "20"),
+      Slider(F, "Velocity Direction", "VelD", "0", "90", "360"),
+      Slider(F, "Velocity Variance", "VelV", "0", "0", "200"),
+      Slider(F, "Gravity", "Grav", "0", "20", "100"),
+      Line(F, "Gravity Angle", "GrAn", "Numb",
+           "INP_Control=ScrC INP_MinScale=-360 INP_Default=90 INP_MaxScale=360"),
+      Slider(F, "Swirl Density", "SwiD", "0", "60", "100"),
+      Slider(F, "Swirl Magnitude", "SwiA", "0", "1", "100"),
+      Slider(F, "Swirl Time to Maximum", "SwTM", "0", "0", "100"),
+      Slider(F, "Friction", "Fric", "0", "0", "100"),
+      Slider(F, "Wind Speed", "Wind", "0", "0", "100"),
+      Point(F, "XY Wind Source", "WSou", "0.9", "0.7", "INP_Link=XY Wind Target"),
+      Point(F, "XY Wind Target", "WDes", "0.7", "0.7", "INP_Link=XY Wind Source"),
+      Slider(F, "Wind Spread", "Spre", "0", "30", "180"),
+      Colour(L, "Light Red", "LRed", "Light Color", 1, 0, "0.5"),
+      Colour(L, "Light Green", "LGre", "Light Color", 1, 1, "0.5"),
+      Colour(L, "Light Blue", "LBlu", "Light Color", 1, 2, "0.5"),
+      Slider(L, "Light Brightness", "LBri", "0", "100", "500"),
+      Point(L, "XY Light Source", "Sour", "0.2", "0.2", "INP_Link=XY Light Target"),
+      Point(L, "XY Light Target", "Dest", "0.4", "0.4", "INP_Link=XY Light Source"),
+      Slider(L, "3D Light Z Position", "LZSo", "0", "0.5", "1"),
+      Slider(L, "Light Spread", "LSpr", "0", "90", "180"),
+      Slider(L, "Light Glisten", "LGli", "0", "10", "100"),
+      Colour(C, "Bubble Red", "BRed", "Bubble Color", 2, 0, "0.1"),
+      Colour(C, "Bubble Green", "BGre", "Bubble Color", 2, 1, "0.1"),
+      Colour(C, "Bubble Blue", "BBlu", "Bubble Color", 2, 2, "0.1"),
+      Slider(C, "Bubble Color Variance", "ColV", "0", "0", "100"),
+      Slider(C, "Bubble Monochrome Variance", "Mono", "0", "0", "100"),
+      Slider(C, "Minimum Brightness", "Ambi", "0", "60", "100"),
+      Slider(C, "Shine", "Shin", "1", "45", "200"),
+      Slider(C, "Shine Highlight", "High", "1", "10", "200"),
+      Check(C, "Reflections", "Refl"),
+      Slider(C, "Reflection Intensity", "Inte", "0", "50", "200"),
+      Combo(B, "Fade Mode", "Fade", {"Color + Density", "Color", "Density"}, ""),
+      Combo(B, "Demos", "Demo",
+            {"NO CHANGE", "Basic Bubbles", "Soap Bubbles", "Under Water", "Champagne Bubbles"},
+            kPresetCombo),
+      Line("-", "Birth", "0x01706EC9", "Imag", ""),
+      Line("-", "Burst(optional)", "0x02706EC9", "Imag", "INP_Required=0"),
+      Line("-", "Reflection(optional)", "0x03706EC9", "Imag", "INP_Required=0"),
   };
+  t.sequential = true;
+  t.scenes = {
+      // A preset prerolled, frames 0, 1, 2 and 2 again.
+      Make(96, 64, {{"Birth", "red"}},
+           {{"Bubble Size", "30"}, {"Demos", "1"}, {"Preroll Bubbles", "1"}}, {0, 1, 2, 2}, 0),
+      // Bursts, gathering and reflections, twelve frames on.
+      Make(
+          160, 120,
+          {{"Birth", "black"}, {"Burst(optional)", "region"}, {"Reflection(optional)", "gradient"}},
+          {{"Demos", "4"}, {"Burst Probability", "100"}, {"Preroll Bubbles", "1"}},
+          {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, 100),
+      // More workers than rows.
+      Make(90, 3, {{"Birth", "black"}},
+           {{"Demos", "1"}, {"XY Left Source", "0.1,0.5"}, {"Preroll Bubbles", "1"}}, {0, 1, 2},
+           0)};
+  return t;
 }
 
 Tool Candle() {
   const std::string W = "Where", Fl = "Flame", Wi = "Wind", C = "Colors";
   const std::string corner = "INP_Notify=1";
-  return {
-      "candle",
-      CANDLE_PLUGIN_PATH,
-      "CandlePlugIn",
-      0x80010085,
-      "Vorn_Tamb9",
-      "Can",
-      "Flame simulation",
-      "Candle",
-      "Tamb9.hlp",
-      0x01010902,
-      {"Where", "Flame", "Wind", "Colors"},
-      {
-          // The ring's first point gets its link once the last is declared.
-          Point(W, "Bottom Right", "BRig", "0.875", "0.913", "INP_Notify=1 INP_Link=Curve Point 2"),
-          Point(W, "Top Right", "TRig", "0.875", "0.13", "INP_Link=Bottom Right " + corner),
-          Point(W, "Top Left", "TLef", "0.125", "0.13", "INP_Link=Top Right " + corner),
-          Point(W, "Bottom Left", "BLef", "0.125", "0.913", "INP_Link=Top Left " + corner),
-          Point(W, "Curve Point 1", "CPo1", "0.375", "0.957", "INP_Link=Bottom Left " + corner),
-          Point(W, "Curve Point 2", "CPo2", "0.625", "0.87", "INP_Link=Curve Point 1 " + corner),
-          Slider(Fl, "Flame Density", "Dens", "0", "100", "100"),
-          Slider(Fl, "Convection", "Conv", "0", "40", "100"),
-          Slider(Fl, "Flicker Speed", "FSpe", "0", "50", "100"),
-          Slider(Fl, "Turbulence", "Turb", "0", "40", "100"),
-          Slider(Fl, "Frequency 1", "Fre1", "0", "30", "100"),
-          Slider(Fl, "Frequency 2", "Fre2", "0", "70", "100"),
-          Slider(Fl, "Base Softness", "BSof", "0", "10", "100"),
-          Slider(Fl, "Edge Softness", "ESof", "0", "30", "100"),
-          Check(Fl, "Use Matte", "Matt"),
-          Check(Fl, "Invert Matte", "RMat"),
-          Slider(Fl, "Seed", "Seed", "1", "2000", "9999999"),
-          Combo(Fl, "Demos", "Dem1",
-                {"No Change", "Still Flame", "Turb1-Soft", "Turb2-Wiggly", "Turb3-Wild",
-                 "Turb4-Fluffy"},
-                kPresetCombo),
-          Slider(Wi, "Wind Speed", "WSpe", "0", "30", "100"),
-          Point(Wi, "XY Wind Source", "WSou", "0.05", "0.45", "INP_Link=XY Wind Target"),
-          Point(Wi, "XY Wind Target", "WTar", "0.45", "0.45", "INP_Link=XY Wind Source"),
-          Slider(Wi, "Wind Spread", "WSpr", "0", "60", "180"),
-          Colour(C, "Color 1 Red", "Red1", "Color 1", 1, 0, "1"),
-          Colour(C, "Color 1 Green", "Gre1", "Color 1", 1, 1, "1"),
-          Colour(C, "Color 1 Blue", "Blu1", "Color 1", 1, 2, "1"),
-          Slider(C, "Proportion Color 1", "Pro1", "0", "50", "100"),
-          Colour(C, "Color 2 Red", "Red2", "Color 2", 2, 0, "1"),
-          Colour(C, "Color 2 Green", "Gre2", "Color 2", 2, 1, "1"),
-          Colour(C, "Color 2 Blue", "Blu2", "Color 2", 2, 2, "0"),
-          Combo(C, "Proportion Demos", "Dem2", {"No Change", "Evens", "Edge", "Center"},
-                kPresetCombo),
-          Slider(C, "Proportion Color 2", "Pro2", "0", "50", "100"),
-          Colour(C, "Color 3 Red", "Red3", "Color 3", 3, 0, "1"),
-          Colour(C, "Color 3 Green", "Gre3", "Color 3", 3, 1, "0"),
-          Colour(C, "Color 3 Blue", "Blu3", "Color 3", 3, 2, "0"),
-          Slider(C, "Proportion Color 3", "Pro3", "0", "50", "100"),
-          Line("-", "Background", "0x01706EC9", "Imag", ""),
-          Line("-", "Matte(optional)", "0x02706EC9", "Imag", "INP_Required=0"),
-      },
-      false,
-      "Reset Candle",
-      35,
-      {{93,
-        71,
-        {{"Background", "noise:1"}, {"Matte(optional)", "noise:99"}},
-        {{"Wind Speed", "70"}, {"Turbulence", "70"}, {"Use Matte", "1"}},
-        {2.5},
-        -1}},
+  Tool t;
+  t.name = "candle", t.library = CANDLE_PLUGIN_PATH, t.className = "CandlePlugIn";
+  t.registration = {0x80010085, "Vorn_Tamb9", "Can",     "Flame simulation",
+                    "Candle",   "Tamb9.hlp",  0x01010902};
+  t.pages = {"Where", "Flame", "Wind", "Colors"};
+  t.declarations = {
+      // The ring's first point gets its link once the last is declared.
+      Point(W, "Bottom Right", "BRig", "0.875", "0.913", "INP_Notify=1 INP_Link=Curve Point 2"),
+      Point(W, "Top Right", "TRig", "0.875", "0.13", "INP_Link=Bottom Right " + corner),
+      Point(W, "Top Left", "TLef", "0.125", "0.13", "INP_Link=Top Right " + corner),
+      Point(W, "Bottom Left", "BLef", "0.125", "0.913", "INP_Link=Top Left " + corner),
+      Point(W, "Curve Point 1", "CPo1", "0.375", "0.957", "INP_Link=Bottom Left " + corner),
+      Point(W, "Curve Point 2", "CPo2", "0.625", "0.87", "INP_Link=Curve Point 1 " + corner),
+      Slider(Fl, "Flame Density", "Dens", "0", "100", "100"),
+      Slider(Fl, "Convection", "Conv", "0", "40", "100"),
+      Slider(Fl, "Flicker Speed", "FSpe", "0", "50", "100"),
+      Slider(Fl, "Turbulence", "Turb", "0", "40", "100"),
+      Slider(Fl, "Frequency 1", "Fre1", "0", "30", "100"),
+      Slider(Fl, "Frequency 2", "Fre2", "0", "70", "100"),
+      Slider(Fl, "Base Softness", "BSof", "0", "10", "100"),
+      Slider(Fl, "Edge Softness", "ESof", "0", "30", "100"),
+      Check(Fl, "Use Matte", "Matt"),
+      Check(Fl, "Invert Matte", "RMat"),
+      Slider(Fl, "Seed", "Seed", "1", "2000", "9999999"),
+      Combo(
+          Fl, "Demos", "Dem1",
+          {"No Change", "Still Flame", "Turb1-Soft", "Turb2-Wiggly", "Turb3-Wild", "Turb4-Fluffy"},
+          kPresetCombo),
+      Slider(Wi, "Wind Speed", "WSpe", "0", "30", "100"),
+      Point(Wi, "XY Wind Source", "WSou", "0.05", "0.45", "INP_Link=XY Wind Target"),
+      Point(Wi, "XY Wind Target", "WTar", "0.45", "0.45", "INP_Link=XY Wind Source"),
+      Slider(Wi, "Wind Spread", "WSpr", "0", "60", "180"),
+      Colour(C, "Color 1 Red", "Red1", "Color 1", 1, 0, "1"),
+      Colour(C, "Color 1 Green", "Gre1", "Color 1", 1, 1, "1"),
+      Colour(C, "Color 1 Blue", "Blu1", "Color 1", 1, 2, "1"),
+      Slider(C, "Proportion Color 1", "Pro1", "0", "50", "100"),
+      Colour(C, "Color 2 Red", "Red2", "Color 2", 2, 0, "1"),
+      Colour(C, "Color 2 Green", "Gre2", "Color 2", 2, 1, "1"),
+      Colour(C, "Color 2 Blue", "Blu2", "Color 2", 2, 2, "0"),
+      Combo(C, "Proportion Demos", "Dem2", {"No Change", "Evens", "Edge", "Center"}, kPresetCombo),
+      Slider(C, "Proportion Color 2", "Pro2", "0", "50", "100"),
+      Colour(C, "Color 3 Red", "Red3", "Color 3", 3, 0, "1"),
+      Colour(C, "Color 3 Green", "Gre3", "Color 3", 3, 1, "0"),
+      Colour(C, "Color 3 Blue", "Blu3", "Color 3", 3, 2, "0"),
+      Slider(C, "Proportion Color 3", "Pro3", "0", "50", "100"),
+      Line("-", "Background", "0x01706EC9", "Imag", ""),
+      Line("-", "Matte(optional)", "0x02706EC9", "Imag", "INP_Required=0"),
   };
+  t.resetCaption = "Reset Candle", t.resetChanges = 35;
+  t.scenes = {Make(93, 71, {{"Background", "noise:1"}, {"Matte(optional)", "noise:99"}},
+                   {{"Wind Speed", "70"}, {"Turbulence", "70"}, {"Use Matte", "1"}}, {2.5}, -1)};
+  return t;
 }
 
 Tool Bleb() {
@@ -259,26 +230,17 @@ Tool Bleb() {
   for (const char* mode : {"0", "1", "2"}) {
     Assignments sets = lobes;
     sets.push_back({"Fill Option", mode});
-    scenes.push_back({97, 61, {{"Input", "noise:3"}}, sets, {0}, 0});
+    scenes.push_back(Make(97, 61, {{"Input", "noise:3"}}, sets, {0}, 0));
   }
-  return {
-      "bleb",
-      BLEB_PLUGIN_PATH,
-      "BlebPlugIn",
-      0x8001008C,
-      "Vorn_Tamb9",
-      "Blb",
-      "For \"blebbing\" images",
-      "Bleb",
-      "Tamb9.hlp",
-      0x01010901,
-      {"Ctrl", "A1", "A2", "A3", "A4", "A5", "A6", "A7"},
-      d,
-      false,
-      "Reset Bleb",
-      25,
-      scenes,
-  };
+  Tool t;
+  t.name = "bleb", t.library = BLEB_PLUGIN_PATH, t.className = "BlebPlugIn";
+  t.registration = {0x8001008C, "Vorn_Tamb9", "Blb",     "For \"blebbing\" images",
+                    "Bleb",     "Tamb9.hlp",  0x01010901};
+  t.pages = {"Ctrl", "A1", "A2", "A3", "A4", "A5", "A6", "A7"};
+  t.declarations = d;
+  t.resetCaption = "Reset Bleb", t.resetChanges = 25;
+  t.scenes = scenes;
+  return t;
 }
 
 Pixels Blank(int w, int h) {

@@ -28,23 +28,25 @@ struct Scene {
   int alphaChangedAbove = -1;
 };
 
+// The registration record's values, in tag order.
+struct Registration {
+  uint32_t classId;
+  const char *packName, *shortName, *description, *name, *helpFile;
+  uint32_t toolCode;
+};
+
 struct Tool {
   std::string name;  // also the folder of its golden cases
-  const char* library;
-  const char* className;
-  // Registration values in tag order: class id, pack name, short name,
-  // description, name, help file, tool code.
-  uint32_t classId;
-  const char *packName, *shortName, *description, *displayName, *helpFile;
-  uint32_t toolCode;
+  const char* library = nullptr;
+  const char* className = nullptr;  // the registry class name
+  Registration registration{};
   Strings pages;
-  // testsupport::DescribeInputs lines, in declaration order.
-  Strings declarations;
-  bool sequential;  // sets bit 0x20 of objFlags
+  Strings declarations;     // testsupport::DescribeInputs lines, in order
+  bool sequential = false;  // sets bit 0x20 of objFlags
   // A reset request (null input): its undo caption and number of changes;
   // null when the tool has no reset and the request changes nothing.
-  const char* resetCaption;
-  size_t resetChanges;
+  const char* resetCaption = nullptr;
+  size_t resetChanges = 0;
   std::vector<Scene> scenes;
 };
 
