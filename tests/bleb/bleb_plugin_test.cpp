@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "bleb/bleb_controls.h"
+#include "bleb/warp_params.h"
 #include "test_image.h"
 #include "tests/bleb/warp_threads.h"
 #include "tests/support/plugin_host.h"
