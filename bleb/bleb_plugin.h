@@ -10,29 +10,22 @@
 #include "framework/harness.h"
 #include "framework/host.h"
 #include "framework/passes.h"
+#include "framework/tool.h"
 
 namespace bleb {
 
-inline constexpr std::uint32_t kBlebClassId = 0x8001008C;
-
-class BlebPlugIn : public df::ThreadedOperator {
+class BlebPlugIn : public fw::Tool<kTool> {
  public:
   BlebPlugIn(df::Registry* registry, df::CArchive* archive, df::TagList* tags);
   ~BlebPlugIn() override;
 
-  std::uint32_t Save(df::CArchive* archive, df::TagList* tags) override;
   std::uint32_t Process(df::Request* request) override;
-  // The reset, whichever input it is called for.
-  void NotifyChanged(df::Input* input, df::Parameter* value, double time) override;
   void ProcessChunk(df::Request* request, long chunk) override;
 
  private:
-  void ReadControls(df::Request* request);
+  // The reset, whichever input it is called for.
+  void Changed(df::Input* input, df::Parameter* value, double time) override;
   void Render(df::Request* request);
-
-  df::Input* controls_[kControlCount] = {};
-  df::Input* input_ = nullptr;
-  df::Output* output_ = nullptr;
 
   // Per-render fields, written by Process before any chunk runs.
   fw::RenderFields fields_;

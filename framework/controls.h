@@ -191,18 +191,11 @@ df::TagList RowTags(std::span<const ControlRow> table, int row, df::Input* const
 // receives each input.
 void DeclareControls(df::Operator& op, std::span<const ControlRow> table, df::Input** inputs);
 
-// Sets the input of `row` to its declared default (a point to both
-// coordinates) through SetValue with `flag`.
-void SetToDefault(const ControlRow& row, df::Input* input, double time, int flag);
-
-// One step of a reset: which row, with which SetValue flag.
+// One step of a reset: which row, with which SetValue flag (see ResetChanges).
 struct ResetStep {
   int row;
   int flag;
 };
-// Sets each step's row to its default, in the order given.
-void ResetControls(std::span<const ControlRow> table, df::Input* const* inputs,
-                   std::span<const ResetStep> steps, double time);
 
 // Row of the table whose caption is `caption`, or kNoRow; for compile-time
 // checks that named row constants match the table.
