@@ -1,93 +1,83 @@
 #include "bubbles/frame_parameters.h"
 
-#include <algorithm>
 #include <cmath>
-#include <limits>
 
+#include "bubbles/bubbles_presets.h"
 #include "framework/values.h"
 
 namespace bubbles {
 
-using P = FrameParameters;
-
-const NumberField kNumberFields[] = {
-    {kPrerollFrames, &P::prerollFrames},
-    {kQuantity, &P::quantity},
-    {kLifetime, &P::lifetime},
-    {kPositionRadius, &P::positionRadius},
-    {kUseBirthMatte, &P::useBirthMatte},
-    {kBubbleType, &P::bubbleType},
-    {kBubbleSize, &P::bubbleSize},
-    {kSizeVariance, &P::sizeVariance},
-    {kTimeToMaxSize, &P::timeToMaxSize},
-    {kBurst, &P::burst},
-    {kBurstProbability, &P::burstProbability},
-    {kBurstQuantity, &P::burstQuantity},
-    {kBurstRadius, &P::burstRadius},
-    {kBurstAfterlife, &P::burstAfterlife},
-    {kGather, &P::gather},
-    {kGatherSlowup, &P::gatherSlowup},
-    {kInitialVelocity, &P::initialVelocity},
-    {kVelocityDirection, &P::velocityDirection},
-    {kVelocityVariance, &P::velocityVariance},
-    {kGravity, &P::gravity},
-    {kGravityAngle, &P::gravityAngle},
-    {kSwirlDensity, &P::swirlDensity},
-    {kSwirlMagnitude, &P::swirlMagnitude},
-    {kSwirlTimeToMax, &P::swirlTimeToMax},
-    {kFriction, &P::friction},
-    {kWindSpeed, &P::windSpeed},
-    {kWindSpread, &P::windSpread},
-    {kLightRed, &P::lightRed},
-    {kLightGreen, &P::lightGreen},
-    {kLightBlue, &P::lightBlue},
-    {kLightBrightness, &P::lightBrightness},
-    {kLightZ, &P::lightZ},
-    {kLightSpread, &P::lightSpread},
-    {kLightGlisten, &P::lightGlisten},
-    {kBubbleRed, &P::bubbleRed},
-    {kBubbleGreen, &P::bubbleGreen},
-    {kBubbleBlue, &P::bubbleBlue},
-    {kColorVariance, &P::colorVariance},
-    {kMonoVariance, &P::monoVariance},
-    {kMinBrightness, &P::minBrightness},
-    {kShine, &P::shine},
-    {kShineHighlight, &P::shineHighlight},
-    {kReflections, &P::reflections},
-    {kReflectionIntensity, &P::reflectionIntensity},
-    {kFadeMode, &P::fadeMode},
-};
-const int kNumberFieldCount = int(sizeof(kNumberFields) / sizeof(kNumberFields[0]));
-
-const PointField kPointFields[] = {
-    {kLeftSource, &P::leftSourceX, &P::leftSourceY},
-    {kRightSource, &P::rightSourceX, &P::rightSourceY},
-    {kWindSource, &P::windSourceX, &P::windSourceY},
-    {kWindTarget, &P::windTargetX, &P::windTargetY},
-    {kLightSource, &P::lightSourceX, &P::lightSourceY},
-    {kLightTarget, &P::lightTargetX, &P::lightTargetY},
-};
-const int kPointFieldCount = int(sizeof(kPointFields) / sizeof(kPointFields[0]));
-
-// Every control but the two buttons and "Demos" has a field.
-static_assert(sizeof(kNumberFields) / sizeof(kNumberFields[0]) +
-                  sizeof(kPointFields) / sizeof(kPointFields[0]) ==
-              kControlCount - 3);
-
-float NarrowValue(double value) {
-  constexpr double kMax = std::numeric_limits<float>::max();
-  return std::isnan(value) ? 0.0f : float(std::clamp(value, -kMax, kMax));
+FrameParameters ParametersFrom(const Values& v) {
+  FrameParameters p;
+  p.prerollFrames = v.Number(kPrerollFrames);
+  p.quantity = v.Number(kQuantity);
+  p.lifetime = v.Number(kLifetime);
+  p.positionRadius = v.Number(kPositionRadius);
+  p.leftSourceX = v.X(kLeftSource);
+  p.leftSourceY = v.Y(kLeftSource);
+  p.rightSourceX = v.X(kRightSource);
+  p.rightSourceY = v.Y(kRightSource);
+  p.useBirthMatte = v.Number(kUseBirthMatte);
+  p.bubbleType = v.Number(kBubbleType);
+  p.bubbleSize = v.Number(kBubbleSize);
+  p.sizeVariance = v.Number(kSizeVariance);
+  p.timeToMaxSize = v.Number(kTimeToMaxSize);
+  p.burst = v.Number(kBurst);
+  p.burstProbability = v.Number(kBurstProbability);
+  p.burstQuantity = v.Number(kBurstQuantity);
+  p.burstRadius = v.Number(kBurstRadius);
+  p.burstAfterlife = v.Number(kBurstAfterlife);
+  p.gather = v.Number(kGather);
+  p.gatherSlowup = v.Number(kGatherSlowup);
+  p.initialVelocity = v.Number(kInitialVelocity);
+  p.velocityDirection = v.Number(kVelocityDirection);
+  p.velocityVariance = v.Number(kVelocityVariance);
+  p.gravity = v.Number(kGravity);
+  p.gravityAngle = v.Number(kGravityAngle);
+  p.swirlDensity = v.Number(kSwirlDensity);
+  p.swirlMagnitude = v.Number(kSwirlMagnitude);
+  p.swirlTimeToMax = v.Number(kSwirlTimeToMax);
+  p.friction = v.Number(kFriction);
+  p.windSpeed = v.Number(kWindSpeed);
+  p.windSourceX = v.X(kWindSource);
+  p.windSourceY = v.Y(kWindSource);
+  p.windTargetX = v.X(kWindTarget);
+  p.windTargetY = v.Y(kWindTarget);
+  p.windSpread = v.Number(kWindSpread);
+  p.lightRed = v.Number(kLightRed);
+  p.lightGreen = v.Number(kLightGreen);
+  p.lightBlue = v.Number(kLightBlue);
+  p.lightBrightness = v.Number(kLightBrightness);
+  p.lightSourceX = v.X(kLightSource);
+  p.lightSourceY = v.Y(kLightSource);
+  p.lightTargetX = v.X(kLightTarget);
+  p.lightTargetY = v.Y(kLightTarget);
+  p.lightZ = v.Number(kLightZ);
+  p.lightSpread = v.Number(kLightSpread);
+  p.lightGlisten = v.Number(kLightGlisten);
+  p.bubbleRed = v.Number(kBubbleRed);
+  p.bubbleGreen = v.Number(kBubbleGreen);
+  p.bubbleBlue = v.Number(kBubbleBlue);
+  p.colorVariance = v.Number(kColorVariance);
+  p.monoVariance = v.Number(kMonoVariance);
+  p.minBrightness = v.Number(kMinBrightness);
+  p.shine = v.Number(kShine);
+  p.shineHighlight = v.Number(kShineHighlight);
+  p.reflections = v.Number(kReflections);
+  p.reflectionIntensity = v.Number(kReflectionIntensity);
+  p.fadeMode = v.Number(kFadeMode);
+  return p;
 }
 
 FrameParameters DefaultFrameParameters() {
-  FrameParameters p;
-  for (const NumberField& f : kNumberFields) p.*f.field = float(kControls[f.row].def);
-  for (const PointField& f : kPointFields) {
-    // A point's value arrives as two floats.
-    p.*f.x = double(float(kControls[f.row].def));
-    p.*f.y = double(float(kControls[f.row].defY));
-  }
-  return p;
+  return ParametersFrom(Values::Defaults(kControls));
+}
+
+FrameParameters PresetFrameParameters(int n) {
+  Values v = Values::Defaults(kControls);
+  for (const fw::ControlChange& c : DemoPreset(n).changes)
+    v.SetNumber(c.row, fw::NarrowControl(c.x));
+  return ParametersFrom(v);
 }
 
 namespace {

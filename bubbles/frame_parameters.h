@@ -1,9 +1,10 @@
-// The control values of one frame, as Process reads them, and their
+// The control values of one frame as the simulation takes them, and their
 // conversion into the simulation's derived fields.
 #pragma once
 
 #include "bubbles/bubble_system.h"
 #include "bubbles/bubbles_controls.h"
+#include "framework/control_values.h"
 
 namespace bubbles {
 
@@ -59,28 +60,18 @@ struct FrameParameters {
   float fadeMode = 0;
 };
 
-// Where each control's value goes: a number field or a point's two fields.
-// The two buttons and "Demos" are never read.
-struct NumberField {
-  int row;
-  float FrameParameters::*field;
-};
-struct PointField {
-  int row;
-  double FrameParameters::*x;
-  double FrameParameters::*y;
-};
-extern const NumberField kNumberFields[];
-extern const int kNumberFieldCount;
-extern const PointField kPointFields[];
-extern const int kPointFieldCount;
+using Values = fw::ControlValues<kControlCount>;
 
-// A control's value in single precision; values beyond the float range
-// become the largest float of their sign rather than an infinity.
-float NarrowValue(double value);
+// The parameters from a frame's control values. The two buttons and "Demos"
+// are not read.
+FrameParameters ParametersFrom(const Values& values);
 
 // Every control at its declared default.
 FrameParameters DefaultFrameParameters();
+
+// Every control at its declared default, then demonstration preset n (1 to
+// 4; any other n leaves the defaults).
+FrameParameters PresetFrameParameters(int n);
 
 // Writes the derived fields of `system` from `p`; the system's width must be
 // the frame's already.

@@ -100,11 +100,5 @@ TEST(FrameParameters, HugeTypedValuesSaturateTheIntegerFields) {
   EXPECT_EQ(sim.system->bubbleType, 2147483647);
 }
 
-TEST(FrameParameters, ValuesBeyondTheFloatRangeNarrowToTheLargestFloat) {
-  EXPECT_EQ(NarrowValue(1e300), 3.40282347e38f);
-  EXPECT_EQ(NarrowValue(-1e300), -3.40282347e38f);
-  EXPECT_EQ(NarrowValue(0.1), 0.1f);
-}
-
 }  // namespace
 }  // namespace bubbles
