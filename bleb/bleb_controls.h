@@ -90,17 +90,11 @@ inline constexpr fw::ChangeSet kReset{"Reset Bleb", kResetChanges};
 inline constexpr fw::ImageRow kImages[] = {{"Input", df::ImageInputId(1)}};
 
 inline constexpr fw::ToolDeclaration kTool{
-    .className = "BlebPlugIn",
-    .classId = 0x8001008C,
-    .packName = "Vorn_Tamb9",
-    .shortName = "Blb",
-    .description = "For \"blebbing\" images",
-    .name = "Bleb",
-    .helpFile = "Tamb9.hlp",
-    .toolCode = 0x01010901,
-    .controls = kControls,
-    .images = kImages,
-};
+    {"BlebPlugIn", 0x8001008C, "Vorn_Tamb9", "Blb", "For \"blebbing\" images", "Bleb", "Tamb9.hlp",
+     0x01010901},
+    kControls,
+    kImages,
+    kReset};
 
 using Values = fw::ControlValues<kControlCount>;
 

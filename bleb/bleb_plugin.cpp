@@ -7,11 +7,6 @@ namespace bleb {
 
 using namespace df;
 
-BlebPlugIn::BlebPlugIn(Registry* registry, CArchive* archive, TagList* tags)
-    : Tool(registry, archive, tags) {}
-
-BlebPlugIn::~BlebPlugIn() = default;
-
 uint32_t BlebPlugIn::Process(Request* request) {
   source_ = fw::ReadImage(request, ImageInput(0));
   if (!source_) return 0;  // nothing to warp: no output
@@ -59,10 +54,6 @@ void BlebPlugIn::ProcessChunk(Request*, long chunk) {
     render_.TableRows(work.band.begin, work.band.end, &abortFlag);
   else if (work.pass == kTableColumnPass)
     render_.TableColumns(work.band.begin, work.band.end, fields_.workerCount, &abortFlag);
-}
-
-void BlebPlugIn::Changed(Input*, Parameter*, double time) {
-  Apply(kReset, time);
 }
 
 }  // namespace bleb

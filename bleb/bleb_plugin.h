@@ -16,15 +16,11 @@ namespace bleb {
 
 class BlebPlugIn : public fw::Tool<kTool> {
  public:
-  BlebPlugIn(df::Registry* registry, df::CArchive* archive, df::TagList* tags);
-  ~BlebPlugIn() override;
-
+  using Tool::Tool;
   std::uint32_t Process(df::Request* request) override;
   void ProcessChunk(df::Request* request, long chunk) override;
 
  private:
-  // The reset, whichever input it is called for.
-  void Changed(df::Input* input, df::Parameter* value, double time) override;
   void Render(df::Request* request);
 
   // Per-render fields, written by Process before any chunk runs.

@@ -163,17 +163,11 @@ inline constexpr int kBurstImage = 1;
 inline constexpr int kReflectionImage = 2;
 
 inline constexpr fw::ToolDeclaration kTool{
-    .className = "BubblesPlugIn",
-    .classId = 0x8001007D,
-    .packName = "Vorn_Tamb6",
-    .shortName = "Bub",
-    .description = "For bubbles simulation",
-    .name = "Bubbles",
-    .helpFile = "Tamb6.hlp",
-    .toolCode = 0x01010601,
-    .objFlags = df::kObjFlagSequential,
-    .controls = kControls,
-    .images = kImages,
-};
+    {"BubblesPlugIn", 0x8001007D, "Vorn_Tamb6", "Bub", "For bubbles simulation", "Bubbles",
+     "Tamb6.hlp", 0x01010601},
+    kControls,
+    kImages,
+    {},  // a reset request sets nothing
+    df::kObjFlagSequential};
 
 }  // namespace bubbles

@@ -61,7 +61,6 @@ void BubblesPlugIn::ProcessChunk(Request*, long chunk) {
 }
 
 void BubblesPlugIn::Changed(Input* input, Parameter* value, double time) {
-  if (!input) return;
   if (input == Control(kPreroll)) {
     requests_.prerollRequested.store(1);
   } else if (input == Control(kRestart)) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "framework/control_changes.h"
 #include "framework/control_values.h"
 #include "framework/controls.h"
 #include "framework/host.h"
@@ -143,6 +144,25 @@ static_assert(fw::RowOf(kControls, "Color 3 Green") == kColor3Green);
 static_assert(fw::RowOf(kControls, "Color 3 Blue") == kColor3Blue);
 static_assert(fw::RowOf(kControls, "Proportion Color 3") == kProportion3);
 
+// The reset: every control back to its default, in this order with these
+// flags, as one undo step.
+// clang-format off
+inline constexpr fw::ResetStep kResetSteps[kControlCount] = {
+    {kBottomRight, 0}, {kTopRight, 0}, {kTopLeft, 0}, {kBottomLeft, 0},
+    {kCurvePoint1, 0}, {kCurvePoint2, 0},
+    {kFlameDensity, 1}, {kConvection, 1}, {kFlickerSpeed, 1}, {kTurbulence, 1},
+    {kFrequency1, 1}, {kFrequency2, 1}, {kBaseSoftness, 1}, {kEdgeSoftness, 1},
+    {kDemos, 0},
+    {kUseMatte, 1}, {kInvertMatte, 1}, {kSeed, 1}, {kWindSpeed, 1},
+    {kWindSource, 1}, {kWindTarget, 1}, {kWindSpread, 1},
+    {kColor1Red, 1}, {kColor1Green, 1}, {kColor1Blue, 1}, {kProportion1, 1},
+    {kProportionDemos, 0},
+    {kColor2Red, 1}, {kColor2Green, 1}, {kColor2Blue, 1}, {kProportion2, 1},
+    {kColor3Red, 1}, {kColor3Green, 1}, {kColor3Blue, 1}, {kProportion3, 1}};
+// clang-format on
+inline constexpr auto kResetChanges = fw::ResetChanges(kControls, kResetSteps);
+inline constexpr fw::ChangeSet kReset{"Reset Candle", kResetChanges};
+
 // The image inputs, declared after the controls, and the record.
 inline constexpr fw::ImageRow kImages[] = {
     {"Background", df::ImageInputId(1)},
@@ -151,18 +171,11 @@ inline constexpr fw::ImageRow kImages[] = {
 inline constexpr int kBackgroundImage = 0;
 inline constexpr int kMatteImage = 1;
 
-inline constexpr fw::ToolDeclaration kTool{
-    .className = "CandlePlugIn",
-    .classId = 0x80010085,
-    .packName = "Vorn_Tamb9",
-    .shortName = "Can",
-    .description = "Flame simulation",
-    .name = "Candle",
-    .helpFile = "Tamb9.hlp",
-    .toolCode = 0x01010902,
-    .controls = kControls,
-    .images = kImages,
-};
+inline constexpr fw::ToolDeclaration kTool{{"CandlePlugIn", 0x80010085, "Vorn_Tamb9", "Can",
+                                            "Flame simulation", "Candle", "Tamb9.hlp", 0x01010902},
+                                           kControls,
+                                           kImages,
+                                           kReset};
 
 // The values of every control as the most recent render took them. Points
 // keep the host's single-precision coordinates widened to double; numbers are

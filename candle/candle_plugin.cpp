@@ -10,11 +10,6 @@ namespace candle {
 
 using namespace df;
 
-CandlePlugIn::CandlePlugIn(Registry* registry, CArchive* archive, TagList* tags)
-    : Tool(registry, archive, tags) {}
-
-CandlePlugIn::~CandlePlugIn() = default;
-
 uint32_t CandlePlugIn::Process(Request* request) {
   Image* background = fw::ReadImage(request, ImageInput(kBackgroundImage));
   if (!background) return 0;  // nothing to draw over: no output
@@ -76,9 +71,7 @@ void CandlePlugIn::Changed(Input* input, Parameter* value, double time) {
     if (value && value->Type() == kTypeNumber) return static_cast<Number*>(value)->value;
     return input ? input->NumberAt(time) : 0.0;
   };
-  if (!input) {
-    Apply(kReset, time);
-  } else if (input == Control(kDemos)) {
+  if (input == Control(kDemos)) {
     Apply(DemoPlan(chosen()), time);
   } else if (input == Control(kProportionDemos)) {
     Apply(ProportionPlan(chosen()), time);

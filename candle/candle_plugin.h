@@ -20,14 +20,12 @@ namespace candle {
 
 class CandlePlugIn : public fw::Tool<kTool> {
  public:
-  CandlePlugIn(df::Registry* registry, df::CArchive* archive, df::TagList* tags);
-  ~CandlePlugIn() override;
-
+  using Tool::Tool;
   std::uint32_t Process(df::Request* request) override;
   void ProcessChunk(df::Request* request, long chunk) override;
 
  private:
-  // The presets, the reset (a null input) and the outline-point links.
+  // The presets and the outline-point links.
   void Changed(df::Input* input, df::Parameter* value, double time) override;
   // Seeds the noise when due and runs the column strips on the workers,
   // which write every pixel of the flame buffer. False when cancelled.

@@ -62,25 +62,6 @@ fw::ChangeSet ProportionPlan(double item) {
   }
 }
 
-namespace {
-// clang-format off
-constexpr fw::ResetStep kResetSteps[kControlCount] = {
-    {kBottomRight, 0}, {kTopRight, 0}, {kTopLeft, 0}, {kBottomLeft, 0},
-    {kCurvePoint1, 0}, {kCurvePoint2, 0},
-    {kFlameDensity, 1}, {kConvection, 1}, {kFlickerSpeed, 1}, {kTurbulence, 1},
-    {kFrequency1, 1}, {kFrequency2, 1}, {kBaseSoftness, 1}, {kEdgeSoftness, 1},
-    {kDemos, 0},
-    {kUseMatte, 1}, {kInvertMatte, 1}, {kSeed, 1}, {kWindSpeed, 1},
-    {kWindSource, 1}, {kWindTarget, 1}, {kWindSpread, 1},
-    {kColor1Red, 1}, {kColor1Green, 1}, {kColor1Blue, 1}, {kProportion1, 1},
-    {kProportionDemos, 0},
-    {kColor2Red, 1}, {kColor2Green, 1}, {kColor2Blue, 1}, {kProportion2, 1},
-    {kColor3Red, 1}, {kColor3Green, 1}, {kColor3Blue, 1}, {kProportion3, 1}};
-// clang-format on
-constexpr auto kResetChanges = fw::ResetChanges(kControls, kResetSteps);
-}  // namespace
-const fw::ChangeSet kReset{"Reset Candle", kResetChanges};
-
 LinkPlan PlanLink(int changedRow, const ControlCache& k) {
   // Which of the derived points each changed point sets, in order.
   static constexpr int kTopLeftPoint = 0, kTopRightPoint = 1, kCurve1 = 2, kCurve2 = 3;

@@ -1,5 +1,5 @@
-// What the change handler sets: the "Demos" and "Proportion Demos" presets,
-// the reset, and the re-alignment of the outline points when one moves. Each
+// What the change handler sets: the "Demos" and "Proportion Demos" presets
+// and the re-alignment of the outline points when one moves. Each
 // is a set of control changes that is one undo step with its caption; the
 // changes are applied in the order listed, each with its SetValue flag.
 #pragma once
@@ -19,9 +19,6 @@ using fw::ControlChange;
 fw::ChangeSet DemoPlan(double item);
 // The "Proportion Demos" item chosen: items 1–3, anything else "No change".
 fw::ChangeSet ProportionPlan(double item);
-
-// The reset: every control back to its default, in this order with these flags.
-extern const fw::ChangeSet kReset;
 
 // Moving an outline point re-aligns the others: the top corners straight
 // above the bottom corners at the height of "Top Left", the curve points at

@@ -5,18 +5,19 @@ namespace fw {
 using namespace df;
 
 TagList RegistrationTags(const ToolDeclaration& tool, CreateFunc create) {
+  const ToolRecord& r = tool.record;
   return {{REG_InitFunc, &Operator::RegInit},
           {REG_CleanupFunc, &Operator::RegCleanup},
           {REG_CreateFunc, create},
-          {REG_ClassID, tool.classId},
+          {REG_ClassID, r.classId},
           {REG_OpType, 3},
           {REG_TileBitmap, kTileBitmapId},
-          {REG_PackName, tool.packName},
-          {REG_ShortName, tool.shortName},
-          {REG_Description, tool.description},
-          {REG_Name, tool.name},
-          {REG_HelpFile, tool.helpFile},
-          {REG_ToolCode, tool.toolCode}};
+          {REG_PackName, r.packName},
+          {REG_ShortName, r.shortName},
+          {REG_Description, r.description},
+          {REG_Name, r.name},
+          {REG_HelpFile, r.helpFile},
+          {REG_ToolCode, r.toolCode}};
 }
 
 void DeclareTool(Operator& op, const ToolDeclaration& tool, Input** controls, Input** images,

@@ -27,8 +27,8 @@ struct ImageRow {
 
 inline constexpr int kMaxImageInputs = 4;
 
-struct ToolDeclaration {
-  // The registration record.
+// The registration record's values.
+struct ToolRecord {
   const char* className = "";
   uint32_t classId = 0;
   const char* packName = "";
@@ -37,11 +37,18 @@ struct ToolDeclaration {
   const char* name = "";
   const char* helpFile = "";
   uint32_t toolCode = 0;
-  // Set on every operator, e.g. df::kObjFlagSequential.
-  uint32_t objFlags = 0;
+};
+
+struct ToolDeclaration {
+  ToolRecord record;
   // Declared in this order: the controls, the image inputs, the output.
   std::span<const ControlRow> controls;
   std::span<const ImageRow> images;
+  // What a reset request (a change that names no input) sets; by default
+  // nothing.
+  ChangeSet reset;
+  // Set on every operator, e.g. df::kObjFlagSequential.
+  uint32_t objFlags = 0;
   const char* outputCaption = "Output";
   uint32_t outputId = df::OutputId(1);
 };
@@ -54,7 +61,7 @@ df::TagList RegistrationTags(const ToolDeclaration& tool, df::CreateFunc create)
 //   df::Registry gRegistry = fw::Register<MyPlugIn>(kTool);
 template <class Op>
 df::Registry Register(const ToolDeclaration& tool) {
-  return df::Registry(&df::ClassRegistry, tool.className,
+  return df::Registry(&df::ClassRegistry, tool.record.className,
                       RegistrationTags(tool, &CreateOperator<Op>), {TileResource()});
 }
 
@@ -63,24 +70,13 @@ df::Registry Register(const ToolDeclaration& tool) {
 void DeclareTool(df::Operator& op, const ToolDeclaration& tool, df::Input** controls,
                  df::Input** images, df::Output*& output);
 
+// Tools inherit its constructor unless they make more than their declaration.
 template <const ToolDeclaration& kDecl>
 class Tool : public df::ThreadedOperator {
  public:
   static constexpr size_t kRows = kDecl.controls.size();
   using Values = ControlValues<kRows>;
 
-  std::uint32_t Save(df::CArchive* archive, df::TagList* tags) override {
-    return SaveRecord(*this, archive, tags, kDecl.classId);
-  }
-  // Nothing under the document's notification guard; otherwise the tool's
-  // own handling, then the base handling.
-  void NotifyChanged(df::Input* input, df::Parameter* value, double time) final {
-    if (NotifyBlocked(*this)) return;
-    Changed(input, value, time);
-    Operator::NotifyChanged(input, value, time);
-  }
-
- protected:
   Tool(df::Registry* registry, df::CArchive* archive, df::TagList* tags)
       : ThreadedOperator(registry, archive, tags) {
     static_assert(kDecl.images.size() <= size_t(kMaxImageInputs));
@@ -88,8 +84,24 @@ class Tool : public df::ThreadedOperator {
     if (archive) ReadTrailer(archive);
   }
 
-  // A change the tool handles: a null input is a reset request.
-  virtual void Changed(df::Input* input, df::Parameter* value, double time) = 0;
+  std::uint32_t Save(df::CArchive* archive, df::TagList* tags) override {
+    return SaveRecord(*this, archive, tags, kDecl.record.classId);
+  }
+  // Nothing under the document's notification guard; otherwise the declared
+  // reset for a reset request, the tool's own handling for a changed input,
+  // then the base handling.
+  void NotifyChanged(df::Input* input, df::Parameter* value, double time) final {
+    if (NotifyBlocked(*this)) return;
+    if (!input)
+      Apply(kDecl.reset, time);
+    else
+      Changed(input, value, time);
+    Operator::NotifyChanged(input, value, time);
+  }
+
+ protected:
+  // A change of one of the tool's notifying inputs.
+  virtual void Changed(df::Input*, df::Parameter*, double) {}
 
   // The control values of the request's frame.
   Values ReadValues(df::Request* request) const {

@@ -35,11 +35,13 @@ constexpr ControlRow kTable[] = {
 };
 constexpr ImageRow kImages[] = {{"Source", ImageInputId(1)},
                                 {"Matte(optional)", ImageInputId(2), false}};
-constexpr ToolDeclaration kDecl{.className = "TestTool",
-                                .classId = 0x80010001,
-                                .objFlags = kObjFlagSequential,
-                                .controls = kTable,
-                                .images = kImages};
+constexpr ResetStep kResetSteps[] = {{kSize, 1}, {kOther, 0}};
+constexpr auto kResetChanges = ResetChanges(kTable, kResetSteps);
+constexpr ToolDeclaration kDecl{{.className = "TestTool", .classId = 0x80010001},
+                                kTable,
+                                kImages,
+                                {"Reset Test", kResetChanges},
+                                kObjFlagSequential};
 
 // A tool whose "Press" applies a set of changes to "Other" and "Mode".
 class TestTool : public Tool<kDecl> {
@@ -101,7 +103,7 @@ TEST_F(ToolTest, SnapshotHoldsNarrowedNumbersAndPoints) {
   EXPECT_EQ(v.Number(kPress), 0.0f);  // a button has no value
 }
 
-TEST_F(ToolTest, ChangeSetIsOneUndoStepOnlyWithACaption) {
+TEST_F(ToolTest, ChangeSetsAreOneUndoStepOnlyWithACaption) {
   const size_t before = doc.UndoCount();
   tool.caption = "Align";
   SetNumber(kPress, 1);  // its own step, then the set's step
@@ -125,11 +127,23 @@ TEST_F(ToolTest, ChangeSetIsOneUndoStepOnlyWithACaption) {
   EXPECT_EQ(doc.UndoChangeCount(), 1u);
   EXPECT_EQ(tool.Control(kMode)->NumberAt(0), 1);
 
+  // A reset request sets the declared reset, as one step.
+  SetNumber(kSize, 70);
+  tool.NotifyChanged(nullptr, nullptr, 0);
+  EXPECT_EQ(doc.UndoCaption(), "Reset Test");
+  EXPECT_EQ(doc.UndoChangeCount(), 2u);
+  EXPECT_EQ(tool.Control(kSize)->NumberAt(0), 20);
+  tool.Control(kOther)->PointAt(0, x, y);
+  EXPECT_EQ(x, 0.1f);
+
   // Under the guard the tool does nothing.
   doc.notifyGuard = 1;
   SetNumber(kMode, 0);
   SetNumber(kPress, 3);
+  SetNumber(kSize, 70);
+  tool.NotifyChanged(nullptr, nullptr, 0);
   EXPECT_EQ(tool.Control(kMode)->NumberAt(0), 0);
+  EXPECT_EQ(tool.Control(kSize)->NumberAt(0), 70);
 }
 
 }  // namespace
