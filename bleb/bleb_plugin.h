@@ -21,6 +21,11 @@ class BlebPlugIn : public fw::Tool<kTool> {
   void ProcessChunk(df::Request* request, long chunk) override;
 
  private:
+  static constexpr int kMapPass = 1;
+  static constexpr int kSamplePass = 2;
+  static constexpr int kTableRowPass = 3;     // integral tables: bands of rows
+  static constexpr int kTableColumnPass = 4;  // then the bands' carries by columns
+
   void Render(df::Request* request);
 
   // Per-render fields, written by Process before any chunk runs.
@@ -28,10 +33,6 @@ class BlebPlugIn : public fw::Tool<kTool> {
   WarpControls values_;
   df::Image* source_ = nullptr;
   df::Image* target_ = nullptr;
-  static constexpr int kMapPass = 1;
-  static constexpr int kSamplePass = 2;
-  static constexpr int kTableRowPass = 3;     // integral tables: bands of rows
-  static constexpr int kTableColumnPass = 4;  // then the bands' carries by columns
   fw::RenderPasses passes_;
   WarpRender render_;
 };

@@ -205,41 +205,37 @@ using Values = fw::ControlValues<kControlCount>;
 // The cache from a frame's control values.
 inline ControlCache CacheFrom(const Values& v) {
   auto point = [&](int row) { return CachedPoint{v.X(row), v.Y(row)}; };
-  ControlCache c;
-  c.bottomRight = point(kBottomRight);
-  c.topRight = point(kTopRight);
-  c.topLeft = point(kTopLeft);
-  c.bottomLeft = point(kBottomLeft);
-  c.curvePoint1 = point(kCurvePoint1);
-  c.curvePoint2 = point(kCurvePoint2);
-  c.flameDensity = v.Number(kFlameDensity);
-  c.convection = v.Number(kConvection);
-  c.flickerSpeed = v.Number(kFlickerSpeed);
-  c.turbulence = v.Number(kTurbulence);
-  c.frequency1 = v.Number(kFrequency1);
-  c.frequency2 = v.Number(kFrequency2);
-  c.baseSoftness = v.Number(kBaseSoftness);
-  c.edgeSoftness = v.Number(kEdgeSoftness);
-  c.useMatte = v.Number(kUseMatte);
-  c.invertMatte = v.Number(kInvertMatte);
-  c.seed = v.Number(kSeed);
-  c.demos = v.Number(kDemos);
-  c.windSpeed = v.Number(kWindSpeed);
-  c.windSource = point(kWindSource);
-  c.windTarget = point(kWindTarget);
-  c.windSpread = v.Number(kWindSpread);
-  const int colours[3][3] = {{kColor1Red, kColor1Green, kColor1Blue},
-                             {kColor2Red, kColor2Green, kColor2Blue},
-                             {kColor3Red, kColor3Green, kColor3Blue}};
-  float* cached[3] = {c.color1, c.color2, c.color3};
-  for (int n = 0; n < 3; ++n)
-    for (int channel = 0; channel < 3; ++channel)
-      cached[n][channel] = v.Number(colours[n][channel]);
-  c.proportion1 = v.Number(kProportion1);
-  c.proportionDemos = v.Number(kProportionDemos);
-  c.proportion2 = v.Number(kProportion2);
-  c.proportion3 = v.Number(kProportion3);
-  return c;
+  return {
+      .bottomRight = point(kBottomRight),
+      .topRight = point(kTopRight),
+      .topLeft = point(kTopLeft),
+      .bottomLeft = point(kBottomLeft),
+      .curvePoint1 = point(kCurvePoint1),
+      .curvePoint2 = point(kCurvePoint2),
+      .flameDensity = v.Number(kFlameDensity),
+      .convection = v.Number(kConvection),
+      .flickerSpeed = v.Number(kFlickerSpeed),
+      .turbulence = v.Number(kTurbulence),
+      .frequency1 = v.Number(kFrequency1),
+      .frequency2 = v.Number(kFrequency2),
+      .baseSoftness = v.Number(kBaseSoftness),
+      .edgeSoftness = v.Number(kEdgeSoftness),
+      .demos = v.Number(kDemos),
+      .useMatte = v.Number(kUseMatte),
+      .invertMatte = v.Number(kInvertMatte),
+      .seed = v.Number(kSeed),
+      .windSpeed = v.Number(kWindSpeed),
+      .windSource = point(kWindSource),
+      .windTarget = point(kWindTarget),
+      .windSpread = v.Number(kWindSpread),
+      .color1 = {v.Number(kColor1Red), v.Number(kColor1Green), v.Number(kColor1Blue)},
+      .proportion1 = v.Number(kProportion1),
+      .proportionDemos = v.Number(kProportionDemos),
+      .color2 = {v.Number(kColor2Red), v.Number(kColor2Green), v.Number(kColor2Blue)},
+      .proportion2 = v.Number(kProportion2),
+      .color3 = {v.Number(kColor3Red), v.Number(kColor3Green), v.Number(kColor3Blue)},
+      .proportion3 = v.Number(kProportion3),
+  };
 }
 
 // The cache as a render of an untouched operator would fill it: every
