@@ -17,6 +17,8 @@ namespace bleb {
 class BlebPlugIn : public fw::Tool<kTool> {
  public:
   using Tool::Tool;
+  // The warp of the request's frame: the map, the integral tables when the
+  // sampling needs them, then the sampling, each pass on the workers.
   std::uint32_t Process(df::Request* request) override;
   void ProcessChunk(df::Request* request, long chunk) override;
 
