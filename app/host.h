@@ -58,10 +58,7 @@ class Host {
   PluginSearch search_;
 };
 
-// The operator's objFlags bit of a tool whose frames depend on every frame
-// simulated before (since its last restart): the host steps it through every
-// frame of the shot.
-inline constexpr uint32_t kObjFlagSequential = 0x20;
+using df::kObjFlagSequential;
 
 // Prints "vorn: error: ..." / "vorn: warning: ..." to stderr.
 void PrintError(const std::string& message);

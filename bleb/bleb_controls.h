@@ -1,12 +1,16 @@
-// The tool's controls, in declaration order, as one table: pages, captions,
-// ids, kinds, ranges and defaults. The constructor declares from it and the
-// reset restores from it, in the reset's own order.
+// The tool's declaration: its controls, in declaration order, as one table
+// (pages, captions, ids, kinds, ranges and defaults), its image input, output
+// and registration record. The operator declares from it, the reset restores
+// from it in the reset's own order, and a frame's values become the warp's
+// controls through WarpControlsFrom.
 #pragma once
 
 #include <cstdint>
 
 #include "bleb/warp_params.h"
-#include "framework/controls.h"
+#include "framework/control_changes.h"
+#include "framework/control_values.h"
+#include "framework/tool.h"
 
 namespace bleb {
 
@@ -69,7 +73,7 @@ static_assert(fw::RowOf(kControls, "Angle 3") == AngleRow(2));
 static_assert(fw::RowOf(kControls, "Sharp 5") == SharpRow(4));
 
 // The reset sets the centre, Scale, Rotate, Fill Option, then every amplitude,
-// every angle, every sharpness; each with notification.
+// every angle, every sharpness; each with notification; one undo step.
 // clang-format off
 inline constexpr fw::ResetStep kResetSteps[kControlCount] = {
     {kCentre, 1},          {kScale, 1},           {kRotate, 1},          {kFill, 1},
@@ -80,16 +84,22 @@ inline constexpr fw::ResetStep kResetSteps[kControlCount] = {
     {SharpRow(0), 1},      {SharpRow(1), 1},      {SharpRow(2), 1},      {SharpRow(3), 1},
     {SharpRow(4), 1},      {SharpRow(5), 1},      {SharpRow(6), 1}};
 // clang-format on
+inline constexpr auto kResetChanges = fw::ResetChanges(kControls, kResetSteps);
+inline constexpr fw::ChangeSet kReset{"Reset Bleb", kResetChanges};
 
-inline constexpr std::uint32_t kInputId = df::ImageInputId(1);
-inline constexpr std::uint32_t kOutputId = df::OutputId(1);
+inline constexpr fw::ImageRow kImages[] = {{"Input", df::ImageInputId(1)}};
 
-// The kernel's defaults agree with the declared ones.
-constexpr bool AnglesAgree() {
-  for (int n = 0; n < kLobes; ++n)
-    if (static_cast<float>(kControls[AngleRow(n)].def) != kDefaultAngles[n]) return false;
-  return true;
-}
-static_assert(AnglesAgree());
+inline constexpr fw::ToolDeclaration kTool{
+    {"BlebPlugIn", 0x8001008C, "Vorn_Tamb9", "Blb", "For \"blebbing\" images", "Bleb", "Tamb9.hlp",
+     0x01010901},
+    kControls,
+    kImages,
+    kReset};
+
+using Values = fw::ControlValues<kControlCount>;
+
+// The warp's controls from a frame's values: the lobe angles negated, the fill
+// option truncated to its item.
+WarpControls WarpControlsFrom(const Values& values);
 
 }  // namespace bleb

@@ -1,53 +1,21 @@
 #include "bleb/bleb_plugin.h"
 
 #include "bleb/warp_sample.h"
-#include "framework/lifecycle.h"
 #include "framework/values.h"
 
 namespace bleb {
 
 using namespace df;
 
-BlebPlugIn::BlebPlugIn(Registry* registry, CArchive* archive, TagList* tags)
-    : ThreadedOperator(registry, archive, tags) {
-  fw::DeclareControls(*this, kControls, controls_);
-  input_ = AddInput("Input", kTypeImage, kInputId, {});
-  output_ = AddOutput("Output", kTypeImage, kOutputId);
-  opMode = 2;
-  opModeArg = 0;
-  if (archive) fw::ReadTrailer(archive);
-}
-
-BlebPlugIn::~BlebPlugIn() = default;
-
-uint32_t BlebPlugIn::Save(CArchive* archive, TagList* tags) {
-  return fw::SaveRecord(*this, archive, tags, kBlebClassId);
-}
-
-void BlebPlugIn::ReadControls(Request* request) {
-  auto number = [&](int row) {
-    return static_cast<float>(fw::ReadNumber(request, controls_[row], kControls[row].def));
-  };
-  fw::ReadPoint(request, controls_[kCentre], values_.centerX, values_.centerY);
-  values_.scale = number(kScale);
-  values_.rotate = number(kRotate);
-  values_.fillMode = fw::TruncateToInt(fw::ReadNumber(request, controls_[kFill]));
-  for (int n = 0; n < kLobes; ++n) {
-    values_.amplitude[n] = number(AmplitudeRow(n));
-    values_.lobeAngle[n] = -number(AngleRow(n));
-    values_.sharpness[n] = number(SharpRow(n));
-  }
-}
-
 uint32_t BlebPlugIn::Process(Request* request) {
-  source_ = fw::ReadImage(request, input_);
+  source_ = fw::ReadImage(request, ImageInput(0));
   if (!source_) return 0;  // nothing to warp: no output
   target_ = NewImage(source_);
   if (!target_) return 0;
   fw::RecordImage(fields_, *source_);
-  ReadControls(request);
+  values_ = WarpControlsFrom(ReadValues(request));
   Render(request);
-  const uint32_t result = fw::Deliver(request, output_, target_, abortFlag);
+  const uint32_t result = fw::Deliver(request, OutputPort(), target_, abortFlag);
   source_ = target_ = nullptr;
   return result;
 }
@@ -86,14 +54,6 @@ void BlebPlugIn::ProcessChunk(Request*, long chunk) {
     render_.TableRows(work.band.begin, work.band.end, &abortFlag);
   else if (work.pass == kTableColumnPass)
     render_.TableColumns(work.band.begin, work.band.end, fields_.workerCount, &abortFlag);
-}
-
-void BlebPlugIn::NotifyChanged(Input* input, Parameter* value, double time) {
-  if (fw::NotifyBlocked(*this)) return;
-  if (doc) doc->StartUndo("Reset Bleb");
-  fw::ResetControls(kControls, controls_, kResetSteps, time);
-  if (doc) doc->EndUndo(1);
-  Operator::NotifyChanged(input, value, time);
 }
 
 }  // namespace bleb

@@ -2,12 +2,28 @@
 
 #include <cmath>
 
+#include "bleb/bleb_controls.h"
+#include "framework/values.h"
+
 namespace bleb {
 
-WarpControls DefaultWarpControls() {
+WarpControls WarpControlsFrom(const Values& v) {
   WarpControls c;
-  for (int n = 0; n < kLobes; ++n) c.lobeAngle[n] = -kDefaultAngles[n];
+  c.centerX = v.X(kCentre);
+  c.centerY = v.Y(kCentre);
+  c.scale = v.Number(kScale);
+  c.rotate = v.Number(kRotate);
+  c.fillMode = fw::TruncateToInt(v.Number(kFill));
+  for (int n = 0; n < kLobes; ++n) {
+    c.amplitude[n] = v.Number(AmplitudeRow(n));
+    c.lobeAngle[n] = -v.Number(AngleRow(n));
+    c.sharpness[n] = v.Number(SharpRow(n));
+  }
   return c;
+}
+
+WarpControls DefaultWarpControls() {
+  return WarpControlsFrom(Values::Defaults(kControls));
 }
 
 WarpParams MakeWarpParams(const WarpControls& c, int width, int height, float aspect) {

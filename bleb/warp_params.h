@@ -15,23 +15,19 @@ inline constexpr int kFillDuplicate = 0;
 inline constexpr int kFillBlack = 1;
 inline constexpr int kFillWrap = 2;
 
-// Default lobe angle controls, in degrees (the render negates them).
-inline constexpr float kDefaultAngles[kLobes] = {0.0f,    51.4f,   102.8f, 154.3f,
-                                                 -154.3f, -102.9f, -51.4f};
-
 // The control values of one render, in single precision.
 struct WarpControls {
-  float scale = 1.0f;
-  float centerX = 0.5f;  // fraction of the width
-  float centerY = 0.5f;  // fraction of the height, from the top row
-  float rotate = 0.0f;   // degrees
+  float scale = 0;
+  float centerX = 0;  // fraction of the width
+  float centerY = 0;  // fraction of the height, from the top row
+  float rotate = 0;   // degrees
   int fillMode = kFillDuplicate;
   float amplitude[kLobes] = {};
   float lobeAngle[kLobes] = {};  // degrees, already negated from the control
-  float sharpness[kLobes] = {4, 4, 4, 4, 4, 4, 4};
+  float sharpness[kLobes] = {};
 };
 
-// Controls as a new operator has them.
+// Controls as a new operator has them: the declared defaults.
 WarpControls DefaultWarpControls();
 
 // Everything the two passes read, derived once per render.

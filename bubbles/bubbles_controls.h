@@ -1,11 +1,13 @@
-// The tool's controls, in declaration order, as one table: pages, captions,
-// ids, kinds, ranges and defaults. The constructor declares from it and the
-// per-frame parameters take their defaults from it.
+// The tool's declaration: its controls, in declaration order, as one table
+// (pages, captions, ids, kinds, ranges and defaults), its image inputs, output
+// and registration record. The operator declares from it and the per-frame
+// parameters take their defaults from it.
 #pragma once
 
 #include <cstdint>
 
 #include "framework/controls.h"
+#include "framework/tool.h"
 
 namespace bubbles {
 
@@ -149,10 +151,23 @@ static_assert(fw::RowOf(kControls, "Light Glisten") == kLightGlisten);
 static_assert(fw::RowOf(kControls, "Reflection Intensity") == kReflectionIntensity);
 static_assert(fw::RowOf(kControls, "Demos") == kDemos);
 
-// Image inputs and the output, declared after the controls.
-inline constexpr uint32_t kBirthId = df::ImageInputId(1);
-inline constexpr uint32_t kBurstImageId = df::ImageInputId(2);
-inline constexpr uint32_t kReflectionImageId = df::ImageInputId(3);
-inline constexpr uint32_t kOutputId = df::OutputId(1);
+// The image inputs, declared after the controls, and the record. The
+// simulation carries from frame to frame, so hosts step through every frame.
+inline constexpr fw::ImageRow kImages[] = {
+    {"Birth", df::ImageInputId(1)},
+    {"Burst(optional)", df::ImageInputId(2), false},
+    {"Reflection(optional)", df::ImageInputId(3), false},
+};
+inline constexpr int kBirthImage = 0;
+inline constexpr int kBurstImage = 1;
+inline constexpr int kReflectionImage = 2;
+
+inline constexpr fw::ToolDeclaration kTool{
+    {"BubblesPlugIn", 0x8001007D, "Vorn_Tamb6", "Bub", "For bubbles simulation", "Bubbles",
+     "Tamb6.hlp", 0x01010601},
+    kControls,
+    kImages,
+    {},  // a reset request sets nothing
+    df::kObjFlagSequential};
 
 }  // namespace bubbles

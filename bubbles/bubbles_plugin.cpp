@@ -4,7 +4,6 @@
 
 #include "bubbles/bubble_render.h"
 #include "bubbles/bubbles_presets.h"
-#include "framework/lifecycle.h"
 #include "framework/values.h"
 
 namespace bubbles {
@@ -16,17 +15,7 @@ constexpr int kBandPass = 1;
 }  // namespace
 
 BubblesPlugIn::BubblesPlugIn(Registry* registry, CArchive* archive, TagList* tags)
-    : ThreadedOperator(registry, archive, tags) {
-  fw::DeclareControls(*this, kControls, controls_);
-  birthInput_ = AddInput("Birth", kTypeImage, kBirthId, {});
-  burstInput_ = AddInput("Burst(optional)", kTypeImage, kBurstImageId, {{INP_Required, 0}});
-  reflectionInput_ =
-      AddInput("Reflection(optional)", kTypeImage, kReflectionImageId, {{INP_Required, 0}});
-  output_ = AddOutput("Output", kTypeImage, kOutputId);
-  opMode = 2;
-  opModeArg = 0;
-  objFlags |= kBubblesObjFlag;
-  if (archive) fw::ReadTrailer(archive);
+    : Tool(registry, archive, tags) {
   tables_.reset(new (std::nothrow) NoiseTables);
   system_ = tables_ ? CreateBubbleSystem(kBlockSize) : nullptr;
   if (system_) system_->abortFlag = &abortFlag;
@@ -36,34 +25,16 @@ BubblesPlugIn::~BubblesPlugIn() {
   DestroyBubbleSystem(system_);
 }
 
-uint32_t BubblesPlugIn::Save(CArchive* archive, TagList* tags) {
-  return fw::SaveRecord(*this, archive, tags, kBubblesClassId);
-}
-
-void BubblesPlugIn::ReadControls(Request* request) {
-  for (int i = 0; i < kNumberFieldCount; ++i) {
-    const NumberField& f = kNumberFields[i];
-    params_.*f.field = NarrowValue(fw::ReadNumber(request, controls_[f.row], kControls[f.row].def));
-  }
-  for (int i = 0; i < kPointFieldCount; ++i) {
-    const PointField& f = kPointFields[i];
-    float x = 0, y = 0;
-    fw::ReadPoint(request, controls_[f.row], x, y);
-    params_.*f.x = x;
-    params_.*f.y = y;
-  }
-}
-
 uint32_t BubblesPlugIn::Process(Request* request) {
-  const Image* birth = fw::ReadImage(request, birthInput_);
-  const Image* burst = fw::ReadImage(request, burstInput_);
-  const Image* reflection = fw::ReadImage(request, reflectionInput_);
+  const Image* birth = fw::ReadImage(request, ImageInput(kBirthImage));
+  const Image* burst = fw::ReadImage(request, ImageInput(kBurstImage));
+  const Image* reflection = fw::ReadImage(request, ImageInput(kReflectionImage));
   if (!birth) return 0;  // nothing gives the frame its size: no output
   Image* output = NewImage(birth);
   if (!output) return 0;
-  const float time = float(request->GetInputTime(birthInput_, 0));
+  const float time = float(request->GetInputTime(ImageInput(kBirthImage), 0));
   fw::RecordImage(fields_, *birth);
-  ReadControls(request);
+  params_ = ParametersFrom(ReadValues(request));
 
   if (fw::SizesDisagree(birth, burst) || fw::SizesDisagree(birth, reflection)) {
     fw::DrawMismatchPattern(output);
@@ -74,7 +45,7 @@ uint32_t BubblesPlugIn::Process(Request* request) {
     request_ = nullptr;
   }
   // Without a simulation the new image goes out as made: transparent black.
-  return fw::Deliver(request, output_, output, abortFlag);
+  return fw::Deliver(request, OutputPort(), output, abortFlag);
 }
 
 void BubblesPlugIn::RenderBands(BubbleSystem&) {
@@ -89,24 +60,14 @@ void BubblesPlugIn::ProcessChunk(Request*, long chunk) {
   DrawBand(*system_, work.band.begin, work.band.end);
 }
 
-void BubblesPlugIn::ApplyDemoPreset(int n, double time) {
-  // Separate value changes, no undo bracket of their own.
-  ForEachPresetValue(n,
-                     [&](int row, double value) { fw::SetNumber(controls_[row], value, time, 1); });
-}
-
-void BubblesPlugIn::NotifyChanged(Input* input, Parameter* value, double time) {
-  if (fw::NotifyBlocked(*this)) return;
-  const int n = value && value->Type() == kTypeNumber
-                    ? fw::TruncateToInt(static_cast<Number*>(value)->value)
-                    : 0;
-  if (input && input == controls_[kPreroll])
+void BubblesPlugIn::Changed(Input* input, Parameter* value, double time) {
+  if (input == Control(kPreroll)) {
     requests_.prerollRequested.store(1);
-  else if (input && input == controls_[kRestart])
+  } else if (input == Control(kRestart)) {
     requests_.restartRequested.store(1);
-  else if (input && input == controls_[kDemos] && n >= 1 && n <= kPresetCount)
-    ApplyDemoPreset(n, time);
-  Operator::NotifyChanged(input, value, time);
+  } else if (input == Control(kDemos) && value && value->Type() == kTypeNumber) {
+    Apply(DemoPreset(fw::TruncateToInt(static_cast<Number*>(value)->value)), time);
+  }
 }
 
 }  // namespace bubbles

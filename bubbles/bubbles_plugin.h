@@ -12,22 +12,16 @@
 #include "framework/harness.h"
 #include "framework/host.h"
 #include "framework/passes.h"
+#include "framework/tool.h"
 
 namespace bubbles {
 
-inline constexpr uint32_t kBubblesClassId = 0x8001007D;
-// Host flag bit the tool sets on its operators.
-inline constexpr uint32_t kBubblesObjFlag = 0x20;
-
-class BubblesPlugIn : public df::ThreadedOperator, private BandRenderer {
+class BubblesPlugIn : public fw::Tool<kTool>, private BandRenderer {
  public:
   BubblesPlugIn(df::Registry* registry, df::CArchive* archive, df::TagList* tags);
   ~BubblesPlugIn() override;
 
-  std::uint32_t Save(df::CArchive* archive, df::TagList* tags) override;
   std::uint32_t Process(df::Request* request) override;
-  // Button presses become requests for the next frame; "Demos" applies a preset.
-  void NotifyChanged(df::Input* input, df::Parameter* value, double time) override;
   void ProcessChunk(df::Request* request, long chunk) override;
 
   // Read-only views for tests: the simulation (null when it could not be
@@ -36,16 +30,10 @@ class BubblesPlugIn : public df::ThreadedOperator, private BandRenderer {
   const FrameRequests& Requests() const { return requests_; }
 
  private:
-  void ReadControls(df::Request* request);
-  void ApplyDemoPreset(int n, double time);
+  // Button presses become requests for the next frame; "Demos" applies a preset.
+  void Changed(df::Input* input, df::Parameter* value, double time) override;
   // The render pass of a step: the bands on the host's workers.
   void RenderBands(BubbleSystem& system) override;
-
-  df::Input* controls_[kControlCount] = {};
-  df::Input* birthInput_ = nullptr;
-  df::Input* burstInput_ = nullptr;
-  df::Input* reflectionInput_ = nullptr;
-  df::Output* output_ = nullptr;
 
   // Simulation state, kept from frame to frame; null when it could not be
   // made, and the operator then delivers transparent frames.

@@ -1,9 +1,19 @@
 #include "bubbles/bubbles_presets.h"
 
+#include <array>
+
 namespace bubbles {
 
+namespace {
+
+struct PresetRow {
+  int row;  // control row in kControls
+  double
+      values[kPresetCount];  // "Basic Bubbles", "Soap Bubbles", "Under Water", "Champagne Bubbles"
+};
+
 // clang-format off
-const PresetRow kDemoPresets[kPresetRows] = {
+constexpr PresetRow kDemoPresets[] = {
     // row                  Basic  Soap   Under  Champagne
     {kPrerollFrames,       {80,    80,    45,    40}},
     {kQuantity,            {3,     25,    9,     11}},
@@ -48,5 +58,24 @@ const PresetRow kDemoPresets[kPresetRows] = {
     {kReflections,         {1,     1,     1,     1}},
 };
 // clang-format on
+constexpr size_t kPresetRows = std::size(kDemoPresets);
+
+// Column n − 1 of the table as changes with flag 1.
+constexpr std::array<fw::ControlChange, kPresetRows> Column(int n) {
+  std::array<fw::ControlChange, kPresetRows> changes{};
+  for (size_t i = 0; i < kPresetRows; ++i)
+    changes[i] = {kDemoPresets[i].row, kDemoPresets[i].values[n - 1], 0, 1};
+  return changes;
+}
+
+constexpr std::array<fw::ControlChange, kPresetRows> kPresets[kPresetCount] = {
+    Column(1), Column(2), Column(3), Column(4)};
+
+}  // namespace
+
+fw::ChangeSet DemoPreset(int n) {
+  if (n < 1 || n > kPresetCount) return {};
+  return {nullptr, kPresets[n - 1]};
+}
 
 }  // namespace bubbles

@@ -1,28 +1,17 @@
-// The four demonstration presets of the "Demos" combo: 41 control values
-// each, applied in row order.
+// The four demonstration presets of the "Demos" combo, as sets of control
+// changes.
 #pragma once
 
 #include "bubbles/bubbles_controls.h"
+#include "framework/control_changes.h"
 
 namespace bubbles {
 
 inline constexpr int kPresetCount = 4;  // "Demos" items 1 to 4
-inline constexpr int kPresetRows = 41;
 
-struct PresetRow {
-  int row;  // control row in kControls
-  double
-      values[kPresetCount];  // "Basic Bubbles", "Soap Bubbles", "Under Water", "Champagne Bubbles"
-};
-
-extern const PresetRow kDemoPresets[kPresetRows];
-
-// Calls set(row, value) for the 41 rows of preset n (1 to 4), in row order;
-// any other n calls nothing.
-template <class SetFn>
-void ForEachPresetValue(int n, SetFn&& set) {
-  if (n < 1 || n > kPresetCount) return;
-  for (const PresetRow& r : kDemoPresets) set(r.row, r.values[n - 1]);
-}
+// Demonstration preset n (1 to 4): 41 control values set in the table's
+// order, each
+// with notification, in no undo step of their own. Any other n sets nothing.
+fw::ChangeSet DemoPreset(int n);
 
 }  // namespace bubbles

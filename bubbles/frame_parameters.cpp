@@ -1,93 +1,83 @@
 #include "bubbles/frame_parameters.h"
 
-#include <algorithm>
 #include <cmath>
-#include <limits>
 
+#include "bubbles/bubbles_presets.h"
 #include "framework/values.h"
 
 namespace bubbles {
 
-using P = FrameParameters;
-
-const NumberField kNumberFields[] = {
-    {kPrerollFrames, &P::prerollFrames},
-    {kQuantity, &P::quantity},
-    {kLifetime, &P::lifetime},
-    {kPositionRadius, &P::positionRadius},
-    {kUseBirthMatte, &P::useBirthMatte},
-    {kBubbleType, &P::bubbleType},
-    {kBubbleSize, &P::bubbleSize},
-    {kSizeVariance, &P::sizeVariance},
-    {kTimeToMaxSize, &P::timeToMaxSize},
-    {kBurst, &P::burst},
-    {kBurstProbability, &P::burstProbability},
-    {kBurstQuantity, &P::burstQuantity},
-    {kBurstRadius, &P::burstRadius},
-    {kBurstAfterlife, &P::burstAfterlife},
-    {kGather, &P::gather},
-    {kGatherSlowup, &P::gatherSlowup},
-    {kInitialVelocity, &P::initialVelocity},
-    {kVelocityDirection, &P::velocityDirection},
-    {kVelocityVariance, &P::velocityVariance},
-    {kGravity, &P::gravity},
-    {kGravityAngle, &P::gravityAngle},
-    {kSwirlDensity, &P::swirlDensity},
-    {kSwirlMagnitude, &P::swirlMagnitude},
-    {kSwirlTimeToMax, &P::swirlTimeToMax},
-    {kFriction, &P::friction},
-    {kWindSpeed, &P::windSpeed},
-    {kWindSpread, &P::windSpread},
-    {kLightRed, &P::lightRed},
-    {kLightGreen, &P::lightGreen},
-    {kLightBlue, &P::lightBlue},
-    {kLightBrightness, &P::lightBrightness},
-    {kLightZ, &P::lightZ},
-    {kLightSpread, &P::lightSpread},
-    {kLightGlisten, &P::lightGlisten},
-    {kBubbleRed, &P::bubbleRed},
-    {kBubbleGreen, &P::bubbleGreen},
-    {kBubbleBlue, &P::bubbleBlue},
-    {kColorVariance, &P::colorVariance},
-    {kMonoVariance, &P::monoVariance},
-    {kMinBrightness, &P::minBrightness},
-    {kShine, &P::shine},
-    {kShineHighlight, &P::shineHighlight},
-    {kReflections, &P::reflections},
-    {kReflectionIntensity, &P::reflectionIntensity},
-    {kFadeMode, &P::fadeMode},
-};
-const int kNumberFieldCount = int(sizeof(kNumberFields) / sizeof(kNumberFields[0]));
-
-const PointField kPointFields[] = {
-    {kLeftSource, &P::leftSourceX, &P::leftSourceY},
-    {kRightSource, &P::rightSourceX, &P::rightSourceY},
-    {kWindSource, &P::windSourceX, &P::windSourceY},
-    {kWindTarget, &P::windTargetX, &P::windTargetY},
-    {kLightSource, &P::lightSourceX, &P::lightSourceY},
-    {kLightTarget, &P::lightTargetX, &P::lightTargetY},
-};
-const int kPointFieldCount = int(sizeof(kPointFields) / sizeof(kPointFields[0]));
-
-// Every control but the two buttons and "Demos" has a field.
-static_assert(sizeof(kNumberFields) / sizeof(kNumberFields[0]) +
-                  sizeof(kPointFields) / sizeof(kPointFields[0]) ==
-              kControlCount - 3);
-
-float NarrowValue(double value) {
-  constexpr double kMax = std::numeric_limits<float>::max();
-  return std::isnan(value) ? 0.0f : float(std::clamp(value, -kMax, kMax));
+FrameParameters ParametersFrom(const Values& v) {
+  return {
+      .prerollFrames = v.Number(kPrerollFrames),
+      .quantity = v.Number(kQuantity),
+      .lifetime = v.Number(kLifetime),
+      .positionRadius = v.Number(kPositionRadius),
+      .leftSourceX = v.X(kLeftSource),
+      .leftSourceY = v.Y(kLeftSource),
+      .rightSourceX = v.X(kRightSource),
+      .rightSourceY = v.Y(kRightSource),
+      .useBirthMatte = v.Number(kUseBirthMatte),
+      .bubbleType = v.Number(kBubbleType),
+      .bubbleSize = v.Number(kBubbleSize),
+      .sizeVariance = v.Number(kSizeVariance),
+      .timeToMaxSize = v.Number(kTimeToMaxSize),
+      .burst = v.Number(kBurst),
+      .burstProbability = v.Number(kBurstProbability),
+      .burstQuantity = v.Number(kBurstQuantity),
+      .burstRadius = v.Number(kBurstRadius),
+      .burstAfterlife = v.Number(kBurstAfterlife),
+      .gather = v.Number(kGather),
+      .gatherSlowup = v.Number(kGatherSlowup),
+      .initialVelocity = v.Number(kInitialVelocity),
+      .velocityDirection = v.Number(kVelocityDirection),
+      .velocityVariance = v.Number(kVelocityVariance),
+      .gravity = v.Number(kGravity),
+      .gravityAngle = v.Number(kGravityAngle),
+      .swirlDensity = v.Number(kSwirlDensity),
+      .swirlMagnitude = v.Number(kSwirlMagnitude),
+      .swirlTimeToMax = v.Number(kSwirlTimeToMax),
+      .friction = v.Number(kFriction),
+      .windSpeed = v.Number(kWindSpeed),
+      .windSourceX = v.X(kWindSource),
+      .windSourceY = v.Y(kWindSource),
+      .windTargetX = v.X(kWindTarget),
+      .windTargetY = v.Y(kWindTarget),
+      .windSpread = v.Number(kWindSpread),
+      .lightRed = v.Number(kLightRed),
+      .lightGreen = v.Number(kLightGreen),
+      .lightBlue = v.Number(kLightBlue),
+      .lightBrightness = v.Number(kLightBrightness),
+      .lightSourceX = v.X(kLightSource),
+      .lightSourceY = v.Y(kLightSource),
+      .lightTargetX = v.X(kLightTarget),
+      .lightTargetY = v.Y(kLightTarget),
+      .lightZ = v.Number(kLightZ),
+      .lightSpread = v.Number(kLightSpread),
+      .lightGlisten = v.Number(kLightGlisten),
+      .bubbleRed = v.Number(kBubbleRed),
+      .bubbleGreen = v.Number(kBubbleGreen),
+      .bubbleBlue = v.Number(kBubbleBlue),
+      .colorVariance = v.Number(kColorVariance),
+      .monoVariance = v.Number(kMonoVariance),
+      .minBrightness = v.Number(kMinBrightness),
+      .shine = v.Number(kShine),
+      .shineHighlight = v.Number(kShineHighlight),
+      .reflections = v.Number(kReflections),
+      .reflectionIntensity = v.Number(kReflectionIntensity),
+      .fadeMode = v.Number(kFadeMode),
+  };
 }
 
 FrameParameters DefaultFrameParameters() {
-  FrameParameters p;
-  for (const NumberField& f : kNumberFields) p.*f.field = float(kControls[f.row].def);
-  for (const PointField& f : kPointFields) {
-    // A point's value arrives as two floats.
-    p.*f.x = double(float(kControls[f.row].def));
-    p.*f.y = double(float(kControls[f.row].defY));
-  }
-  return p;
+  return ParametersFrom(Values::Defaults(kControls));
+}
+
+FrameParameters PresetFrameParameters(int n) {
+  Values v = Values::Defaults(kControls);
+  for (const fw::ControlChange& c : DemoPreset(n).changes)
+    v.SetNumber(c.row, fw::NarrowControl(c.x));
+  return ParametersFrom(v);
 }
 
 namespace {

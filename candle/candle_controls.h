@@ -1,17 +1,20 @@
-// The Candle tool's controls, in declaration order, as one table: pages,
-// captions, ids, kinds, ranges, defaults and links. The constructor declares
-// from it, the reset restores from it, and ControlCache starts from it.
+// The Candle tool's declaration: its controls, in declaration order, as one
+// table (pages, captions, ids, kinds, ranges, defaults and links), its image
+// inputs, output and registration record. The operator declares from it, the
+// reset restores from it, and a frame's values become the ControlCache the
+// flame is built from through CacheFrom.
 #pragma once
 
 #include <cstdint>
 #include <iterator>
 
+#include "framework/control_changes.h"
+#include "framework/control_values.h"
 #include "framework/controls.h"
 #include "framework/host.h"
+#include "framework/tool.h"
 
 namespace candle {
-
-inline constexpr std::uint32_t kCandleClassId = 0x80010085;
 
 inline constexpr const char* kDemoItems[] = {"No Change",    "Still Flame", "Turb1-Soft",
                                              "Turb2-Wiggly", "Turb3-Wild",  "Turb4-Fluffy"};
@@ -141,12 +144,38 @@ static_assert(fw::RowOf(kControls, "Color 3 Green") == kColor3Green);
 static_assert(fw::RowOf(kControls, "Color 3 Blue") == kColor3Blue);
 static_assert(fw::RowOf(kControls, "Proportion Color 3") == kProportion3);
 
-// The image inputs and the output, declared after the controls.
-inline constexpr const char* kBackgroundCaption = "Background";
-inline constexpr const char* kMatteCaption = "Matte(optional)";
-inline constexpr std::uint32_t kBackgroundId = df::ImageInputId(1);
-inline constexpr std::uint32_t kMatteId = df::ImageInputId(2);
-inline constexpr std::uint32_t kOutputId = df::OutputId(1);
+// The reset: every control back to its default, in this order with these
+// flags, as one undo step.
+// clang-format off
+inline constexpr fw::ResetStep kResetSteps[kControlCount] = {
+    {kBottomRight, 0}, {kTopRight, 0}, {kTopLeft, 0}, {kBottomLeft, 0},
+    {kCurvePoint1, 0}, {kCurvePoint2, 0},
+    {kFlameDensity, 1}, {kConvection, 1}, {kFlickerSpeed, 1}, {kTurbulence, 1},
+    {kFrequency1, 1}, {kFrequency2, 1}, {kBaseSoftness, 1}, {kEdgeSoftness, 1},
+    {kDemos, 0},
+    {kUseMatte, 1}, {kInvertMatte, 1}, {kSeed, 1}, {kWindSpeed, 1},
+    {kWindSource, 1}, {kWindTarget, 1}, {kWindSpread, 1},
+    {kColor1Red, 1}, {kColor1Green, 1}, {kColor1Blue, 1}, {kProportion1, 1},
+    {kProportionDemos, 0},
+    {kColor2Red, 1}, {kColor2Green, 1}, {kColor2Blue, 1}, {kProportion2, 1},
+    {kColor3Red, 1}, {kColor3Green, 1}, {kColor3Blue, 1}, {kProportion3, 1}};
+// clang-format on
+inline constexpr auto kResetChanges = fw::ResetChanges(kControls, kResetSteps);
+inline constexpr fw::ChangeSet kReset{"Reset Candle", kResetChanges};
+
+// The image inputs, declared after the controls, and the record.
+inline constexpr fw::ImageRow kImages[] = {
+    {"Background", df::ImageInputId(1)},
+    {"Matte(optional)", df::ImageInputId(2), false},
+};
+inline constexpr int kBackgroundImage = 0;
+inline constexpr int kMatteImage = 1;
+
+inline constexpr fw::ToolDeclaration kTool{{"CandlePlugIn", 0x80010085, "Vorn_Tamb9", "Can",
+                                            "Flame simulation", "Candle", "Tamb9.hlp", 0x01010902},
+                                           kControls,
+                                           kImages,
+                                           kReset};
 
 // The values of every control as the most recent render took them. Points
 // keep the host's single-precision coordinates widened to double; numbers are
@@ -171,114 +200,48 @@ struct ControlCache {
   float proportion3 = 0;
 };
 
-// Where each control's value lives in the cache: a point or a number.
-constexpr CachedPoint* CachedPointOf(ControlCache& c, int row) {
-  switch (row) {
-    case kBottomRight:
-      return &c.bottomRight;
-    case kTopRight:
-      return &c.topRight;
-    case kTopLeft:
-      return &c.topLeft;
-    case kBottomLeft:
-      return &c.bottomLeft;
-    case kCurvePoint1:
-      return &c.curvePoint1;
-    case kCurvePoint2:
-      return &c.curvePoint2;
-    case kWindSource:
-      return &c.windSource;
-    case kWindTarget:
-      return &c.windTarget;
-    default:
-      return nullptr;
-  }
-}
+using Values = fw::ControlValues<kControlCount>;
 
-constexpr float* CachedNumberOf(ControlCache& c, int row) {
-  switch (row) {
-    case kFlameDensity:
-      return &c.flameDensity;
-    case kConvection:
-      return &c.convection;
-    case kFlickerSpeed:
-      return &c.flickerSpeed;
-    case kTurbulence:
-      return &c.turbulence;
-    case kFrequency1:
-      return &c.frequency1;
-    case kFrequency2:
-      return &c.frequency2;
-    case kBaseSoftness:
-      return &c.baseSoftness;
-    case kEdgeSoftness:
-      return &c.edgeSoftness;
-    case kUseMatte:
-      return &c.useMatte;
-    case kInvertMatte:
-      return &c.invertMatte;
-    case kSeed:
-      return &c.seed;
-    case kDemos:
-      return &c.demos;
-    case kWindSpeed:
-      return &c.windSpeed;
-    case kWindSpread:
-      return &c.windSpread;
-    case kColor1Red:
-      return &c.color1[0];
-    case kColor1Green:
-      return &c.color1[1];
-    case kColor1Blue:
-      return &c.color1[2];
-    case kProportion1:
-      return &c.proportion1;
-    case kColor2Red:
-      return &c.color2[0];
-    case kColor2Green:
-      return &c.color2[1];
-    case kColor2Blue:
-      return &c.color2[2];
-    case kProportionDemos:
-      return &c.proportionDemos;
-    case kProportion2:
-      return &c.proportion2;
-    case kColor3Red:
-      return &c.color3[0];
-    case kColor3Green:
-      return &c.color3[1];
-    case kColor3Blue:
-      return &c.color3[2];
-    case kProportion3:
-      return &c.proportion3;
-    default:
-      return nullptr;
-  }
+// The cache from a frame's control values.
+inline ControlCache CacheFrom(const Values& v) {
+  auto point = [&](int row) { return CachedPoint{v.X(row), v.Y(row)}; };
+  return {
+      .bottomRight = point(kBottomRight),
+      .topRight = point(kTopRight),
+      .topLeft = point(kTopLeft),
+      .bottomLeft = point(kBottomLeft),
+      .curvePoint1 = point(kCurvePoint1),
+      .curvePoint2 = point(kCurvePoint2),
+      .flameDensity = v.Number(kFlameDensity),
+      .convection = v.Number(kConvection),
+      .flickerSpeed = v.Number(kFlickerSpeed),
+      .turbulence = v.Number(kTurbulence),
+      .frequency1 = v.Number(kFrequency1),
+      .frequency2 = v.Number(kFrequency2),
+      .baseSoftness = v.Number(kBaseSoftness),
+      .edgeSoftness = v.Number(kEdgeSoftness),
+      .demos = v.Number(kDemos),
+      .useMatte = v.Number(kUseMatte),
+      .invertMatte = v.Number(kInvertMatte),
+      .seed = v.Number(kSeed),
+      .windSpeed = v.Number(kWindSpeed),
+      .windSource = point(kWindSource),
+      .windTarget = point(kWindTarget),
+      .windSpread = v.Number(kWindSpread),
+      .color1 = {v.Number(kColor1Red), v.Number(kColor1Green), v.Number(kColor1Blue)},
+      .proportion1 = v.Number(kProportion1),
+      .proportionDemos = v.Number(kProportionDemos),
+      .color2 = {v.Number(kColor2Red), v.Number(kColor2Green), v.Number(kColor2Blue)},
+      .proportion2 = v.Number(kProportion2),
+      .color3 = {v.Number(kColor3Red), v.Number(kColor3Green), v.Number(kColor3Blue)},
+      .proportion3 = v.Number(kProportion3),
+  };
 }
-
-// Every control has exactly one place in the cache.
-constexpr bool EveryRowCached() {
-  ControlCache c;
-  for (int row = 0; row < kControlCount; ++row)
-    if ((CachedPointOf(c, row) != nullptr) == (CachedNumberOf(c, row) != nullptr)) return false;
-  return true;
-}
-static_assert(EveryRowCached());
 
 // The cache as a render of an untouched operator would fill it: every
 // declared default, points through the host's single precision.
-constexpr ControlCache DefaultCache() {
-  ControlCache c;
-  for (int row = 0; row < kControlCount; ++row) {
-    const fw::ControlRow& r = kControls[row];
-    if (CachedPoint* p = CachedPointOf(c, row)) {
-      p->x = double(float(r.def));
-      p->y = double(float(r.defY));
-    } else if (float* n = CachedNumberOf(c, row)) {
-      *n = float(r.def);
-    }
-  }
-  return c;
+inline ControlCache DefaultCache() {
+  return CacheFrom(Values::Defaults(kControls));
 }
 
 }  // namespace candle

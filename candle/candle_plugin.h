@@ -14,32 +14,22 @@
 #include "framework/host.h"
 #include "framework/noise.h"
 #include "framework/passes.h"
+#include "framework/tool.h"
 
 namespace candle {
 
-class CandlePlugIn : public df::ThreadedOperator {
+class CandlePlugIn : public fw::Tool<kTool> {
  public:
-  CandlePlugIn(df::Registry* registry, df::CArchive* archive, df::TagList* tags);
-  ~CandlePlugIn() override;
-
-  std::uint32_t Save(df::CArchive* archive, df::TagList* tags) override;
+  using Tool::Tool;
   std::uint32_t Process(df::Request* request) override;
-  void NotifyChanged(df::Input* input, df::Parameter* value, double time) override;
   void ProcessChunk(df::Request* request, long chunk) override;
 
  private:
-  void ReadControls(df::Request* request);
+  // The presets and the outline-point links.
+  void Changed(df::Input* input, df::Parameter* value, double time) override;
   // Seeds the noise when due and runs the column strips on the workers,
   // which write every pixel of the flame buffer. False when cancelled.
   bool StartFlameRender(df::Request* request, const FlameFrame& frame);
-  void SetPlanned(const Setting& s, double time);
-
-  df::Input* controls_[kControlCount] = {};
-  df::Input* background_ = nullptr;
-  df::Input* matte_ = nullptr;
-  df::Output* output_ = nullptr;
-  // A reset notification names no input; this slot never holds one.
-  df::Input* resetSlot_ = nullptr;
 
   // The controls as the last render took them; the declared defaults until then.
   ControlCache cache_ = DefaultCache();

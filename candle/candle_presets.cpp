@@ -7,22 +7,22 @@ namespace candle {
 namespace {
 
 // clang-format off
-constexpr Setting kNoChangeDemo[] = {{kEdgeSoftness, 30, 0, 1}};
-constexpr Setting kStillFlame[] = {
+constexpr ControlChange kNoChangeDemo[] = {{kEdgeSoftness, 30, 0, 1}};
+constexpr ControlChange kStillFlame[] = {
     {kBottomLeft, 0.361, 0.913, 0}, {kTopLeft, 0.361, 0.132, 0},
     {kBottomRight, 0.638, 0.913, 0}, {kTopRight, 0.638, 0.132, 0},
     {kCurvePoint1, 0.454, 0.957, 0}, {kCurvePoint2, 0.546, 0.87, 0},
     {kFlameDensity, 100, 0, 1}, {kConvection, 40, 0, 1}, {kFlickerSpeed, 50, 0, 1},
     {kTurbulence, 0, 0, 1}, {kFrequency1, 0, 0, 1}, {kFrequency2, 0, 0, 1},
     {kBaseSoftness, 10, 0, 1}, {kEdgeSoftness, 30, 0, 1}};
-constexpr Setting kSoft[] = {{kTurbulence, 16, 0, 1}, {kFrequency1, 54, 0, 1}, {kFrequency2, 38, 0, 1}};
-constexpr Setting kWiggly[] = {{kTurbulence, 68, 0, 1}, {kFrequency1, 59, 0, 1}, {kFrequency2, 60, 0, 1}};
-constexpr Setting kWild[] = {{kTurbulence, 68, 0, 1}, {kFrequency1, 36, 0, 1}, {kFrequency2, 80, 0, 1}};
-constexpr Setting kFluffy[] = {{kTurbulence, 8, 0, 1}, {kFrequency1, 36, 0, 1}, {kFrequency2, 80, 0, 1}};
+constexpr ControlChange kSoft[] = {{kTurbulence, 16, 0, 1}, {kFrequency1, 54, 0, 1}, {kFrequency2, 38, 0, 1}};
+constexpr ControlChange kWiggly[] = {{kTurbulence, 68, 0, 1}, {kFrequency1, 59, 0, 1}, {kFrequency2, 60, 0, 1}};
+constexpr ControlChange kWild[] = {{kTurbulence, 68, 0, 1}, {kFrequency1, 36, 0, 1}, {kFrequency2, 80, 0, 1}};
+constexpr ControlChange kFluffy[] = {{kTurbulence, 8, 0, 1}, {kFrequency1, 36, 0, 1}, {kFrequency2, 80, 0, 1}};
 
-constexpr Setting kEvens[] = {{kProportion1, 50, 0, 1}, {kProportion2, 50, 0, 1}, {kProportion3, 50, 0, 1}};
-constexpr Setting kEdge[] = {{kProportion1, 20, 0, 1}, {kProportion2, 40, 0, 1}, {kProportion3, 100, 0, 1}};
-constexpr Setting kCenter[] = {{kProportion1, 100, 0, 1}, {kProportion2, 50, 0, 1}, {kProportion3, 10, 0, 1}};
+constexpr ControlChange kEvens[] = {{kProportion1, 50, 0, 1}, {kProportion2, 50, 0, 1}, {kProportion3, 50, 0, 1}};
+constexpr ControlChange kEdge[] = {{kProportion1, 20, 0, 1}, {kProportion2, 40, 0, 1}, {kProportion3, 100, 0, 1}};
+constexpr ControlChange kCenter[] = {{kProportion1, 100, 0, 1}, {kProportion2, 50, 0, 1}, {kProportion3, 10, 0, 1}};
 // clang-format on
 
 // trunc of a combo value, saturated.
@@ -32,7 +32,7 @@ long long Item(double value) {
 
 }  // namespace
 
-ChangePlan DemoPlan(double item) {
+fw::ChangeSet DemoPlan(double item) {
   switch (Item(item) - 1) {
     case 0:
       return {"Still flame", kStillFlame};
@@ -49,7 +49,7 @@ ChangePlan DemoPlan(double item) {
   }
 }
 
-ChangePlan ProportionPlan(double item) {
+fw::ChangeSet ProportionPlan(double item) {
   switch (Item(item)) {
     case 1:
       return {"Evens", kEvens};
@@ -61,21 +61,6 @@ ChangePlan ProportionPlan(double item) {
       return {"No change", kEvens};
   }
 }
-
-// clang-format off
-const fw::ResetStep kResetSteps[kControlCount] = {
-    {kBottomRight, 0}, {kTopRight, 0}, {kTopLeft, 0}, {kBottomLeft, 0},
-    {kCurvePoint1, 0}, {kCurvePoint2, 0},
-    {kFlameDensity, 1}, {kConvection, 1}, {kFlickerSpeed, 1}, {kTurbulence, 1},
-    {kFrequency1, 1}, {kFrequency2, 1}, {kBaseSoftness, 1}, {kEdgeSoftness, 1},
-    {kDemos, 0},
-    {kUseMatte, 1}, {kInvertMatte, 1}, {kSeed, 1}, {kWindSpeed, 1},
-    {kWindSource, 1}, {kWindTarget, 1}, {kWindSpread, 1},
-    {kColor1Red, 1}, {kColor1Green, 1}, {kColor1Blue, 1}, {kProportion1, 1},
-    {kProportionDemos, 0},
-    {kColor2Red, 1}, {kColor2Green, 1}, {kColor2Blue, 1}, {kProportion2, 1},
-    {kColor3Red, 1}, {kColor3Green, 1}, {kColor3Blue, 1}, {kProportion3, 1}};
-// clang-format on
 
 LinkPlan PlanLink(int changedRow, const ControlCache& k) {
   // Which of the derived points each changed point sets, in order.
@@ -101,10 +86,10 @@ LinkPlan PlanLink(int changedRow, const ControlCache& k) {
       order[count++] = kTopLeftPoint, order[count++] = kTopRightPoint, order[count++] = kCurve1;
       break;
     default:
-      return {};
+      return LinkPlan();
   }
   const double third = (k.bottomRight.x - k.bottomLeft.x) / 3;
-  const Setting derived[4] = {
+  const ControlChange derived[4] = {
       {kTopLeft, k.bottomLeft.x, k.topLeft.y, 0},
       {kTopRight, k.bottomRight.x, k.topLeft.y, 0},
       {kCurvePoint1, k.bottomLeft.x + third, k.curvePoint1.y, 0},
@@ -112,7 +97,7 @@ LinkPlan PlanLink(int changedRow, const ControlCache& k) {
   };
   LinkPlan plan;
   plan.count = count;
-  for (int i = 0; i < count; ++i) plan.settings[i] = derived[order[i]];
+  for (int i = 0; i < count; ++i) plan.changes[i] = derived[order[i]];
   return plan;
 }
 

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "framework/lifecycle.h"
-
 namespace fw {
 
 using namespace df;
@@ -94,20 +92,6 @@ void DeclareControls(Operator& op, std::span<const ControlRow> table, Input** in
     if (r.linkBack != kNoRow && inputs[r.linkBack])
       inputs[r.linkBack]->SetAttrs({{INP_Link, inputs[i]}});
   }
-}
-
-void SetToDefault(const ControlRow& row, Input* input, double time, int flag) {
-  if (row.IsPoint())
-    SetPoint(input, float(row.def), float(row.defY), time, flag);
-  else
-    SetNumber(input, row.def, time, flag);
-}
-
-void ResetControls(std::span<const ControlRow> table, Input* const* inputs,
-                   std::span<const ResetStep> steps, double time) {
-  for (const ResetStep& s : steps)
-    if (s.row >= 0 && size_t(s.row) < table.size())
-      SetToDefault(table[size_t(s.row)], inputs[s.row], time, s.flag);
 }
 
 }  // namespace fw

@@ -52,43 +52,26 @@ struct ControlRow {
   int previewValue = 0;
 
   // Additions to a row, for table entries that need them.
-  constexpr ControlRow Preview(uint32_t kind) const {
-    ControlRow r = *this;
-    r.preview = kind;
-    return r;
-  }
-  constexpr ControlRow LinkTo(int row) const {
-    ControlRow r = *this;
-    r.link = row;
-    return r;
-  }
-  constexpr ControlRow LinkBack(int row) const {
-    ControlRow r = *this;
-    r.linkBack = row;
-    return r;
-  }
-  constexpr ControlRow Notify() const {
-    ControlRow r = *this;
-    r.notify = true;
-    return r;
-  }
+  constexpr ControlRow Preview(uint32_t kind) const { return With(&ControlRow::preview, kind); }
+  constexpr ControlRow LinkTo(int row) const { return With(&ControlRow::link, row); }
+  constexpr ControlRow LinkBack(int row) const { return With(&ControlRow::linkBack, row); }
+  constexpr ControlRow Notify() const { return With(&ControlRow::notify, true); }
   constexpr ControlRow NumValue06(double v) const {
-    ControlRow r = *this;
-    r.hasNumValue06 = true;
-    r.numValue06 = v;
-    return r;
+    return With(&ControlRow::hasNumValue06, true).With(&ControlRow::numValue06, v);
   }
   constexpr ControlRow AngleValues(int ctl, int preview) const {
-    ControlRow r = *this;
-    r.hasAngleValues = true;
-    r.ctlValue05 = ctl;
-    r.previewValue = preview;
-    return r;
+    return With(&ControlRow::hasAngleValues, true)
+        .With(&ControlRow::ctlValue05, ctl)
+        .With(&ControlRow::previewValue, preview);
   }
   constexpr ControlRow MaxAllowed(double v) const {
+    return With(&ControlRow::hasMaxAllowed, true).With(&ControlRow::maxAllowed, v);
+  }
+  // This row with one field changed.
+  template <class T>
+  constexpr ControlRow With(T ControlRow::*field, T value) const {
     ControlRow r = *this;
-    r.hasMaxAllowed = true;
-    r.maxAllowed = v;
+    r.*field = value;
     return r;
   }
 
@@ -99,47 +82,51 @@ struct ControlRow {
 // Row makers, one per kind of the declaration vocabulary.
 constexpr ControlRow SliderRow(const char* page, const char* caption, const char (&id)[5],
                                double minAllowed, double def, double maxScale) {
-  ControlRow r{.page = page, .caption = caption, .id = df::FourCC(id)};
-  r.kind = ControlKind::kSlider;
-  r.hasMinAllowed = r.hasMaxScale = true;
-  r.minAllowed = minAllowed;
-  r.def = def;
-  r.maxScale = maxScale;
-  return r;
+  return {.page = page,
+          .caption = caption,
+          .id = df::FourCC(id),
+          .kind = ControlKind::kSlider,
+          .hasMinAllowed = true,
+          .hasMaxScale = true,
+          .minAllowed = minAllowed,
+          .maxScale = maxScale,
+          .def = def};
 }
 
 constexpr ControlRow ScrollRow(const char* page, const char* caption, const char (&id)[5],
                                double minScale, double def, double maxScale) {
-  ControlRow r{.page = page, .caption = caption, .id = df::FourCC(id)};
-  r.kind = ControlKind::kScroll;
-  r.hasMinScale = r.hasMaxScale = true;
-  r.minScale = minScale;
-  r.def = def;
-  r.maxScale = maxScale;
-  return r;
+  return {.page = page,
+          .caption = caption,
+          .id = df::FourCC(id),
+          .kind = ControlKind::kScroll,
+          .hasMinScale = true,
+          .hasMaxScale = true,
+          .minScale = minScale,
+          .maxScale = maxScale,
+          .def = def};
 }
 
 constexpr ControlRow CheckBoxRow(const char* page, const char* caption, const char (&id)[5]) {
-  ControlRow r{.page = page, .caption = caption, .id = df::FourCC(id)};
-  r.kind = ControlKind::kCheckBox;
-  return r;
+  return {.page = page, .caption = caption, .id = df::FourCC(id), .kind = ControlKind::kCheckBox};
 }
 
 constexpr ControlRow ButtonRow(const char* page, const char* caption, const char (&id)[5]) {
-  ControlRow r{.page = page, .caption = caption, .id = df::FourCC(id)};
-  r.kind = ControlKind::kButton;
-  r.notify = true;
-  return r;
+  return {.page = page,
+          .caption = caption,
+          .id = df::FourCC(id),
+          .kind = ControlKind::kButton,
+          .notify = true};
 }
 
 template <size_t N>
 constexpr ControlRow ComboRow(const char* page, const char* caption, const char (&id)[5],
                               const char* const (&items)[N]) {
-  ControlRow r{.page = page, .caption = caption, .id = df::FourCC(id)};
-  r.kind = ControlKind::kCombo;
-  r.items = items;
-  r.itemCount = int(N);
-  return r;
+  return {.page = page,
+          .caption = caption,
+          .id = df::FourCC(id),
+          .kind = ControlKind::kCombo,
+          .items = items,
+          .itemCount = int(N)};
 }
 
 template <size_t N>
@@ -153,26 +140,29 @@ constexpr ControlRow PresetComboRow(const char* page, const char* caption, const
 
 constexpr ControlRow ColorRow(const char* page, const char* caption, const char (&id)[5],
                               const char* groupName, int group, int channel, double def) {
-  ControlRow r{.page = page, .caption = caption, .id = df::FourCC(id)};
-  r.kind = ControlKind::kColorChannel;
-  r.hasMinAllowed = r.hasMaxAllowed = true;
-  r.minAllowed = 0;
-  r.maxAllowed = 1;
-  r.def = def;
-  r.groupName = groupName;
-  r.group = group;
-  r.channel = channel;
-  return r;
+  return {.page = page,
+          .caption = caption,
+          .id = df::FourCC(id),
+          .kind = ControlKind::kColorChannel,
+          .hasMinAllowed = true,
+          .hasMaxAllowed = true,
+          .minAllowed = 0,
+          .maxAllowed = 1,
+          .def = def,
+          .groupName = groupName,
+          .group = group,
+          .channel = channel};
 }
 
 constexpr ControlRow PointRow(const char* page, const char* caption, const char (&id)[5],
                               uint32_t preview, double x, double y) {
-  ControlRow r{.page = page, .caption = caption, .id = df::FourCC(id)};
-  r.kind = ControlKind::kPoint;
-  r.preview = preview;
-  r.def = x;
-  r.defY = y;
-  return r;
+  return {.page = page,
+          .caption = caption,
+          .id = df::FourCC(id),
+          .kind = ControlKind::kPoint,
+          .def = x,
+          .defY = y,
+          .preview = preview};
 }
 
 // The tags of `row`, in this order:
@@ -191,18 +181,11 @@ df::TagList RowTags(std::span<const ControlRow> table, int row, df::Input* const
 // receives each input.
 void DeclareControls(df::Operator& op, std::span<const ControlRow> table, df::Input** inputs);
 
-// Sets the input of `row` to its declared default (a point to both
-// coordinates) through SetValue with `flag`.
-void SetToDefault(const ControlRow& row, df::Input* input, double time, int flag);
-
-// One step of a reset: which row, with which SetValue flag.
+// One step of a reset: which row, with which SetValue flag (see ResetChanges).
 struct ResetStep {
   int row;
   int flag;
 };
-// Sets each step's row to its default, in the order given.
-void ResetControls(std::span<const ControlRow> table, df::Input* const* inputs,
-                   std::span<const ResetStep> steps, double time);
 
 // Row of the table whose caption is `caption`, or kNoRow; for compile-time
 // checks that named row constants match the table.

@@ -74,11 +74,7 @@ df::Image* GradientImage() {
 // steps and one drawn frame (which makes the sprites).
 struct Shot {
   Shot(int preset, int preroll, int workers) : bands(workers) {
-    params = DefaultFrameParameters();
-    ForEachPresetValue(preset, [&](int row, double value) {
-      for (int i = 0; i < kNumberFieldCount; ++i)
-        if (kNumberFields[i].row == row) params.*kNumberFields[i].field = float(value);
-    });
+    params = PresetFrameParameters(preset);
     params.prerollFrames = float(preroll);
     system = CreateBubbleSystem(kBlockSize);
     tables = std::make_unique<NoiseTables>();
@@ -107,12 +103,7 @@ struct Shot {
 };
 
 int PrerollOf(int preset) {
-  FrameParameters p = DefaultFrameParameters();
-  ForEachPresetValue(preset, [&](int row, double value) {
-    for (int i = 0; i < kNumberFieldCount; ++i)
-      if (kNumberFields[i].row == row) p.*kNumberFields[i].field = float(value);
-  });
-  return int(p.prerollFrames + 0.5f);
+  return int(PresetFrameParameters(preset).prerollFrames + 0.5f);
 }
 
 void Counters(benchmark::State& state, const Shot& shot) {

@@ -15,15 +15,6 @@ namespace {
 
 constexpr int kWidth = 1920, kHeight = 1080;
 
-FrameParameters PresetParameters(int n) {
-  FrameParameters p = DefaultFrameParameters();
-  ForEachPresetValue(n, [&](int row, double value) {
-    for (int i = 0; i < kNumberFieldCount; ++i)
-      if (kNumberFields[i].row == row) p.*kNumberFields[i].field = float(value);
-  });
-  return p;
-}
-
 // Steps after the preroll; `params` at 1920 × 1080 without images.
 void RunSteps(benchmark::State& state, const FrameParameters& params) {
   auto tables = std::make_unique<NoiseTables>();
@@ -50,7 +41,7 @@ void RunSteps(benchmark::State& state, const FrameParameters& params) {
 }
 
 void BM_SimulationStep(benchmark::State& state) {
-  RunSteps(state, PresetParameters(int(state.range(0))));
+  RunSteps(state, PresetFrameParameters(int(state.range(0))));
 }
 
 // A dense shot: the default controls with 200 births a step, after 200

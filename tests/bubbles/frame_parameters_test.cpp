@@ -100,10 +100,30 @@ TEST(FrameParameters, HugeTypedValuesSaturateTheIntegerFields) {
   EXPECT_EQ(sim.system->bubbleType, 2147483647);
 }
 
-TEST(FrameParameters, ValuesBeyondTheFloatRangeNarrowToTheLargestFloat) {
-  EXPECT_EQ(NarrowValue(1e300), 3.40282347e38f);
-  EXPECT_EQ(NarrowValue(-1e300), -3.40282347e38f);
-  EXPECT_EQ(NarrowValue(0.1), 0.1f);
+TEST(FrameParameters, ValuesLandInTheirFieldsAndPresetsOverTheDefaults) {
+  auto row = [](const char* caption) { return fw::RowOf(kControls, caption); };
+  Values v = Values::Defaults(kControls);
+  v.SetPoint(row("XY Right Source"), 0.75f, 0.25f);
+  v.SetNumber(row("Gravity Angle"), -45);
+  v.SetNumber(row("Bubble Green"), 0.5f);
+  v.SetNumber(row("Fade Mode"), 2);
+  const FrameParameters p = ParametersFrom(v);
+  EXPECT_EQ(p.rightSourceX, 0.75);
+  EXPECT_EQ(p.rightSourceY, 0.25);
+  EXPECT_EQ(p.leftSourceX, double(0.1f));
+  EXPECT_EQ(p.gravityAngle, -45.0f);
+  EXPECT_EQ(p.gravity, 20.0f);
+  EXPECT_EQ(p.bubbleGreen, 0.5f);
+  EXPECT_EQ(p.bubbleRed, 0.1f);
+  EXPECT_EQ(p.fadeMode, 2.0f);
+
+  // "Champagne Bubbles" over the defaults; untouched controls keep theirs.
+  const FrameParameters champagne = PresetFrameParameters(4);
+  EXPECT_EQ(champagne.gravityAngle, 270.0f);
+  EXPECT_EQ(champagne.shine, 157.0f);
+  EXPECT_EQ(champagne.bubbleGreen, 0.8f);
+  EXPECT_EQ(champagne.windSpread, 30.0f);
+  EXPECT_EQ(PresetFrameParameters(5).quantity, 20.0f);  // no such preset
 }
 
 }  // namespace

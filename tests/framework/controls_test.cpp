@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/control_changes.h"
+
 namespace fw {
 namespace {
 
@@ -140,7 +142,8 @@ TEST(ControlTable, ResetSetsDefaultsInItsOwnOrderWithItsFlags) {
   Point p(0.9f, 0.9f);
   op.inputs[kP1]->SetValue(&p, 0, 0);
   const ResetStep steps[] = {{kP1, 0}, {kMode, 0}, {kC, 1}};
-  ResetControls(kTable, op.inputs, steps, 0);
+  const auto reset = ResetChanges(kTable, steps);
+  ApplyChanges(op, kTable, op.inputs, {nullptr, reset}, 0);
   float x, y;
   op.inputs[kP1]->PointAt(0, x, y);
   EXPECT_EQ(x, 0.5f);

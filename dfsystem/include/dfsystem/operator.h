@@ -22,6 +22,11 @@ class CPipelineDoc;
 class Registry;
 class Request;
 
+// The objFlags bit of a tool whose frames depend on every frame simulated
+// before (since its last restart): a host steps it through every frame of the
+// shot.
+inline constexpr uint32_t kObjFlagSequential = 0x20;
+
 class Operator : public Object {
  public:
   // `archive` non-null: the operator is being loaded; the host data is read
