@@ -1,8 +1,10 @@
 // vorn controls TOOL: the tool's pages and controls in declaration order,
 // with kinds, ranges, defaults, items, on-image kinds, links and
 // notification, as text or JSON.
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "commands.h"
 #include "controls_model.h"
@@ -234,6 +236,14 @@ int RunControls(Host& host, const ControlsOptions& options) {
     PrintText(*r, *op);
   std::fflush(stdout);
   return kExitOk;
+}
+
+Command AddControlsCommand(CLI::App& app) {
+  auto options = std::make_shared<ControlsOptions>();
+  CLI::App* cmd = app.add_subcommand("controls", "List a tool's pages and controls");
+  cmd->add_option("tool", options->tool, "Display name or registry class name")->required();
+  cmd->add_flag("--json", options->json, "Write the list as JSON");
+  return {cmd, [options](Host& host, bool) { return RunControls(host, *options); }};
 }
 
 }  // namespace vorn

@@ -66,6 +66,8 @@ inline constexpr uint32_t kObjFlagSequential = 0x20;
 // Prints "vorn: error: ..." / "vorn: warning: ..." to stderr.
 void PrintError(const std::string& message);
 void PrintWarning(const std::string& message);
+// Prints "vorn: ..." to stderr: what a run is doing.
+void PrintNote(const std::string& message);
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;
