@@ -26,9 +26,8 @@ struct RenderJob {
   std::string chunkNote;
   std::vector<int> steps;  // rendered, increasing; `frames` is a subset
   bool stepped = false;
-  std::optional<std::pair<int, int>> size;  // --size
-  std::optional<double> aspect;             // --aspect
-  std::optional<FramePattern> pattern;      // --out, unless --no-write
+  InputChoices inputs;                  // --input and how the files are read, --size, --aspect
+  std::optional<FramePattern> pattern;  // --out, unless --no-write
   ImageFormat format = ImageFormat::Png;
   WriteOptions write;
   int writers = 1;

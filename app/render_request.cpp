@@ -122,11 +122,11 @@ bool CheckNumbers(Host& host, const RenderSettings& s, RenderJob& job) {
     int w = 0, h = 0;
     if (!ParseSize(s.size, kMaxImageSide, kMaxImagePixels, &w, &h, &error))
       return Fail("--size: " + error);
-    job.size = {w, h};
+    job.inputs.size = {w, h};
   }
   if (!s.aspect.empty()) {
-    job.aspect = ParsePixelAspect(s.aspect, &error);
-    if (!job.aspect) return Fail("--aspect: " + error);
+    job.inputs.aspect = ParsePixelAspect(s.aspect, &error);
+    if (!job.inputs.aspect) return Fail("--aspect: " + error);
   }
   if (!s.writers.empty()) {
     auto n = ParseCount(s.writers, 1, 16, &error);
@@ -197,18 +197,13 @@ const std::vector<int>& InputFrames(const RenderJob& job) {
 }
 
 bool BindInputs(const RenderSettings& s, RenderJob& job) {
-  InputChoices choices;
-  choices.inputs = s.inputs;
-  choices.colourSpaces = s.inputColourSpaces;
-  choices.layers = s.inputLayers;
-  choices.aspect = job.aspect;
-  choices.size = job.size;
-  choices.quiet = s.quiet;
+  job.inputs.inputs = s.inputs;
+  job.inputs.colourSpaces = s.inputColourSpaces;
+  job.inputs.layers = s.inputLayers;
+  job.inputs.quiet = s.quiet;
+  const auto warn = [](const std::string& text) { PrintWarning(text); };
   std::string error;
-  if (!job.driver.Bind(
-          *job.op, choices, InputFrames(job), [](const std::string& text) { PrintWarning(text); },
-          &error))
-    return Fail(error);
+  if (!job.driver.Bind(*job.op, job.inputs, InputFrames(job), warn, &error)) return Fail(error);
   job.write.metadata = job.driver.OutputMetadata(*job.op, InputFrames(job).front());
   return true;
 }
