@@ -20,13 +20,98 @@ struct WriteJob {
   ImageRef image;
 };
 
+// The writer threads of a run: each delivered frame is encoded and written
+// while the next one renders; the files written are kept in frame order.
+class FrameWriters {
+ public:
+  FrameWriters(const FrameRun& run, Progress& progress)
+      : run_(run),
+        progress_(progress),
+        // Room for a frame per writer beside the one being rendered.
+        queue_(size_t(std::max(2, run.writers)), size_t(run.writers),
+               [this](WriteJob& job, std::string* why) { return Write(job, why); }) {}
+
+  // False once a write failed (the frame is dropped).
+  bool Push(int frame, ImageRef image) {
+    return queue_.Push({frame, run_.pattern->Format(frame), std::move(image)});
+  }
+  // Waits for the queued frames; false with the first write's failure.
+  bool Finish(std::string* error) { return queue_.Finish(error); }
+
+  // The files written in frame order, and the writing figures.
+  std::vector<std::string> Written(RenderFigures* figures) {
+    std::sort(done_.begin(), done_.end());
+    std::vector<std::string> written;
+    for (auto& [frame, path] : done_) written.push_back(path);
+    figures->written = int(done_.size());
+    figures->writeNanos = writeNanos_.load();
+    figures->writers = run_.writers;
+    return written;
+  }
+  // Frames whose additive light the format clipped.
+  int AdditiveLight() const { return additiveLight_.load(); }
+
+ private:
+  bool Write(WriteJob& job, std::string* why) {
+    const auto start = Clock::now();
+    if (!KeepsAdditiveLight(run_.format) && HasAdditiveLight(*job.image)) ++additiveLight_;
+    // Inside a root, each file is checked again just before it is written.
+    const bool ok = (run_.root.empty() || CheckOutputPath(job.path, run_.root, why)) &&
+                    WriteImage(*job.image, job.path, run_.format, why, run_.write);
+    job.image.reset();
+    writeNanos_ +=
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+    if (!ok) {
+      *why = "frame " + std::to_string(job.frame) + ": " + *why;
+      return false;
+    }
+    {
+      std::lock_guard lock(doneMutex_);
+      done_.push_back({job.frame, job.path});
+    }
+    if (run_.filesDone) ++*run_.filesDone;
+    progress_.FrameDone(job.frame);
+    return true;
+  }
+
+  const FrameRun& run_;
+  Progress& progress_;
+  std::mutex doneMutex_;
+  std::vector<std::pair<int, std::string>> done_;
+  std::atomic<long long> writeNanos_{0};
+  std::atomic<int> additiveLight_{0};
+  WriterQueue<WriteJob> queue_;  // last: its threads go first
+};
+
+// Messages of the run's end: clipped light, the failure, an interrupt.
+int ReportEnd(const FrameRun& run, const std::string& failure, int additiveLight, int delivered,
+              int written) {
+  const std::string total = std::to_string(run.frames.size());
+  if (additiveLight > 0 && !run.quiet)
+    PrintWarning(std::to_string(additiveLight) + " of " + std::to_string(delivered) +
+                 " frames had additive light (colour above alpha: light with little coverage) "
+                 "that PNG's straight alpha cannot hold; it was clipped to alpha. TIFF and EXR "
+                 "keep it (premultiplied), as do DPX and JPEG (the image over black)");
+  if (!failure.empty()) {
+    PrintError(failure);
+    PrintError(std::to_string(written) + " of " + total + " frames written");
+    return kExitFailed;
+  }
+  if (const int sig = InterruptSignal(); sig != 0) {
+    PrintError(std::string("interrupted by ") + SignalName(sig) +
+               ": the frame in progress was discarded; " + std::to_string(written) + " of " +
+               total + " frames written");
+    return InterruptExitCode(sig);
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 FrameRunResult RunFrames(const FrameRun& run) {
   FrameRunResult result;
   RenderFigures& figures = result.figures;
   const std::string toolName = run.op->GetRegistry()->Name();
-  const int total = int(run.frames.size());
   Progress progress(ChooseProgressStyle(stderr, run.quiet), run.frames);
   progress.WatchChunks([] {
     const df::ChunkProgress p = df::CurrentChunkProgress();
@@ -35,47 +120,22 @@ FrameRunResult RunFrames(const FrameRun& run) {
   const WarningSink warn = [&progress](const std::string& text) {
     progress.Message("vorn: warning: " + text);
   };
-  std::mutex writtenMutex;
-  std::vector<std::pair<int, std::string>> done;
-  std::atomic<long long> writeNanos{0};
+  std::optional<FrameWriters> writers;
+  if (run.pattern) writers.emplace(run, progress);
   std::string failure;
-
-  std::atomic<int> additiveLight{0};  // frames whose additive light the format clips
-  auto writeJob = [&](WriteJob& job, std::string* why) {
-    const auto start = Clock::now();
-    if (!KeepsAdditiveLight(run.format) && HasAdditiveLight(*job.image)) ++additiveLight;
-    // Inside a root, each file is checked again just before it is written.
-    const bool ok = (run.root.empty() || CheckOutputPath(job.path, run.root, why)) &&
-                    WriteImage(*job.image, job.path, run.format, why, run.write);
-    job.image.reset();
-    writeNanos +=
-        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
-    if (!ok) {
-      *why = "frame " + std::to_string(job.frame) + ": " + *why;
-      return false;
-    }
-    {
-      std::lock_guard lock(writtenMutex);
-      done.push_back({job.frame, job.path});
-    }
-    if (run.filesDone) ++*run.filesDone;
-    progress.FrameDone(job.frame);
-    return true;
-  };
-  std::optional<WriterQueue<WriteJob>> queue;
-  // Room for a frame per writer beside the one being rendered.
-  if (run.pattern) queue.emplace(size_t(std::max(2, run.writers)), size_t(run.writers), writeJob);
 
   const auto runStart = Clock::now();
   WatchAbortFlag(&run.op->abortFlag);
   if (run.steps.size() > run.frames.size() && !run.quiet)
     progress.Message("vorn: \"" + toolName + "\" depends on earlier frames: simulating frames " +
                      std::to_string(run.steps.front()) + " to " + std::to_string(run.steps.back()) +
-                     ", writing " + std::to_string(total));
+                     ", writing " + std::to_string(run.frames.size()));
   size_t nextAsked = 0;  // index into run.frames of the next frame to deliver
-  auto cancelled = [&run] { return run.cancel && run.cancel->load() != 0; };
+  auto stopped = [&run] {
+    return InterruptSignal() != 0 || (run.cancel && run.cancel->load() != 0);
+  };
   for (int frame : run.steps) {
-    if (InterruptSignal() != 0 || cancelled()) break;
+    if (stopped()) break;
     const bool asked = nextAsked < run.frames.size() && run.frames[nextAsked] == frame;
     if (asked) ++nextAsked;
     RenderedFrame rendered = run.driver->Render(*run.op, frame, warn, [&] {
@@ -95,7 +155,7 @@ FrameRunResult RunFrames(const FrameRun& run) {
     if (run.chunks) run.chunks->FrameDone(frame);
     ++figures.rendered;
     // A frame during which an interrupt came is discarded even if delivered.
-    if (InterruptSignal() != 0 || cancelled()) break;
+    if (stopped()) break;
     if (rendered.status != RenderedFrame::Status::Rendered) {
       failure = "frame " + std::to_string(frame) + ": \"" + toolName + "\" delivered no image" +
                 (asked ? "" : " (a frame simulated on the way, not asked for)");
@@ -104,43 +164,20 @@ FrameRunResult RunFrames(const FrameRun& run) {
     if (!asked) continue;  // a step of the simulation only
     if (figures.delivered++ == 0)
       figures.width = rendered.image->width, figures.height = rendered.image->height;
-    if (!queue) {
+    if (!writers)
       progress.FrameDone(frame);
-      continue;
-    }
-    if (!queue->Push({frame, run.pattern->Format(frame), std::move(rendered.image)}))
+    else if (!writers->Push(frame, std::move(rendered.image)))
       break;  // a write failed
   }
   // Watched until the queued frames are written: a signal meanwhile still
   // lets them finish.
-  std::string writeError;
-  if (queue && !queue->Finish(&writeError)) failure = writeError;
+  if (std::string why; writers && !writers->Finish(&why)) failure = why;
   WatchAbortFlag(nullptr);
   figures.wallSeconds = std::chrono::duration<double>(Clock::now() - runStart).count();
   progress.Finish();
-  if (additiveLight > 0 && !run.quiet)
-    PrintWarning(std::to_string(additiveLight.load()) + " of " + std::to_string(figures.delivered) +
-                 " frames had additive light (colour above alpha: light with little coverage) "
-                 "that PNG's straight alpha cannot hold; it was clipped to alpha. TIFF and EXR "
-                 "keep it (premultiplied), as do DPX and JPEG (the image over black)");
-
-  std::sort(done.begin(), done.end());
-  for (auto& [frame, path] : done) result.written.push_back(path);
-  figures.written = int(done.size());
-  figures.writeNanos = writeNanos.load();
-  figures.writers = queue ? run.writers : 0;
-  const int writtenCount = queue ? int(done.size()) : figures.delivered;
-  if (!failure.empty()) {
-    result.exitCode = kExitFailed;
-    PrintError(failure);
-    PrintError(std::to_string(writtenCount) + " of " + std::to_string(total) + " frames written");
-  }
-  if (const int sig = InterruptSignal(); sig != 0 && failure.empty()) {
-    PrintError(std::string("interrupted by ") + SignalName(sig) +
-               ": the frame in progress was discarded; " + std::to_string(writtenCount) + " of " +
-               std::to_string(total) + " frames written");
-    result.exitCode = InterruptExitCode(sig);
-  }
+  if (writers) result.written = writers->Written(&figures);
+  result.exitCode = ReportEnd(run, failure, writers ? writers->AdditiveLight() : 0,
+                              figures.delivered, writers ? figures.written : figures.delivered);
   return result;
 }
 
