@@ -9,7 +9,8 @@
 namespace vorn {
 
 bool InputReadChoices::Parse(const df::Operator& op, const std::vector<std::string>& colourSpaces,
-                             const std::vector<std::string>& layers, std::string* error) {
+                             const std::vector<std::string>& layers, bool everyTool,
+                             std::string* error) {
   std::string why;
   for (const std::string& text : colourSpaces) {
     const bool one = text.find('=') != std::string::npos;
@@ -31,6 +32,7 @@ bool InputReadChoices::Parse(const df::Operator& op, const std::vector<std::stri
       continue;
     }
     const df::Input* input = FindImageInput(op, caption, &why);
+    if (!input && everyTool) continue;
     if (!input) {
       *error = "--input-colorspace \"" + text + "\": " + why;
       return false;
@@ -49,6 +51,7 @@ bool InputReadChoices::Parse(const df::Operator& op, const std::vector<std::stri
       return false;
     }
     const df::Input* input = FindImageInput(op, caption, &why);
+    if (!input && everyTool) continue;
     if (!input) {
       *error = "--input-layer \"" + text + "\": " + why;
       return false;

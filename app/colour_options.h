@@ -15,9 +15,11 @@ namespace vorn {
 class InputReadChoices {
  public:
   // Checks every entry: captions of the tool's image inputs, each given once,
-  // and colour spaces the image library knows. False with the message.
+  // and colour spaces the image library knows. False with the message. With
+  // `everyTool`, captions that are not this tool's image inputs are passed
+  // over (one `vorn serve` run serves every tool).
   bool Parse(const df::Operator& op, const std::vector<std::string>& colourSpaces,
-             const std::vector<std::string>& layers, std::string* error);
+             const std::vector<std::string>& layers, bool everyTool, std::string* error);
   ReadOptions For(const df::Input* input) const;
 
  private:

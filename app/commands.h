@@ -3,12 +3,31 @@
 // process exit status.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "host.h"
 #include "render.h"
 
+namespace CLI {
+class App;
+}
+
 namespace vorn {
+
+// A command of the command line: its options, registered beside the
+// command, and what runs once they are parsed and the plug-ins are loaded
+// (`quiet`: the program's --quiet).
+struct Command {
+  CLI::App* cli = nullptr;
+  std::function<int(Host& host, bool quiet)> run;
+};
+Command AddToolsCommand(CLI::App& app);
+Command AddControlsCommand(CLI::App& app);
+Command AddRenderCommand(CLI::App& app);
+Command AddShowCommand(CLI::App& app);
+Command AddDemoCommand(CLI::App& app);
+Command AddServeCommand(CLI::App& app);
 
 struct ToolsOptions {
   bool json = false;

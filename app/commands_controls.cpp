@@ -1,8 +1,10 @@
 // vorn controls TOOL: the tool's pages and controls in declaration order,
 // with kinds, ranges, defaults, items, on-image kinds, links and
 // notification, as text or JSON.
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "commands.h"
 #include "controls_model.h"
@@ -107,6 +109,17 @@ void PrintText(const df::Registry& r, const df::Operator& op) {
                 TypeText(out->ValueType()).c_str());
 }
 
+// The members that name an input or output: its caption and its id, as
+// text and as a number.
+JsonWriter& Named(JsonWriter& json, const std::string& caption, uint32_t id) {
+  return json.Key("caption")
+      .String(caption)
+      .Key("id")
+      .String(IdText(id))
+      .Key("idValue")
+      .Integer(id);
+}
+
 }  // namespace
 
 std::string ControlsJson(const df::Registry& r, const df::Operator& op) {
@@ -120,13 +133,7 @@ std::string ControlsJson(const df::Registry& r, const df::Operator& op) {
   for (const df::Input* in : ControlInputs(op)) {
     const bool named = in->Page() >= 0 && in->Page() < int(op.Pages().size());
     const df::ValueState d = in->DefaultState();
-    json.BeginObject()
-        .Key("caption")
-        .String(in->Name())
-        .Key("id")
-        .String(IdText(in->Id()))
-        .Key("idValue")
-        .Integer(in->Id())
+    Named(json.BeginObject(), in->Name(), in->Id())
         .Key("page")
         .String(named ? op.Pages()[size_t(in->Page())] : "")
         .Key("pageIndex")
@@ -189,26 +196,14 @@ std::string ControlsJson(const df::Registry& r, const df::Operator& op) {
   json.EndArray();
   json.Key("images").BeginArray();
   for (const df::Input* in : ImageInputs(op))
-    json.BeginObject()
-        .Key("caption")
-        .String(in->Name())
-        .Key("id")
-        .String(IdText(in->Id()))
-        .Key("idValue")
-        .Integer(in->Id())
+    Named(json.BeginObject(), in->Name(), in->Id())
         .Key("required")
         .Bool(in->Required())
         .EndObject();
   json.EndArray();
   json.Key("outputs").BeginArray();
   for (const auto& out : op.Outputs())
-    json.BeginObject()
-        .Key("caption")
-        .String(out->Name())
-        .Key("id")
-        .String(IdText(out->Id()))
-        .Key("idValue")
-        .Integer(out->Id())
+    Named(json.BeginObject(), out->Name(), out->Id())
         .Key("type")
         .String(df::FourCCText(out->ValueType()))
         .EndObject();
@@ -234,6 +229,14 @@ int RunControls(Host& host, const ControlsOptions& options) {
     PrintText(*r, *op);
   std::fflush(stdout);
   return kExitOk;
+}
+
+Command AddControlsCommand(CLI::App& app) {
+  auto options = std::make_shared<ControlsOptions>();
+  CLI::App* cmd = app.add_subcommand("controls", "List a tool's pages and controls");
+  cmd->add_option("tool", options->tool, "Display name or registry class name")->required();
+  cmd->add_flag("--json", options->json, "Write the list as JSON");
+  return {cmd, [options](Host& host, bool) { return RunControls(host, *options); }};
 }
 
 }  // namespace vorn

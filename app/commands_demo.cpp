@@ -2,8 +2,10 @@
 // (each "Demos" item, with a preroll where the tool has one; a few lobe
 // settings for Bleb), a contact sheet of one frame per sequence and, where
 // ffmpeg is installed, an MP4 per sequence.
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 #include "atomic_file.h"
 #include "commands.h"
@@ -215,6 +217,23 @@ int RunDemo(Host& host, const DemoOptions& options) {
                  options.outDir.c_str(), sheetPath.c_str(), mp4.c_str());
   }
   return status;
+}
+
+Command AddDemoCommand(CLI::App& app) {
+  auto options = std::make_shared<DemoOptions>();
+  CLI::App* cmd = app.add_subcommand(
+      "demo", "Render every tool's presets with built-in images, a contact sheet and videos");
+  cmd->add_option("--out", options->outDir, "Folder for the sequences (default vorn-demo)")
+      ->type_name("DIR");
+  cmd->add_option("--size", options->size, "Frame size (default 640x360)")->type_name("WxH");
+  cmd->add_option("--length", options->length, "Frames per sequence, 1 to 10000 (default 24)")
+      ->type_name("N");
+  cmd->add_flag_callback(
+      "--no-video", [options] { options->video = false; }, "Make no MP4 files");
+  return {cmd, [options](Host& host, bool quiet) {
+            options->quiet = quiet;
+            return RunDemo(host, *options);
+          }};
 }
 
 }  // namespace vorn

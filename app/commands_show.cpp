@@ -1,6 +1,8 @@
 // vorn show FILE: a saved composition in words — the tool, every stored value
 // with its keyframes, and the trailer.
+#include <CLI/CLI.hpp>
 #include <cstdio>
+#include <memory>
 
 #include "commands.h"
 #include "composition.h"
@@ -120,6 +122,14 @@ int RunShow(Host& host, const ShowOptions& options) {
               TrailerText(record.trailer[1]).c_str());
   std::fflush(stdout);
   return kExitOk;
+}
+
+Command AddShowCommand(CLI::App& app) {
+  auto options = std::make_shared<ShowOptions>();
+  CLI::App* cmd = app.add_subcommand("show", "Describe a saved composition");
+  cmd->add_option("file", options->file, "Composition file")->required();
+  cmd->add_flag("--json", options->json, "Write the description as JSON");
+  return {cmd, [options](Host& host, bool) { return RunShow(host, *options); }};
 }
 
 }  // namespace vorn

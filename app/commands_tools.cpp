@@ -1,8 +1,10 @@
 // vorn tools: every registered tool with its registration values, and
 // optionally each tool's tile picture as a PNG.
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 #include "bmp.h"
 #include "commands.h"
@@ -112,6 +114,15 @@ int RunTools(Host& host, const ToolsOptions& options) {
   }
   std::fflush(stdout);
   return status;
+}
+
+Command AddToolsCommand(CLI::App& app) {
+  auto options = std::make_shared<ToolsOptions>();
+  CLI::App* cmd = app.add_subcommand("tools", "List every registered tool");
+  cmd->add_flag("--json", options->json, "Write the list as JSON");
+  cmd->add_option("--tiles", options->tilesDir, "Write each tool's tile picture as DIR/<class>.png")
+      ->type_name("DIR");
+  return {cmd, [options](Host& host, bool) { return RunTools(host, *options); }};
 }
 
 }  // namespace vorn

@@ -42,6 +42,11 @@ void PrintWarning(const std::string& message) {
   std::fprintf(stderr, "vorn: warning: %s\n", message.c_str());
 }
 
+void PrintNote(const std::string& message) {
+  std::lock_guard lock(StderrMutex());
+  std::fprintf(stderr, "vorn: %s\n", message.c_str());
+}
+
 bool Host::LoadPlugins(const PluginSearch& search, bool quiet, std::string* error) {
   search_ = search;
   const bool defaults = search.origin == "beside the binary";

@@ -63,6 +63,8 @@ using df::kObjFlagSequential;
 // Prints "vorn: error: ..." / "vorn: warning: ..." to stderr.
 void PrintError(const std::string& message);
 void PrintWarning(const std::string& message);
+// Prints "vorn: ..." to stderr: what a run is doing.
+void PrintNote(const std::string& message);
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;

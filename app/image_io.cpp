@@ -429,63 +429,9 @@ ImageRef DecodeOpened(oiio::ImageInput& in, const std::string& path, const Image
   return image;
 }
 
-}  // namespace
-
-std::optional<ImageFormat> OutputFormatFor(const std::string& path) {
-  const size_t dot = path.rfind('.');
-  const size_t slash = path.rfind('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::nullopt;
-  const std::string ext = AsciiLower(path.substr(dot + 1));
-  if (ext == "png") return ImageFormat::Png;
-  if (ext == "exr") return ImageFormat::Exr;
-  if (ext == "tif" || ext == "tiff") return ImageFormat::Tiff;
-  if (ext == "dpx") return ImageFormat::Dpx;
-  if (ext == "jpg" || ext == "jpeg") return ImageFormat::Jpeg;
-  return std::nullopt;
-}
-
-const char* OutputFormatsText() {
-  return "PNG (.png), EXR (.exr), TIFF (.tif, .tiff), DPX (.dpx) or JPEG (.jpg, .jpeg)";
-}
-
-namespace {
-
-const char* FormatName(ImageFormat format) {
-  switch (format) {
-    case ImageFormat::Png:
-      return "PNG";
-    case ImageFormat::Exr:
-      return "EXR";
-    case ImageFormat::Tiff:
-      return "TIFF";
-    case ImageFormat::Dpx:
-      return "DPX";
-    case ImageFormat::Jpeg:
-      return "JPEG";
-  }
-  return "?";
-}
-
-// The depths a format is written in, its default first.
-std::vector<std::pair<std::string, BitDepth>> DepthsOf(ImageFormat format) {
-  switch (format) {
-    case ImageFormat::Png:
-      return {{"8", BitDepth::U8}, {"16", BitDepth::U16}};
-    case ImageFormat::Tiff:
-      return {{"8", BitDepth::U8}, {"16", BitDepth::U16}, {"float", BitDepth::Float}};
-    case ImageFormat::Exr:
-      return {{"half", BitDepth::Half}, {"float", BitDepth::Float}};
-    case ImageFormat::Dpx:
-      return {{"10", BitDepth::U10}, {"8", BitDepth::U8}, {"16", BitDepth::U16}};
-    case ImageFormat::Jpeg:
-      return {{"8", BitDepth::U8}};
-  }
-  return {};
-}
-
 BitDepth Resolved(ImageFormat format, BitDepth depth) {
   if (depth != BitDepth::Default) return depth;
-  return DepthsOf(format).front().second;
+  return FactsOf(format).depths.front().depth;
 }
 
 }  // namespace
@@ -493,16 +439,15 @@ BitDepth Resolved(ImageFormat format, BitDepth depth) {
 bool ParseBitDepth(ImageFormat format, const std::string& text, BitDepth* out, std::string* error) {
   *out = BitDepth::Default;
   if (text.empty()) return true;
-  const std::vector<std::pair<std::string, BitDepth>> depths = DepthsOf(format);
   std::vector<std::string> names;
-  for (const auto& [name, depth] : depths) {
-    if (AsciiLower(Trim(text)) == name) {
-      *out = depth;
+  for (const FormatDepth& d : FactsOf(format).depths) {
+    if (AsciiLower(Trim(text)) == d.name) {
+      *out = d.depth;
       return true;
     }
-    names.push_back(name);
+    names.push_back(d.name);
   }
-  *error = std::string(FormatName(format)) + " is written in " + QuotedList(names) +
+  *error = std::string(FactsOf(format).name) + " is written in " + QuotedList(names) +
            " (default \"" + names.front() + "\")";
   return false;
 }
@@ -544,39 +489,44 @@ bool ParseCompression(ImageFormat format, const std::string& text, Compression* 
   *out = {};
   if (text.empty()) return true;
   const std::string t = AsciiLower(text);
-  if (format == ImageFormat::Png) {
-    const std::string digits = t.rfind("zip:", 0) == 0 ? t.substr(4) : t;
-    if (digits.size() == 1 && digits[0] >= '0' && digits[0] <= '9') {
-      out->level = digits[0] - '0';
-      return true;
+  const FormatFacts& facts = FactsOf(format);
+  const std::string name = facts.name;
+  switch (facts.compression) {
+    case CompressionKind::Level: {
+      const std::string digits = t.rfind("zip:", 0) == 0 ? t.substr(4) : t;
+      if (digits.size() == 1 && digits[0] >= '0' && digits[0] <= '9') {
+        out->level = digits[0] - '0';
+        return true;
+      }
+      *error = name + " takes a compression level 0 (fastest) to 9 (smallest), default " +
+               std::to_string(facts.defaultLevel);
+      return false;
     }
-    *error = "PNG takes a compression level 0 (fastest) to 9 (smallest), default 6";
-    return false;
-  }
-  if (format == ImageFormat::Jpeg) {
-    const std::string digits = t.rfind("jpeg:", 0) == 0 ? t.substr(5) : t;
-    std::string ignored;
-    if (auto q = ParseCount(digits, 1, 100, &ignored)) {
-      out->level = int(*q);
-      return true;
+    case CompressionKind::Quality: {
+      const std::string digits = t.rfind("jpeg:", 0) == 0 ? t.substr(5) : t;
+      std::string ignored;
+      if (auto q = ParseCount(digits, 1, 100, &ignored)) {
+        out->level = int(*q);
+        return true;
+      }
+      *error = name + " takes a quality 1 (smallest) to 100 (best), default " +
+               std::to_string(facts.defaultLevel);
+      return false;
     }
-    *error = "JPEG takes a quality 1 (smallest) to 100 (best), default 95";
-    return false;
+    case CompressionKind::None:
+      *error = name + " is written uncompressed; leave --compression out";
+      return false;
+    case CompressionKind::Method:
+      break;
   }
-  if (format == ImageFormat::Dpx) {
-    *error = "DPX is written uncompressed; leave --compression out";
-    return false;
-  }
-  const std::vector<std::string> allowed =
-      format == ImageFormat::Exr ? std::vector<std::string>{"none", "rle", "zips", "zip", "piz"}
-                                 : std::vector<std::string>{"none", "lzw", "zip"};
+  std::vector<std::string> allowed(facts.methods.begin(), facts.methods.end());
   for (const std::string& a : allowed)
     if (t == a) {
       out->method = a;
       return true;
     }
-  *error = std::string(FormatName(format)) + " takes the compression " + QuotedList(allowed) +
-           " (default \"zip\")";
+  *error = name + " takes the compression " + QuotedList(allowed) + " (default \"" +
+           allowed[size_t(facts.defaultLevel)] + "\")";
   return false;
 }
 
@@ -686,13 +636,13 @@ bool HasAdditiveLight(const df::Image& image) {
 }
 
 bool KeepsAdditiveLight(ImageFormat format) {
-  return format != ImageFormat::Png;
+  return FactsOf(format).alpha != AlphaConvention::Straight;
 }
 
 bool WriteImage(const df::Image& image, const std::string& path, ImageFormat format,
                 std::string* error, const WriteOptions& options) {
-  static const char* const kWriter[] = {"png", "openexr", "tiff", "dpx", "jpeg"};
-  const char* name = kWriter[int(format)];
+  const FormatFacts& facts = FactsOf(format);
+  const char* name = facts.writer;
   if (image.width < 1 || image.height < 1 || image.rows == nullptr) {
     *error = "cannot write " + path + ": the image is empty (" + std::to_string(image.width) +
              " x " + std::to_string(image.height) + ")";
@@ -704,8 +654,8 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
   const std::string space = !options.colourSpace.empty() ? options.colourSpace
                             : floating                   ? kLinearColourSpace
                                                          : kToolColourSpace;
-  const bool hasAlpha = format != ImageFormat::Jpeg && format != ImageFormat::Dpx;
-  const bool straight = format == ImageFormat::Png;
+  const bool hasAlpha = facts.alpha != AlphaConvention::None;
+  const bool straight = facts.alpha == AlphaConvention::Straight;
   // The file is encoded in memory and then written whole through a
   // temporary file, so that every write of it is checked here.
   oiio::Filesystem::IOVecOutput encoded;
@@ -768,12 +718,12 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
     }
     if (std::isfinite(image.aspect) && image.aspect > 0 && image.aspect != 1.0)
       layout.attribute("PixelAspectRatio", float(1.0 / image.aspect));
-    if (format == ImageFormat::Png && options.compression.level >= 0)
+    if (facts.compression == CompressionKind::Level && options.compression.level >= 0)
       layout.attribute("png:compressionLevel", options.compression.level);
-    if (format == ImageFormat::Jpeg)
+    if (facts.compression == CompressionKind::Quality)
       layout.attribute("Compression", "jpeg:" + std::to_string(options.compression.level >= 0
                                                                    ? options.compression.level
-                                                                   : 95));
+                                                                   : facts.defaultLevel));
     if (!options.compression.method.empty())
       layout.attribute("compression", options.compression.method);
 

@@ -21,20 +21,11 @@
 #include <optional>
 #include <string>
 
+#include "image_formats.h"
 #include "image_ref.h"
 
 namespace vorn {
 
-enum class ImageFormat { Png, Exr, Tiff, Dpx, Jpeg };
-
-// The format written for a file name, chosen by its extension.
-std::optional<ImageFormat> OutputFormatFor(const std::string& path);
-// "PNG (.png), EXR (.exr), ...", for messages.
-const char* OutputFormatsText();
-
-// Sample type of a written file; Default is the format's own: 8 bits for
-// PNG, TIFF and JPEG, half for EXR, 10 bits for DPX.
-enum class BitDepth { Default, U8, U10, U16, Half, Float };
 // Reads "--bit-depth" text (8, 10, 16, half, float) for a format; false with
 // what the format takes.
 bool ParseBitDepth(ImageFormat format, const std::string& text, BitDepth* out, std::string* error);

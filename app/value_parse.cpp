@@ -125,6 +125,15 @@ bool ParseTime(std::string_view text, double* time, std::string* error) {
 
 }  // namespace
 
+std::optional<double> ParsePixelAspect(std::string_view text, std::string* error) {
+  auto a = ParseNumber(text, error);
+  if (a && (*a < 0.01 || *a > 100)) {
+    *error = FormatNumber(*a) + " is outside the allowed range (0.01 to 100)";
+    return std::nullopt;
+  }
+  return a;
+}
+
 std::optional<double> ParseNumber(std::string_view text, std::string* error) {
   std::string_view s = Trim(text);
   if (s.empty()) {

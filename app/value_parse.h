@@ -18,6 +18,9 @@ std::string_view Trim(std::string_view s);
 // beyond double's range are refused with the reason.
 std::optional<double> ParseNumber(std::string_view text, std::string* error);
 
+// A pixel aspect (--aspect): a number from 0.01 to 100.
+std::optional<double> ParsePixelAspect(std::string_view text, std::string* error);
+
 // The shortest text that reads back as the same double ("0.1", "2.5e-07").
 std::string FormatNumber(double v);
 

@@ -1,7 +1,5 @@
 #include "serve/api.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -9,12 +7,12 @@
 #include <set>
 
 #include "atomic_file.h"
-#include "default_images.h"
 #include "file_bytes.h"
 #include "frame_list.h"
 #include "image_io.h"
 #include "output_pattern.h"
-#include "render.h"
+#include "render_job.h"
+#include "render_loop.h"
 #include "serve/frame_png.h"
 #include "serve/frame_preview.h"
 #include "serve/token.h"
@@ -420,9 +418,9 @@ HttpResponse Api::Save(Session& session, const json& body) {
   return JsonResponse({{"saved", path}});
 }
 
-// Exports through `vorn render` itself: the session's values go to a
-// private composition file, which a render run with the session's images
-// reads, so the files are exactly those `vorn render --comp` writes.
+// Exports through the frame loop of `vorn render`, on a fresh operator that
+// holds the session's values and the session's pictures, so the files are
+// exactly those `vorn render --comp` writes with a composition of them.
 HttpResponse Api::Export(Session& session, const json& body) {
   size_t root;
   std::string relative, path, error;
@@ -436,14 +434,14 @@ HttpResponse Api::Export(Session& session, const json& body) {
                           std::to_string(ss.lastFrame) + " (the timeline)");
   auto pattern = FramePattern::Parse(relative, &error);
   if (!pattern) return Error(400, "file name: " + error);
-  if (!OutputFormatFor(relative))
-    return Error(400, "file name: end it in " + std::string(OutputFormatsText()));
+  const auto format = OutputFormatFor(relative);
+  if (!format) return Error(400, "file name: end it in " + std::string(OutputFormatsText()));
   if (list.size() > 1 && !pattern->HasFrame())
     return Error(400, "file name: put # where the frame number goes (render.#.png) to export " +
                           std::to_string(list.size()) + " frames");
   if (pattern->FrameInFolder()) return Error(400, "file name: " + std::string(kFrameInFolderText));
   // Every file the frames name, checked in the root the request names;
-  // the render checks them again, as it checks every output.
+  // each is checked again just before it is written.
   std::string rootFolder;
   if (!roots_.OutputPath(root, relative, &path, &rootFolder, &error))
     return Error(400, "cannot export: " + error);
@@ -471,40 +469,39 @@ HttpResponse Api::Export(Session& session, const json& body) {
     std::lock_guard lock(exportToolMutex_);
     exportTool_ = session.Registry()->Name();
   }
-  std::vector<uint8_t> bytes;
-  if (!session.SaveRecord(&bytes, &error)) return Error(422, "cannot export: " + error);
-
-  char folder[] = "/tmp/vorn-serve-XXXXXX";
-  if (!::mkdtemp(folder)) return Error(500, "cannot export: no private temporary folder");
-  const std::string comp = std::string(folder) + "/values.vcomp";
-  RenderOutcome outcome;
-  if (WriteFileAtomically(comp, bytes.data(), bytes.size(), &error)) {
-    RenderSettings rs;
-    rs.tool = session.Registry()->ClassName();
-    rs.inputs = session.BoundInputs();
-    rs.actions.push_back({RenderAction::Kind::Comp, comp});
-    rs.frames = frames;
-    rs.size = std::to_string(session.ImageWidth()) + "x" + std::to_string(session.ImageHeight());
-    rs.out = path;
-    rs.root = rootFolder;
-    rs.quiet = true;
-    rs.filesDone = &exportDone_;
-    rs.cancel = &exportCancel_;
-    if (session.Stepped()) rs.shotStart = std::to_string(ss.firstFrame);
-    std::lock_guard lock(filesMutex_);
-    outcome = RunRender(host_, rs);
-  } else {
-    outcome.exitCode = kExitFailed;
-  }
-  std::error_code ec;
-  std::filesystem::remove_all(folder, ec);
-  if (!error.empty()) return Error(422, "cannot export: " + error);
-  if (outcome.exitCode != kExitOk)
+  // A stepped tool simulates from the timeline's first frame, as the viewer does.
+  FrameRun run;
+  run.frames = list;
+  if (!PlanSteps(session.Stepped(), ss.firstFrame, session.Registry()->Name(), list, &run.steps,
+                 &error))
+    return Error(422, "cannot export: " + error);
+  const FrameDriver& driver = session.Driver();
+  std::lock_guard lock(filesMutex_);
+  if (!driver.CheckSequences(run.steps, &error) ||
+      !CheckOverwrites(driver, run.steps, &*absolute, list, "", &error) ||
+      !MakeOutputFolders(absolute->Format(list.front()), rootFolder, &error))
+    return Error(422, "cannot export: " + error);
+  df::CPipelineDoc doc;
+  df::OperatorPtr op = session.CopyOperator(doc, &error);
+  if (!op) return Error(422, "cannot export: " + error);
+  run.op = op.get();
+  run.driver = &driver;
+  run.pattern = &*absolute;
+  run.format = *format;
+  run.write.metadata = driver.OutputMetadata(*op, run.steps.front());
+  run.writers = std::clamp(df::AvailableProcessors(), 1, 16);
+  run.root = rootFolder;
+  run.quiet = true;
+  run.filesDone = &exportDone_;
+  run.cancel = &exportCancel_;
+  const FrameRunResult result = RunFrames(run);
+  op.reset();  // before its document
+  if (result.exitCode != kExitOk)
     return Error(422, "the export failed (the server's messages say why); " +
-                          std::to_string(outcome.written.size()) + " files written");
+                          std::to_string(result.written.size()) + " files written");
   // Cancelled before the last frame: the files written are whole frames.
-  const bool cancelled = exportCancel_ != 0 && outcome.written.size() < list.size();
-  return JsonResponse({{"written", outcome.written}, {"cancelled", cancelled}});
+  const bool cancelled = exportCancel_ != 0 && result.written.size() < list.size();
+  return JsonResponse({{"written", result.written}, {"cancelled", cancelled}});
 }
 
 // GET /api/export/status: whether an export runs, of which tool, and the
@@ -529,40 +526,19 @@ HttpResponse Api::ExportStatus() {
 // rows, colour as the picture holds it (premultiplied), with X-Width and
 // X-Height.
 HttpResponse Api::InputImage(Session& session, const HttpRequest& request) {
-  std::vector<std::pair<std::string, std::string>> pictures;  // caption, file ("": built-in)
-  for (const std::string& text : session.BoundInputs()) {
-    std::string caption, file, error;
-    if (SplitAssignment(text, &caption, &file, &error)) pictures.emplace_back(caption, file);
-  }
-  const json desc = json::parse(session.Description(), nullptr, false);
-  if (desc.is_object() && desc.contains("images") && desc["images"].is_array())
-    for (const json& image : desc["images"]) {
-      const std::string caption = StringField(image, "caption");
-      const bool required = image.value("required", false);
-      const bool bound = std::any_of(pictures.begin(), pictures.end(),
-                                     [&](const auto& p) { return p.first == caption; });
-      if (required && !bound && !caption.empty()) pictures.emplace_back(caption, "");
-    }
-  // A file that is not there by its own name is a sequence (frame pattern).
-  auto sequence = [](const std::string& file) {
-    std::error_code ec;
-    std::string error;
-    if (file.empty() || std::filesystem::exists(file, ec)) return std::optional<FramePattern>();
-    auto pattern = FramePattern::Parse(file, &error);
-    return pattern && pattern->HasFrame() ? pattern : std::nullopt;
-  };
+  const std::vector<InputBinding>& pictures = session.Driver().Bindings();
   if (request.path == "/api/inputs") {
     json names = json::array(), sequences = json::array();
-    for (const auto& p : pictures) {
-      names.push_back(p.first);
-      if (sequence(p.second)) sequences.push_back(p.first);
+    for (const InputBinding& p : pictures) {
+      names.push_back(p.caption);
+      if (p.sequence) sequences.push_back(p.caption);
     }
     return JsonResponse({{"inputs", names}, {"sequences", sequences}});
   }
   const auto name = request.query.find("name");
   if (name == request.query.end()) return Error(400, "name the image input: ?name=CAPTION");
   const auto it = std::find_if(pictures.begin(), pictures.end(),
-                               [&](const auto& p) { return p.first == name->second; });
+                               [&](const InputBinding& p) { return p.caption == name->second; });
   if (it == pictures.end())
     return Error(404, session.Registry()->Name() + " has no picture for an image input \"" +
                           name->second + "\" (bind a file with --input CAPTION=FILE)");
@@ -573,17 +549,13 @@ HttpResponse Api::InputImage(Session& session, const HttpRequest& request) {
     time = *n;
   }
   std::string error;
-  ImageRef image;
-  if (it->second.empty()) {
-    image = MakeDefaultImage(session.Registry()->ClassName(), session.ImageWidth(),
-                             session.ImageHeight(), 1.0);
-    if (!image) return Error(500, "not enough memory for the built-in image");
-  } else {
-    std::string file = it->second;
-    if (const auto pattern = sequence(file)) file = pattern->Format(time);
+  ImageRef read;
+  const df::Image* image = it->still.get();
+  if (it->sequence) {
     std::lock_guard lock(filesMutex_);
-    image = ReadImage(file, &error);
-    if (!image) return Error(422, "\"" + it->first + "\": " + error);
+    read = ReadImage(it->sequence->Format(time), &error, it->read);
+    if (!read) return Error(422, "\"" + it->caption + "\": " + error);
+    image = read.get();
   }
   HttpResponse r;
   r.contentType = "application/octet-stream";

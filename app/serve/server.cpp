@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "colour_options.h"
 #include "controls_model.h"
 #include "frame_list.h"
 #include "image_io.h"
@@ -55,36 +56,48 @@ std::string DefaultWebDir() {
   return VORN_WEB_SOURCE_DIR;
 }
 
-// Each --input names an image input of some tool (one run serves every
-// tool); else false with the inputs there are.
-bool InputsExist(Host& host, const std::vector<std::string>& inputs, std::string* error) {
+// Each caption of --input, --input-colorspace and --input-layer names an
+// image input of some tool, and the colour spaces are known; else false with
+// the reason.
+bool InputsExist(Host& host, const ServeOptions& options, std::string* error) {
   std::vector<df::OperatorPtr> ops;
   for (df::Registry* r : host.Tools()) {
     std::string ignored;
     if (df::OperatorPtr op = host.Doc().CreateOperator(r, &ignored)) ops.push_back(std::move(op));
   }
-  for (const std::string& text : inputs) {
-    std::string caption, file;
-    if (!SplitAssignment(text, &caption, &file, error)) return false;
-    bool found = false;
-    for (const df::OperatorPtr& op : ops) {
-      const df::Input* in = op->FindInputByName(caption);
-      found = found || (in && in->IsImage());
-    }
-    if (found) continue;
-    std::string known;
-    for (const df::OperatorPtr& op : ops) {
-      std::vector<std::string> captions;
-      for (const df::Input* in : ImageInputs(*op)) captions.push_back(in->Name());
-      if (captions.empty()) continue;
-      known += (known.empty() ? "" : "; ") + QuotedList(captions) + " (" +
-               op->GetRegistry()->Name() + ")";
-    }
-    *error = "--input \"" + text + "\": no tool has an image input \"" + caption +
-             "\"; image inputs: " + (known.empty() ? "none" : known);
-    return false;
+  for (const df::OperatorPtr& op : ops) {
+    InputReadChoices reading;
+    if (!reading.Parse(*op, options.inputColourSpaces, options.inputLayers, true, error))
+      return false;
   }
-  return true;
+  auto check = [&](const char* option, const std::vector<std::string>& texts) {
+    for (const std::string& text : texts) {
+      std::string caption, file;
+      if (text.find('=') == std::string::npos && option != std::string("--input")) continue;
+      if (!SplitAssignment(text, &caption, &file, error)) return false;
+      bool found = false;
+      for (const df::OperatorPtr& op : ops) {
+        const df::Input* in = op->FindInputByName(caption);
+        found = found || (in && in->IsImage());
+      }
+      if (found) continue;
+      std::string known;
+      for (const df::OperatorPtr& op : ops) {
+        std::vector<std::string> captions;
+        for (const df::Input* in : ImageInputs(*op)) captions.push_back(in->Name());
+        if (captions.empty()) continue;
+        known += (known.empty() ? "" : "; ") + QuotedList(captions) + " (" +
+                 op->GetRegistry()->Name() + ")";
+      }
+      *error = std::string(option) + " \"" + text + "\": no tool has an image input \"" + caption +
+               "\"; image inputs: " + (known.empty() ? "none" : known);
+      return false;
+    }
+    return true;
+  };
+  return check("--input", options.inputs) &&
+         check("--input-colorspace", options.inputColourSpaces) &&
+         check("--input-layer", options.inputLayers);
 }
 
 }  // namespace
@@ -94,6 +107,16 @@ int RunServe(Host& host, const ServeOptions& options) {
   serve::ApiSettings settings;
   serve::SessionSettings& ss = settings.session;
   ss.inputs = options.inputs;
+  ss.inputColourSpaces = options.inputColourSpaces;
+  ss.inputLayers = options.inputLayers;
+  ss.quiet = options.quiet;
+  if (!options.aspect.empty()) {
+    ss.aspect = ParsePixelAspect(options.aspect, &error);
+    if (!ss.aspect) {
+      PrintError("--aspect: " + error);
+      return kExitUsage;
+    }
+  }
   if (!ParseSize(options.size, kMaxImageSide, kMaxImagePixels, &ss.width, &ss.height, &error)) {
     PrintError("--size: " + error);
     return kExitUsage;
@@ -137,7 +160,7 @@ int RunServe(Host& host, const ServeOptions& options) {
     addFolderOf(file);
   }
   if (!options.comp.empty()) addFolderOf(options.comp);
-  if (!InputsExist(host, options.inputs, &error)) {
+  if (!InputsExist(host, options, &error)) {
     PrintError(error);
     return kExitUsage;
   }

@@ -15,10 +15,13 @@ struct ServeOptions {
   int port = 0;                     // 0: a free port
   std::vector<std::string> roots;   // further folders files may be in
   std::vector<std::string> inputs;  // "CAPTION=FILE"
-  std::string comp;                 // composition opened first
-  std::string size = "1280x720";    // built-in images
-  std::string frames = "0-100";     // the timeline
-  std::string webDir;               // the page's files; empty: the built-in default
+  // How the input files are read, as for vorn render.
+  std::vector<std::string> inputColourSpaces, inputLayers;
+  std::string aspect;
+  std::string comp;               // composition opened first
+  std::string size = "1280x720";  // built-in images
+  std::string frames = "0-100";   // the timeline
+  std::string webDir;             // the page's files; empty: the built-in default
   bool quiet = false;
 };
 

@@ -44,8 +44,15 @@ std::unique_ptr<Session> Session::Create(Host& host, df::Registry* registry,
   }
   s->stepped_ = (s->op_->objFlags & kObjFlagSequential) != 0;
   s->description_ = ControlsJson(*registry, *s->op_);
-  if (!s->images_.Bind(*s->op_, settings.inputs, settings.width, settings.height, error))
-    return nullptr;
+  InputChoices choices;
+  choices.inputs = settings.inputs;
+  choices.colourSpaces = settings.inputColourSpaces;
+  choices.layers = settings.inputLayers;
+  choices.aspect = settings.aspect;
+  choices.fallbackSize = {settings.width, settings.height};
+  choices.everyTool = true;
+  choices.quiet = settings.quiet;
+  if (!s->driver_.Bind(*s->op_, choices, {}, PrintWarning, error)) return nullptr;
   s->thread_ = std::thread([p = s.get()] { p->RenderLoop(); });
   return s;
 }
@@ -331,6 +338,14 @@ Outcome Session::TakeComposition(const Composition& comp, const std::string& cap
   return outcome;
 }
 
+df::OperatorPtr Session::CopyOperator(df::CPipelineDoc& doc, std::string* error) {
+  df::OperatorPtr op = doc.CreateOperator(registry_, error);
+  if (!op) return nullptr;
+  std::lock_guard lock(mutex_);
+  CopyControlValues(*op_, *op);
+  return op;
+}
+
 bool Session::SaveRecord(std::vector<uint8_t>* bytes, std::string* error, uint64_t* version) {
   std::lock_guard lock(mutex_);
   if (version) *version = version_.load();
@@ -386,8 +401,8 @@ json Session::StateLocked(int time) const {
   state["redoCount"] = redo_.size();
   state["firstFrame"] = settings_.firstFrame;
   state["lastFrame"] = settings_.lastFrame;
-  state["width"] = images_.Width();
-  state["height"] = images_.Height();
+  state["width"] = driver_.Width();
+  state["height"] = driver_.Height();
   state["stepped"] = stepped_;
   return state;
 }

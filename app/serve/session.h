@@ -18,16 +18,21 @@
 #include <vector>
 
 #include "composition.h"
+#include "frame_driver.h"
 #include "host.h"
-#include "serve/image_sources.h"
 
 namespace vorn::serve {
 
 // What every session of a run shares: the timeline and the images.
 struct SessionSettings {
   std::vector<std::string> inputs;  // "CAPTION=FILE", as for vorn render
-  int width = 1280, height = 720;   // built-in images
+  // How the files are read, as for vorn render: --input-colorspace,
+  // --input-layer and --aspect.
+  std::vector<std::string> inputColourSpaces, inputLayers;
+  std::optional<double> aspect;
+  int width = 1280, height = 720;  // built-in images, when no file gives a size
   int firstFrame = 0, lastFrame = 100;
+  bool quiet = false;  // no warning about clipped values
 };
 
 // A finished frame as the viewer draws it: RGBA bytes, rows from the top.
@@ -69,11 +74,12 @@ class Session {
   df::Registry* Registry() const { return registry_; }
   bool Stepped() const { return stepped_; }
   const SessionSettings& Settings() const { return settings_; }
-  // The --input texts that name this tool's image inputs, and the size of
-  // its images.
-  const std::vector<std::string>& BoundInputs() const { return images_.Bound(); }
-  int ImageWidth() const { return images_.Width(); }
-  int ImageHeight() const { return images_.Height(); }
+  // The pictures of the tool's image inputs, bound once for the viewer and
+  // the exports.
+  const FrameDriver& Driver() const { return driver_; }
+  // A fresh operator of the tool in `doc` holding the values now: what a
+  // saved composition of them would give. Null with the reason.
+  df::OperatorPtr CopyOperator(df::CPipelineDoc& doc, std::string* error);
   // `vorn controls --json` of the tool.
   const std::string& Description() const { return description_; }
   // Every control's value at `time`, keyframes, undo and redo captions, the
@@ -156,7 +162,7 @@ class Session {
   SessionSettings settings_;
   std::string description_;
   bool stepped_ = false;
-  ImageSources images_;
+  FrameDriver driver_;
 
   // Guards the operator's values, the document and the history.
   std::mutex mutex_;

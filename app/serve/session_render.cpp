@@ -12,8 +12,6 @@ namespace vorn::serve {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // The runtime's BGRA rows as the RGBA bytes a canvas takes.
 std::shared_ptr<std::vector<uint8_t>> ToRgba(const df::Image& image) {
   auto out = std::make_shared<std::vector<uint8_t>>(image.ByteCount());
@@ -56,34 +54,30 @@ std::shared_ptr<const Frame> Session::WaitFrame(int time, uint64_t minVersion,
 
 bool Session::RunProcess(df::Operator* op, int time, ImageRef* image, double* ms,
                          std::string* error) {
-  std::vector<ImageRef> owned;
-  df::Request request(op, time);
-  if (!images_.Connect(*op, time, &request, &owned, error)) return true;
-  {
+  RenderedFrame r = driver_.Render(*op, time, PrintWarning, [&] {
     std::lock_guard lock(runMutex_);
     if (writers_.load() > 0) return false;  // a change is waiting: let it in first
     op->abortFlag = 0;
     running_ = op;
+    return true;
+  });
+  if (r.status == RenderedFrame::Status::InputFailed) {
+    *error = "\"" + r.input + "\" frame " + std::to_string(time) + ": " + r.error;
+    return true;
   }
-  const auto start = Clock::now();
-  op->Process(&request);
-  *ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  if (r.status == RenderedFrame::Status::NotStarted) return false;
   bool aborted;
   {
     std::lock_guard lock(runMutex_);
     running_ = nullptr;
     aborted = op->abortFlag.load() != 0;
   }
-  df::Parameter* value = request.TakeOutputData(op->Outputs()[0].get());
-  if (value && value->Type() == df::kTypeImage)
-    image->reset(static_cast<df::Image*>(value));
-  else if (value)
-    value->Recycle();
+  *ms = std::chrono::duration<double, std::milli>(r.took).count();
   if (aborted) return false;
-  if (!*image || (*image)->width < 1 || (*image)->height < 1) {
-    image->reset();
+  if (r.status == RenderedFrame::Status::NoImage)
     *error = "\"" + registry_->Name() + "\" delivered no image for frame " + std::to_string(time);
-  }
+  else
+    *image = std::move(r.image);
   return true;
 }
 
@@ -129,11 +123,7 @@ std::shared_ptr<Frame> Session::RenderStepped(int time) {
     {
       std::lock_guard lock(mutex_);
       if (version_.load() != version || writers_.load() > 0) return nullptr;
-      for (const auto& from : op_->Inputs()) {
-        if (from->IsImage()) continue;
-        df::Input* to = fresh->FindInput(from->Id());
-        if (to && to->ValueType() == from->ValueType()) to->RestoreState(from->State());
-      }
+      CopyControlValues(*op_, *fresh);
       simPresses_ = presses_;
     }
     simOp_ = std::move(fresh);

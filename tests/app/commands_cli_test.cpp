@@ -2,6 +2,7 @@
 // the real tools where their plug-ins are built.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 
 #include "default_images.h"
@@ -122,6 +123,10 @@ TEST_F(Commands, ControlsInDeclarationOrderWithTheirDeclarations) {
                            "\"default\": 0.5", "\"control\": \"ComC\"", "\"notifies\": true",
                            "\"required\": false", "\"id\": \"Wher\"", "\"onImage\": \"PntC\""})
     EXPECT_NE(r.out.find(want), std::string::npos) << want;
+  // The whole listing, byte for byte, as scripts read it.
+  std::ifstream file(std::string(VORN_SOURCE_DIR) + "/tests/app/expected/probe_controls.json",
+                     std::ios::binary);
+  EXPECT_EQ(r.out, std::string(std::istreambuf_iterator<char>(file), {}));
 }
 
 TEST_F(Commands, InterruptKeepsOnlyWholeFrames) {

@@ -282,6 +282,22 @@ TEST_F(ImageFiles, FormatsAndDepthsByName) {
   EXPECT_FALSE(ParseBitDepth(ImageFormat::Exr, "8", &depth, &error));
   EXPECT_NE(error.find("\"half\""), std::string::npos) << error;
   EXPECT_FALSE(ParseBitDepth(ImageFormat::Jpeg, "16", &depth, &error));
+  // The messages and the help read the same table as the writer.
+  EXPECT_EQ(OutputFormatsText(),
+            "PNG (.png), EXR (.exr), TIFF (.tif, .tiff), DPX (.dpx) or JPEG (.jpg, .jpeg)");
+  EXPECT_EQ(OutputExtensionsHelp(), ".png, .exr, .tif, .dpx, .jpg");
+  EXPECT_EQ(CompressionHelp(),
+            "PNG: level 0-9 (default 6); EXR: none, rle, zips, zip (default), piz; TIFF: none, "
+            "lzw, zip (default); JPEG: quality 1-100 (default 95)");
+  EXPECT_EQ(BitDepthHelp(),
+            "Output samples: PNG 8 (default) or 16; EXR half (default) or float; TIFF 8 "
+            "(default), 16 or float; DPX 10 (default), 8 or 16; JPEG 8");
+  Compression compression;
+  EXPECT_FALSE(ParseCompression(ImageFormat::Tiff, "piz", &compression, &error));
+  EXPECT_EQ(error, "TIFF takes the compression \"none\", \"lzw\", \"zip\" (default \"zip\")");
+  EXPECT_FALSE(ParseCompression(ImageFormat::Dpx, "zip", &compression, &error));
+  EXPECT_TRUE(ParseCompression(ImageFormat::Jpeg, "80", &compression, &error));
+  EXPECT_EQ(compression.level, 80);
 }
 
 TEST_F(ImageFiles, PixelAspectTravelsThroughExr) {

@@ -262,5 +262,20 @@ TEST_F(ServeCli, AnInputNoToolHasIsRefusedNamingTheInputsThere) {
   EXPECT_EQ(control.code, 2) << control.err;
 }
 
+// How the files are read is checked as vorn render checks it, against the
+// image inputs of every tool.
+TEST_F(ServeCli, ReadingOptionsAreCheckedAtStart) {
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--input-colorspace", "Nope=linear"},
+            "--input-colorspace \"Nope=linear\": no tool has an image input \"Nope\""},
+           {{"--input-colorspace", "nosuchspace"}, "unknown colour space \"nosuchspace\""},
+           {{"--input-layer", "Input="}, "no layer name after '='"},
+           {{"--aspect", "0"}, "--aspect: 0 is outside the allowed range (0.01 to 100)"}}) {
+    const RunResult r = Refused(args);
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+  }
+}
+
 }  // namespace
 }  // namespace vorn::test

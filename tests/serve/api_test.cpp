@@ -8,6 +8,7 @@
 
 #include "image_io.h"
 #include "image_ref.h"
+#include "render.h"
 #include "serve/token.h"
 #include "serve_fixture.h"
 
@@ -262,13 +263,62 @@ TEST_F(ServeTest, InputPicturesAreTheBoundFilesOrTheBuiltInImages) {
   EXPECT_EQ(Get("/api/input", {{"tool", "Nothing"}, {"name", "Background"}}).status, 404);
 }
 
+// An export renders the session's values on the session's pictures, read
+// as the run was told (colour space, pixel aspect): its files are those
+// `vorn render` writes from a composition of the same values.
 TEST_F(ServeTest, ExportWritesWhatRenderWrites) {
+  const std::string plate = (folder_ / "plate.png").string();
+  vorn::ImageRef card = vorn::NewImage(48, 30);
+  ASSERT_TRUE(card);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 48; ++x) {
+      uint8_t* p = card->Pixel(x, y);  // BGRA, opaque
+      p[0] = uint8_t(5 * x), p[1] = uint8_t(8 * y), p[2] = uint8_t(3 * (x + y)), p[3] = 255;
+    }
+  std::string error;
+  ASSERT_TRUE(vorn::WriteImage(*card, plate, vorn::ImageFormat::Png, &error)) << error;
+  vorn::serve::FileRoots roots;
+  ASSERT_TRUE(roots.Add(folder_.string(), &error)) << error;
+  vorn::serve::ApiSettings settings;
+  settings.token = kToken;
+  settings.session.inputs = {"Input=" + plate};
+  settings.session.inputColourSpaces = {"Input=linear"};
+  settings.session.aspect = 2.0;
+  settings.session.lastFrame = 20;
+  api_ = std::make_unique<vorn::serve::Api>(host_, std::move(roots), settings);
+  ASSERT_TRUE(api_->Start(&error)) << error;
+
   ASSERT_EQ(Post("/api/change", R"({"tool":"Bleb","id":"Amp1","value":2,"time":0})").status, 200);
   const HttpResponse r =
       Post("/api/export", R"({"tool":"Bleb","time":0,"root":0,"path":"out.#.png","frames":"2-3"})");
   ASSERT_EQ(r.status, 200) << r.body;
-  EXPECT_TRUE(std::filesystem::is_regular_file(folder_ / "out.0002.png"));
-  EXPECT_TRUE(std::filesystem::is_regular_file(folder_ / "out.0003.png"));
+  ASSERT_EQ(Post("/api/save", R"({"tool":"Bleb","time":0,"root":0,"path":"values.vcomp"})").status,
+            200);
+  vorn::RenderSettings render;
+  render.tool = "Bleb";
+  render.inputs = {"Input=" + plate};
+  render.inputColourSpaces = {"Input=linear"};
+  render.aspect = "2";
+  render.actions = {{vorn::RenderAction::Kind::Comp, (folder_ / "values.vcomp").string()}};
+  render.frames = "2-3";
+  render.out = (folder_ / "render.#.png").string();
+  render.quiet = true;
+  ASSERT_EQ(vorn::RunRender(host_, render).exitCode, vorn::kExitOk);
+  auto bytes = [&](const std::string& name) {
+    std::ifstream in(folder_ / name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  for (const char* frame : {"0002", "0003"}) {
+    const std::string exported = bytes(std::string("out.") + frame + ".png");
+    EXPECT_FALSE(exported.empty()) << frame;
+    EXPECT_EQ(exported, bytes(std::string("render.") + frame + ".png")) << frame;
+  }
+  // Without the colour space the plate reads otherwise: the options count.
+  render.inputColourSpaces.clear();
+  render.out = (folder_ / "srgb.#.png").string();
+  ASSERT_EQ(vorn::RunRender(host_, render).exitCode, vorn::kExitOk);
+  EXPECT_NE(bytes("srgb.0002.png"), bytes("out.0002.png"));
+
   const char* refused[] = {
       R"({"tool":"Bleb","time":0,"root":0,"path":"out.png","frames":"2-3"})",
       R"({"tool":"Bleb","time":0,"root":0,"path":"out.#.gif","frames":"2"})",
@@ -277,6 +327,11 @@ TEST_F(ServeTest, ExportWritesWhatRenderWrites) {
       R"({"tool":"Bleb","time":0,"root":0,"path":"out.#.png","frames":"x"})",
   };
   for (const char* body : refused) EXPECT_EQ(Post("/api/export", body).status, 400) << body;
+  // Nor over an image it is made from.
+  const HttpResponse over =
+      Post("/api/export", R"({"tool":"Bleb","time":0,"root":0,"path":"plate.png","frames":"2"})");
+  EXPECT_EQ(over.status, 422) << over.body;
+  EXPECT_NE(over.body.find("would be written over"), std::string::npos) << over.body;
 }
 
 // Every file an export would write is checked, frame by frame and with its

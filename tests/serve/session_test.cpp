@@ -1,7 +1,7 @@
 // The page's actions as the tools see them: one undo step per user action,
 // named by the tool where it names its own; resets; keys; frames that are
 // those a render from the shot's start gives.
-#include "serve/image_sources.h"
+#include "default_images.h"
 #include "serve_fixture.h"
 
 namespace servetest {
@@ -184,13 +184,15 @@ TEST_F(ServeTest, FramesFollowTheValuesAndAStepperIsSimulatedFromTheShotStart) {
   ASSERT_TRUE(op) << error;
   df::Number preset(1);
   op->FindInputByName("Demos")->SetValue(&preset, 0, 1);
-  vorn::serve::ImageSources images;
-  ASSERT_TRUE(images.Bind(*op, {}, 64, 36, &error)) << error;
+  // The built-in image of each required image input, connected by hand.
+  std::vector<std::pair<df::Input*, vorn::ImageRef>> pictures;
+  for (const auto& in : op->Inputs())
+    if (in->IsImage() && in->Required())
+      pictures.emplace_back(in.get(), vorn::MakeDefaultImage(registry->ClassName(), 64, 36, 1.0));
   std::vector<uint8_t> expected;
   for (int f = 0; f <= 3; ++f) {
     df::Request request(op.get(), f);
-    std::vector<vorn::ImageRef> owned;
-    ASSERT_TRUE(images.Connect(*op, f, &request, &owned, &error));
+    for (const auto& [input, image] : pictures) request.SetInputImage(input, image.get());
     op->Process(&request);
     vorn::ImageRef image(static_cast<df::Image*>(request.TakeOutputData(op->Outputs()[0].get())));
     ASSERT_TRUE(image);

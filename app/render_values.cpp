@@ -1,0 +1,91 @@
+// Control values of a render: --set, --preset and --comp in command-line
+// order, and the composition --save writes.
+#include "atomic_file.h"
+#include "composition.h"
+#include "controls_model.h"
+#include "render_job.h"
+#include "value_parse.h"
+
+namespace vorn {
+
+namespace {
+
+bool Fail(const std::string& message) {
+  PrintError(message);
+  return false;
+}
+
+// Takes every control value of a saved record, as if loaded, keeping this
+// operator (and so anything the tool was asked to do before).
+bool LoadComp(Host& host, const std::string& path, RenderJob& job) {
+  Composition loaded;
+  std::string error;
+  if (!LoadComposition(host, path, true, &loaded, &error)) return Fail("--comp: " + error);
+  if (loaded.op->GetRegistry() != job.op->GetRegistry())
+    return Fail("--comp: " + path + " is a \"" + loaded.op->GetRegistry()->Name() +
+                "\" composition, but the tool is \"" + job.toolName + "\"");
+  for (const std::string& line : AdjustedValues(loaded))
+    PrintWarning("--comp " + path + ": " + line);
+  CopyControlValues(*loaded.op, *job.op);
+  return true;
+}
+
+bool SetValue(const std::string& text, double t0, RenderJob& job) {
+  std::string caption, value, error;
+  if (!SplitAssignment(text, &caption, &value, &error)) return Fail("--set " + error);
+  df::Input* input = FindControl(*job.op, caption, &error);
+  if (!input) return Fail("--set \"" + text + "\": " + error);
+  ParsedValue parsed;
+  if (!ParseControlValue(SpecOf(*input), value, &parsed, &error) ||
+      !ApplyValue(input, parsed, t0, &error))
+    return Fail("--set \"" + text + "\": \"" + caption + "\": " + error);
+  return true;
+}
+
+bool ChoosePreset(const std::string& text, double t0, RenderJob& job) {
+  df::Input* combo = FindPresetCombo(*job.op);
+  if (!combo)
+    return Fail("--preset \"" + text + "\": the tool \"" + job.toolName + "\" has no \"" +
+                kPresetCaption + "\" combo of presets");
+  ParsedValue parsed;
+  std::string error;
+  if (text.find('@') != std::string::npos ||
+      !ParseControlValue(SpecOf(*combo), text, &parsed, &error)) {
+    if (text.find('@') != std::string::npos)
+      error = "a preset is chosen once; items: " + QuotedList(combo->ComboItems());
+    return Fail("--preset \"" + text + "\": " + error);
+  }
+  if (!ApplyValue(combo, parsed, t0, &error)) return Fail("--preset \"" + text + "\": " + error);
+  return true;
+}
+
+}  // namespace
+
+bool ApplyActions(Host& host, const RenderSettings& s, RenderJob& job) {
+  // Settings and button presses act before the first frame rendered: for a
+  // stepped tool, the shot's first step.
+  const double t0 = job.steps.empty() ? job.allFrames.front() : job.steps.front();
+  for (const RenderAction& a : s.actions) {
+    const bool ok = a.kind == RenderAction::Kind::Set      ? SetValue(a.text, t0, job)
+                    : a.kind == RenderAction::Kind::Preset ? ChoosePreset(a.text, t0, job)
+                                                           : LoadComp(host, a.text, job);
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool SaveComposition(Host& host, df::Operator& op, const std::string& path) {
+  std::vector<uint8_t> bytes;
+  std::string error;
+  {
+    df::CArchive archive(&bytes);
+    if (!host.Doc().SaveOperator(&op, archive, &error) || !archive.Flush())
+      return Fail("--save: cannot save the composition: " +
+                  (error.empty() ? std::string("the record could not be made") : error));
+  }
+  if (!WriteFileAtomically(path, bytes.data(), bytes.size(), &error))
+    return Fail("--save: " + error);
+  return true;
+}
+
+}  // namespace vorn
