@@ -39,7 +39,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kDefaultWidth = 1280;
 constexpr int kDefaultHeight = 720;
-constexpr long long kMaxWorkers = 4096;
+constexpr long long kMaxWorkers = df::kMaxWorkers;
 
 double Seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();

@@ -10,9 +10,8 @@
 
 namespace fw {
 
-// Upper bound on the worker count: far beyond any machine, small enough that a
-// typo in the environment cannot ask for millions of chunks.
-inline constexpr int kMaxWorkers = 4096;
+// Upper bound on the worker count: the runtime's.
+using df::kMaxWorkers;
 
 // "NUM_PROC_VORN" as a decimal integer: optional leading blanks and sign, then
 // the digits up to the first other character; no digits give 0. Saturates at
