@@ -35,10 +35,14 @@ void RecordImage(RenderFields& f, const df::Image& main) {
   f.aspect = float(main.aspect);
 }
 
+void SetWorkers(RenderFields& f, int workers) {
+  f.workerCount = workers;
+  f.rowsPerChunk = PerChunk(workers, f.height);
+  f.colsPerChunk = PerChunk(workers, f.width);
+}
+
 void ChooseWorkers(RenderFields& f) {
-  f.workerCount = DetermineWorkerCount();
-  f.rowsPerChunk = f.height / f.workerCount;
-  f.colsPerChunk = f.width / f.workerCount;
+  SetWorkers(f, DetermineWorkerCount());
 }
 
 bool SizesDisagree(const df::Image* main, const df::Image* optional) {

@@ -31,8 +31,19 @@ struct RenderFields {
   int colsPerChunk = 0;
 };
 void RecordImage(RenderFields& f, const df::Image& main);
-// Sets workerCount, rowsPerChunk and colsPerChunk.
+// Sets workerCount, and rowsPerChunk and colsPerChunk (PerChunk) for the
+// recorded size.
+void SetWorkers(RenderFields& f, int workers);
+// SetWorkers with DetermineWorkerCount.
 void ChooseWorkers(RenderFields& f);
+
+// The rows, or the columns, chunk k of the render's split covers.
+inline Band RowBand(const RenderFields& f, long chunk) {
+  return ChunkBand(chunk, f.workerCount, f.rowsPerChunk, f.height);
+}
+inline Band ColumnBand(const RenderFields& f, long chunk) {
+  return ChunkBand(chunk, f.workerCount, f.colsPerChunk, f.width);
+}
 
 // An optional image disagrees when present and of another width or height.
 bool SizesDisagree(const df::Image* main, const df::Image* optional);

@@ -115,7 +115,7 @@ class ProbePlugIn : public ThreadedOperator {
   void ProcessChunk(Request*, long chunk) override {
     if (fw::Aborted(abortFlag)) return;
     if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-    const fw::Band band = fw::ChunkBand(chunk, fields.workerCount, fields.height);
+    const fw::Band band = fw::RowBand(fields, chunk);
     const uint8_t fill = modeValue == 1 ? uint8_t(levelValue * 255.0f) : uint8_t(chunk);
     for (int y = band.begin; y < band.end; ++y) {
       if (fw::Aborted(abortFlag)) return;
