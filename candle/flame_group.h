@@ -58,8 +58,7 @@ namespace lanes {
 // far-out cells; within it the cell is an exact integer.
 inline constexpr float kLaneNoiseRange = 4194304.0f;
 
-template <class M>
-inline constexpr int kCount = int(sizeof(M) / 4);
+using fw::lanes::kCount;
 
 // The first lane whose mask is set, or −1.
 template <class M>
