@@ -33,6 +33,7 @@ void RecordImage(RenderFields& f, const df::Image& main) {
   f.width = main.width;
   f.height = main.height;
   f.aspect = float(main.aspect);
+  SetWorkers(f, f.workerCount);  // the chunk sizes follow the size, whichever is set first
 }
 
 void SetWorkers(RenderFields& f, int workers) {

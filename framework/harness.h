@@ -30,6 +30,7 @@ struct RenderFields {
   int rowsPerChunk = 0;
   int colsPerChunk = 0;
 };
+// Records the main image's size and aspect (and the chunk sizes for them).
 void RecordImage(RenderFields& f, const df::Image& main);
 // Sets workerCount, and rowsPerChunk and colsPerChunk (PerChunk) for the
 // recorded size.
