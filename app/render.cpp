@@ -18,7 +18,7 @@ namespace {
 int RenderWorkers(Host& host) {
   if (const char* env = std::getenv("NUM_PROC_VORN")) {
     const long n = std::strtol(env, nullptr, 10);
-    return n < 1 ? 1 : n > kMaxWorkers ? int(kMaxWorkers) : int(n);
+    return n < 1 ? 1 : n > df::kMaxWorkers ? df::kMaxWorkers : int(n);
   }
   return std::max(1, host.App().processorCount);
 }

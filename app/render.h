@@ -13,9 +13,6 @@
 
 namespace vorn {
 
-// The most workers --workers takes.
-inline constexpr long long kMaxWorkers = 4096;
-
 // --set, --preset and --comp, kept in command-line order.
 struct RenderAction {
   enum class Kind { Set, Preset, Comp };

@@ -134,7 +134,7 @@ bool CheckNumbers(Host& host, const RenderSettings& s, RenderJob& job) {
     job.writers = int(*n);
   }
   if (!s.workers.empty()) {
-    auto n = ParseCount(s.workers, 1, kMaxWorkers, &error);
+    auto n = ParseCount(s.workers, 1, df::kMaxWorkers, &error);
     if (!n) return Fail("--workers: " + error);
     // The tools read the chunk count from the environment at every render;
     // the pool runs them on at most one thread per chunk.

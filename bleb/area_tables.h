@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "bleb/large_buffer.h"
+#include "framework/large_buffer.h"
 
 namespace bleb {
 
@@ -53,8 +53,8 @@ class AreaTables {
  private:
   int width_ = 0;
   int height_ = 0;
-  LargeBuffer<std::int32_t> wide32_;
-  LargeBuffer<std::int64_t> wide64_;
+  fw::LargeBuffer<std::int32_t> wide32_;
+  fw::LargeBuffer<std::int64_t> wide64_;
 };
 
 }  // namespace bleb

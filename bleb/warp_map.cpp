@@ -8,7 +8,7 @@
 #include <limits>
 #include <new>
 
-#include "bleb/isa_clones.h"
+#include "framework/lanes.h"
 
 namespace bleb {
 
@@ -37,72 +37,17 @@ void WarpMap::Release() {
 namespace {
 
 // Sixteen lanes: one AVX-512 register, two AVX2 ones, four SSE2 halves in the
-// baseline; the clones of MapRows run them natively. Every operation is a
-// correctly rounded IEEE one (no contraction), so all give the same bits.
+// baseline; the clones of MapRows run them natively.
 constexpr int kLanes = 16;
-using VF = float __attribute__((vector_size(4 * kLanes)));
-using VI = std::int32_t __attribute__((vector_size(4 * kLanes)));
-using VU = std::uint32_t __attribute__((vector_size(4 * kLanes)));
-
-#define BLEB_INLINE [[gnu::always_inline]] inline
-
-BLEB_INLINE bool AnyLane(VI m) {
-  std::uint64_t w[kLanes / 2];
-  std::memcpy(w, &m, sizeof(m));
-  std::uint64_t any = 0;
-  for (int k = 0; k < kLanes / 2; ++k) any |= w[k];
-  return any != 0;
-}
-
-BLEB_INLINE VF Sqrt(VF v) {
-  VF r;
-  for (int k = 0; k < kLanes; ++k) r[k] = __builtin_sqrtf(v[k]);
-  return r;
-}
-
-// log2 of lanes holding positive finite values; others give finite garbage.
-// With d = 2^e m, m in [sqrt(1/2), sqrt(2)) and t = (m - 1) / (m + 1),
-// log2(m) = t g(t^2); g is a Chebyshev fit, relative error 7e-10.
-BLEB_INLINE VF Log2(VF d) {
-  d = (d >= FLT_MIN) ? d : FLT_MIN;
-  const VU bits = __builtin_bit_cast(VU, d);
-  VI e = __builtin_bit_cast(VI, bits >> 23u) - 127;
-  VF m = __builtin_bit_cast(VF, (bits & 0x007FFFFFu) | 0x3F800000u);
-  const VI big = m > 1.41421356f;
-  m = big ? m * 0.5f : m;
-  e -= big;
-  const VF t = (m - 1.0f) / (m + 1.0f);
-  const VF u = t * t;
-  VF g = u * 0.43171769745887384f + 0.57671518601902343f;
-  g = g * u + 0.96179883880211f;
-  g = g * u + 2.8853900798033363f;
-  return __builtin_convertvector(e, VF) + t * g;
-}
-
-// 2^t. The exponent is clamped first: below -125 the result is negligible
-// (and never denormal), above 128 it is infinite, NaN gives the small end.
-// Rounding to the nearest whole n by adding 1.5 * 2^23; 2^f for |f| <= 1/2
-// is a Chebyshev fit, error 8e-8.
-BLEB_INLINE VF Exp2(VF t) {
-  t = (t > -125.0f) ? t : -125.0f;
-  t = (t < 128.0f) ? t : 128.0f;
-  constexpr float kRound = 12582912.0f;
-  const VF shifted = t + kRound;
-  const VF f = t - (shifted - kRound);
-  const VI n = __builtin_bit_cast(VI, shifted) - __builtin_bit_cast(std::int32_t, kRound);
-  VF p = f * 0.0013390863364671234f + 0.0096760319183220541f;
-  p = p * f + 0.055503571142190778f;
-  p = p * f + 0.24022107485308338f;
-  p = p * f + 0.69314718802622878f;
-  p = p * f + 1.0000000754548972f;
-  const VU scale = __builtin_bit_cast(VU, n + 127) << 23u;
-  return p * __builtin_bit_cast(VF, scale);
-}
+using VF = fw::lanes::Floats<kLanes>;
+using VI = fw::lanes::Ints<kLanes>;
+using fw::lanes::Any;
+using fw::lanes::Sqrt;
 
 // d^k for a whole k in 1..kMaxWholePower, by repeated squaring. Within two
 // ulps, like the general path, and a handful of multiplies.
 constexpr int kMaxWholePower = 64;
-BLEB_INLINE VF WholePower(VF d, int k) {
+FW_LANES_INLINE VF WholePower(VF d, int k) {
   VF base = d;
   for (; !(k & 1); k >>= 1) base = base * base;
   VF result = base;
@@ -125,8 +70,8 @@ float FloatAtOrBelow(double v) {
 
 namespace detail {
 
-BLEB_WIDE_ISA_CLONES void MapRowsVector(const WarpParams& p, float* mapX, float* mapY, int begin,
-                                        int end, const std::atomic<int>* abort) {
+FW_WIDE_ISA_CLONES void MapRowsVector(const WarpParams& p, float* mapX, float* mapY, int begin,
+                                      int end, const std::atomic<int>* abort) {
   const int width = p.width;
   const float a = 1.0f / static_cast<float>(width);
   const float b = p.aspect / static_cast<float>(width);
@@ -188,8 +133,10 @@ BLEB_WIDE_ISA_CLONES void MapRowsVector(const WarpParams& p, float* mapX, float*
         for (int q = 0; q < blocks; ++q) {
           const VF d = tileUx[q] * lc + tileUy[q] * ls;
           const VI facing = d > 0.0f;
-          if (!AnyLane(facing)) continue;
-          const VF pw = power ? WholePower(d, power) : Exp2(Log2(d) * sharpness);
+          if (!Any(facing)) continue;
+          const VF pw = power
+                            ? WholePower(d, power)
+                            : fw::lanes::Exp2(fw::lanes::Log2(d) * sharpness, fw::lanes::kExp2Full);
           tileS[q] = tileS[q] + (facing ? pw * amplitude : 0.0f);
         }
       }

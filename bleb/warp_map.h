@@ -4,8 +4,8 @@
 #include <atomic>
 #include <cstddef>
 
-#include "bleb/large_buffer.h"
 #include "bleb/warp_params.h"
+#include "framework/large_buffer.h"
 
 namespace bleb {
 
@@ -27,8 +27,8 @@ class WarpMap {
  private:
   int width_ = 0;
   int height_ = 0;
-  LargeBuffer<float> x_;
-  LargeBuffer<float> y_;
+  fw::LargeBuffer<float> x_;
+  fw::LargeBuffer<float> y_;
 };
 
 // Computes map rows [begin, end) (clamped to the image). Polls abort before

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "bleb/bleb_controls.h"
+#include "framework/angles.h"
 #include "framework/values.h"
 
 namespace bleb {
@@ -32,7 +33,7 @@ WarpParams MakeWarpParams(const WarpControls& c, int width, int height, float as
   p.height = height;
   p.aspect = aspect;
   p.scale = c.scale;
-  p.rotation = static_cast<float>(c.rotate * kDegToRad);
+  p.rotation = static_cast<float>(c.rotate * fw::kDegreesToRadians);
   p.rotationCos = static_cast<float>(std::cos(static_cast<double>(p.rotation)));
   p.rotationSin = static_cast<float>(std::sin(static_cast<double>(p.rotation)));
   p.centerX = c.centerX;
@@ -45,7 +46,7 @@ WarpParams MakeWarpParams(const WarpControls& c, int width, int height, float as
   for (int n = 0; n < kLobes; ++n) {
     p.amplitude[n] = c.amplitude[n];
     p.sharpness[n] = c.sharpness[n];
-    const double angle = (c.rotate + c.lobeAngle[n]) * kDegToRad;
+    const double angle = (c.rotate + c.lobeAngle[n]) * fw::kDegreesToRadians;
     p.lobeCos[n] = static_cast<float>(std::cos(angle));
     p.lobeSin[n] = static_cast<float>(std::sin(angle));
   }

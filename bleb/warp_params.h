@@ -7,10 +7,6 @@ namespace bleb {
 
 inline constexpr int kLobes = 7;
 
-// Degrees to radians as the tool has always converted them (slightly above
-// pi/180; kept so that renders match saved compositions).
-inline constexpr double kDegToRad = 0.017453292522222223;
-
 inline constexpr int kFillDuplicate = 0;
 inline constexpr int kFillBlack = 1;
 inline constexpr int kFillWrap = 2;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "bleb/area_sample_inl.h"
-#include "bleb/isa_clones.h"
+#include "framework/lanes.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -261,15 +261,15 @@ BLEB_SAMPLE_INLINE void SampleRowsT(const sample::Source<T>& s, const float* map
 
 namespace detail {
 
-BLEB_ISA_CLONES void SampleRows32(const sample::Source<std::int32_t>& s, const float* mapX,
-                                  const float* mapY, int mode, std::uint8_t* const* dst, int begin,
-                                  int end, const std::atomic<int>* abort) {
+FW_ISA_CLONES void SampleRows32(const sample::Source<std::int32_t>& s, const float* mapX,
+                                const float* mapY, int mode, std::uint8_t* const* dst, int begin,
+                                int end, const std::atomic<int>* abort) {
   SampleRowsT(s, mapX, mapY, mode, dst, begin, end, abort);
 }
 
-BLEB_ISA_CLONES void SampleRows64(const sample::Source<std::int64_t>& s, const float* mapX,
-                                  const float* mapY, int mode, std::uint8_t* const* dst, int begin,
-                                  int end, const std::atomic<int>* abort) {
+FW_ISA_CLONES void SampleRows64(const sample::Source<std::int64_t>& s, const float* mapX,
+                                const float* mapY, int mode, std::uint8_t* const* dst, int begin,
+                                int end, const std::atomic<int>* abort) {
   SampleRowsT(s, mapX, mapY, mode, dst, begin, end, abort);
 }
 
@@ -299,8 +299,8 @@ bool CanWarp(int width, int height) {
 
 namespace detail {
 
-BLEB_ISA_CLONES bool RowNeedsTables(const float* mapX, const float* mapY, int width, int height,
-                                    int i, int fillMode) {
+FW_ISA_CLONES bool RowNeedsTables(const float* mapX, const float* mapY, int width, int height,
+                                  int i, int fillMode) {
   const float w1 = static_cast<float>(width - 1), h1 = static_cast<float>(height - 1);
   // Clamping and cutting at the borders only shrink a box, so its own area
   // bounds every area sampled for it. Wrap moves the box first, which can

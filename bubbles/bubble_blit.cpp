@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "bubbles/lane_math.h"
+#include "framework/lanes.h"
 #include "framework/random.h"
 #include "framework/values.h"
 
@@ -29,11 +29,13 @@ inline int TruncClamped(float v, float cap) {
   return v < cap ? int(v) : int(cap);
 }
 
-using lanes::kLanes;
-using lanes::Power;
-using lanes::VF;
-using lanes::VI;
-using lanes::VU;
+// Eight lanes: one AVX2 register.
+constexpr int kLanes = 8;
+using VF = fw::lanes::Floats<kLanes>;
+using VI = fw::lanes::Ints<kLanes>;
+using VU = fw::lanes::Words<kLanes>;
+using fw::lanes::kExp2UpToOne;
+using fw::lanes::UnitPower;
 
 // Per-bubble values shared by every pixel of a blit.
 struct BlitSetup {
@@ -96,11 +98,11 @@ PixelShade ShadePixel(const BlitSetup& s, const BubbleLook& look, int cov, float
     float shade = nx * s.lx + ny * s.ly + nz * s.lz;
     shade = shade < 0.0f ? 0.0f : shade;
     shade = shade > 1.0f ? 1.0f : shade;
-    const uint32_t body = uint32_t(
-        TruncClamped((Power(shade, s.shine) + s.minBrightness) * float(cov), float(kOpacityCap)));
+    const uint32_t body = uint32_t(TruncClamped(
+        (UnitPower(shade, s.shine) + s.minBrightness) * float(cov), float(kOpacityCap)));
     p.alpha = int(std::min<uint32_t>((body * s.levelDensity) >> 8, 256));
     p.highlight =
-        TruncClamped(Power(shade, s.shineHighlight) * float(s.lightLevel), float(kOpacityCap));
+        TruncClamped(UnitPower(shade, s.shineHighlight) * float(s.lightLevel), float(kOpacityCap));
   } else {
     p.alpha = std::min((Clamp(look.color[3], 0, 255) * cov) >> 8, 256);
     p.highlight = 0;
@@ -111,7 +113,7 @@ PixelShade ShadePixel(const BlitSetup& s, const BubbleLook& look, int cov, float
 // The first n ≤ kLanes elements at p, the other lanes 0. A whole vector is
 // one load; only the row's last, partial block takes the byte copy.
 template <class V>
-BUBBLES_INLINE void LoadLanes(V& v, const void* p, int n) {
+FW_LANES_INLINE void LoadLanes(V& v, const void* p, int n) {
   if (n == kLanes) {
     std::memcpy(&v, p, sizeof(V));
   } else {
@@ -124,9 +126,9 @@ BUBBLES_INLINE void LoadLanes(V& v, const void* p, int n) {
 // from the sprite, dst the output pixels they land on), eight at a time. The
 // same arithmetic as ShadePixel and Blend, lane by lane: a pixel of coverage
 // 0 gets opacity, highlight and reflection 0 and keeps its bytes.
-BUBBLES_ISA_CLONES void ShadeSpan(const BlitSetup& s, const BubbleLook& look, const int32_t* cov,
-                                  const float* nx, const float* ny, const float* nz, uint8_t* dst,
-                                  int count) {
+FW_ISA_CLONES void ShadeSpan(const BlitSetup& s, const BubbleLook& look, const int32_t* cov,
+                             const float* nx, const float* ny, const float* nz, uint8_t* dst,
+                             int count) {
   const VF cap = VF{} + float(kOpacityCap);
   const int density = Clamp(look.color[3], 0, 255);
   // Byte 0 takes blue, byte 1 green, byte 2 red, byte 3 the density.
@@ -149,15 +151,15 @@ BUBBLES_ISA_CLONES void ShadeSpan(const BlitSetup& s, const BubbleLook& look, co
       VF shade = x * s.lx + y * s.ly + z * s.lz;
       shade = shade < 0.0f ? 0.0f : shade;
       shade = shade > 1.0f ? 1.0f : shade;
-      const VF logShade = lanes::Log2(shade);  // both powers share it
-      VF body = (lanes::Exp2(logShade * s.shine) + s.minBrightness) * cf;
+      const VF logShade = fw::lanes::Log2(shade);  // both powers share it
+      VF body = (fw::lanes::Exp2(logShade * s.shine, kExp2UpToOne) + s.minBrightness) * cf;
       body = body > 0.0f ? body : 0.0f;  // NaN too
       body = body < cap ? body : cap;
       // body ≤ 65536 and levelDensity ≤ 65280: the product fits 32 bits.
       const VU a =
           (__builtin_bit_cast(VU, __builtin_convertvector(body, VI)) * s.levelDensity) >> 8u;
       alpha = __builtin_bit_cast(VI, a < 256u ? a : 256u);
-      VF h = lanes::Exp2(logShade * s.shineHighlight) * level;
+      VF h = fw::lanes::Exp2(logShade * s.shineHighlight, kExp2UpToOne) * level;
       h = h > 0.0f ? h : 0.0f;
       h = h < cap ? h : cap;
       highlight = c != 0 ? __builtin_convertvector(h, VI) : 0;

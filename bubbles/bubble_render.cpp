@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "framework/angles.h"
 #include "framework/noise.h"
 #include "framework/values.h"
 
@@ -72,7 +73,7 @@ BubbleLook LookOfBubble(const BubbleSystem& system, const Bubble& b) {
     } else {
       cosTheta = std::min(cosTheta, 0.99999);
       const double theta = std::acos(cosTheta);
-      const double half = std::max(system.lightSpread * 0.008726646261111111, 0.00001);
+      const double half = std::max(system.lightSpread * fw::kHalfDegreesToRadians, 0.00001);
       look.lightFactor =
           float(system.lightBrightness *
                 (1.0 - fw::SmoothStepIn<double>(float(theta), float(0.7 * half), float(half))));

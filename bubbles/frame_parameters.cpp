@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "bubbles/bubbles_presets.h"
+#include "framework/angles.h"
 #include "framework/values.h"
 
 namespace bubbles {
@@ -86,8 +87,8 @@ namespace {
 // 3.141592654 / 180 for the gravity angle, and half of the latter for the
 // wind's half-spread.
 constexpr double kVelocityDegToRad = 0.01745327777777778;
-constexpr double kGravityDegToRad = 0.017453292522222223;
-constexpr double kHalfDegToRad = 0.008726646261111111;
+constexpr double kGravityDegToRad = fw::kDegreesToRadians;
+constexpr double kHalfDegToRad = fw::kHalfDegreesToRadians;
 
 // Products are formed in double from the float value and stored as floats.
 float Scaled(float value, double factor) {

@@ -95,17 +95,17 @@ inline void CompositePixel(const std::uint8_t* F, const std::uint8_t* B, const s
 using F = FloatLanes;
 using I = IntLanes;
 
-CANDLE_INLINE F Channel(WordLanes w, int byte) {
+FW_LANES_INLINE F Channel(WordLanes w, int byte) {
   return ToFloat(I((w >> (8 * byte)) & 255u));
 }
 
-CANDLE_INLINE WordLanes Byte(F v, int byte) {
+FW_LANES_INLINE WordLanes Byte(F v, int byte) {
   const F c = v < 0.0f ? Fill<F>(0.0f) : (255.0f < v ? Fill<F>(255.0f) : v);
   return WordLanes(ToInt(c)) << (8 * byte);
 }
 
 // A row, kLanes pixels at a time: the same operations as CompositePixel.
-CANDLE_ISA_CLONES
+FW_ISA_CLONES
 void CompositeRow(const std::uint8_t* flame, const std::uint8_t* back, const std::uint8_t* matte,
                   bool invert, std::uint8_t* out, int width) {
   int j = 0;

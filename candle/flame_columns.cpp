@@ -86,7 +86,7 @@ GroupStart StartGroup(const FlameFrame& f, int c0, int count) {
   return s;
 }
 
-CANDLE_ISA_CLONES
+FW_ISA_CLONES
 void RenderGroupNarrow(const FlameChunkContext& ctx, const Colouring& colouring,
                        const GroupStart& s, std::uint8_t* const* rows) {
   RenderGroupRowsInline<false>(ctx, colouring, s, rows);
@@ -94,10 +94,7 @@ void RenderGroupNarrow(const FlameChunkContext& ctx, const Colouring& colouring,
 
 bool HasWideRegisters() {
 #if defined(CANDLE_WIDE_KERNEL)
-  static const bool wide = __builtin_cpu_supports("avx512f") &&
-                           __builtin_cpu_supports("avx512vl") &&
-                           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq");
-  return wide;
+  return fw::lanes::HasWideRegisters();
 #else
   return false;
 #endif

@@ -58,29 +58,28 @@ namespace lanes {
 // far-out cells; within it the cell is an exact integer.
 inline constexpr float kLaneNoiseRange = 4194304.0f;
 
-template <class M>
-inline constexpr int kCount = int(sizeof(M) / 4);
+using fw::lanes::kCount;
 
 // The first lane whose mask is set, or −1.
 template <class M>
-CANDLE_INLINE int FirstLane(M m) {
+FW_LANES_INLINE int FirstLane(M m) {
   for (int l = 0; l < kCount<M>; ++l)
     if (m[l]) return l;
   return -1;
 }
 
 template <class F>
-CANDLE_INLINE F Min(F a, float hi) {
+FW_LANES_INLINE F Min(F a, float hi) {
   return hi < a ? Fill<F>(hi) : a;
 }
 template <class F>
-CANDLE_INLINE F Clamp(F a, float lo, float hi) {
+FW_LANES_INLINE F Clamp(F a, float lo, float hi) {
   return a < lo ? Fill<F>(lo) : Min(a, hi);
 }
 
 // SmoothStep over a ramp of positive width: 0 below, 1 above, 3t² − 2t³ between.
 template <class F>
-CANDLE_INLINE F Ramp(F value, float edge0, float width) {
+FW_LANES_INLINE F Ramp(F value, float edge0, float width) {
   const F t = (value - edge0) / width;
   const F s = (t * -2.0f + 3.0f) * t * t;
   return t < 0.0f ? Fill<F>(0.0f) : (t > 1.0f ? Fill<F>(1.0f) : s);
@@ -88,7 +87,7 @@ CANDLE_INLINE F Ramp(F value, float edge0, float width) {
 
 // The spline of CatmullRom over six effective entries, segment k.
 template <class F, class I>
-CANDLE_INLINE F Spline(const F* e, I k, F f) {
+FW_LANES_INLINE F Spline(const F* e, I k, F f) {
   const I k0 = k == 0, k1 = k == 1;
   const F p0 = k0 ? e[0] : (k1 ? e[1] : e[2]);
   const F p1 = k0 ? e[1] : (k1 ? e[2] : e[3]);
@@ -100,7 +99,7 @@ CANDLE_INLINE F Spline(const F* e, I k, F f) {
 
 // Cell, fraction and weight of each lane's coordinate (MakeNoiseAxis).
 template <class F, class I>
-CANDLE_INLINE void AxisLanes(F c, I& cell, F& fraction, F& weight) {
+FW_LANES_INLINE void AxisLanes(F c, I& cell, F& fraction, F& weight) {
   I i = ToInt(c);
   F fi = ToFloat(i);
   const I below = c < fi;
@@ -121,8 +120,8 @@ struct CornerCache {
 
 // Noise of one octave for the lanes in `need`, added / f into `sum`.
 template <class F, class I>
-CANDLE_INLINE void OctaveLanes(const FlameChunkContext& ctx, const NoiseOctave& o, F sx, F ty,
-                               I need, int lead, bool nearRow, CornerCache& cache, F& sum) {
+FW_LANES_INLINE void OctaveLanes(const FlameChunkContext& ctx, const NoiseOctave& o, F sx, F ty,
+                                 I need, int lead, bool nearRow, CornerCache& cache, F& sum) {
   const FlameFrame& f = *ctx.frame;
   const F X = o.xFactor * sx / float(f.width);
   const F Y = o.yFactor * ty / float(f.height);
@@ -202,8 +201,8 @@ struct ColourLanesIn {
 
 // Colour and coverage of the inside lanes, packed B, G, R, A.
 template <class F, class I, class W>
-CANDLE_INLINE W ColourLanes(const Colouring& c, const F (*curves)[6], const ColourLanesIn<F, I>& g,
-                            F d, I inside) {
+FW_LANES_INLINE W ColourLanes(const Colouring& c, const F (*curves)[6],
+                              const ColourLanesIn<F, I>& g, F d, I inside) {
   const F a = Clamp(d, 0.0f, 1.0f);
   F position = Fill<F>(0.0f);
   if (!c.noProportions) {
@@ -238,7 +237,7 @@ CANDLE_INLINE W ColourLanes(const Colouring& c, const F (*curves)[6], const Colo
 }
 
 // Writes the group's pixels of one row, only the strip's own columns.
-CANDLE_INLINE void StoreLanes(std::uint8_t* row, int c0, WordLanes packed, int count) {
+FW_LANES_INLINE void StoreLanes(std::uint8_t* row, int c0, WordLanes packed, int count) {
   std::uint32_t* out = reinterpret_cast<std::uint32_t*>(row) + c0;
   if (count == kLanes)
     __builtin_memcpy(out, &packed, sizeof packed);
@@ -248,31 +247,31 @@ CANDLE_INLINE void StoreLanes(std::uint8_t* row, int c0, WordLanes packed, int c
 
 // Two eight-lane vectors as one of sixteen (a in the low lanes), and back.
 template <class V>
-CANDLE_INLINE auto Join(V a, V b) {
+FW_LANES_INLINE auto Join(V a, V b) {
   return __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
 }
 // Rows a and b as the kPairs form holds them: joined, or a alone.
 template <bool kPairs, class V>
-CANDLE_INLINE auto PairOf(V a, V b) {
+FW_LANES_INLINE auto PairOf(V a, V b) {
   if constexpr (kPairs)
     return Join(a, b);
   else
     return a;
 }
 template <class V>
-CANDLE_INLINE auto Low(V v) {
+FW_LANES_INLINE auto Low(V v) {
   return __builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7);
 }
 template <class V>
-CANDLE_INLINE auto High(V v) {
+FW_LANES_INLINE auto High(V v) {
   return __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15);
 }
 
 }  // namespace lanes
 
 template <bool kPairs>
-CANDLE_INLINE void RenderGroupRowsInline(const FlameChunkContext& ctx, const Colouring& colouring,
-                                         const GroupStart& s, std::uint8_t* const* rows) {
+FW_LANES_INLINE void RenderGroupRowsInline(const FlameChunkContext& ctx, const Colouring& colouring,
+                                           const GroupStart& s, std::uint8_t* const* rows) {
   using namespace lanes;
   using F = std::conditional_t<kPairs, WideFloatLanes, FloatLanes>;
   using I = std::conditional_t<kPairs, WideIntLanes, IntLanes>;

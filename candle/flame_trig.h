@@ -11,7 +11,7 @@ namespace candle {
 
 // atan2(y, x) in −π..π; ±0 for (±0, 0).
 template <class F>
-CANDLE_INLINE F WindAtan2(F y, F x) {
+FW_LANES_INLINE F WindAtan2(F y, F x) {
   const F ax = Abs(x), ay = Abs(y);
   const F big = ax < ay ? ay : ax;
   const F small = ax < ay ? ax : ay;
@@ -34,7 +34,7 @@ CANDLE_INLINE F WindAtan2(F y, F x) {
 // cos(x), from a reduction to −π/4..π/4 by quarter turns. Arguments beyond
 // 10⁵ (and NaN) are taken as 10⁵; the wind weight never meets them.
 template <class F>
-CANDLE_INLINE F WindCos(F x) {
+FW_LANES_INLINE F WindCos(F x) {
   F v = Abs(x);
   v = v < 1e5f ? v : Fill<F>(1e5f);
   const auto quadrant = ToInt(v * 0.63661977f + 0.5f);

@@ -8,7 +8,7 @@ namespace candle {
 
 namespace {
 
-CANDLE_ISA_CLONES
+FW_ISA_CLONES
 void NarrowRows(const FlameFrame& f, const WindCone& cone, const FloatLanes& column, int row0,
                 int rows, FloatLanes* dx, FloatLanes* dy) {
   for (int k = 0; k < rows; ++k)
@@ -26,10 +26,7 @@ void WindRowsNarrow(const FlameFrame& f, const WindCone& cone, const FloatLanes&
 void WindRows(const FlameFrame& f, const WindCone& cone, const FloatLanes& column, int row0,
               int rows, FloatLanes* dx, FloatLanes* dy) {
 #if defined(CANDLE_WIDE_WIND)
-  static const bool wide = __builtin_cpu_supports("avx512f") &&
-                           __builtin_cpu_supports("avx512vl") &&
-                           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq");
-  if (wide) return WindRowsWide(f, cone, column, row0, rows, dx, dy);
+  if (fw::lanes::HasWideRegisters()) return WindRowsWide(f, cone, column, row0, rows, dx, dy);
 #endif
   NarrowRows(f, cone, column, row0, rows, dx, dy);
 }

@@ -10,8 +10,8 @@ namespace candle {
 
 // F is FloatLanes or WideFloatLanes, M its mask.
 template <class F, class M>
-CANDLE_INLINE void WindVector(const FlameFrame& f, const WindCone& cone, F column, F row, F& dx,
-                              F& dy) {
+FW_LANES_INLINE void WindVector(const FlameFrame& f, const WindCone& cone, F column, F row, F& dx,
+                                F& dy) {
   F x = column - f.windSourceColumn;
   F y = row - f.windSourceRow;
   const F a = Abs(x), b = Abs(y);

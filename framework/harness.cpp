@@ -33,12 +33,17 @@ void RecordImage(RenderFields& f, const df::Image& main) {
   f.width = main.width;
   f.height = main.height;
   f.aspect = float(main.aspect);
+  SetWorkers(f, f.workerCount);  // the chunk sizes follow the size, whichever is set first
+}
+
+void SetWorkers(RenderFields& f, int workers) {
+  f.workerCount = workers;
+  f.rowsPerChunk = PerChunk(workers, f.height);
+  f.colsPerChunk = PerChunk(workers, f.width);
 }
 
 void ChooseWorkers(RenderFields& f) {
-  f.workerCount = DetermineWorkerCount();
-  f.rowsPerChunk = f.height / f.workerCount;
-  f.colsPerChunk = f.width / f.workerCount;
+  SetWorkers(f, DetermineWorkerCount());
 }
 
 bool SizesDisagree(const df::Image* main, const df::Image* optional) {

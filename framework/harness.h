@@ -10,9 +10,8 @@
 
 namespace fw {
 
-// Upper bound on the worker count: far beyond any machine, small enough that a
-// typo in the environment cannot ask for millions of chunks.
-inline constexpr int kMaxWorkers = 4096;
+// Upper bound on the worker count: the runtime's.
+using df::kMaxWorkers;
 
 // "NUM_PROC_VORN" as a decimal integer: optional leading blanks and sign, then
 // the digits up to the first other character; no digits give 0. Saturates at
@@ -31,9 +30,21 @@ struct RenderFields {
   int rowsPerChunk = 0;
   int colsPerChunk = 0;
 };
+// Records the main image's size and aspect (and the chunk sizes for them).
 void RecordImage(RenderFields& f, const df::Image& main);
-// Sets workerCount, rowsPerChunk and colsPerChunk.
+// Sets workerCount, and rowsPerChunk and colsPerChunk (PerChunk) for the
+// recorded size.
+void SetWorkers(RenderFields& f, int workers);
+// SetWorkers with DetermineWorkerCount.
 void ChooseWorkers(RenderFields& f);
+
+// The rows, or the columns, chunk k of the render's split covers.
+inline Band RowBand(const RenderFields& f, long chunk) {
+  return ChunkBand(chunk, f.workerCount, f.rowsPerChunk, f.height);
+}
+inline Band ColumnBand(const RenderFields& f, long chunk) {
+  return ChunkBand(chunk, f.workerCount, f.colsPerChunk, f.width);
+}
 
 // An optional image disagrees when present and of another width or height.
 bool SizesDisagree(const df::Image* main, const df::Image* optional);

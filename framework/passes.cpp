@@ -7,7 +7,9 @@ bool RenderPasses::Run(df::ThreadedOperator& op, df::Request* request, int numbe
   if (Aborted(op.abortFlag)) return false;
   pass_ = number;
   workers_ = fields.workerCount;
-  extent_ = split == Split::kRows ? fields.height : fields.width;
+  const bool rows = split == Split::kRows;
+  perChunk_ = rows ? fields.rowsPerChunk : fields.colsPerChunk;
+  extent_ = rows ? fields.height : fields.width;
   op.DoMultiProcess(request, fields.workerCount);
   pass_ = 0;
   return !Aborted(op.abortFlag);

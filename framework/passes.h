@@ -18,19 +18,22 @@ struct ChunkWork {
 class RenderPasses {
  public:
   // Runs pass `number` (≥ 1): chunk k of fields.workerCount covers band k of
-  // the rows (height) or columns (width). Returns false without running when
+  // the rows (RowBand) or columns (ColumnBand). Returns false without running when
   // the render is already cancelled, and false when it was cancelled during
   // the pass; true when every chunk ran to its end.
   bool Run(df::ThreadedOperator& op, df::Request* request, int number, Split split,
            const RenderFields& fields);
 
   // What chunk `chunk` of the current pass covers, for ProcessChunk.
-  ChunkWork Chunk(long chunk) const { return {pass_, ChunkBand(chunk, workers_, extent_)}; }
+  ChunkWork Chunk(long chunk) const {
+    return {pass_, ChunkBand(chunk, workers_, perChunk_, extent_)};
+  }
   int Current() const { return pass_; }
 
  private:
   int pass_ = 0;
   int workers_ = 1;
+  int perChunk_ = 0;
   int extent_ = 0;
 };
 

@@ -111,9 +111,8 @@ void Session::EndWrite() {
 bool Session::IsRuntimeCaption(const std::string& caption) const {
   for (const auto& in : op_->Inputs()) {
     const std::string& n = in->Name();
-    if (caption == "Change " + n || caption == "Animate " + n ||
-        caption == "Remove animation of " + n || caption == "Remove key of " + n)
-      return true;
+    for (const char* prefix : df::kInputCaptionPrefixes)
+      if (caption == prefix + n) return true;
   }
   return caption.empty();
 }

@@ -16,7 +16,7 @@ App::App() : processorCount(AvailableProcessors()), threadCount(processorCount) 
 
 void App::SetChunksPerThread(int chunks) {
   const long long n = (long long)std::max(1, threadCount) * std::max(1, chunks);
-  processorCount = int(std::min<long long>(n, 4096));
+  processorCount = int(std::min<long long>(n, kMaxWorkers));
 }
 
 App::~App() {

@@ -142,7 +142,7 @@ uint32_t Input::SetValue(Parameter* value, double time, int flag) {
     next.constant[0] = v[0];
     next.constant[1] = v[1];
   }
-  const std::string caption = "Change " + name_;
+  const std::string caption = kChangeCaption + name_;
   ApplyState(std::move(next), caption.c_str());
 
   if (flag == 1 && Notifies() && owner_) owner_->NotifyChanged(this, value, time);
@@ -164,7 +164,7 @@ void Input::SetAnimated(bool animated, double time) {
     }
     next.keys.clear();
   }
-  const std::string caption = (animated ? "Animate " : "Remove animation of ") + name_;
+  const std::string caption = (animated ? kAnimateCaption : kRemoveAnimationCaption) + name_;
   ApplyState(std::move(next), caption.c_str());
 }
 
@@ -180,7 +180,7 @@ bool Input::RemoveKey(double time) {
     next.constant[1] = key->v[1];
   }
   next.keys.erase(key);
-  const std::string caption = "Remove key of " + name_;
+  const std::string caption = kRemoveKeyCaption + name_;
   ApplyState(std::move(next), caption.c_str());
   return true;
 }

@@ -7,6 +7,8 @@
 
 #if defined(__GLIBC__)
 #include <malloc.h>
+#endif
+#if defined(__linux__)
 #include <sys/mman.h>
 #endif
 
@@ -21,6 +23,10 @@ constexpr bool kOwnAllocator = true;
 #endif
 
 bool gKeeping = false;
+
+// A huge page; a stretch of fewer than two holds at most one whole page only
+// by chance, so shorter ones are not advised.
+constexpr uintptr_t kHuge = uintptr_t(2) << 20;
 
 // The system refuses address space it could not back at once ("strict"
 // overcommit): a reserve would then hold memory nobody uses.
@@ -53,9 +59,22 @@ bool KeepFreedBlocks() {
 #endif
 }
 
+bool AdviseHugePages(void* at, size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (!at || bytes < 2 * kHuge) return false;
+  const auto from = reinterpret_cast<uintptr_t>(at);
+  const uintptr_t begin = (from + kHuge - 1) & ~(kHuge - 1);
+  const uintptr_t end = (from + bytes) & ~(kHuge - 1);
+  return end > begin && madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE) == 0;
+#else
+  (void)at;
+  (void)bytes;
+  return false;
+#endif
+}
+
 bool ReserveHeapOnHugePages(size_t bytes) {
 #if defined(__GLIBC__) && defined(MADV_HUGEPAGE)
-  constexpr uintptr_t kHuge = uintptr_t(2) << 20;
   if (!kOwnAllocator || !gKeeping || bytes < 2 * kHuge || StrictOvercommit()) return false;
   // The block comes from the top of the heap, which grows for it; freed, it
   // joins the top again and stays (KeepFreedBlocks), so the next large
@@ -63,11 +82,7 @@ bool ReserveHeapOnHugePages(size_t bytes) {
   // backed by huge pages.
   void* block = std::malloc(bytes);
   if (!block) return false;
-  const auto at = reinterpret_cast<uintptr_t>(block);
-  const uintptr_t begin = (at + kHuge - 1) & ~(kHuge - 1);
-  const uintptr_t end = (at + bytes) & ~(kHuge - 1);
-  const bool advised =
-      end > begin && madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE) == 0;
+  const bool advised = AdviseHugePages(block, bytes);
   std::free(block);
   return advised;
 #else

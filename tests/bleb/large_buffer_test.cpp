@@ -1,4 +1,4 @@
-#include "bleb/large_buffer.h"
+#include "framework/large_buffer.h"
 
 #include <dfsystem/memory.h>
 #include <gtest/gtest.h>
@@ -25,7 +25,7 @@ TEST(LargeBuffer, EveryFrameGetsTheSameMemoryBack) {
   for (int frame = 0; frame < 4; ++frame) {
     void* image = std::malloc(kPixels * 4);
     void* rows = std::malloc(2160 * 8);
-    bleb::LargeBuffer<float> x, y;
+    fw::LargeBuffer<float> x, y;
     ASSERT_TRUE(image && rows && x.Allocate(kPixels) && y.Allocate(kPixels));
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(x.get()) % 64, 0u);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(y.get()) % 64, 0u);
@@ -48,7 +48,7 @@ TEST(LargeBuffer, EveryFrameGetsTheSameMemoryBack) {
 
 // The aligned pointer lies inside the block and the whole count fits.
 TEST(LargeBuffer, HoldsItsCountAlignedAndRefusesWhatCannotBeHad) {
-  bleb::LargeBuffer<double> b;
+  fw::LargeBuffer<double> b;
   ASSERT_TRUE(b.Allocate(1001));
   EXPECT_EQ(b.size(), 1001u);
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(b.get()) % 64, 0u);

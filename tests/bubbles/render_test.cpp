@@ -12,8 +12,8 @@
 #include "bubbles/bubble_blit.h"
 #include "bubbles/bubble_burst.h"
 #include "bubbles/bubble_render.h"
-#include "bubbles/lane_math.h"
 #include "framework/harness.h"
+#include "framework/lanes.h"
 #include "framework/random.h"
 #include "tests/bubbles/simulation_support.h"
 
@@ -284,13 +284,13 @@ TEST(ShinePower, FollowsTheExactPowerClosely) {
     for (int k = 0; k <= 4096; ++k) {
       const float s = float(k) / 4096.0f;
       const double exact = std::pow(double(s), double(e));
-      const float got = lanes::Power(s, e);
+      const float got = fw::lanes::UnitPower(s, e);
       // Within 2e-5 of the value, or negligible where the exact one is.
       EXPECT_LE(std::fabs(got - exact), 2e-5 * exact + 1e-30) << s << "^" << e;
     }
   }
-  EXPECT_EQ(lanes::Power(0.0f, 0.0f), 1.0f);
-  EXPECT_EQ(lanes::Power(1.0f, 200.0f), 1.0f);
+  EXPECT_EQ(fw::lanes::UnitPower(0.0f, 0.0f), 1.0f);
+  EXPECT_EQ(fw::lanes::UnitPower(1.0f, 200.0f), 1.0f);
 }
 
 class LitScene : public ::testing::TestWithParam<int> {};

@@ -34,7 +34,7 @@ TEST(RenderPasses, RowsThenColumnsEachChunkKnowsItsPassAndBand) {
   RenderFields f;
   f.width = 9;
   f.height = 10;
-  f.workerCount = 4;
+  SetWorkers(f, 4);
   EXPECT_TRUE(op.passes.Run(op, nullptr, 1, Split::kRows, f));
   EXPECT_TRUE(op.passes.Run(op, nullptr, 2, Split::kColumns, f));
   EXPECT_EQ(op.passes.Current(), 0);
@@ -48,7 +48,7 @@ TEST(RenderPasses, ACancelledRenderRunsNoFurtherPass) {
   PassOperator op;
   RenderFields f;
   f.width = f.height = 8;
-  f.workerCount = 2;
+  SetWorkers(f, 2);
   op.abortIn = 1;
   EXPECT_FALSE(op.passes.Run(op, nullptr, 1, Split::kRows, f));
   EXPECT_FALSE(op.passes.Run(op, nullptr, 2, Split::kRows, f));

@@ -1,8 +1,8 @@
 // A tool whose declarations are wrong in the ways the host must catch: a double
 // tag given an integer, an unknown tag and a duplicate input id.
-#include "framework/declare.h"
 #include "framework/lifecycle.h"
 #include "framework/tile.h"
+#include "tests/probe/probe_tags.h"
 
 namespace {
 
@@ -17,13 +17,13 @@ class BrokenPlugIn : public ThreadedOperator {
     const std::string kind = which ? which : "int-for-double";
     if (kind == "int-for-double") {
       AddInput("Level", kTypeNumber, FourCC("Levl"),
-               {{INP_Control, fw::kSlider}, {INP_MinAllowed, 0}, {INP_Default, 1.0}});
+               {{INP_Control, kSliderControl}, {INP_MinAllowed, 0}, {INP_Default, 1.0}});
     } else if (kind == "unknown-tag") {
       AddInput("Level", kTypeNumber, FourCC("Levl"),
-               {{INP_Control, fw::kSlider}, {0x10039999u, 5}});
+               {{INP_Control, kSliderControl}, {0x10039999u, 5}});
     } else if (kind == "duplicate-id") {
-      AddInput("Level", kTypeNumber, FourCC("Levl"), fw::Slider(0, 0.5, 1));
-      AddInput("Other", kTypeNumber, FourCC("Levl"), fw::Slider(0, 0.5, 1));
+      AddInput("Level", kTypeNumber, FourCC("Levl"), probe::Slider(0, 0.5, 1));
+      AddInput("Other", kTypeNumber, FourCC("Levl"), probe::Slider(0, 0.5, 1));
     }
     AddInput("Input", kTypeImage, ImageInputId(1), {});
     AddOutput("Output", kTypeImage, OutputId(1));

@@ -18,11 +18,11 @@
 #include <string>
 #include <thread>
 
-#include "framework/declare.h"
 #include "framework/harness.h"
 #include "framework/lifecycle.h"
 #include "framework/tile.h"
 #include "framework/values.h"
+#include "tests/probe/probe_tags.h"
 
 namespace {
 
@@ -42,20 +42,20 @@ class ProbePlugIn : public ThreadedOperator {
   ProbePlugIn(Registry* registry, CArchive* archive, TagList* tags)
       : ThreadedOperator(registry, archive, tags) {
     AddControlPage("Controls", 0);
-    level = AddInput("Level", kTypeNumber, FourCC("Levl"), fw::Slider(0.0, 0.5, 1.0));
-    mode = AddInput("Mode", kTypeNumber, FourCC("Mode"), fw::Combo({"Chunks", "Fill", "Copy"}));
+    level = AddInput("Level", kTypeNumber, FourCC("Levl"), probe::Slider(0.0, 0.5, 1.0));
+    mode = AddInput("Mode", kTypeNumber, FourCC("Mode"), probe::Combo({"Chunks", "Fill", "Copy"}));
     const std::string kind = ProbeKind();
     sequence = kind == "sequence";
     linked = kind == "linked";
-    TagList whereTags = fw::PointControl(fw::kPointHandle, 0.5, 0.5);
+    TagList whereTags = probe::PointControl(kPointPreview, 0.5, 0.5);
     if (linked) whereTags.Append(TagItem{INP_Notify, 1});
     where = AddInput("Where", kTypePoint, FourCC("Wher"), whereTags);
-    delay = AddInput("Delay", kTypeNumber, FourCC("Dely"), fw::Slider(0.0, 0.0, 1000.0));
+    delay = AddInput("Delay", kTypeNumber, FourCC("Dely"), probe::Slider(0.0, 0.0, 1000.0));
     AddControlPage("Presets", 0);
-    demos = AddInput("Demos", kTypeNumber, FourCC("Demo"), fw::PresetCombo({"Dim", "Bright"}));
-    poke = AddInput("Poke", kTypeNumber, FourCC("Poke"), fw::PushButton());
+    demos = AddInput("Demos", kTypeNumber, FourCC("Demo"), probe::PresetCombo({"Dim", "Bright"}));
+    poke = AddInput("Poke", kTypeNumber, FourCC("Poke"), probe::PushButton());
     input = AddInput("Input", kTypeImage, ImageInputId(1), {});
-    matte = AddInput("Matte(optional)", kTypeImage, ImageInputId(2), fw::OptionalImage());
+    matte = AddInput("Matte(optional)", kTypeImage, ImageInputId(2), probe::OptionalImage());
     output = AddOutput("Output", kTypeImage, OutputId(1));
     opMode = 2;
     opModeArg = 0;
@@ -115,7 +115,7 @@ class ProbePlugIn : public ThreadedOperator {
   void ProcessChunk(Request*, long chunk) override {
     if (fw::Aborted(abortFlag)) return;
     if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-    const fw::Band band = fw::ChunkBand(chunk, fields.workerCount, fields.height);
+    const fw::Band band = fw::RowBand(fields, chunk);
     const uint8_t fill = modeValue == 1 ? uint8_t(levelValue * 255.0f) : uint8_t(chunk);
     for (int y = band.begin; y < band.end; ++y) {
       if (fw::Aborted(abortFlag)) return;

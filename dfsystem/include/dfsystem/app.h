@@ -4,6 +4,11 @@
 
 namespace df {
 
+// Upper bound on the chunks a pass is cut into (the tools' worker count):
+// far beyond any machine, small enough that a typo in the environment or on
+// a command line cannot ask for millions of chunks.
+inline constexpr int kMaxWorkers = 4096;
+
 class App {
  public:
   // Becomes the current application object; threadCount and processorCount
@@ -16,7 +21,7 @@ class App {
 
   // Asks the tools for `chunks` chunks per pool thread: processorCount (the
   // chunk count a tool reads when "NUM_PROC_VORN" is not set) becomes
-  // threadCount × chunks, at most 4096.
+  // threadCount × chunks, at most kMaxWorkers.
   void SetChunksPerThread(int chunks);
 
   // The chunk count the tools read by default.

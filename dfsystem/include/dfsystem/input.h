@@ -13,6 +13,16 @@
 
 namespace df {
 
+// The captions of the undo steps an input's own changes record: one of these
+// prefixes, then the input's name ("Change Gravity"). A host tells them from
+// the captions a tool gives its own steps by them.
+inline constexpr const char* kChangeCaption = "Change ";
+inline constexpr const char* kAnimateCaption = "Animate ";
+inline constexpr const char* kRemoveAnimationCaption = "Remove animation of ";
+inline constexpr const char* kRemoveKeyCaption = "Remove key of ";
+inline constexpr const char* kInputCaptionPrefixes[] = {kChangeCaption, kAnimateCaption,
+                                                        kRemoveAnimationCaption, kRemoveKeyCaption};
+
 class Operator;
 
 struct Keyframe {

@@ -29,4 +29,9 @@ bool KeepFreedBlocks();
 // allocator, a system that backs all address space at once, no memory.
 bool ReserveHeapOnHugePages(std::size_t bytes);
 
+// Offers the whole 2 MiB pages inside [at, at + bytes) to the system for
+// transparent huge pages. A hint: where the system has none, or the stretch
+// holds no whole page, nothing changes. True when a stretch was advised.
+bool AdviseHugePages(void* at, std::size_t bytes);
+
 }  // namespace df
