@@ -31,21 +31,18 @@ void BlebPlugIn::Render(Request* request) {
     fw::ChooseWorkers(fields_);
     // The integral tables, when the warp needs them, are built by the
     // workers in two passes of their own between the map and the sampling.
-    if (passes_.Run(*this, request, kMapPass, fw::Split::kRows, fields_) &&
+    if (RunPass(request, kMapPass, fw::Split::kRows) &&
         render_.PrepareSampling(&abortFlag, false, false, true) &&
-        (!render_.TablesPending() ||
-         (passes_.Run(*this, request, kTableRowPass, fw::Split::kRows, fields_) &&
-          passes_.Run(*this, request, kTableColumnPass, fw::Split::kColumns, fields_))) &&
-        passes_.Run(*this, request, kSamplePass, fw::Split::kRows, fields_))
+        (!render_.TablesPending() || (RunPass(request, kTableRowPass, fw::Split::kRows) &&
+                                      RunPass(request, kTableColumnPass, fw::Split::kColumns))) &&
+        RunPass(request, kSamplePass, fw::Split::kRows))
       render_.Finish(target_->rows);
   }
   // The buffers are per render.
   render_.Release();
 }
 
-void BlebPlugIn::ProcessChunk(Request*, long chunk) {
-  if (fw::Aborted(abortFlag)) return;
-  const fw::ChunkWork work = passes_.Chunk(chunk);
+void BlebPlugIn::RunBand(const fw::ChunkWork& work) {
   if (work.pass == kMapPass)
     render_.MapRows(work.band.begin, work.band.end, &abortFlag);
   else if (work.pass == kSamplePass)

@@ -14,13 +14,12 @@
 
 namespace bleb {
 
-class BlebPlugIn : public fw::Tool<kTool> {
+class BlebPlugIn : public fw::PassTool<kTool> {
  public:
-  using Tool::Tool;
+  using PassTool::PassTool;
   // The warp of the request's frame: the map, the integral tables when the
   // sampling needs them, then the sampling, each pass on the workers.
   std::uint32_t Process(df::Request* request) override;
-  void ProcessChunk(df::Request* request, long chunk) override;
 
  private:
   static constexpr int kMapPass = 1;
@@ -29,13 +28,12 @@ class BlebPlugIn : public fw::Tool<kTool> {
   static constexpr int kTableColumnPass = 4;  // then the bands' carries by columns
 
   void Render(df::Request* request);
+  void RunBand(const fw::ChunkWork& work) override;
 
   // Per-render fields, written by Process before any chunk runs.
-  fw::RenderFields fields_;
   WarpControls values_;
   df::Image* source_ = nullptr;
   df::Image* target_ = nullptr;
-  fw::RenderPasses passes_;
   WarpRender render_;
 };
 

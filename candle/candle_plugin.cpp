@@ -35,7 +35,7 @@ uint32_t CandlePlugIn::Process(Request* request) {
     const bool drawn = !flameBuffer_ || StartFlameRender(request, frame);
     if (drawn && !fw::Aborted(abortFlag)) {
       composite_ = {&frame, background, matte, output};
-      passes_.Run(*this, request, kCompositePass, fw::Split::kRows, fields_);
+      RunPass(request, kCompositePass, fw::Split::kRows);
       composite_ = {};
     }
   }
@@ -50,12 +50,10 @@ bool CandlePlugIn::StartFlameRender(Request* request, const FlameFrame& frame) {
     needReseed = 0;
   }
   context_ = MakeChunkContext(frame, gradients);
-  return passes_.Run(*this, request, kFlamePass, fw::Split::kColumns, fields_);
+  return RunPass(request, kFlamePass, fw::Split::kColumns);
 }
 
-void CandlePlugIn::ProcessChunk(Request*, long chunk) {
-  if (fw::Aborted(abortFlag)) return;
-  const fw::ChunkWork work = passes_.Chunk(chunk);
+void CandlePlugIn::RunBand(const fw::ChunkWork& work) {
   if (work.pass == kFlamePass && flameBuffer_) {
     RenderFlameColumns(context_, work.band.begin, work.band.end, flameBuffer_->rows, &abortFlag);
   } else if (work.pass == kCompositePass && composite_.frame) {

@@ -18,11 +18,10 @@
 
 namespace candle {
 
-class CandlePlugIn : public fw::Tool<kTool> {
+class CandlePlugIn : public fw::PassTool<kTool> {
  public:
-  using Tool::Tool;
+  using PassTool::PassTool;
   std::uint32_t Process(df::Request* request) override;
-  void ProcessChunk(df::Request* request, long chunk) override;
 
  private:
   // The presets and the outline-point links.
@@ -30,6 +29,7 @@ class CandlePlugIn : public fw::Tool<kTool> {
   // Seeds the noise when due and runs the column strips on the workers,
   // which write every pixel of the flame buffer. False when cancelled.
   bool StartFlameRender(df::Request* request, const FlameFrame& frame);
+  void RunBand(const fw::ChunkWork& work) override;
 
   // The controls as the last render took them; the declared defaults until then.
   ControlCache cache_ = DefaultCache();
@@ -37,8 +37,6 @@ class CandlePlugIn : public fw::Tool<kTool> {
   fw::Gradient gradients[fw::kGradientCount] = {};
 
   // Per-render fields, written by Process before any chunk runs.
-  fw::RenderFields fields_;
-  fw::RenderPasses passes_;
   float time_ = 0;
   df::Image* flameBuffer_ = nullptr;
   FlameChunkContext context_;

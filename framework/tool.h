@@ -14,6 +14,7 @@
 #include "framework/control_values.h"
 #include "framework/controls.h"
 #include "framework/lifecycle.h"
+#include "framework/passes.h"
 #include "framework/tile.h"
 
 namespace fw {
@@ -118,6 +119,33 @@ class Tool : public df::ThreadedOperator {
   std::array<df::Input*, kRows> controls_{};
   df::Input* images_[kMaxImageInputs] = {};
   df::Output* output_ = nullptr;
+};
+
+// A tool that renders in numbered passes over bands of rows or strips of
+// columns: Process records the image in `fields_`, chooses the workers and
+// runs each pass with RunPass; every chunk of a pass comes to RunBand unless
+// the render was cancelled.
+template <const ToolDeclaration& kDecl>
+class PassTool : public Tool<kDecl> {
+ public:
+  using Tool<kDecl>::Tool;
+  void ProcessChunk(df::Request*, long chunk) final {
+    if (Aborted(this->abortFlag)) return;
+    RunBand(passes_.Chunk(chunk));
+  }
+
+ protected:
+  virtual void RunBand(const ChunkWork& work) = 0;
+  // Runs pass `number` over `split`: false when cancelled.
+  bool RunPass(df::Request* request, int number, Split split) {
+    return passes_.Run(*this, request, number, split, fields_);
+  }
+
+  // Per-render fields, written by Process before any chunk runs.
+  RenderFields fields_;
+
+ private:
+  RenderPasses passes_;
 };
 
 }  // namespace fw
