@@ -29,23 +29,24 @@ int ClampStep(int step, int sizeSteps) {
 // Size step at birth by type; one draw for types 0 and 2, none otherwise.
 void SizeAtBirth(const BubbleSystem& s, Bubble& b) {
   int step = 0;
-  if (s.bubbleType == 0)
-    step = ClampStep(
-        fw::TruncateToInt((fw::SignedRandom() * s.sizeVariance + 1.0) * s.bubbleSize * 2.0),
-        s.sizeSteps);
-  else if (s.bubbleType == 2)
-    step = ClampStep(fw::TruncateToInt((fw::SignedRandom() * s.sizeVariance + 1.0) * s.bubbleSize),
+  if (s.params.bubbleType == 0)
+    step = ClampStep(fw::TruncateToInt((fw::SignedRandom() * s.params.sizeVariance + 1.0) *
+                                       s.params.bubbleSize * 2.0),
                      s.sizeSteps);
+  else if (s.params.bubbleType == 2)
+    step = ClampStep(
+        fw::TruncateToInt((fw::SignedRandom() * s.params.sizeVariance + 1.0) * s.params.bubbleSize),
+        s.sizeSteps);
   b.sizeIndex = b.baseSize = step;
 }
 
 // Five draws: one per channel and density, then one shared offset.
 void ColourAtBirth(const BubbleSystem& s, Bubble& b) {
-  b.red = float(fw::SignedRandom() * s.colorVariance * 255.0 + s.bubbleRed);
-  b.green = float(fw::SignedRandom() * s.colorVariance * 255.0 + s.bubbleGreen);
-  b.blue = float(fw::SignedRandom() * s.colorVariance * 255.0 + s.bubbleBlue);
-  b.density = float(fw::SignedRandom() * s.colorVariance * 255.0 + s.bubbleDensity);
-  const double mono = fw::SignedRandom() * s.monoVariance * 255.0;
+  b.red = float(fw::SignedRandom() * s.params.colorVariance * 255.0 + s.params.bubbleRed);
+  b.green = float(fw::SignedRandom() * s.params.colorVariance * 255.0 + s.params.bubbleGreen);
+  b.blue = float(fw::SignedRandom() * s.params.colorVariance * 255.0 + s.params.bubbleBlue);
+  b.density = float(fw::SignedRandom() * s.params.colorVariance * 255.0 + s.params.bubbleDensity);
+  const double mono = fw::SignedRandom() * s.params.monoVariance * 255.0;
   b.red = float(b.red + mono);
   b.green = float(b.green + mono);
   b.blue = float(b.blue + mono);
@@ -58,12 +59,13 @@ bool BirthBubbles(BubbleSystem& s, const SourceLine& line) {
   // Births beyond the live bound could never happen; capping the count also
   // bounds the rejections a huge quantity could ask for.
   const int count = std::min(
-      fw::TruncateToInt(fw::JitteredValue(s.quantity, s.quantitySpread) + 0.5), s.liveLimit);
+      fw::TruncateToInt(fw::JitteredValue(s.params.quantity, s.params.quantitySpread) + 0.5),
+      s.liveLimit);
   if (count <= 0) return true;
   const int64_t maxRejected = 10 * int64_t(count);
   // A negative or undefined radius scatters nothing (a zero radius).
-  const float radius = s.positionRadius > 0.0f ? s.positionRadius : 0.0f;
-  const bool useMatte = s.useBirthMatte != 0 && s.birthImage != nullptr;
+  const float radius = s.params.positionRadius > 0.0f ? s.params.positionRadius : 0.0f;
+  const bool useMatte = s.params.useBirthMatte != 0 && s.birthImage != nullptr;
 
   int born = 0;
   int64_t rejected = 0;
@@ -71,8 +73,10 @@ bool BirthBubbles(BubbleSystem& s, const SourceLine& line) {
     if (AbortRequested(s)) return false;
     if (rejected > maxRejected) break;
 
-    const int lifetime = fw::TruncateToInt(fw::JitteredValue(s.lifetime, s.lifetimeSpread) + 0.5);
-    const int maxAge = fw::TruncateToInt(fw::JitteredValue(s.maxAgeMean, s.maxAgeSpread) + 0.5);
+    const int lifetime =
+        fw::TruncateToInt(fw::JitteredValue(s.params.lifetime, s.params.lifetimeSpread) + 0.5);
+    const int maxAge =
+        fw::TruncateToInt(fw::JitteredValue(s.params.maxAgeMean, s.params.maxAgeSpread) + 0.5);
     if (lifetime < 1 || maxAge < 1) {
       // Uncounted, but bounded like a rejection so no value loops forever.
       ++rejected;
@@ -92,22 +96,23 @@ bool BirthBubbles(BubbleSystem& s, const SourceLine& line) {
                        (double(py) - by) * (double(py) - by)) > radius);
 
     const double speed =
-        s.initialSpeed + double(s.initialSpeed) * (double(fw::UniformRandom()) * s.speedVariance);
-    float vx = float(speed * s.directionX);
-    float vy = float(speed * s.directionY);
+        s.params.initialSpeed +
+        double(s.params.initialSpeed) * (double(fw::UniformRandom()) * s.params.speedVariance);
+    float vx = float(speed * s.params.directionX);
+    float vy = float(speed * s.params.directionY);
 
     // Jitter of direction and length (both jitters are 0: the velocity is
     // only recomposed from its length and angle).
     double length = std::sqrt(double(vx) * vx + double(vy) * vy);
     double angle = length < 0.00001 ? 0.0 : std::atan2(double(vy), double(vx));
-    angle += fw::SignedRandom() * s.angleJitter * 3.141592;
-    length *= double(fw::UniformRandom()) * s.speedJitter + 1.0;
+    angle += fw::SignedRandom() * s.params.angleJitter * 3.141592;
+    length *= double(fw::UniformRandom()) * s.params.speedJitter + 1.0;
     vx = float(length * std::cos(angle));
     vy = float(length * std::sin(angle));
 
     // Advance by the part of the step between birth and the frame.
-    vx = float(vx + double(u) * s.gravity * s.gravityX);
-    vy = float(vy + double(u) * s.gravity * s.gravityY);
+    vx = float(vx + double(u) * s.params.gravity * s.params.gravityX);
+    vy = float(vy + double(u) * s.params.gravity * s.params.gravityY);
     const float x = float(px + double(u) * vx);
     const float y = float(py + double(u) * vy);
 

@@ -13,7 +13,7 @@ namespace bubbles {
 
 bool BurstTest(const BubbleSystem& system, const Bubble& bubble) {
   const df::Image* region = system.burstImage;
-  if (!system.burstEnabled || !region || !system.randomTable) return false;
+  if (!system.params.burstEnabled || !region || !system.randomTable) return false;
   const int px = CentreColumn(system, bubble);
   const int py = CentreRow(system, bubble);
   if (px < 0 || py < 0 || px >= system.width || py >= system.height) return false;
@@ -23,7 +23,7 @@ bool BurstTest(const BubbleSystem& system, const Bubble& bubble) {
   if (!inRegion && !lastFrame) return false;
   const std::size_t index =
       (std::size_t(px) + std::size_t(system.width) * std::size_t(py)) & 0xFFFF;
-  return system.randomTable[index] < system.burstQuantity;
+  return system.randomTable[index] < system.params.burstQuantity;
 }
 
 void DecideBursts(BubbleSystem& system) {
@@ -31,7 +31,8 @@ void DecideBursts(BubbleSystem& system) {
     b->preTestAge = b->age;
     if (!BurstTest(system, *b)) continue;
     b->burst = 1;
-    const int k = fw::TruncateToInt(double(fw::UniformRandom()) * system.burstAfterlife + 1.0);
+    const int k =
+        fw::TruncateToInt(double(fw::UniformRandom()) * system.params.burstAfterlife + 1.0);
     const int64_t age = int64_t(b->lifetime) - k;
     b->age = int(std::max<int64_t>(age, std::numeric_limits<int>::min()));
   }

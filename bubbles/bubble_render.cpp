@@ -52,19 +52,19 @@ BubbleLook LookOfBubble(const BubbleSystem& system, const Bubble& b) {
   const double rem = double(int64_t(b.maxAge) - b.preTestAge);
   const float base[4] = {b.red, b.green, b.blue, b.density};
   for (int n = 0; n < 4; ++n) {
-    const bool fades = n < 3 ? system.fadeMode != 2 : system.fadeMode != 1;
+    const bool fades = n < 3 ? system.params.fadeMode != 2 : system.params.fadeMode != 1;
     look.color[n] = fw::TruncateToInt(fades ? base[n] * rem / maxAge : double(base[n]));
   }
 
-  if (!(system.lightBrightness > 0.0f)) {
+  if (!(system.params.lightBrightness > 0.0f)) {
     look.lightLevel = -1;
     look.lightFactor = 0.0f;
   } else {
-    double dx = double(system.lightTargetX) - system.lightSourceX;
-    double dy = double(system.lightTargetY) - system.lightSourceY;
+    double dx = double(system.params.lightTargetX) - system.params.lightSourceX;
+    double dy = double(system.params.lightTargetY) - system.params.lightSourceY;
     Normalise2(dx, dy);
-    double qx = double(b.x) - system.lightSourceX;
-    double qy = double(b.y) - system.lightSourceY;
+    double qx = double(b.x) - system.params.lightSourceX;
+    double qy = double(b.y) - system.params.lightSourceY;
     Normalise2(qx, qy);
     double cosTheta = qx * dx + qy * dy;
     if (!(cosTheta > 0.0)) {
@@ -73,16 +73,17 @@ BubbleLook LookOfBubble(const BubbleSystem& system, const Bubble& b) {
     } else {
       cosTheta = std::min(cosTheta, 0.99999);
       const double theta = std::acos(cosTheta);
-      const double half = std::max(system.lightSpread * fw::kHalfDegreesToRadians, 0.00001);
+      const double half = std::max(system.params.lightSpread * fw::kHalfDegreesToRadians, 0.00001);
       look.lightFactor =
-          float(system.lightBrightness *
+          float(system.params.lightBrightness *
                 (1.0 - fw::SmoothStepIn<double>(float(theta), float(0.7 * half), float(half))));
       const double level =
-          std::pow(cosTheta, double(system.lightGlisten)) * look.lightFactor * 255.0;
+          std::pow(cosTheta, double(system.params.lightGlisten)) * look.lightFactor * 255.0;
       look.lightLevel = Clamp(fw::TruncateToInt(level), 0, kMaxLightLevel);
     }
     // The light's colour is added to the bubble's before scaling.
-    const float light[3] = {system.lightRed, system.lightGreen, system.lightBlue};
+    const float light[3] = {system.params.lightRed, system.params.lightGreen,
+                            system.params.lightBlue};
     for (int n = 0; n < 3; ++n) {
       const int tinted = fw::TruncateToInt(double(light[n]) + look.color[n]);
       look.color[n] = fw::TruncateToInt(double(look.lightFactor) * tinted);
@@ -91,9 +92,9 @@ BubbleLook LookOfBubble(const BubbleSystem& system, const Bubble& b) {
   }
   for (int& c : look.color) c = Clamp(c, 0, 255);
 
-  float lx = float(double(system.lightSourceX) - b.x);
-  float ly = float(double(system.lightSourceY) - b.y);
-  float lz = system.lightZ;
+  float lx = float(double(system.params.lightSourceX) - b.x);
+  float ly = float(double(system.params.lightSourceY) - b.y);
+  float lz = system.params.lightZ;
   const double length = std::sqrt(double(lx) * lx + double(ly) * ly + double(lz) * lz);
   if (length > 0.0001) {
     lx = float(lx / length);
@@ -108,12 +109,13 @@ BubbleLook LookOfBubble(const BubbleSystem& system, const Bubble& b) {
 
 BlitShade ShadeOfFrame(const BubbleSystem& system) {
   BlitShade shade;
-  shade.shine = system.shine;
-  shade.shineHighlight = system.shineHighlight;
-  shade.minBrightness = system.minBrightness;
-  shade.reflectionIntensity = system.reflectionIntensity;
+  shade.shine = system.params.shine;
+  shade.shineHighlight = system.params.shineHighlight;
+  shade.minBrightness = system.params.minBrightness;
+  shade.reflectionIntensity = system.params.reflectionIntensity;
   const df::Image* reflection = system.reflectionImage;
-  if (system.reflectionsEnabled && reflection && reflection->width > 0 && reflection->height > 0) {
+  if (system.params.reflectionsEnabled && reflection && reflection->width > 0 &&
+      reflection->height > 0) {
     shade.reflectionRows = reflection->rows;
     shade.reflectionWidth = reflection->width;
     shade.reflectionHeight = reflection->height;
@@ -123,7 +125,7 @@ BlitShade ShadeOfFrame(const BubbleSystem& system) {
 }
 
 void PrepareSprites(BubbleSystem& system) {
-  const int type = system.bubbleType;
+  const int type = system.params.bubbleType;
   if (system.width < 1 || type < 0 || type >= kBubbleTypes) return;
   bool needed[kSizeSteps] = {};
   for (const Bubble* b = system.liveList; b; b = b->next) {
@@ -131,7 +133,7 @@ void PrepareSprites(BubbleSystem& system) {
   }
   for (int index = 0; index < kSizeSteps; ++index) {
     if (needed[index]) {
-      CachedSprite(system.spriteCaches, type, index, system.width, system.radiusStep);
+      CachedSprite(system.spriteCaches, type, index, system.width, system.params.radiusStep);
     }
   }
 }
@@ -151,7 +153,7 @@ BlitTarget TargetOfBand(const BubbleSystem& system, int firstRow, int endRow) {
 void DrawWith(const BubbleSystem& system, const Bubble& b, const BlitTarget& target,
               const BlitShade& shade) {
   const BubbleSprite* sprite =
-      FindSprite(system.spriteCaches, system.bubbleType, b.sizeIndex, system.width);
+      FindSprite(system.spriteCaches, system.params.bubbleType, b.sizeIndex, system.width);
   if (!sprite) return;
   const bool sprays = b.burst || b.gatherState == 2;
   if (!sprays) {
@@ -166,7 +168,7 @@ void DrawWith(const BubbleSystem& system, const Bubble& b, const BlitTarget& tar
   }
   const BubbleLook look = LookOfBubble(system, b);
   if (sprays) {
-    BlitBurst(target, look, *sprite, shade, system.burstRadius, system.burstThreshold,
+    BlitBurst(target, look, *sprite, shade, system.params.burstRadius, system.params.burstThreshold,
               BurstKeys{system.stepCount, b.serial});
   } else {
     BlitBubble(target, look, *sprite, shade);

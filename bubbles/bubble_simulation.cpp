@@ -17,28 +17,31 @@ void ClearImage(df::Image& image) {
   for (int y = 0; y < image.height; ++y) std::memset(image.rows[y], 0, size_t(image.width) * 4);
 }
 
+// Counts the step and makes its births; false when they were cancelled.
+bool StepBirths(BubbleSystem& system, const SourceLine& line) {
+  system.stepCount += 1;
+  return BirthBubbles(system, line);
+}
+
 }  // namespace
 
 SourceLine SourceLineOf(const FrameParameters& p) {
   return {p.leftSourceX, p.leftSourceY, p.rightSourceX, p.rightSourceY};
 }
 
-void StepSimulation(BubbleSystem& system, float time, const SourceLine& line,
-                    BandRenderer* renderer) {
-  system.stepCount += 1;
-  if (!BirthBubbles(system, line)) return;
-  if (renderer) {
-    // The renderer's once-per-frame work on this thread, before the bands
-    // start: burst decisions and the sprites the bands will read.
-    DecideBursts(system);
-    PrepareSprites(system);
-    renderer->RenderBands(system);
-  }
-  UpdateBubbles(system, time);
+void StepSimulation(BubbleSystem& system, float time, const SourceLine& line) {
+  if (StepBirths(system, line)) UpdateBubbles(system, time);
 }
 
-void RunFrame(BubbleSystem& system, FrameRequests& requests, NoiseTables& tables,
-              const FrameParameters& params, const FrameImages& images, BandRenderer& renderer) {
+bool BeginDrawnStep(BubbleSystem& system, const SourceLine& line) {
+  if (!StepBirths(system, line)) return false;
+  DecideBursts(system);
+  PrepareSprites(system);
+  return true;
+}
+
+bool PrepareFrame(BubbleSystem& system, FrameRequests& requests, NoiseTables& tables,
+                  const FrameParameters& params, const FrameImages& images) {
   if (requests.tablesPending == 1) {
     fw::BuildNoiseTables(kTableSeed, tables.gradients, tables.randomTable);
     requests.tablesPending = 0;
@@ -64,13 +67,12 @@ void RunFrame(BubbleSystem& system, FrameRequests& requests, NoiseTables& tables
   if (requests.prerollRequested.load() == 1) {
     const int steps = fw::TruncateToInt(double(params.prerollFrames) + 0.5);
     for (int i = 0; i < steps; ++i) {
-      if (AbortRequested(system)) return;  // the request stays for the next frame
-      StepSimulation(system, float(i), line, nullptr);
+      if (AbortRequested(system)) return false;  // the request stays for the next frame
+      StepSimulation(system, float(i), line);
     }
     requests.prerollRequested.store(0);
   }
-  if (AbortRequested(system)) return;
-  StepSimulation(system, std::trunc(images.time), line, &renderer);
+  return !AbortRequested(system);
 }
 
 }  // namespace bubbles

@@ -18,17 +18,6 @@ struct SourceLine {
 };
 SourceLine SourceLineOf(const FrameParameters& p);
 
-// The render pass of a step: draws every living bubble into the output's row
-// bands and returns when all bands are done. The operator runs the bands on
-// the host's workers.
-class BandRenderer {
- public:
-  virtual void RenderBands(BubbleSystem& system) = 0;
-
- protected:
-  ~BandRenderer() = default;
-};
-
 // The noise gradients and the table of uniform numbers, built once per
 // operator from the seed 667.
 struct NoiseTables {
@@ -38,7 +27,7 @@ struct NoiseTables {
 
 // Requests the change handler raises for the next frame, and whether the
 // tables are still to be built. The flags are written from the handler's
-// thread and read and cleared by RunFrame, each in one indivisible access.
+// thread and read and cleared by PrepareFrame, each in one indivisible access.
 struct FrameRequests {
   std::atomic<int> restartRequested{0};
   std::atomic<int> prerollRequested{0};
@@ -56,16 +45,23 @@ struct FrameImages {
 };
 
 // Prepares the frame (tables on first use, derived fields, images, cleared
-// output), honours a pending restart, then a pending preroll of silent steps,
-// then runs one step that is drawn. Stops at the next check once the system's
-// abortFlag is set; an abort during the preroll keeps the request.
-void RunFrame(BubbleSystem& system, FrameRequests& requests, NoiseTables& tables,
-              const FrameParameters& params, const FrameImages& images, BandRenderer& renderer);
+// output), honours a pending restart, then a pending preroll of silent steps.
+// False once the system's abortFlag is set at one of its checks: the frame
+// then has no drawn step, and an abort during the preroll keeps the request.
+// A frame goes on with the drawn step at time trunc(images.time):
+// BeginDrawnStep, the band pass (DrawBand over every band), UpdateBubbles.
+bool PrepareFrame(BubbleSystem& system, FrameRequests& requests, NoiseTables& tables,
+                  const FrameParameters& params, const FrameImages& images);
 
-// One step: births, the render pass (skipped when `renderer` is null, as in a
-// preroll), the update. `time` feeds the swirl's third noise coordinate.
-void StepSimulation(BubbleSystem& system, float time, const SourceLine& line,
-                    BandRenderer* renderer);
+// A silent step, as in a preroll: births, then the update; draws nothing.
+// `time` feeds the swirl's third noise coordinate.
+void StepSimulation(BubbleSystem& system, float time, const SourceLine& line);
+
+// A drawn step up to its band pass: births, then on this thread the burst
+// decisions and the sprites the bands will read. False when the render was
+// cancelled during the births: the step then ends without band pass and
+// update.
+bool BeginDrawnStep(BubbleSystem& system, const SourceLine& line);
 
 // The births of one step. False when the render was cancelled during them:
 // the step then ends without render pass and update.

@@ -46,8 +46,9 @@ struct BubbleBlock {
   BubbleBlock* next = nullptr;
 };
 
-struct BubbleSystem {
-  // Derived from the controls at the start of every frame (LoadFrameParameters).
+// What one step of the simulation takes from the controls, derived at the
+// start of every frame (StepParametersFrom); the kernels only read it.
+struct StepParameters {
   float quantity = 0, quantitySpread = 0;  // births per step: mean and spread
   float lifetime = 0, lifetimeSpread = 0;  // frames
   float maxAgeMean = 0, maxAgeSpread = 0;  // 5000 and 0
@@ -96,6 +97,11 @@ struct BubbleSystem {
   int reflectionsEnabled = 0;
   float reflectionIntensity = 0;
   int fadeMode = 0;  // 0 Color + Density, 1 Color, 2 Density
+};
+
+struct BubbleSystem {
+  // Derived from the controls at the start of every frame (LoadFrameParameters).
+  StepParameters params;
 
   // The current frame. The burst and reflection images may be null; all of
   // them have the birth image's size.

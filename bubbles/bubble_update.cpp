@@ -31,15 +31,15 @@ int RegionValue(const df::Image& image, float x, float y) {
 // Size step by age: the growth types' common ramp, sizeSteps × 0.025 ×
 // bubbleSize × age / timeToMaxSize, truncated (the quotient is not).
 int GrowthSteps(const BubbleSystem& s, int age) {
-  const int timeToMax = std::max(s.timeToMaxSize, 1);
-  return fw::TruncateToInt(s.sizeSteps * 0.025 * s.bubbleSize * (double(age) / timeToMax));
+  const int timeToMax = std::max(s.params.timeToMaxSize, 1);
+  return fw::TruncateToInt(s.sizeSteps * 0.025 * s.params.bubbleSize * (double(age) / timeToMax));
 }
 
 void Grow(const BubbleSystem& s, Bubble& b) {
   const int last = s.sizeSteps - 1;
-  if (s.bubbleType == 1 || s.bubbleType == 3) {
+  if (s.params.bubbleType == 1 || s.params.bubbleType == 3) {
     b.sizeIndex = std::clamp(GrowthSteps(s, b.age), 0, last);
-  } else if (s.bubbleType == 2) {
+  } else if (s.params.bubbleType == 2) {
     int64_t step = int64_t(GrowthSteps(s, b.age)) + b.baseSize;
     step = std::max<int64_t>(step, 0);
     step = std::min<int64_t>(step, 4 * int64_t(b.baseSize));
@@ -51,28 +51,29 @@ void Grow(const BubbleSystem& s, Bubble& b) {
 // where it is stored into a float: the unit offset from the wind source, the
 // noise coordinates, the velocity and the position.
 void Wind(const BubbleSystem& s, Bubble& b) {
-  float dx = float(double(b.x) - s.windSourceX);
-  float dy = float(double(b.y) - s.windSourceY);
+  float dx = float(double(b.x) - s.params.windSourceX);
+  float dy = float(double(b.y) - s.params.windSourceY);
   const double d = std::sqrt(double(dx) * dx + double(dy) * dy);
   if (d > 0.000001) {
     dx = float(dx / d);
     dy = float(dy / d);
   }
-  const double c = double(s.windDirX) * dx + double(s.windDirY) * dy;
-  if (c > s.windCosSpread) {
-    const double w = (c - s.windCosSpread) / std::max(1.0 - s.windCosSpread, 0.000001) * c;
-    b.x = float(b.x + double(s.windDirX) * s.windSpeed * w);
-    b.y = float(b.y + double(s.windDirY) * s.windSpeed * w);
+  const double c = double(s.params.windDirX) * dx + double(s.params.windDirY) * dy;
+  if (c > s.params.windCosSpread) {
+    const double w =
+        (c - s.params.windCosSpread) / std::max(1.0 - s.params.windCosSpread, 0.000001) * c;
+    b.x = float(b.x + double(s.params.windDirX) * s.params.windSpeed * w);
+    b.y = float(b.y + double(s.params.windDirY) * s.params.windSpeed * w);
   }
 }
 
 void Swirl(BubbleSystem& s, Bubble& b, float sizeWeight, float time) {
-  if (s.swirlTimeToMax < 1.0f) s.swirlTimeToMax = 1.0f;
-  const double ramp = std::min(double(b.age) / s.swirlTimeToMax, 1.0);
-  const double weight = (1.0 - 1.5 * sizeWeight) * s.swirlMagnitude * ramp;
-  const float x = float(double(b.x) * s.swirlDensity);
-  const float y = float(double(b.y) * s.swirlDensity);
-  const float z = float(double(time) * s.swirlDensity * 0.04);
+  if (s.params.swirlTimeToMax < 1.0f) s.params.swirlTimeToMax = 1.0f;
+  const double ramp = std::min(double(b.age) / s.params.swirlTimeToMax, 1.0);
+  const double weight = (1.0 - 1.5 * sizeWeight) * s.params.swirlMagnitude * ramp;
+  const float x = float(double(b.x) * s.params.swirlDensity);
+  const float y = float(double(b.y) * s.params.swirlDensity);
+  const float z = float(double(time) * s.params.swirlDensity * 0.04);
   b.vx = float(b.vx + fw::GradientNoiseIn<double>(s.gradients, x, y, z) * weight);
   b.vy = float(b.vy + fw::GradientNoiseIn<double>(s.gradients, float(x + 3.14), float(y + 2.71),
                                                   float(z + 4.35)) *
@@ -82,9 +83,9 @@ void Swirl(BubbleSystem& s, Bubble& b, float sizeWeight, float time) {
 }  // namespace
 
 void UpdateBubbles(BubbleSystem& s, float time) {
-  const bool gather = s.gatherEnabled != 0 && s.burstImage != nullptr;
-  const bool wind = s.windSpeed > 0.0001f;
-  const bool swirl = s.swirlDensity > 0.1f && s.gradients != nullptr;
+  const bool gather = s.params.gatherEnabled != 0 && s.burstImage != nullptr;
+  const bool wind = s.params.windSpeed > 0.0001f;
+  const bool swirl = s.params.swirlDensity > 0.1f && s.gradients != nullptr;
   Bubble* kept = nullptr;  // the last bubble that stayed alive
   for (Bubble* b = s.liveList; b;) {
     if (AbortRequested(s)) return;
@@ -102,23 +103,24 @@ void UpdateBubbles(BubbleSystem& s, float time) {
       continue;
     }
 
-    double damping = s.friction;
+    double damping = s.params.friction;
     if (gather) {
       const int region = RegionValue(*s.burstImage, b->x, b->y);
       if (region > 128) {
-        damping = std::min(double(s.gatherSlowup) + s.friction, 1.0);
+        damping = std::min(double(s.params.gatherSlowup) + s.params.friction, 1.0);
         b->gatherState = 1;
       } else if (region >= 0 && b->gatherState == 1) {
         b->gatherState = 2;
-        b->age = SaturatingDifference(b->lifetime, s.burstAfterlife);
+        b->age = SaturatingDifference(b->lifetime, s.params.burstAfterlife);
       }
     }
 
     // Larger "Variable Growth" bubbles fall faster and swirl less.
-    const float sizeWeight = s.bubbleType == 2 ? float(b->baseSize * 0.025) : 0.0f;
-    const double g = s.bubbleType == 2 ? (sizeWeight + 0.5) * s.gravity : double(s.gravity);
-    b->vx = float(s.gravityX * g + (1.0 - damping) * b->vx);
-    b->vy = float(s.gravityY * g + (1.0 - damping) * b->vy);
+    const float sizeWeight = s.params.bubbleType == 2 ? float(b->baseSize * 0.025) : 0.0f;
+    const double g =
+        s.params.bubbleType == 2 ? (sizeWeight + 0.5) * s.params.gravity : double(s.params.gravity);
+    b->vx = float(s.params.gravityX * g + (1.0 - damping) * b->vx);
+    b->vy = float(s.params.gravityY * g + (1.0 - damping) * b->vy);
     b->x = float(double(b->x) + b->vx);
     b->y = float(double(b->y) + b->vy);
 

@@ -1,5 +1,6 @@
 #include "bubbles/bubbles_plugin.h"
 
+#include <cmath>
 #include <new>
 
 #include "bubbles/bubble_render.h"
@@ -10,12 +11,8 @@ namespace bubbles {
 
 using namespace df;
 
-namespace {
-constexpr int kBandPass = 1;
-}  // namespace
-
 BubblesPlugIn::BubblesPlugIn(Registry* registry, CArchive* archive, TagList* tags)
-    : Tool(registry, archive, tags) {
+    : PassTool(registry, archive, tags) {
   tables_.reset(new (std::nothrow) NoiseTables);
   system_ = tables_ ? CreateBubbleSystem(kBlockSize) : nullptr;
   if (system_) system_->abortFlag = &abortFlag;
@@ -38,26 +35,25 @@ uint32_t BubblesPlugIn::Process(Request* request) {
 
   if (fw::SizesDisagree(birth, burst) || fw::SizesDisagree(birth, reflection)) {
     fw::DrawMismatchPattern(output);
-  } else if (system_) {
-    request_ = request;
-    RunFrame(*system_, requests_, *tables_, params_, {birth, burst, reflection, output, time},
-             *this);
-    request_ = nullptr;
+  } else if (system_ && PrepareFrame(*system_, requests_, *tables_, params_,
+                                     {birth, burst, reflection, output, time})) {
+    DrawnStep(request, std::trunc(time), SourceLineOf(params_));
   }
   // Without a simulation the new image goes out as made: transparent black.
   return fw::Deliver(request, OutputPort(), output, abortFlag);
 }
 
-void BubblesPlugIn::RenderBands(BubbleSystem&) {
-  // The worker count is determined anew for every drawn step.
+void BubblesPlugIn::DrawnStep(Request* request, float time, const SourceLine& line) {
+  if (!BeginDrawnStep(*system_, line)) return;  // births cancelled: no pass, no update
+  // The worker count is determined anew for every drawn step. The update
+  // follows the pass even when it was cancelled.
   fw::ChooseWorkers(fields_);
-  passes_.Run(*this, request_, kBandPass, fw::Split::kRows, fields_);
+  RunPass(request, kBandPass, fw::Split::kRows);
+  UpdateBubbles(*system_, time);
 }
 
-void BubblesPlugIn::ProcessChunk(Request*, long chunk) {
-  const fw::ChunkWork work = passes_.Chunk(chunk);
-  if (work.pass != kBandPass || !system_ || fw::Aborted(abortFlag)) return;
-  DrawBand(*system_, work.band.begin, work.band.end);
+void BubblesPlugIn::RunBand(const fw::ChunkWork& work) {
+  if (work.pass == kBandPass && system_) DrawBand(*system_, work.band.begin, work.band.end);
 }
 
 void BubblesPlugIn::Changed(Input* input, Parameter* value, double time) {

@@ -16,13 +16,14 @@
 
 namespace bubbles {
 
-class BubblesPlugIn : public fw::Tool<kTool>, private BandRenderer {
+class BubblesPlugIn : public fw::PassTool<kTool> {
  public:
   BubblesPlugIn(df::Registry* registry, df::CArchive* archive, df::TagList* tags);
   ~BubblesPlugIn() override;
 
+  // One frame: its preparation, then the drawn step's births, its band pass
+  // on the workers and its update.
   std::uint32_t Process(df::Request* request) override;
-  void ProcessChunk(df::Request* request, long chunk) override;
 
   // Read-only views for tests: the simulation (null when it could not be
   // made) and the pending requests.
@@ -32,8 +33,12 @@ class BubblesPlugIn : public fw::Tool<kTool>, private BandRenderer {
  private:
   // Button presses become requests for the next frame; "Demos" applies a preset.
   void Changed(df::Input* input, df::Parameter* value, double time) override;
-  // The render pass of a step: the bands on the host's workers.
-  void RenderBands(BubbleSystem& system) override;
+  static constexpr int kBandPass = 1;
+
+  // The drawn step at `time`, after the frame's preparation.
+  void DrawnStep(df::Request* request, float time, const SourceLine& line);
+  // One band of the drawn step's pass.
+  void RunBand(const fw::ChunkWork& work) override;
 
   // Simulation state, kept from frame to frame; null when it could not be
   // made, and the operator then delivers transparent frames.
@@ -42,10 +47,7 @@ class BubblesPlugIn : public fw::Tool<kTool>, private BandRenderer {
   FrameRequests requests_;
 
   // Per-render fields, written by Process before any chunk runs.
-  fw::RenderFields fields_;
   FrameParameters params_;
-  fw::RenderPasses passes_;
-  df::Request* request_ = nullptr;
 };
 
 }  // namespace bubbles

@@ -97,7 +97,8 @@ float Scaled(float value, double factor) {
 
 }  // namespace
 
-void LoadFrameParameters(const FrameParameters& p, BubbleSystem& s) {
+StepParameters StepParametersFrom(const FrameParameters& p, int width, int sizeSteps) {
+  StepParameters s;
   s.quantity = p.quantity;
   s.quantitySpread = Scaled(p.quantity, 0.1);
   s.lifetime = p.lifetime;
@@ -111,7 +112,7 @@ void LoadFrameParameters(const FrameParameters& p, BubbleSystem& s) {
   s.bubbleType = fw::TruncateToInt(p.bubbleType);
   s.bubbleSize = p.bubbleSize;
   s.sizeVariance = Scaled(p.sizeVariance, 0.01);
-  s.radiusStep = float(double(s.width) * 0.05555555555555555 / (s.sizeSteps - 1));
+  s.radiusStep = float(double(width) * 0.05555555555555555 / (sizeSteps - 1));
   s.useBirthMatte = fw::TruncateToInt(p.useBirthMatte);
   s.burstEnabled = fw::TruncateToInt(p.burst);
   s.burstThreshold = float(1.0 - double(p.burstProbability) * 0.01);
@@ -167,6 +168,11 @@ void LoadFrameParameters(const FrameParameters& p, BubbleSystem& s) {
   s.reflectionsEnabled = fw::TruncateToInt(p.reflections);
   s.reflectionIntensity = Scaled(p.reflectionIntensity, 0.02);
   s.fadeMode = fw::TruncateToInt(p.fadeMode);
+  return s;
+}
+
+void LoadFrameParameters(const FrameParameters& p, BubbleSystem& system) {
+  system.params = StepParametersFrom(p, system.width, system.sizeSteps);
 }
 
 }  // namespace bubbles

@@ -49,7 +49,11 @@ FrameParameters DefaultFrameParameters();
 // 4; any other n leaves the defaults).
 FrameParameters PresetFrameParameters(int n);
 
-// Writes the derived fields of `system` from `p`; the system's width must be
+// What a step takes from `p` for a frame `width` pixels wide whose bubbles
+// grow in `sizeSteps` steps.
+StepParameters StepParametersFrom(const FrameParameters& p, int width, int sizeSteps);
+
+// Writes the step parameters of `system` from `p`; the system's width must be
 // the frame's already.
 void LoadFrameParameters(const FrameParameters& p, BubbleSystem& system);
 

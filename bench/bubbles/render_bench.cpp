@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 #include <dfsystem/dfsystem.h>
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -30,10 +31,10 @@ struct ImageDeleter {
 using ImagePtr = std::unique_ptr<df::Image, ImageDeleter>;
 
 // Runs the bands of a drawn step on `workers` threads, the caller's among them.
-class ThreadBands : public BandRenderer {
+class ThreadBands {
  public:
   explicit ThreadBands(int workers) : workers_(workers) {}
-  void RenderBands(BubbleSystem& system) override {
+  void RenderBands(BubbleSystem& system) {
     std::vector<std::thread> threads;
     for (int k = 1; k < workers_; ++k) threads.emplace_back([&, k] { Band(system, k); });
     Band(system, 0);
@@ -89,7 +90,11 @@ struct Shot {
 
   void Frame() {
     const FrameImages images{birth.get(), region.get(), mirror.get(), output.get(), time};
-    RunFrame(*system, requests, *tables, params, images, bands);
+    if (PrepareFrame(*system, requests, *tables, params, images) &&
+        BeginDrawnStep(*system, SourceLineOf(params))) {
+      bands.RenderBands(*system);
+      UpdateBubbles(*system, std::trunc(time));
+    }
     time += 1;
   }
 

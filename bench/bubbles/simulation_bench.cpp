@@ -27,11 +27,11 @@ void RunSteps(benchmark::State& state, const FrameParameters& params) {
   LoadFrameParameters(params, *system);
   const SourceLine line = SourceLineOf(params);
   const int preroll = int(params.prerollFrames + 0.5f);
-  for (int i = 0; i < preroll; ++i) StepSimulation(*system, float(i), line, nullptr);
+  for (int i = 0; i < preroll; ++i) StepSimulation(*system, float(i), line);
 
   float time = 0;
   for (auto _ : state) {
-    StepSimulation(*system, time, line, nullptr);
+    StepSimulation(*system, time, line);
     time += 1;
   }
   state.counters["live"] = system->liveCount;

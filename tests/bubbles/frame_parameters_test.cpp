@@ -14,42 +14,42 @@ namespace {
 TEST(FrameParameters, DefaultsGiveTheDocumentedDerivedFields) {
   test::Simulation sim(720, 576);
   const BubbleSystem& s = *sim.system;
-  EXPECT_EQ(s.radiusStep, 0.5f);  // 720 / 18 / 80
-  EXPECT_EQ(s.quantity, 20.0f);
-  EXPECT_EQ(s.quantitySpread, 2.0f);
-  EXPECT_EQ(s.lifetime, 200.0f);
-  EXPECT_EQ(s.lifetimeSpread, 20.0f);
-  EXPECT_EQ(s.maxAgeMean, 5000.0f);
-  EXPECT_EQ(s.maxAgeSpread, 0.0f);
-  EXPECT_EQ(s.speedJitter, 0.0f);
-  EXPECT_EQ(s.angleJitter, 0.0f);
-  EXPECT_EQ(s.timeToMaxSize, 25);
-  EXPECT_FLOAT_EQ(s.sizeVariance, 0.04f);
-  EXPECT_FLOAT_EQ(s.burstThreshold, 0.5f);
-  EXPECT_FLOAT_EQ(s.burstQuantity, 1.0f);
-  EXPECT_FLOAT_EQ(s.burstRadius, 1.0f);
-  EXPECT_EQ(s.burstAfterlife, 6);
-  EXPECT_FLOAT_EQ(s.gatherSlowup, 0.8f);
-  EXPECT_FLOAT_EQ(s.initialSpeed, 0.001f);  // 3 / 3000
-  EXPECT_NEAR(s.directionX, 0.0f, 1e-5);    // 90 degrees
-  EXPECT_NEAR(s.directionY, 1.0f, 1e-6);
-  EXPECT_FLOAT_EQ(s.gravity, 20.0f / 6000.0f);
-  EXPECT_NEAR(s.gravityX, 0.0f, 1e-6);
-  EXPECT_NEAR(s.gravityY, 1.0f, 1e-6);
-  EXPECT_FLOAT_EQ(s.swirlMagnitude, 0.01f);
-  EXPECT_FLOAT_EQ(s.windCosSpread, float(std::cos(15.0 * M_PI / 180.0)));
-  EXPECT_FLOAT_EQ(s.lightRed, 127.5f);
-  EXPECT_FLOAT_EQ(s.lightBrightness, 1.0f);
-  EXPECT_FLOAT_EQ(s.bubbleBlue, 25.5f);
-  EXPECT_EQ(s.bubbleDensity, 255.0f);
-  EXPECT_FLOAT_EQ(s.minBrightness, 0.6f);
-  EXPECT_FLOAT_EQ(s.reflectionIntensity, 1.0f);  // 50 × 0.02
-  EXPECT_FLOAT_EQ(s.lightSourceX, 0.2f);
-  EXPECT_FLOAT_EQ(s.lightTargetY, 0.4f);
-  EXPECT_EQ(s.fadeMode, 0);
+  EXPECT_EQ(s.params.radiusStep, 0.5f);  // 720 / 18 / 80
+  EXPECT_EQ(s.params.quantity, 20.0f);
+  EXPECT_EQ(s.params.quantitySpread, 2.0f);
+  EXPECT_EQ(s.params.lifetime, 200.0f);
+  EXPECT_EQ(s.params.lifetimeSpread, 20.0f);
+  EXPECT_EQ(s.params.maxAgeMean, 5000.0f);
+  EXPECT_EQ(s.params.maxAgeSpread, 0.0f);
+  EXPECT_EQ(s.params.speedJitter, 0.0f);
+  EXPECT_EQ(s.params.angleJitter, 0.0f);
+  EXPECT_EQ(s.params.timeToMaxSize, 25);
+  EXPECT_FLOAT_EQ(s.params.sizeVariance, 0.04f);
+  EXPECT_FLOAT_EQ(s.params.burstThreshold, 0.5f);
+  EXPECT_FLOAT_EQ(s.params.burstQuantity, 1.0f);
+  EXPECT_FLOAT_EQ(s.params.burstRadius, 1.0f);
+  EXPECT_EQ(s.params.burstAfterlife, 6);
+  EXPECT_FLOAT_EQ(s.params.gatherSlowup, 0.8f);
+  EXPECT_FLOAT_EQ(s.params.initialSpeed, 0.001f);  // 3 / 3000
+  EXPECT_NEAR(s.params.directionX, 0.0f, 1e-5);    // 90 degrees
+  EXPECT_NEAR(s.params.directionY, 1.0f, 1e-6);
+  EXPECT_FLOAT_EQ(s.params.gravity, 20.0f / 6000.0f);
+  EXPECT_NEAR(s.params.gravityX, 0.0f, 1e-6);
+  EXPECT_NEAR(s.params.gravityY, 1.0f, 1e-6);
+  EXPECT_FLOAT_EQ(s.params.swirlMagnitude, 0.01f);
+  EXPECT_FLOAT_EQ(s.params.windCosSpread, float(std::cos(15.0 * M_PI / 180.0)));
+  EXPECT_FLOAT_EQ(s.params.lightRed, 127.5f);
+  EXPECT_FLOAT_EQ(s.params.lightBrightness, 1.0f);
+  EXPECT_FLOAT_EQ(s.params.bubbleBlue, 25.5f);
+  EXPECT_EQ(s.params.bubbleDensity, 255.0f);
+  EXPECT_FLOAT_EQ(s.params.minBrightness, 0.6f);
+  EXPECT_FLOAT_EQ(s.params.reflectionIntensity, 1.0f);  // 50 × 0.02
+  EXPECT_FLOAT_EQ(s.params.lightSourceX, 0.2f);
+  EXPECT_FLOAT_EQ(s.params.lightTargetY, 0.4f);
+  EXPECT_EQ(s.params.fadeMode, 0);
   // Default wind: from (0.9, 0.7) towards (0.7, 0.7), i.e. leftwards.
-  EXPECT_FLOAT_EQ(s.windDirX, -1.0f);
-  EXPECT_EQ(s.windDirY, 0.0f);
+  EXPECT_FLOAT_EQ(s.params.windDirX, -1.0f);
+  EXPECT_EQ(s.params.windDirY, 0.0f);
 }
 
 TEST(FrameParameters, AnglesSpreadsAndCombos) {
@@ -60,15 +60,15 @@ TEST(FrameParameters, AnglesSpreadsAndCombos) {
   sim.params.fadeMode = 2;
   sim.params.velocityDirection = 180;
   sim.Load();
-  EXPECT_NEAR(sim.system->gravityY, -1.0f, 1e-6);
-  EXPECT_NEAR(sim.system->windCosSpread, 0.0f, 1e-6);  // a half plane
-  EXPECT_EQ(sim.system->bubbleType, 3);
-  EXPECT_EQ(sim.system->fadeMode, 2);
-  EXPECT_NEAR(sim.system->directionX, -1.0f, 1e-6);
+  EXPECT_NEAR(sim.system->params.gravityY, -1.0f, 1e-6);
+  EXPECT_NEAR(sim.system->params.windCosSpread, 0.0f, 1e-6);  // a half plane
+  EXPECT_EQ(sim.system->params.bubbleType, 3);
+  EXPECT_EQ(sim.system->params.fadeMode, 2);
+  EXPECT_NEAR(sim.system->params.directionX, -1.0f, 1e-6);
 
   sim.params.windSpread = 0;
   sim.Load();
-  EXPECT_EQ(sim.system->windCosSpread, 1.0f);
+  EXPECT_EQ(sim.system->params.windCosSpread, 1.0f);
 }
 
 TEST(FrameParameters, WindDirectionIsAUnitVectorOrNothing) {
@@ -78,15 +78,15 @@ TEST(FrameParameters, WindDirectionIsAUnitVectorOrNothing) {
   sim.params.windTargetX = 0.5;
   sim.params.windTargetY = 0.5;
   sim.Load();
-  EXPECT_FLOAT_EQ(sim.system->windDirX, 0.6f);
-  EXPECT_FLOAT_EQ(sim.system->windDirY, 0.8f);
+  EXPECT_FLOAT_EQ(sim.system->params.windDirX, 0.6f);
+  EXPECT_FLOAT_EQ(sim.system->params.windDirY, 0.8f);
 
   // Target on the source: no direction, so the wind moves nothing.
   sim.params.windTargetX = sim.params.windSourceX;
   sim.params.windTargetY = sim.params.windSourceY;
   sim.Load();
-  EXPECT_EQ(sim.system->windDirX, 0.0f);
-  EXPECT_EQ(sim.system->windDirY, 0.0f);
+  EXPECT_EQ(sim.system->params.windDirX, 0.0f);
+  EXPECT_EQ(sim.system->params.windDirY, 0.0f);
 }
 
 TEST(FrameParameters, HugeTypedValuesSaturateTheIntegerFields) {
@@ -95,9 +95,9 @@ TEST(FrameParameters, HugeTypedValuesSaturateTheIntegerFields) {
   sim.params.burstAfterlife = -1e30f;
   sim.params.bubbleType = 3e9f;
   sim.Load();
-  EXPECT_EQ(sim.system->timeToMaxSize, 2147483647);
-  EXPECT_EQ(sim.system->burstAfterlife, -2147483647 - 1);
-  EXPECT_EQ(sim.system->bubbleType, 2147483647);
+  EXPECT_EQ(sim.system->params.timeToMaxSize, 2147483647);
+  EXPECT_EQ(sim.system->params.burstAfterlife, -2147483647 - 1);
+  EXPECT_EQ(sim.system->params.bubbleType, 2147483647);
 }
 
 TEST(FrameParameters, ValuesLandInTheirFieldsAndPresetsOverTheDefaults) {

@@ -31,12 +31,12 @@ class Scene {
     s->width = width;
     s->height = height;
     s->outputImage = output_.get();
-    s->radiusStep = float(width * 0.05555555555555555 / 80);
+    s->params.radiusStep = float(width * 0.05555555555555555 / 80);
     s->aspect = 1.0f;
-    s->shine = 45;
-    s->shineHighlight = 10;
-    s->minBrightness = 0.6f;
-    s->reflectionIntensity = 1.0f;
+    s->params.shine = 45;
+    s->params.shineHighlight = 10;
+    s->params.minBrightness = 0.6f;
+    s->params.reflectionIntensity = 1.0f;
     table_.assign(65536, 0.5f);
     s->randomTable = table_.data();
   }
@@ -87,7 +87,8 @@ class Scene {
     return v;
   }
   const BubbleSprite& SpriteOf(const Bubble& b) const {
-    const BubbleSprite* sprite = FindSprite(s->spriteCaches, s->bubbleType, b.sizeIndex, s->width);
+    const BubbleSprite* sprite =
+        FindSprite(s->spriteCaches, s->params.bubbleType, b.sizeIndex, s->width);
     EXPECT_NE(sprite, nullptr);
     return *sprite;
   }
@@ -149,7 +150,7 @@ TEST(BubbleRender, UnlitBubblesAreFlatDiscsOfDensityTimesCoverage) {
   Scene sc(360, 240);
   sc.Add(0.5f, 0.5f, 40, 200, 100, 50);                  // radius 10.5
   sc.Add(0.25f, 0.3f, 20, 90, 180, 30, 128).age = 2500;  // faded to half
-  sc.s->reflectionsEnabled = 1;                          // no reflection without light
+  sc.s->params.reflectionsEnabled = 1;                   // no reflection without light
   test::ImagePtr reflection(test::RedImage(360, 240, 255));
   sc.s->reflectionImage = reflection.get();
   sc.Render();
@@ -160,7 +161,7 @@ TEST(BubbleRender, UnlitBubblesAreFlatDiscsOfDensityTimesCoverage) {
 TEST(BubbleRender, FadeModesScaleColourDensityOrBoth) {
   for (int mode : {0, 1, 2}) {
     Scene sc(64, 64);
-    sc.s->fadeMode = mode;
+    sc.s->params.fadeMode = mode;
     Bubble& b = sc.Add(0.5f, 0.5f, 0, 200, 100, 50, 255);
     b.preTestAge = 2500;  // the fade reads the age from before the burst test
     const BubbleLook look = LookOfBubble(*sc.s, b);
@@ -175,15 +176,15 @@ TEST(BubbleRender, FadeModesScaleColourDensityOrBoth) {
 
 TEST(BubbleRender, LightAddsItsColourAndFollowsTheCone) {
   Scene sc(64, 64);
-  sc.s->lightBrightness = 1.0f;
-  sc.s->lightSpread = 90;
-  sc.s->lightGlisten = 10;
-  sc.s->lightRed = sc.s->lightGreen = sc.s->lightBlue = 127.5f;
-  sc.s->lightSourceX = 0.0f;
-  sc.s->lightSourceY = 0.5f;
-  sc.s->lightTargetX = 1.0f;
-  sc.s->lightTargetY = 0.5f;
-  sc.s->lightZ = 0.5f;
+  sc.s->params.lightBrightness = 1.0f;
+  sc.s->params.lightSpread = 90;
+  sc.s->params.lightGlisten = 10;
+  sc.s->params.lightRed = sc.s->params.lightGreen = sc.s->params.lightBlue = 127.5f;
+  sc.s->params.lightSourceX = 0.0f;
+  sc.s->params.lightSourceY = 0.5f;
+  sc.s->params.lightTargetX = 1.0f;
+  sc.s->params.lightTargetY = 0.5f;
+  sc.s->params.lightZ = 0.5f;
   // On the light's axis: cosθ limited to 0.99999, the full factor.
   const BubbleLook on = LookOfBubble(*sc.s, sc.Add(0.5f, 0.5f, 0, 100, 20, 0, 200));
   EXPECT_FLOAT_EQ(on.lightFactor, 1.0f);
@@ -209,13 +210,13 @@ TEST(BubbleRender, LightAddsItsColourAndFollowsTheCone) {
 
 TEST(BubbleRender, BubbleBehindTheLightLeavesTheOutputAlone) {
   Scene sc(120, 80);
-  sc.s->lightBrightness = 2.0f;
-  sc.s->lightSpread = 180;
-  sc.s->lightSourceX = 0.5f;
-  sc.s->lightSourceY = 0.5f;
-  sc.s->lightTargetX = 1.0f;
-  sc.s->lightTargetY = 0.5f;
-  sc.s->reflectionsEnabled = 1;
+  sc.s->params.lightBrightness = 2.0f;
+  sc.s->params.lightSpread = 180;
+  sc.s->params.lightSourceX = 0.5f;
+  sc.s->params.lightSourceY = 0.5f;
+  sc.s->params.lightTargetX = 1.0f;
+  sc.s->params.lightTargetY = 0.5f;
+  sc.s->params.reflectionsEnabled = 1;
   test::ImagePtr reflection(test::RedImage(120, 80, 255));
   sc.s->reflectionImage = reflection.get();
   sc.Add(0.2f, 0.5f, 80, 255, 255, 255);
@@ -248,17 +249,17 @@ std::vector<uint8_t> LitPicture(const Scene& sc, const df::Image* reflection) {
         const float nz = std::sqrt(std::max(0.0f, 1 - nx * nx - ny * ny));
         float sh = nx * look.lightVector[0] + ny * look.lightVector[1] + nz * look.lightVector[2];
         sh = std::clamp(sh, 0.0f, 1.0f);
-        int alpha = (int((std::pow(sh, s.shine) + s.minBrightness) * cov) *
+        int alpha = (int((std::pow(sh, s.params.shine) + s.params.minBrightness) * cov) *
                      ((look.lightLevel * c3) >> 8)) >>
                     8;
         alpha = std::min(alpha, 256);
-        const int highlight = int(std::pow(sh, s.shineHighlight) * look.lightLevel);
+        const int highlight = int(std::pow(sh, s.params.shineHighlight) * look.lightLevel);
         int r[4] = {};
         if (reflection) {
           const uint8_t* rp =
               reflection->Pixel(int((nx + 1) * (s.width / 2)), int((ny + 1) * (s.height / 2)));
           for (int k = 0; k < 4; ++k)
-            r[k] = (int(rp[k] * s.reflectionIntensity * look.lightFactor) * cov) >> 8;
+            r[k] = (int(rp[k] * s.params.reflectionIntensity * look.lightFactor) * cov) >> 8;
         }
         uint8_t* d = &img[(size_t(y) * s.width + x) * 4];
         const int byColor[4] = {look.color[2], look.color[1], look.color[0], c3};
@@ -299,34 +300,35 @@ TEST_P(LitScene, LitDiscsFollowTheBlendWithinOneLevel) {
   const int variant = GetParam();
   Scene sc(300, 200);
   BubbleSystem& s = *sc.s;
-  s.lightBrightness = 1.0f + 0.5f * variant;
-  s.lightSpread = 120;
-  s.lightGlisten = float(variant * 3);
-  s.lightRed = 60;
-  s.lightGreen = 120;
-  s.lightBlue = 250;
-  s.lightSourceX = 0.1f;
-  s.lightSourceY = 0.1f;
-  s.lightTargetX = 0.6f;
-  s.lightTargetY = 0.7f;
-  s.lightZ = 0.2f + 0.2f * variant;
-  s.shine = std::vector<float>{45, 1, 157, 34, 200}[variant];
-  s.shineHighlight = std::vector<float>{10, 42, 22, 1, 200}[variant];
-  s.minBrightness = std::vector<float>{0.6f, 0.38f, 0.0f, 1.0f, 0.6f}[variant];
-  s.reflectionIntensity = 0.68f;
+  s.params.lightBrightness = 1.0f + 0.5f * variant;
+  s.params.lightSpread = 120;
+  s.params.lightGlisten = float(variant * 3);
+  s.params.lightRed = 60;
+  s.params.lightGreen = 120;
+  s.params.lightBlue = 250;
+  s.params.lightSourceX = 0.1f;
+  s.params.lightSourceY = 0.1f;
+  s.params.lightTargetX = 0.6f;
+  s.params.lightTargetY = 0.7f;
+  s.params.lightZ = 0.2f + 0.2f * variant;
+  s.params.shine = std::vector<float>{45, 1, 157, 34, 200}[variant];
+  s.params.shineHighlight = std::vector<float>{10, 42, 22, 1, 200}[variant];
+  s.params.minBrightness = std::vector<float>{0.6f, 0.38f, 0.0f, 1.0f, 0.6f}[variant];
+  s.params.reflectionIntensity = 0.68f;
   test::ImagePtr reflection(df::Image::Create(300, 200));
   for (int y = 0; y < 200; ++y)
     for (int x = 0; x < 300; ++x)
       for (int k = 0; k < 4; ++k)
         reflection->Pixel(x, y)[k] = uint8_t((x * 7 + y * 3 + k * 50) % 256);
-  s.reflectionsEnabled = variant % 2;
+  s.params.reflectionsEnabled = variant % 2;
   s.reflectionImage = reflection.get();
   for (int n = 0; n < 12; ++n)
     sc.Add(0.05f + 0.08f * n, 0.2f + 0.05f * n, 7 * n, 20.0f * n, 255 - 20.0f * n, 100, 255);
   sc.Render(3);
-  EXPECT_LE(LargestDifference(sc.Bytes(),
-                              LitPicture(sc, s.reflectionsEnabled ? reflection.get() : nullptr)),
-            1);
+  EXPECT_LE(
+      LargestDifference(sc.Bytes(),
+                        LitPicture(sc, s.params.reflectionsEnabled ? reflection.get() : nullptr)),
+      1);
 }
 INSTANTIATE_TEST_SUITE_P(Variants, LitScene, ::testing::Range(0, 5));
 
@@ -334,10 +336,10 @@ TEST(BubbleRender, ReflectionsWithoutAnImageEqualReflectionsOff) {
   std::vector<uint8_t> pictures[2];
   for (int on : {0, 1}) {
     Scene sc(200, 150);
-    sc.s->lightBrightness = 1.0f;
-    sc.s->lightSpread = 180;
-    sc.s->lightTargetX = sc.s->lightTargetY = 1.0f;
-    sc.s->reflectionsEnabled = on;
+    sc.s->params.lightBrightness = 1.0f;
+    sc.s->params.lightSpread = 180;
+    sc.s->params.lightTargetX = sc.s->params.lightTargetY = 1.0f;
+    sc.s->params.reflectionsEnabled = on;
     sc.Add(0.5f, 0.5f, 60, 40, 80, 120);
     sc.Render();
     pictures[on] = sc.Bytes();
@@ -416,12 +418,12 @@ TEST(BubbleRender, OlderBubbleEndsOnTop) {
 class BurstScene : public ::testing::Test {
  protected:
   BurstScene() : sc(90, 70), region(test::RedImage(90, 70, 255)) {
-    sc.s->burstEnabled = 1;
+    sc.s->params.burstEnabled = 1;
     sc.s->burstImage = region.get();
-    sc.s->burstQuantity = 1.0f;
-    sc.s->burstThreshold = 0.0f;
-    sc.s->burstRadius = 1.0f;
-    sc.s->burstAfterlife = 6;
+    sc.s->params.burstQuantity = 1.0f;
+    sc.s->params.burstThreshold = 0.0f;
+    sc.s->params.burstRadius = 1.0f;
+    sc.s->params.burstAfterlife = 6;
   }
   Scene sc;
   ImagePtr region;
@@ -450,12 +452,12 @@ TEST_F(BurstScene, DecisionNeedsTheRegionTheTableAndTheSwitch) {
     return BurstTest(*sc.s, b);
   };
   EXPECT_TRUE(decided());
-  sc.s->burstQuantity = 0.5f;  // the table holds 0.5 everywhere: not below
+  sc.s->params.burstQuantity = 0.5f;  // the table holds 0.5 everywhere: not below
   EXPECT_FALSE(decided());
-  sc.s->burstQuantity = 1.0f;
-  sc.s->burstEnabled = 0;
+  sc.s->params.burstQuantity = 1.0f;
+  sc.s->params.burstEnabled = 0;
   EXPECT_FALSE(decided());
-  sc.s->burstEnabled = 1;
+  sc.s->params.burstEnabled = 1;
   ImagePtr dark(test::RedImage(90, 70, 128));  // 128 is not inside
   sc.s->burstImage = dark.get();
   EXPECT_FALSE(decided());
@@ -469,13 +471,13 @@ TEST_F(BurstScene, DecisionNeedsTheRegionTheTableAndTheSwitch) {
   // The table is indexed by the centre pixel, modulo 65536.
   b.x = 0.5f;
   b.lifetime = 100;
-  sc.s->burstQuantity = 0.5f;
+  sc.s->params.burstQuantity = 0.5f;
   sc.table_[(45 + 90 * 35) % 65536] = 0.25f;
   EXPECT_TRUE(BurstTest(*sc.s, b));
 }
 
 TEST_F(BurstScene, ProbabilityZeroThrowsNothing) {
-  sc.s->burstThreshold = 1.0f;
+  sc.s->params.burstThreshold = 1.0f;
   sc.Add(0.5f, 0.5f, 60, 200, 200, 200);
   sc.Render();
   EXPECT_EQ(sc.s->liveList->burst, 1);
@@ -483,14 +485,14 @@ TEST_F(BurstScene, ProbabilityZeroThrowsNothing) {
 }
 
 TEST_F(BurstScene, RadiusZeroLandsEveryFragmentOnTheCentre) {
-  sc.s->burstRadius = 0.0f;
+  sc.s->params.burstRadius = 0.0f;
   sc.Add(0.5f, 0.5f, 60, 200, 200, 200);
   Bubble& gathered = sc.Add(0.2f, 0.3f, 60, 200, 200, 200);  // left the region: sprays too
   gathered.gatherState = 2;
-  sc.s->burstEnabled = 0;
+  sc.s->params.burstEnabled = 0;
   sc.Render();
   EXPECT_EQ(sc.s->liveList->next->burst, 0);
-  sc.s->burstEnabled = 1;
+  sc.s->params.burstEnabled = 1;
   sc.s->liveList->next->burst = 1;
   sc.Fill(0);
   sc.DrawBands(1);
@@ -507,8 +509,8 @@ TEST_F(BurstScene, RadiusZeroLandsEveryFragmentOnTheCentre) {
 }
 
 TEST_F(BurstScene, SprayIsTheSameWhateverTheBands) {
-  sc.s->burstRadius = 1.6f;
-  sc.s->burstThreshold = -0.3f;
+  sc.s->params.burstRadius = 1.6f;
+  sc.s->params.burstThreshold = -0.3f;
   sc.Add(0.5f, 0.5f, 80, 200, 150, 100);
   sc.Add(0.1f, 0.95f, 70, 20, 150, 250);
   sc.Add(0.8f, 0.1f, 50, 250, 50, 10);
@@ -539,22 +541,23 @@ TEST(BubbleRender, ExtremeValuesStayWithinBounds) {
   for (float big : {1e30f, -1e30f, std::nanf(""), INFINITY}) {
     Scene sc(50, 40);
     BubbleSystem& s = *sc.s;
-    s.lightBrightness = s.minBrightness = s.reflectionIntensity = std::fabs(big);
-    s.shine = s.lightGlisten = big;
-    s.shineHighlight = 0;
-    s.lightRed = s.lightZ = s.lightSpread = big;
+    s.params.lightBrightness = s.params.minBrightness = s.params.reflectionIntensity =
+        std::fabs(big);
+    s.params.shine = s.params.lightGlisten = big;
+    s.params.shineHighlight = 0;
+    s.params.lightRed = s.params.lightZ = s.params.lightSpread = big;
     s.aspect = big;
-    s.fadeMode = 2;
-    s.reflectionsEnabled = 1;
+    s.params.fadeMode = 2;
+    s.params.reflectionsEnabled = 1;
     test::ImagePtr reflection(test::RedImage(50, 40, 255));
     s.reflectionImage = reflection.get();
-    s.burstEnabled = 1;
+    s.params.burstEnabled = 1;
     test::ImagePtr region(test::RedImage(50, 40, 255));
     s.burstImage = region.get();
-    s.burstQuantity = 2;
-    s.burstAfterlife = 2147483647;
-    s.burstRadius = big;
-    s.burstThreshold = -1;
+    s.params.burstQuantity = 2;
+    s.params.burstAfterlife = 2147483647;
+    s.params.burstRadius = big;
+    s.params.burstThreshold = -1;
     sc.Add(0.5f, 0.5f, 80, big, -big, big, big).maxAge = 0;
     sc.Add(big, -big, 80, 255, 255, 255).lifetime = -2147483647;
     sc.Add(0.4f, 0.6f, 80, 255, 255, 255).gatherState = 2;
@@ -576,7 +579,7 @@ TEST(BubbleRender, CancelledBandsStopBeforeTheNextBubble) {
 
 TEST(BubbleRender, UnknownBubbleTypeDrawsNothing) {
   Scene sc(60, 60);
-  sc.s->bubbleType = 4;
+  sc.s->params.bubbleType = 4;
   sc.Add(0.5f, 0.5f, 60, 200, 200, 200);
   sc.Render();
   EXPECT_EQ(sc.Bytes(), std::vector<uint8_t>(size_t(60) * 60 * 4, 0));

@@ -1,4 +1,4 @@
-// RunFrame and StepSimulation: restart and preroll requests, cancellation,
+// Frames and steps: restart and preroll requests, cancellation,
 // the render pass's place in the step, and the pool of slot blocks.
 #include <gtest/gtest.h>
 
@@ -19,8 +19,8 @@ struct Frames {
     requests.tablesPending = 0;  // the fixture built them
   }
   void Run(float time = 0) {
-    RunFrame(*sim.system, requests, *sim.tables, sim.params,
-             {birth.get(), nullptr, nullptr, output.get(), time}, renderer);
+    test::RunFrame(*sim.system, requests, *sim.tables, sim.params,
+                   {birth.get(), nullptr, nullptr, output.get(), time}, renderer);
   }
   test::Simulation sim;
   test::ImagePtr birth, output;
@@ -137,9 +137,9 @@ TEST(Frame, AnAbortDuringThePrerollKeepsTheRequest) {
 TEST(Frame, StepsDuringAPrerollDrawNothing) {
   test::Simulation sim;
   test::RecordingRenderer renderer;
-  StepSimulation(*sim.system, 0, SourceLineOf(sim.params), nullptr);
+  StepSimulation(*sim.system, 0, SourceLineOf(sim.params));
   EXPECT_TRUE(renderer.passes.empty());
-  StepSimulation(*sim.system, 1, SourceLineOf(sim.params), &renderer);
+  test::DrawnStep(*sim.system, 1, SourceLineOf(sim.params), renderer);
   EXPECT_EQ(renderer.passes.size(), 1u);
   EXPECT_EQ(sim.system->stepCount, 2u);
 }

@@ -193,7 +193,7 @@ TEST(SwirlingRun, EveryPositionAfterEightyStepsMatchesTheDoubleEvaluation) {
     p.friction = k.friction;
     sim.Load();
     const SourceLine line = SourceLineOf(p);
-    for (int step = 0; step < 80; ++step) StepSimulation(*sim.system, float(step), line, nullptr);
+    for (int step = 0; step < 80; ++step) StepSimulation(*sim.system, float(step), line);
 
     const std::vector<Particle> expected = Simulate(k, 80);
     std::vector<const Bubble*> got = sim.Live();

@@ -4,6 +4,7 @@
 
 #include <dfsystem/dfsystem.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -47,11 +48,11 @@ struct Simulation {
   std::atomic<int> abort{0};
 };
 
-// A render pass that draws nothing and records, per call, the serials and
+// A band pass that draws nothing and records, per call, the serials and
 // ages of the bubbles it was given.
-class RecordingRenderer : public BandRenderer {
+class RecordingRenderer {
  public:
-  void RenderBands(BubbleSystem& system) override {
+  void RenderBands(const BubbleSystem& system) {
     passes.emplace_back();
     for (const Bubble* b = system.liveList; b; b = b->next)
       passes.back().push_back({b->serial, b->age});
@@ -62,6 +63,22 @@ class RecordingRenderer : public BandRenderer {
   };
   std::vector<std::vector<Seen>> passes;
 };
+
+// A drawn step as the operator runs it, with `renderer` as its band pass.
+inline void DrawnStep(BubbleSystem& system, float time, const SourceLine& line,
+                      RecordingRenderer& renderer) {
+  if (!BeginDrawnStep(system, line)) return;
+  renderer.RenderBands(system);
+  UpdateBubbles(system, time);
+}
+
+// A frame as the operator runs it: the preparation, then the drawn step.
+inline void RunFrame(BubbleSystem& system, FrameRequests& requests, NoiseTables& tables,
+                     const FrameParameters& params, const FrameImages& images,
+                     RecordingRenderer& renderer) {
+  if (PrepareFrame(system, requests, tables, params, images))
+    DrawnStep(system, std::trunc(images.time), SourceLineOf(params), renderer);
+}
 
 // An image cleared to zero with byte 2 (red) of every pixel set to `red`.
 inline df::Image* RedImage(int width, int height, uint8_t red) {

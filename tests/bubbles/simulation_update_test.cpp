@@ -204,7 +204,7 @@ TEST(Update, SwirlStirsTheVelocityOnlyWhenDenseEnough) {
   BubbleSystem& s = *sim.system;
   Bubble& b = AddBubble(s, 0.313f, 0.471f);
   UpdateBubbles(s, 7);
-  EXPECT_EQ(s.swirlTimeToMax, 1.0f);  // raised before it divides
+  EXPECT_EQ(s.params.swirlTimeToMax, 1.0f);  // raised before it divides
   EXPECT_NE(b.vx, 0.0f);
   EXPECT_NE(b.vy, 0.0f);
   // The velocity changed, the position not yet (it moves on the next update).
