@@ -41,12 +41,12 @@ void SizeAtBirth(const BubbleSystem& s, Bubble& b) {
 }
 
 // Five draws: one per channel and density, then one shared offset.
-void ColourAtBirth(const BubbleSystem& s, Bubble& b) {
-  b.red = float(fw::SignedRandom() * s.params.colorVariance * 255.0 + s.params.bubbleRed);
-  b.green = float(fw::SignedRandom() * s.params.colorVariance * 255.0 + s.params.bubbleGreen);
-  b.blue = float(fw::SignedRandom() * s.params.colorVariance * 255.0 + s.params.bubbleBlue);
-  b.density = float(fw::SignedRandom() * s.params.colorVariance * 255.0 + s.params.bubbleDensity);
-  const double mono = fw::SignedRandom() * s.params.monoVariance * 255.0;
+void ColourAtBirth(const StepParameters& p, Bubble& b) {
+  b.red = float(fw::SignedRandom() * p.colorVariance * 255.0 + p.bubbleRed);
+  b.green = float(fw::SignedRandom() * p.colorVariance * 255.0 + p.bubbleGreen);
+  b.blue = float(fw::SignedRandom() * p.colorVariance * 255.0 + p.bubbleBlue);
+  b.density = float(fw::SignedRandom() * p.colorVariance * 255.0 + p.bubbleDensity);
+  const double mono = fw::SignedRandom() * p.monoVariance * 255.0;
   b.red = float(b.red + mono);
   b.green = float(b.green + mono);
   b.blue = float(b.blue + mono);
@@ -130,7 +130,7 @@ bool BirthBubbles(BubbleSystem& s, const SourceLine& line) {
     b->vx = vx;
     b->vy = vy;
     SizeAtBirth(s, *b);
-    ColourAtBirth(s, *b);
+    ColourAtBirth(s.params, *b);
     b->serial = ++s.birthCount;
     b->next = s.liveList;
     s.liveList = b;

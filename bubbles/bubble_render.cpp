@@ -184,7 +184,7 @@ void DrawBubble(const BubbleSystem& system, const Bubble& bubble, int firstRow, 
   DrawWith(system, bubble, target, ShadeOfFrame(system));
 }
 
-void DrawBand(BubbleSystem& system, int firstRow, int endRow) {
+void DrawBand(const BubbleSystem& system, int firstRow, int endRow) {
   if (!system.outputImage) return;
   const BlitTarget target = TargetOfBand(system, firstRow, endRow);
   if (target.firstRow >= target.endRow) return;

@@ -34,6 +34,6 @@ void DrawBubble(const BubbleSystem& system, const Bubble& bubble, int firstRow, 
 // Every living bubble into rows [firstRow, endRow), newest first, so older
 // bubbles cover newer ones. Stops before the next bubble once the render is
 // cancelled.
-void DrawBand(BubbleSystem& system, int firstRow, int endRow);
+void DrawBand(const BubbleSystem& system, int firstRow, int endRow);
 
 }  // namespace bubbles

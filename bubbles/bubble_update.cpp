@@ -50,20 +50,19 @@ void Grow(const BubbleSystem& s, Bubble& b) {
 // Wind, swirl and motion work each expression out in double and round it
 // where it is stored into a float: the unit offset from the wind source, the
 // noise coordinates, the velocity and the position.
-void Wind(const BubbleSystem& s, Bubble& b) {
-  float dx = float(double(b.x) - s.params.windSourceX);
-  float dy = float(double(b.y) - s.params.windSourceY);
+void Wind(const StepParameters& p, Bubble& b) {
+  float dx = float(double(b.x) - p.windSourceX);
+  float dy = float(double(b.y) - p.windSourceY);
   const double d = std::sqrt(double(dx) * dx + double(dy) * dy);
   if (d > 0.000001) {
     dx = float(dx / d);
     dy = float(dy / d);
   }
-  const double c = double(s.params.windDirX) * dx + double(s.params.windDirY) * dy;
-  if (c > s.params.windCosSpread) {
-    const double w =
-        (c - s.params.windCosSpread) / std::max(1.0 - s.params.windCosSpread, 0.000001) * c;
-    b.x = float(b.x + double(s.params.windDirX) * s.params.windSpeed * w);
-    b.y = float(b.y + double(s.params.windDirY) * s.params.windSpeed * w);
+  const double c = double(p.windDirX) * dx + double(p.windDirY) * dy;
+  if (c > p.windCosSpread) {
+    const double w = (c - p.windCosSpread) / std::max(1.0 - p.windCosSpread, 0.000001) * c;
+    b.x = float(b.x + double(p.windDirX) * p.windSpeed * w);
+    b.y = float(b.y + double(p.windDirY) * p.windSpeed * w);
   }
 }
 
@@ -125,7 +124,7 @@ void UpdateBubbles(BubbleSystem& s, float time) {
     b->y = float(double(b->y) + b->vy);
 
     Grow(s, *b);
-    if (wind && b->gatherState == 0) Wind(s, *b);
+    if (wind && b->gatherState == 0) Wind(s.params, *b);
     if (swirl) Swirl(s, *b, sizeWeight, time);
 
     kept = b;
