@@ -31,9 +31,10 @@ class BubblesPlugIn : public fw::PassTool<kTool> {
   const FrameRequests& Requests() const { return requests_; }
 
  private:
+  static constexpr int kBandPass = 1;
+
   // Button presses become requests for the next frame; "Demos" applies a preset.
   void Changed(df::Input* input, df::Parameter* value, double time) override;
-  static constexpr int kBandPass = 1;
 
   // The drawn step at `time`, after the frame's preparation.
   void DrawnStep(df::Request* request, float time, const SourceLine& line);
