@@ -8,7 +8,7 @@
 
 #include "commands.h"
 #include "controls_model.h"
-#include "json_writer.h"
+#include "json_document.h"
 
 namespace vorn {
 namespace {
@@ -109,106 +109,76 @@ void PrintText(const df::Registry& r, const df::Operator& op) {
                 TypeText(out->ValueType()).c_str());
 }
 
-// The members that name an input or output: its caption and its id, as
-// text and as a number.
-JsonWriter& Named(JsonWriter& json, const std::string& caption, uint32_t id) {
-  return json.Key("caption")
-      .String(caption)
-      .Key("id")
-      .String(IdText(id))
-      .Key("idValue")
-      .Integer(id);
+// The members that name an input or output, first in its object: its
+// caption and its id, as text and as a number.
+JsonDoc Named(const std::string& caption, uint32_t id) {
+  return {{"caption", JsonString(caption)}, {"id", IdText(id)}, {"idValue", id}};
+}
+
+JsonDoc OptionalNumber(const std::optional<double>& v) {
+  return v ? JsonNumber(*v) : JsonDoc();
+}
+
+JsonDoc ControlJson(const df::Operator& op, const df::Input& in) {
+  const bool named = in.Page() >= 0 && in.Page() < int(op.Pages().size());
+  const df::ValueState d = in.DefaultState();
+  JsonDoc c = Named(in.Name(), in.Id());
+  c["page"] = JsonString(named ? op.Pages()[size_t(in.Page())] : "");
+  c["pageIndex"] = named ? in.Page() : -1;
+  c["type"] = df::FourCCText(in.ValueType());
+  c["kind"] = KindText(in);
+  c["control"] = in.ControlKind() ? df::FourCCText(in.ControlKind()) : "";
+  c["onImage"] = in.PreviewKind() ? JsonDoc(df::FourCCText(in.PreviewKind())) : JsonDoc();
+  c["minAllowed"] = OptionalNumber(in.MinAllowed());
+  c["maxAllowed"] = OptionalNumber(in.MaxAllowed());
+  c["minScale"] = OptionalNumber(in.MinScale());
+  c["maxScale"] = OptionalNumber(in.MaxScale());
+  c["default"] = in.ValueType() == df::kTypePoint
+                     ? JsonDoc::array({JsonNumber(d.constant[0]), JsonNumber(d.constant[1])})
+                     : JsonNumber(d.constant[0]);
+  JsonDoc items = JsonDoc::array();
+  for (const std::string& item : in.ComboItems()) items.push_back(JsonString(item));
+  c["items"] = std::move(items);
+  c["link"] = in.Link() ? JsonString(in.Link()->Name()) : JsonDoc();
+  c["linkId"] = in.Link() ? JsonDoc(IdText(in.Link()->Id())) : JsonDoc();
+  // Three channels with the same group number form one colour.
+  const auto group = in.Tags().Integer(df::INP_ColorGroup);
+  if (in.ControlKind() == kColourKind && group) {
+    const char* name = in.Tags().String(df::INP_GroupName);
+    c["colourGroup"] = {{"name", JsonString(name ? name : "")},
+                        {"number", *group},
+                        {"channel", in.Tags().Integer(df::INP_ColorChannel).value_or(0)}};
+  } else {
+    c["colourGroup"] = nullptr;
+  }
+  c["notifies"] = in.Notifies();
+  return c;
 }
 
 }  // namespace
 
 std::string ControlsJson(const df::Registry& r, const df::Operator& op) {
-  JsonWriter json;
-  json.BeginObject().Key("name").String(r.Name()).Key("class").String(r.ClassName());
-  json.Key("sequential").Bool((op.objFlags & kObjFlagSequential) != 0);
-  json.Key("pages").BeginArray();
-  for (const std::string& p : op.Pages()) json.String(p);
-  json.EndArray();
-  json.Key("controls").BeginArray();
-  for (const df::Input* in : ControlInputs(op)) {
-    const bool named = in->Page() >= 0 && in->Page() < int(op.Pages().size());
-    const df::ValueState d = in->DefaultState();
-    Named(json.BeginObject(), in->Name(), in->Id())
-        .Key("page")
-        .String(named ? op.Pages()[size_t(in->Page())] : "")
-        .Key("pageIndex")
-        .Integer(named ? in->Page() : -1)
-        .Key("type")
-        .String(df::FourCCText(in->ValueType()))
-        .Key("kind")
-        .String(KindText(*in))
-        .Key("control")
-        .String(in->ControlKind() ? df::FourCCText(in->ControlKind()) : "");
-    json.Key("onImage");
-    if (in->PreviewKind())
-      json.String(df::FourCCText(in->PreviewKind()));
-    else
-      json.Null();
-    json.Key("minAllowed")
-        .OptionalNumber(in->MinAllowed())
-        .Key("maxAllowed")
-        .OptionalNumber(in->MaxAllowed())
-        .Key("minScale")
-        .OptionalNumber(in->MinScale())
-        .Key("maxScale")
-        .OptionalNumber(in->MaxScale());
-    json.Key("default");
-    if (in->ValueType() == df::kTypePoint)
-      json.BeginArray().Number(d.constant[0]).Number(d.constant[1]).EndArray();
-    else
-      json.Number(d.constant[0]);
-    json.Key("items").BeginArray();
-    for (const std::string& item : in->ComboItems()) json.String(item);
-    json.EndArray();
-    json.Key("link");
-    if (in->Link())
-      json.String(in->Link()->Name());
-    else
-      json.Null();
-    json.Key("linkId");
-    if (in->Link())
-      json.String(IdText(in->Link()->Id()));
-    else
-      json.Null();
-    // Three channels with the same group number form one colour.
-    json.Key("colourGroup");
-    const auto group = in->Tags().Integer(df::INP_ColorGroup);
-    if (in->ControlKind() == kColourKind && group) {
-      const char* name = in->Tags().String(df::INP_GroupName);
-      json.BeginObject()
-          .Key("name")
-          .String(name ? name : "")
-          .Key("number")
-          .Integer(*group)
-          .Key("channel")
-          .Integer(in->Tags().Integer(df::INP_ColorChannel).value_or(0))
-          .EndObject();
-    } else {
-      json.Null();
-    }
-    json.Key("notifies").Bool(in->Notifies()).EndObject();
+  JsonDoc pages = JsonDoc::array(), controls = JsonDoc::array(), images = JsonDoc::array(),
+          outputs = JsonDoc::array();
+  for (const std::string& p : op.Pages()) pages.push_back(JsonString(p));
+  for (const df::Input* in : ControlInputs(op)) controls.push_back(ControlJson(op, *in));
+  for (const df::Input* in : ImageInputs(op)) {
+    JsonDoc image = Named(in->Name(), in->Id());
+    image["required"] = in->Required();
+    images.push_back(std::move(image));
   }
-  json.EndArray();
-  json.Key("images").BeginArray();
-  for (const df::Input* in : ImageInputs(op))
-    Named(json.BeginObject(), in->Name(), in->Id())
-        .Key("required")
-        .Bool(in->Required())
-        .EndObject();
-  json.EndArray();
-  json.Key("outputs").BeginArray();
-  for (const auto& out : op.Outputs())
-    Named(json.BeginObject(), out->Name(), out->Id())
-        .Key("type")
-        .String(df::FourCCText(out->ValueType()))
-        .EndObject();
-  json.EndArray().EndObject();
-  return json.Text();
+  for (const auto& out : op.Outputs()) {
+    JsonDoc output = Named(out->Name(), out->Id());
+    output["type"] = df::FourCCText(out->ValueType());
+    outputs.push_back(std::move(output));
+  }
+  return JsonText({{"name", JsonString(r.Name())},
+                   {"class", JsonString(r.ClassName())},
+                   {"sequential", (op.objFlags & kObjFlagSequential) != 0},
+                   {"pages", std::move(pages)},
+                   {"controls", std::move(controls)},
+                   {"images", std::move(images)},
+                   {"outputs", std::move(outputs)}});
 }
 
 int RunControls(Host& host, const ControlsOptions& options) {

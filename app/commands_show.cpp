@@ -7,7 +7,7 @@
 #include "commands.h"
 #include "composition.h"
 #include "controls_model.h"
-#include "json_writer.h"
+#include "json_document.h"
 
 namespace vorn {
 namespace {
@@ -40,53 +40,35 @@ int RunShow(Host& host, const ShowOptions& options) {
   auto inputOf = [&](uint32_t id) -> const df::Input* { return op ? op->FindInput(id) : nullptr; };
 
   if (options.json) {
-    JsonWriter json;
-    json.BeginObject().Key("file").String(options.file).Key("bytes").Integer((long long)comp.bytes);
-    json.Key("classId").String(df::HexText(record.classId));
-    json.Key("tool");
-    if (r)
-      json.String(r->Name());
-    else
-      json.Null();
-    json.Key("class");
-    if (r)
-      json.String(r->ClassName());
-    else
-      json.Null();
-    json.Key("values").BeginArray();
+    auto caption = [](const auto* named) { return named ? JsonString(named->Name()) : JsonDoc(); };
+    auto value = [&](uint32_t type, const double* v) {
+      return type == df::kTypePoint ? JsonDoc::array({JsonNumber(v[0]), JsonNumber(v[1])})
+                                    : JsonNumber(v[0]);
+    };
+    JsonDoc values = JsonDoc::array();
     for (const df::SavedValue& v : record.values) {
-      const df::Input* input = inputOf(v.id);
-      json.BeginObject().Key("id").String(df::FourCCText(v.id)).Key("caption");
-      if (input)
-        json.String(input->Name());
-      else
-        json.Null();
-      json.Key("type").String(TypeName(v.type)).Key("animated").Bool(v.state.animated);
-      json.Key("constant");
-      if (v.type == df::kTypePoint)
-        json.BeginArray().Number(v.state.constant[0]).Number(v.state.constant[1]).EndArray();
-      else
-        json.Number(v.state.constant[0]);
-      json.Key("keys").BeginArray();
-      for (const df::Keyframe& k : v.state.keys) {
-        json.BeginObject().Key("frame").Number(k.time).Key("value");
-        if (v.type == df::kTypePoint)
-          json.BeginArray().Number(k.v[0]).Number(k.v[1]).EndArray();
-        else
-          json.Number(k.v[0]);
-        json.EndObject();
-      }
-      json.EndArray().EndObject();
+      JsonDoc keys = JsonDoc::array();
+      for (const df::Keyframe& k : v.state.keys)
+        keys.push_back({{"frame", JsonNumber(k.time)}, {"value", value(v.type, k.v)}});
+      values.push_back({{"id", df::FourCCText(v.id)},
+                        {"caption", caption(inputOf(v.id))},
+                        {"type", TypeName(v.type)},
+                        {"animated", v.state.animated},
+                        {"constant", value(v.type, v.state.constant)},
+                        {"keys", std::move(keys)}});
     }
-    json.EndArray();
-    json.Key("trailer")
-        .BeginArray()
-        .String(df::HexText(record.trailer[0]))
-        .String(df::HexText(record.trailer[1]))
-        .EndArray();
-    // Kept for readers of earlier output: a record with trailing data is now refused.
-    json.Key("trailingBytes").Bool(false).EndObject();
-    std::fputs(json.Text().c_str(), stdout);
+    const JsonDoc json = {
+        {"file", JsonString(options.file)},
+        {"bytes", comp.bytes},
+        {"classId", df::HexText(record.classId)},
+        {"tool", caption(r)},
+        {"class", r ? JsonString(r->ClassName()) : JsonDoc()},
+        {"values", std::move(values)},
+        {"trailer",
+         JsonDoc::array({df::HexText(record.trailer[0]), df::HexText(record.trailer[1])})},
+        // Kept for readers of earlier output: a record with trailing data is now refused.
+        {"trailingBytes", false}};
+    std::fputs(JsonText(json).c_str(), stdout);
     return kExitOk;
   }
 

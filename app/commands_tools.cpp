@@ -9,7 +9,7 @@
 #include "bmp.h"
 #include "commands.h"
 #include "image_io.h"
-#include "json_writer.h"
+#include "json_document.h"
 
 namespace vorn {
 namespace {
@@ -53,32 +53,18 @@ int RunTools(Host& host, const ToolsOptions& options) {
     }
   }
   if (options.json) {
-    JsonWriter json;
-    json.BeginArray();
-    for (df::Registry* r : tools) {
-      json.BeginObject()
-          .Key("name")
-          .String(r->Name())
-          .Key("class")
-          .String(r->ClassName())
-          .Key("shortName")
-          .String(r->ShortName())
-          .Key("description")
-          .String(r->Description())
-          .Key("classId")
-          .String(df::HexText(r->ClassID()))
-          .Key("toolCode")
-          .String(df::HexText(r->ToolCode()))
-          .Key("pack")
-          .String(r->PackName())
-          .Key("helpFile")
-          .String(r->HelpFile())
-          .Key("library")
-          .String(host.LibraryOf(r))
-          .EndObject();
-    }
-    json.EndArray();
-    std::fputs(json.Text().c_str(), stdout);
+    JsonDoc json = JsonDoc::array();
+    for (df::Registry* r : tools)
+      json.push_back({{"name", JsonString(r->Name())},
+                      {"class", JsonString(r->ClassName())},
+                      {"shortName", JsonString(r->ShortName())},
+                      {"description", JsonString(r->Description())},
+                      {"classId", df::HexText(r->ClassID())},
+                      {"toolCode", df::HexText(r->ToolCode())},
+                      {"pack", JsonString(r->PackName())},
+                      {"helpFile", JsonString(r->HelpFile())},
+                      {"library", JsonString(host.LibraryOf(r))}});
+    std::fputs(JsonText(json).c_str(), stdout);
   } else {
     bool first = true;
     for (df::Registry* r : tools) {

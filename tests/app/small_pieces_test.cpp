@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "json_writer.h"
+#include "json_document.h"
 #include "plugin_paths.h"
 #include "progress.h"
 
@@ -64,37 +64,24 @@ TEST(Progress, LinesComeInTheSequencesOrder) {
   EXPECT_EQ(lines, want);
 }
 
-TEST(JsonWriter, NestingEscapesAndNumbers) {
-  JsonWriter json;
-  json.BeginObject()
-      .Key("name")
-      .String("say \"hi\"\n\x01")
-      .Key("list")
-      .BeginArray()
-      .Number(0.5)
-      .Integer(-3)
-      .Null()
-      .Bool(true)
-      .EndArray()
-      .Key("empty")
-      .BeginArray()
-      .EndArray()
-      .Key("nan")
-      .Number(NAN)
-      .EndObject();
-  EXPECT_EQ(json.Text(),
+TEST(JsonDocument, PrintsNumbersAndTextAsTheListingsDo) {
+  const JsonDoc json = {
+      {"name", JsonString("say \"hi\"\n\x01")},
+      {"list", JsonDoc::array({JsonNumber(0.5), JsonNumber(-3), JsonNumber(NAN), JsonNumber(100000),
+                               JsonNumber(-0.0), JsonNumber(1e300), true})},
+      {"empty", JsonDoc::array()},
+      // UTF-8 kept; a Latin-1 byte and a cut sequence become their characters.
+      {"text", JsonDoc::array({JsonString("\xC3\xA9t\xC3\xA9"), JsonString("caf\xE9"),
+                               JsonString("\xFF\xC3")})}};
+  EXPECT_EQ(JsonText(json),
             "{\n"
             "  \"name\": \"say \\\"hi\\\"\\n\\u0001\",\n"
-            "  \"list\": [\n    0.5,\n    -3,\n    null,\n    true\n  ],\n"
+            "  \"list\": [\n    0.5,\n    -3,\n    null,\n    100000,\n    -0.0,\n    1e+300,\n"
+            "    true\n  ],\n"
             "  \"empty\": [],\n"
-            "  \"nan\": null\n"
+            "  \"text\": [\n    \"\xC3\xA9t\xC3\xA9\",\n    \"caf\xC3\xA9\",\n"
+            "    \"\xC3\xBF\xC3\x83\"\n  ]\n"
             "}\n");
-}
-
-TEST(JsonWriter, KeepsUtf8AndEscapesOtherBytes) {
-  EXPECT_EQ(JsonWriter::Escape("\xC3\xA9t\xC3\xA9"), "\"\xC3\xA9t\xC3\xA9\"");  // UTF-8 kept
-  EXPECT_EQ(JsonWriter::Escape("caf\xE9"), "\"caf\\u00e9\"");                   // Latin-1 byte
-  EXPECT_EQ(JsonWriter::Escape("\xFF\xC3"), "\"\\u00ff\\u00c3\"");              // cut sequence
 }
 
 }  // namespace
