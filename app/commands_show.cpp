@@ -1,6 +1,8 @@
 // vorn show FILE: a saved composition in words — the tool, every stored value
-// with its keyframes, and the trailer.
+// with its keyframes, the button presses with their frames, the shot it was
+// made for, and the trailer.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -23,6 +25,35 @@ std::string TypeName(uint32_t type) {
   return df::FourCCText(type);
 }
 
+struct Press {
+  const df::Input* button;
+  double frame;
+};
+
+// Every press of every button, in frame order (buttons in declaration order
+// at the same frame).
+std::vector<Press> Presses(const df::Operator* op) {
+  std::vector<Press> out;
+  if (!op) return out;
+  for (const df::Input* in : ControlInputs(*op))
+    if (in->ControlKind() == kButtonKind)
+      for (double f : PressFrames(in->State())) out.push_back({in, f});
+  std::stable_sort(out.begin(), out.end(),
+                   [](const Press& a, const Press& b) { return a.frame < b.frame; });
+  return out;
+}
+
+std::string ShotText(const ShotSettings& shot) {
+  std::string text;
+  auto add = [&](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
+  if (shot.firstFrame) add("first frame " + std::to_string(*shot.firstFrame));
+  if (shot.size)
+    add("built-in images " + std::to_string(shot.size->first) + " x " +
+        std::to_string(shot.size->second));
+  if (shot.aspect) add("pixel aspect " + FormatNumber(*shot.aspect));
+  return text.empty() ? "not recorded" : text;
+}
+
 }  // namespace
 
 int RunShow(Host& host, const ShowOptions& options) {
@@ -38,6 +69,8 @@ int RunShow(Host& host, const ShowOptions& options) {
   df::Registry* r = comp.op ? comp.op->GetRegistry() : nullptr;
   const df::OperatorPtr& op = comp.op;
   auto inputOf = [&](uint32_t id) -> const df::Input* { return op ? op->FindInput(id) : nullptr; };
+  const std::vector<Press> presses = Presses(op.get());
+  const ShotSettings& shot = comp.shot;
 
   if (options.json) {
     JsonWriter json;
@@ -79,6 +112,33 @@ int RunShow(Host& host, const ShowOptions& options) {
       json.EndArray().EndObject();
     }
     json.EndArray();
+    json.Key("presses").BeginArray();
+    for (const Press& p : presses)
+      json.BeginObject()
+          .Key("id")
+          .String(df::FourCCText(p.button->Id()))
+          .Key("caption")
+          .String(p.button->Name())
+          .Key("frame")
+          .Number(p.frame)
+          .EndObject();
+    json.EndArray();
+    json.Key("shot").BeginObject().Key("firstFrame");
+    if (shot.firstFrame)
+      json.Integer(*shot.firstFrame);
+    else
+      json.Null();
+    json.Key("size");
+    if (shot.size)
+      json.BeginArray().Integer(shot.size->first).Integer(shot.size->second).EndArray();
+    else
+      json.Null();
+    json.Key("aspect");
+    if (shot.aspect)
+      json.Number(*shot.aspect);
+    else
+      json.Null();
+    json.EndObject();
     json.Key("trailer")
         .BeginArray()
         .String(df::HexText(record.trailer[0]))
@@ -118,6 +178,11 @@ int RunShow(Host& host, const ShowOptions& options) {
     std::printf("  %-4s  %-*s  %-6s  %s\n", df::FourCCText(v.id).c_str(), int(width),
                 input ? input->Name().c_str() : "?", TypeName(v.type).c_str(), text.c_str());
   }
+  std::printf("presses      %zu\n", presses.size());
+  for (const Press& p : presses)
+    std::printf("  %-4s  %-*s  at frame %s\n", df::FourCCText(p.button->Id()).c_str(), int(width),
+                p.button->Name().c_str(), FormatNumber(p.frame).c_str());
+  std::printf("shot         %s\n", ShotText(shot).c_str());
   std::printf("trailer      %s %s\n", TrailerText(record.trailer[0]).c_str(),
               TrailerText(record.trailer[1]).c_str());
   std::fflush(stdout);
