@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -80,11 +79,13 @@ TEST_F(ProbeHost, HostSettingsAreKeptBesideTheValues) {
     CArchive part(bytes.data(), cut);
     EXPECT_FALSE(ReadSavedRecord(part, &record, &error)) << "cut at " << cut;
   }
-  // A setting that is not a finite number is refused.
-  std::vector<uint8_t> bad = bytes;
+  // A setting that is not a finite number is refused (the last setting's
+  // double sits just before the trailer).
   const double nan = std::nan("");
-  const size_t lastValue = bad.size() - 16;  // the last setting's double, before the trailer
-  std::copy_n(reinterpret_cast<const uint8_t*>(&nan), 8, bad.begin() + ptrdiff_t(lastValue));
+  const auto* nanBytes = reinterpret_cast<const uint8_t*>(&nan);
+  std::vector<uint8_t> bad(bytes.begin(), bytes.end() - 16);
+  bad.insert(bad.end(), nanBytes, nanBytes + 8);
+  bad.insert(bad.end(), bytes.end() - 8, bytes.end());
   CArchive badIn(bad.data(), bad.size());
   EXPECT_FALSE(ReadSavedRecord(badIn, &record, &error));
   EXPECT_NE(error.find("not a finite value"), std::string::npos) << error;
