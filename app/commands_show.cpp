@@ -1,6 +1,8 @@
 // vorn show FILE: a saved composition in words — the tool, every stored value
-// with its keyframes, and the trailer.
+// with its keyframes, the button presses with their frames, the shot it was
+// made for, and the trailer.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -23,6 +25,35 @@ std::string TypeName(uint32_t type) {
   return df::FourCCText(type);
 }
 
+struct Press {
+  const df::Input* button;
+  double frame;
+};
+
+// Every press of every button, in frame order (buttons in declaration order
+// at the same frame).
+std::vector<Press> Presses(const df::Operator* op) {
+  std::vector<Press> out;
+  if (!op) return out;
+  for (const df::Input* in : ControlInputs(*op))
+    if (in->ControlKind() == kButtonKind)
+      for (double f : PressFrames(in->State())) out.push_back({in, f});
+  std::stable_sort(out.begin(), out.end(),
+                   [](const Press& a, const Press& b) { return a.frame < b.frame; });
+  return out;
+}
+
+std::string ShotText(const ShotSettings& shot) {
+  std::string text;
+  auto add = [&](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
+  if (shot.firstFrame) add("first frame " + std::to_string(*shot.firstFrame));
+  if (shot.size)
+    add("built-in images " + std::to_string(shot.size->first) + " x " +
+        std::to_string(shot.size->second));
+  if (shot.aspect) add("pixel aspect " + FormatNumber(*shot.aspect));
+  return text.empty() ? "not recorded" : text;
+}
+
 }  // namespace
 
 int RunShow(Host& host, const ShowOptions& options) {
@@ -38,6 +69,8 @@ int RunShow(Host& host, const ShowOptions& options) {
   df::Registry* r = comp.op ? comp.op->GetRegistry() : nullptr;
   const df::OperatorPtr& op = comp.op;
   auto inputOf = [&](uint32_t id) -> const df::Input* { return op ? op->FindInput(id) : nullptr; };
+  const std::vector<Press> presses = Presses(op.get());
+  const ShotSettings& shot = comp.shot;
 
   if (options.json) {
     auto caption = [](const auto* named) { return named ? JsonString(named->Name()) : JsonDoc(); };
@@ -57,6 +90,16 @@ int RunShow(Host& host, const ShowOptions& options) {
                         {"constant", value(v.type, v.state.constant)},
                         {"keys", std::move(keys)}});
     }
+    JsonDoc pressList = JsonDoc::array();
+    for (const Press& p : presses)
+      pressList.push_back({{"id", df::FourCCText(p.button->Id())},
+                           {"caption", JsonString(p.button->Name())},
+                           {"frame", JsonNumber(p.frame)}});
+    auto optionalNumber = [](const auto& v) { return v ? JsonNumber(*v) : JsonDoc(); };
+    const JsonDoc shotJson = {
+        {"firstFrame", optionalNumber(shot.firstFrame)},
+        {"size", shot.size ? JsonDoc::array({shot.size->first, shot.size->second}) : JsonDoc()},
+        {"aspect", optionalNumber(shot.aspect)}};
     const JsonDoc json = {
         {"file", JsonString(options.file)},
         {"bytes", comp.bytes},
@@ -64,6 +107,8 @@ int RunShow(Host& host, const ShowOptions& options) {
         {"tool", caption(r)},
         {"class", r ? JsonString(r->ClassName()) : JsonDoc()},
         {"values", std::move(values)},
+        {"presses", std::move(pressList)},
+        {"shot", shotJson},
         {"trailer",
          JsonDoc::array({df::HexText(record.trailer[0]), df::HexText(record.trailer[1])})},
         // Kept for readers of earlier output: a record with trailing data is now refused.
@@ -100,6 +145,11 @@ int RunShow(Host& host, const ShowOptions& options) {
     std::printf("  %-4s  %-*s  %-6s  %s\n", df::FourCCText(v.id).c_str(), int(width),
                 input ? input->Name().c_str() : "?", TypeName(v.type).c_str(), text.c_str());
   }
+  std::printf("presses      %zu\n", presses.size());
+  for (const Press& p : presses)
+    std::printf("  %-4s  %-*s  at frame %s\n", df::FourCCText(p.button->Id()).c_str(), int(width),
+                p.button->Name().c_str(), FormatNumber(p.frame).c_str());
+  std::printf("shot         %s\n", ShotText(shot).c_str());
   std::printf("trailer      %s %s\n", TrailerText(record.trailer[0]).c_str(),
               TrailerText(record.trailer[1]).c_str());
   std::fflush(stdout);

@@ -1,11 +1,91 @@
 #include "composition.h"
 
+#include <climits>
+#include <cmath>
 #include <cstring>
 
 #include "controls_model.h"
 #include "file_bytes.h"
+#include "image_io.h"
 
 namespace vorn {
+
+namespace {
+
+constexpr uint32_t kShotFirstFrame = df::FourCC("ShFr");
+constexpr uint32_t kImageWidth = df::FourCC("ImgW");
+constexpr uint32_t kImageHeight = df::FourCC("ImgH");
+constexpr uint32_t kImageAspect = df::FourCC("ImgA");
+
+}  // namespace
+
+std::vector<df::SavedSetting> ShotSettingsRecord(const ShotSettings& shot) {
+  std::vector<df::SavedSetting> out;
+  if (shot.firstFrame) out.push_back({kShotFirstFrame, double(*shot.firstFrame)});
+  if (shot.size) {
+    out.push_back({kImageWidth, double(shot.size->first)});
+    out.push_back({kImageHeight, double(shot.size->second)});
+  }
+  if (shot.aspect) out.push_back({kImageAspect, *shot.aspect});
+  return out;
+}
+
+bool ReadShotSettings(const std::vector<df::SavedSetting>& saved, ShotSettings* shot,
+                      std::string* error) {
+  *shot = {};
+  std::optional<double> width, height;
+  for (const df::SavedSetting& s : saved) {
+    const double v = s.value;
+    if (s.id == kShotFirstFrame) {
+      if (v != std::trunc(v) || v < double(INT_MIN) || v > double(INT_MAX)) {
+        *error = "the shot's first frame " + FormatNumber(v) + " is not a whole frame number";
+        return false;
+      }
+      shot->firstFrame = int(v);
+    } else if (s.id == kImageWidth) {
+      width = v;
+    } else if (s.id == kImageHeight) {
+      height = v;
+    } else if (s.id == kImageAspect) {
+      std::string why;
+      shot->aspect = ParsePixelAspect(FormatNumber(v), &why);
+      if (!shot->aspect) {
+        *error = "the images' pixel aspect " + FormatNumber(v) + ": " + why;
+        return false;
+      }
+    }
+  }
+  if (width || height) {
+    const std::string text =
+        FormatNumber(width.value_or(0)) + "x" + FormatNumber(height.value_or(0));
+    int w = 0, h = 0;
+    std::string why;
+    if (!width || !height || !ParseSize(text, kMaxImageSide, kMaxImagePixels, &w, &h, &why)) {
+      *error = "the images' size " + text + ": " + (why.empty() ? "one side is missing" : why);
+      return false;
+    }
+    shot->size = {w, h};
+  }
+  return true;
+}
+
+std::vector<double> PressFrames(const df::ValueState& state) {
+  std::vector<double> frames;
+  if (!state.animated) return frames;
+  for (const df::Keyframe& k : state.keys)
+    if (k.v[0] != 0) frames.push_back(k.time);
+  return frames;
+}
+
+bool SaveCompositionBytes(df::CPipelineDoc& doc, df::Operator& op, const ShotSettings& shot,
+                          std::vector<uint8_t>* bytes, std::string* error) {
+  op.hostSettings = ShotSettingsRecord(shot);
+  df::CArchive archive(bytes);
+  const bool ok = doc.SaveOperator(&op, archive, error) && archive.Flush();
+  op.hostSettings.clear();
+  if (!ok && error->empty()) *error = "the record could not be made";
+  return ok;
+}
 
 bool LoadComposition(Host& host, const std::string& path, bool needTool, Composition* out,
                      std::string* error) {
@@ -32,6 +112,10 @@ bool LoadComposition(Host& host, const std::string& path, bool needTool, Composi
     if (!archive.AtEnd()) {
       *error = "cannot load composition " + path + ": " + path +
                " has data after the end of its saved record";
+      return false;
+    }
+    if (!ReadShotSettings(out->record.settings, &out->shot, error)) {
+      *error = "cannot load composition " + path + ": " + *error;
       return false;
     }
   }

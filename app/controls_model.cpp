@@ -1,5 +1,6 @@
 #include "controls_model.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vorn {
@@ -130,9 +131,27 @@ bool ApplyValue(df::Input* input, const ParsedValue& value, double time, std::st
     return input->SetValue(&n, t, flag) != 0;
   };
   if (input->ControlKind() == kButtonKind) {
-    // A button is pressed by setting 1 with notification; 0 leaves it alone.
-    if (value.keys.empty() || value.keys[0].v[0] == 0) return true;
-    return set(value.keys[0], time) || refuse();
+    // A press is a key of 1 at its frame (1 alone: at `time`), added to the
+    // presses the button has; 0 leaves it alone. The frame driver presses
+    // the button when that frame renders, and a saved composition keeps it.
+    if (value.keys.empty() || (!value.animated && value.keys[0].v[0] == 0)) return true;
+    df::ValueState state = input->State();
+    if (!state.animated) state.keys.clear();
+    state.animated = true;
+    auto add = [&](double t) {
+      auto it = std::lower_bound(state.keys.begin(), state.keys.end(), t,
+                                 [](const df::Keyframe& k, double at) { return k.time < at; });
+      if (it != state.keys.end() && it->time == t)
+        it->v[0] = 1.0;
+      else
+        state.keys.insert(it, df::Keyframe{t, {1.0, 0.0}});
+    };
+    if (value.animated)
+      for (const ParsedKey& key : value.keys) add(key.time);
+    else
+      add(time);
+    input->RestoreState(state);
+    return true;
   }
   // Drop any earlier animation so the new value replaces it entirely.
   if (input->State().animated) input->SetAnimated(false, time);
@@ -161,6 +180,17 @@ bool ApplyValue(df::Input* input, const ParsedValue& value, double time, std::st
   for (const ParsedKey& key : value.keys)
     if (!set(key, key.time)) return refuse();
   return true;
+}
+
+void PressButtonsAt(df::Operator& op, double time) {
+  for (const auto& in : op.Inputs()) {
+    if (in->ControlKind() != kButtonKind || !in->Notifies() || !in->State().animated) continue;
+    for (const df::Keyframe& k : in->State().keys)
+      if (k.time == time && k.v[0] != 0) {
+        df::Number one(1.0);
+        op.NotifyChanged(in.get(), &one, time);
+      }
+  }
 }
 
 std::string ValueText(const df::Input* input, const double v[2], uint32_t valueType) {

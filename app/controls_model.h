@@ -43,12 +43,17 @@ df::Input* FindImageInput(const df::Operator& op, const std::string& caption, st
 df::Input* FindPresetCombo(const df::Operator& op);
 
 // Sets a parsed value on an input: a constant at `time`, or keyframes
-// replacing any earlier animation; a button value of 1 presses the button at
-// `time`. Numbers, combos and buttons notify the tool as a user's change
-// would (flag 1); points are set without notification (flag 0), so points
-// given one after another stay as given. False when the runtime refuses a
-// value.
+// replacing any earlier animation. Numbers and combos notify the tool as a
+// user's change would (flag 1); points are set without notification (flag
+// 0), so points given one after another stay as given. A button's value of 1
+// is a press at `time`, its keys 1@frame presses at those frames: they are
+// kept as the button's keys (see PressButtonsAt), added to those it has.
+// False when the runtime refuses a value.
 bool ApplyValue(df::Input* input, const ParsedValue& value, double time, std::string* error);
+
+// Presses each button that has a press (a key of 1) at `time`, as a user's
+// press would: the tool is notified. Called just before frame `time` renders.
+void PressButtonsAt(df::Operator& op, double time);
 
 // The tool's description as `vorn controls --json` prints it: pages, and per
 // control its page (caption and index), kind, on-image kind, ranges, default,

@@ -88,7 +88,7 @@ bool FrameDriver::Bind(const df::Operator& op, const InputChoices& choices,
     bindings_.push_back(std::move(binding));
     metadata_.push_back(metadata);
   }
-  aspect_ = choices.aspect ? *choices.aspect : fileAspect.value_or(1.0);
+  aspect_ = choices.aspect ? *choices.aspect : fileAspect.value_or(choices.fallbackAspect);
   // Required inputs without a file get the tool's built-in image.
   const std::string className = op.GetRegistry()->ClassName();
   for (df::Input* input : ImageInputs(op)) {
@@ -198,6 +198,7 @@ RenderedFrame FrameDriver::Render(df::Operator& op, int frame, const WarningSink
   }
   WarnMismatch(op, frame, std::move(connected), warn);
   if (before && !before()) return out;
+  PressButtonsAt(op, frame);
   const auto start = std::chrono::steady_clock::now();
   op.Process(&request);
   out.took = std::chrono::steady_clock::now() - start;

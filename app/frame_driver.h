@@ -35,6 +35,9 @@ struct InputChoices {
   // `fallbackSize`.
   std::optional<std::pair<int, int>> size;
   std::pair<int, int> fallbackSize{kDefaultImageWidth, kDefaultImageHeight};
+  // Pixel aspect of the built-in images when neither `aspect` nor a file
+  // gives one.
+  double fallbackAspect = 1.0;
   // One `vorn serve` run serves every tool: captions that are not this
   // tool's image inputs are passed over instead of refused.
   bool everyTool = false;

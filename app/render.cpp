@@ -102,7 +102,7 @@ RenderOutcome RunRender(Host& host, const RenderSettings& s) {
     outcome.exitCode = kExitFailed;
     return outcome;
   }
-  if (!s.save.empty() && !SaveComposition(host, *job.op, s.save)) {
+  if (!s.save.empty() && !SaveComposition(host, job, s.save)) {
     outcome.exitCode = kExitFailed;
     return outcome;
   }

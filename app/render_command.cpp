@@ -15,15 +15,17 @@ const char* kRenderFooter = R"(Values:
   points       x,y as fractions of the image, y from the top: "XY Center=0.25,0.5"
   combos       item text or index: "Fill Option=Black Edges", "Fill Option=1"
   check boxes  0/1, off/on
-  buttons      --set "CAPTION=1" presses the button before the first frame
+  buttons      "CAPTION=1@20" presses the button at frame 20 ("1@20,1@45" twice);
+               "CAPTION=1" before the first frame. --save keeps the presses.
   keyframes    value@frame joined by commas, linear between keys and held beyond:
                "Amplitude 1=0@0,2.5@48", "XY Center=0.2,0.5@0;0.8,0.5@24"
---set, --preset and --comp apply in command-line order. Combos and buttons
-notify the tool as a user's change would; points are set without notifying
-it, so points given one after another stay as given. Frames render in
+--set, --preset and --comp apply in command-line order. Combos notify the
+tool as a user's change would, buttons as their frame renders; points are
+set without notifying it, so points given one after another stay as given. Frames render in
 increasing order on one operator; each file is written whole (temporary file,
 then rename). A tool whose frames depend on the frames before is run through
-every frame from --shot-start (default: the first frame asked for) to the last
+every frame from --shot-start (default: the first frame of the shot a --comp
+was saved for, else the first frame asked for) to the last
 one asked for, and only the frames asked for are written, so a frame is the
 same whatever else is asked for. On a farm, each task renders --chunk K/N of
 the same command line with --skip-existing; a stepped tool's chunk still starts
@@ -71,15 +73,20 @@ Command AddRenderCommand(CLI::App& app) {
                   "Image for an image input, by caption; FILE may be a sequence "
                   "(plate.####.exr). Required inputs without one get a built-in image")
       ->type_name("CAPTION=FILE");
-  c->setOpt = cmd->add_option("--set", c->sets,
-                              "Control value, by caption: number, x,y, combo item or index, "
-                              "0/1/on/off; keyframes value@frame,value@frame; 1 presses a button")
-                  ->type_name("CAPTION=VALUE");
+  c->setOpt =
+      cmd->add_option("--set", c->sets,
+                      "Control value, by caption: number, x,y, combo item or index, "
+                      "0/1/on/off; keyframes value@frame,value@frame; 1@frame presses a button")
+          ->type_name("CAPTION=VALUE");
   c->presetOpt =
       cmd->add_option("--preset", c->presets, "Choose an item of the tool's \"Demos\" presets")
           ->type_name("ITEM");
-  c->compOpt = cmd->add_option("--comp", c->comps, "Load control values from a saved composition")
-                   ->type_name("FILE");
+  c->compOpt =
+      cmd->add_option(
+             "--comp", c->comps,
+             "Load control values and presses from a saved composition (its shot and image "
+             "size are the defaults of --shot-start and --size)")
+          ->type_name("FILE");
   CLI::Option* framesOpt =
       cmd->add_option("--frames", r.frames,
                       "Frames: 1-100, 1-100x2, 1,5,10-20, -10--1 (default: the frames on disk "

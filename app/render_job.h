@@ -26,6 +26,7 @@ struct RenderJob {
   std::string chunkNote;
   std::vector<int> steps;  // rendered, increasing; `frames` is a subset
   bool stepped = false;
+  int shotStart = 0;                    // a stepped tool's first step
   InputChoices inputs;                  // --input and how the files are read, --size, --aspect
   std::optional<FramePattern> pattern;  // --out, unless --no-write
   ImageFormat format = ImageFormat::Png;
@@ -63,7 +64,9 @@ bool CheckOverwrites(const FrameDriver& driver, const std::vector<int>& steps,
 // Applies --set, --preset and --comp in command-line order, before the
 // first frame rendered.
 bool ApplyActions(Host& host, const RenderSettings& s, RenderJob& job);
-// Writes the operator's saved record to `path` (--save).
-bool SaveComposition(Host& host, df::Operator& op, const std::string& path);
+// Writes the operator's saved record to `path` (--save), with the shot's
+// first frame (of a stepped tool) and the size and aspect of the built-in
+// images, so that `render --comp` of it renders the same frames.
+bool SaveComposition(Host& host, RenderJob& job, const std::string& path);
 
 }  // namespace vorn

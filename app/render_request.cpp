@@ -93,11 +93,35 @@ bool ChooseFrames(const RenderSettings& s, RenderJob& job) {
   return true;
 }
 
+// The shot the last --comp was saved for: its first frame and the size and
+// aspect of the built-in images (none for a composition saved without them).
+bool SavedShot(Host& host, const RenderSettings& s, ShotSettings* shot, std::string* from) {
+  for (auto a = s.actions.rbegin(); a != s.actions.rend(); ++a) {
+    if (a->kind != RenderAction::Kind::Comp) continue;
+    Composition comp;
+    std::string error;
+    if (!LoadComposition(host, a->text, false, &comp, &error)) return Fail("--comp: " + error);
+    *shot = comp.shot;
+    *from = a->text;
+    return true;
+  }
+  return true;
+}
+
 // The shot starts at the whole list's first frame, so that every chunk of
-// it agrees, unless --shot-start says otherwise.
-bool ChooseSteps(const RenderSettings& s, RenderJob& job) {
+// it agrees, unless --shot-start or the composition says otherwise.
+bool ChooseSteps(const RenderSettings& s, const ShotSettings& saved, const std::string& savedFrom,
+                 RenderJob& job) {
   std::string error;
   int shotStart = job.allFrames.front();
+  if (s.shotStart.empty() && job.stepped && saved.firstFrame) {
+    if (*saved.firstFrame > job.allFrames.front())
+      return Fail("--comp " + savedFrom + " was made for a shot that starts at frame " +
+                  std::to_string(*saved.firstFrame) + ", after the first frame asked for (" +
+                  std::to_string(job.allFrames.front()) +
+                  "); give --shot-start to start the shot elsewhere");
+    shotStart = *saved.firstFrame;
+  }
   if (!s.shotStart.empty()) {
     auto n = ParseCount(s.shotStart, INT_MIN, INT_MAX, &error);
     if (!n) return Fail("--shot-start: " + error);
@@ -109,6 +133,7 @@ bool ChooseSteps(const RenderSettings& s, RenderJob& job) {
       PrintWarning("--shot-start has no effect: \"" + job.toolName +
                    "\" renders each frame on its own");
   }
+  job.shotStart = shotStart;
   if (!PlanSteps(job.stepped, shotStart, job.toolName, job.frames, &job.steps, &error))
     return Fail("--shot-start " + std::to_string(shotStart) + ": " + error);
   return true;
@@ -117,7 +142,14 @@ bool ChooseSteps(const RenderSettings& s, RenderJob& job) {
 bool CheckNumbers(Host& host, const RenderSettings& s, RenderJob& job) {
   std::string error;
   if (!s.frames.empty() && !s.frame.empty()) return Fail("give --frames or --frame, not both");
-  if (!ChooseFrames(s, job) || !ChooseSteps(s, job)) return false;
+  ShotSettings saved;
+  std::string savedFrom;
+  if (!SavedShot(host, s, &saved, &savedFrom)) return false;
+  if (!ChooseFrames(s, job) || !ChooseSteps(s, saved, savedFrom, job)) return false;
+  // The images of the composition's shot, unless a file or an option says
+  // otherwise (as in the viewer it was saved from).
+  if (saved.size) job.inputs.fallbackSize = *saved.size;
+  if (saved.aspect) job.inputs.fallbackAspect = *saved.aspect;
   if (!s.size.empty()) {
     int w = 0, h = 0;
     if (!ParseSize(s.size, kMaxImageSide, kMaxImagePixels, &w, &h, &error))

@@ -74,15 +74,15 @@ bool ApplyActions(Host& host, const RenderSettings& s, RenderJob& job) {
   return true;
 }
 
-bool SaveComposition(Host& host, df::Operator& op, const std::string& path) {
+bool SaveComposition(Host& host, RenderJob& job, const std::string& path) {
+  ShotSettings shot;
+  if (job.stepped) shot.firstFrame = job.shotStart;
+  shot.size = {job.driver.Width(), job.driver.Height()};
+  shot.aspect = job.driver.Aspect();
   std::vector<uint8_t> bytes;
   std::string error;
-  {
-    df::CArchive archive(&bytes);
-    if (!host.Doc().SaveOperator(&op, archive, &error) || !archive.Flush())
-      return Fail("--save: cannot save the composition: " +
-                  (error.empty() ? std::string("the record could not be made") : error));
-  }
+  if (!SaveCompositionBytes(host.Doc(), *job.op, shot, &bytes, &error))
+    return Fail("--save: cannot save the composition: " + error);
   if (!WriteFileAtomically(path, bytes.data(), bytes.size(), &error))
     return Fail("--save: " + error);
   return true;

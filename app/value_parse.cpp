@@ -228,10 +228,6 @@ bool ParseControlValue(const ControlSpec& info, std::string_view text, ParsedVal
     return true;
   }
 
-  if (info.kind == ValueKind::Button) {
-    *error = "a button cannot be keyframed; use 1 to press it";
-    return false;
-  }
   out->animated = true;
   std::vector<std::string_view> parts = Split(text, ",;");
   const size_t per = point ? 2 : 1;
@@ -253,6 +249,12 @@ bool ParseControlValue(const ControlSpec& info, std::string_view text, ParsedVal
     if (point) {
       if (!ParsePointValue(parts[i], valueText, key.v, error)) return false;
     } else if (!ParseScalar(info, valueText, &key.v[0], error)) {
+      return false;
+    }
+    // A button's key is a press at a frame: it takes 1 and a whole frame.
+    if (info.kind == ValueKind::Button && (key.v[0] != 1 || key.time != std::trunc(key.time))) {
+      *error = Quote(last) + " is not a press; a button is pressed at a frame with 1@frame " +
+               "(a whole frame number)";
       return false;
     }
     if (!out->keys.empty() && key.time <= out->keys.back().time) {

@@ -57,7 +57,7 @@ std::string AllowedRangeText(const ControlSpec& info);
 // separated by ',' or ';' (a point key is "x,y@frame"). Each value must be
 // what the control accepts: within its allowed range, a combo item's index or
 // its text, 0/1/on/off/true/false/yes/no for a check box; a button takes 1
-// (press) or 0 and no keyframes. The error says what was wrong and what is
+// (press) or 0, or presses at frames as keys 1@frame. The error says what was wrong and what is
 // allowed, without the caption (the caller names the control).
 bool ParseControlValue(const ControlSpec& info, std::string_view text, ParsedValue* out,
                        std::string* error);

@@ -15,8 +15,6 @@ namespace {
 // Points dragged far off the picture are still points; beyond this they are
 // surely a mistake of the page.
 constexpr double kMaxPointMagnitude = 1000.0;
-// Presses remembered for a stepped tool's simulation.
-constexpr size_t kMaxPresses = 10000;
 
 // A whole number held by a JSON value (3 or 3.0), if it is one.
 std::optional<long long> WholeNumber(const json& v) {
@@ -136,7 +134,7 @@ void Session::Action(const std::string& caption, const std::string& gesture, df:
     if (!IsRuntimeCaption(top)) undo_.back().caption = top;
     return;
   }
-  undo_.push_back({IsRuntimeCaption(top) ? caption : top, made, gesture, input, nullptr});
+  undo_.push_back({IsRuntimeCaption(top) ? caption : top, made, gesture, input});
 }
 
 Outcome Session::Change(const std::string& id, const json& value, int time,
@@ -159,16 +157,20 @@ Outcome Session::Change(const std::string& id, const json& value, int time,
     return Done(time);
   }
   const ControlSpec control = SpecOf(*input);
+  if (control.kind == ValueKind::Button) {
+    const auto n = WholeNumber(value);
+    if (!n || *n != 1) return Outcome::Fail(what + "a button takes 1 (a press)");
+    // A key of 1 at the frame: the tool is told when that frame renders.
+    Action("Press " + input->Name() + " at frame " + std::to_string(time), gesture, input, [&] {
+      input->SetAnimated(true, time);
+      df::Number one(1.0);
+      input->SetValue(&one, time, 0);
+    });
+    return Done(time);
+  }
   double v = 0.0;
   std::string caption = "Change " + input->Name();
   switch (control.kind) {
-    case ValueKind::Button: {
-      const auto n = WholeNumber(value);
-      if (!n || *n != 1) return Outcome::Fail(what + "a button takes 1 (a press)");
-      v = 1.0;
-      caption = "Press " + input->Name();
-      break;
-    }
     case ValueKind::CheckBox: {
       const auto n = WholeNumber(value);
       if (!n || (*n != 0 && *n != 1)) return Outcome::Fail(what + "a check box takes 0 or 1");
@@ -197,8 +199,6 @@ Outcome Session::Change(const std::string& id, const json& value, int time,
     df::Number n(v);
     input->SetValue(&n, time, 1);
   });
-  if (control.kind == ValueKind::Button && stepped_ && presses_.size() < kMaxPresses)
-    presses_.push_back({input->Id(), time});
   return Done(time);
 }
 
@@ -217,12 +217,22 @@ void Session::ResetToDefaults(int time) {
   }
 }
 
+void Session::ClearPresses(int time) {
+  for (const auto& in : op_->Inputs()) {
+    if (in->ControlKind() != kButtonKind || in->State() == in->DefaultState()) continue;
+    in->SetAnimated(false, time);
+    df::Number n(in->DefaultState().constant[0]);
+    in->SetValue(&n, time, 0);
+  }
+}
+
 Outcome Session::Reset(int time) {
   WriteScope scope(*this);
   Action("Reset " + registry_->Name(), "", nullptr, [&] {
     const size_t before = doc_->UndoCount();
     op_->NotifyChanged(nullptr, nullptr, time);
     if (doc_->UndoCount() == before) ResetToDefaults(time);
+    ClearPresses(time);
   });
   return Done(time);
 }
@@ -233,7 +243,6 @@ Outcome Session::Undo(int time) {
   Step step = undo_.back();
   undo_.pop_back();
   for (size_t i = 0; i < step.docSteps; ++i) doc_->Undo();
-  if (step.presses) presses_.swap(*step.presses);
   step.gesture.clear();
   redo_.push_back(step);
   ++version_;
@@ -246,7 +255,6 @@ Outcome Session::Redo(int time) {
   Step step = redo_.back();
   redo_.pop_back();
   for (size_t i = 0; i < step.docSteps; ++i) doc_->Redo();
-  if (step.presses) presses_.swap(*step.presses);
   undo_.push_back(step);
   ++version_;
   return Done(time);
@@ -304,9 +312,9 @@ Outcome Session::TakeComposition(const Composition& comp, const std::string& cap
   Outcome outcome;
   outcome.warnings = AdjustedValues(comp);
   WriteScope scope(*this);
-  // Every value the composition holds, set as one step of the runtime's
-  // history so that undo brings back the whole previous state.
-  const size_t steps = undo_.size();
+  // Every value the composition holds, its button presses included, set as
+  // one step of the runtime's history so that undo brings back the whole
+  // previous state.
   Action(caption, "", nullptr, [&] {
     doc_->StartUndo(caption.c_str());
     for (const auto& from : comp.op->Inputs()) {
@@ -318,17 +326,6 @@ Outcome Session::TakeComposition(const Composition& comp, const std::string& cap
     }
     doc_->EndUndo(1);
   });
-  // The presses go with the values they were made on: the step keeps the
-  // ones before, which undo swaps back in.
-  if (undo_.size() == steps && !presses_.empty()) {
-    redo_.clear();
-    undo_.push_back({caption, 0, "", nullptr, nullptr});
-  }
-  if (undo_.size() > steps) {
-    undo_.back().presses = std::make_shared<std::vector<std::pair<uint32_t, int>>>();
-    undo_.back().presses->swap(presses_);
-  }
-  presses_.clear();
   if (caption.empty()) {  // a composition opened with the server: a fresh history
     undo_.clear();
     redo_.clear();
@@ -348,12 +345,12 @@ df::OperatorPtr Session::CopyOperator(df::CPipelineDoc& doc, std::string* error)
 bool Session::SaveRecord(std::vector<uint8_t>* bytes, std::string* error, uint64_t* version) {
   std::lock_guard lock(mutex_);
   if (version) *version = version_.load();
-  df::CArchive archive(bytes);
-  if (!doc_->SaveOperator(op_.get(), archive, error) || !archive.Flush()) {
-    if (error->empty()) *error = "the record could not be made";
-    return false;
-  }
-  return true;
+  // The shot the viewer shows, so that `vorn render --comp` renders its frames.
+  ShotSettings shot;
+  shot.firstFrame = settings_.firstFrame;
+  shot.size = {driver_.Width(), driver_.Height()};
+  shot.aspect = driver_.Aspect();
+  return SaveCompositionBytes(*doc_, *op_, shot, bytes, error);
 }
 
 json Session::ValueJson(const df::Input& input, int time) const {

@@ -88,12 +88,15 @@ class Session {
   uint64_t Version() const { return version_.load(); }
 
   // A change on the page. `value`: a number, a bool (check box) or [x, y]
-  // (point); a button takes 1 (a press). Changes that share a non-empty
-  // `gesture` on the same control (one drag) are one undo step.
+  // (point); a button takes 1: a press at `time`, kept as the button's key
+  // there (saved with the values, replayed when that frame renders, undone
+  // like any change). Changes that share a non-empty `gesture` on the same
+  // control (one drag) are one undo step.
   Outcome Change(const std::string& id, const nlohmann::json& value, int time,
                  const std::string& gesture);
   // The tool's reset: a notification that names no input. A tool that does
-  // nothing with it gets every control set to its declared default.
+  // nothing with it gets every control set to its declared default. Every
+  // button press goes either way.
   Outcome Reset(int time);
   Outcome Undo(int time);
   Outcome Redo(int time);
@@ -127,8 +130,6 @@ class Session {
     size_t docSteps = 0;  // runtime undo steps the action made
     std::string gesture;
     df::Input* input = nullptr;
-    // A Load's step: the button presses on the other side of it.
-    std::shared_ptr<std::vector<std::pair<uint32_t, int>>> presses;
   };
 
   class WriteScope;
@@ -142,6 +143,7 @@ class Session {
   void EndWrite();
   bool IsRuntimeCaption(const std::string& caption) const;
   void ResetToDefaults(int time);
+  void ClearPresses(int time);
   nlohmann::json ValueJson(const df::Input& input, int time) const;
   nlohmann::json StateLocked(int time) const;  // mutex_ held
   Outcome Done(int time);                      // mutex_ held
@@ -169,8 +171,6 @@ class Session {
   std::unique_ptr<df::CPipelineDoc> doc_;
   df::OperatorPtr op_;
   std::vector<Step> undo_, redo_;
-  // Button presses of a tool that is stepped: replayed when it simulates again.
-  std::vector<std::pair<uint32_t, int>> presses_;
   std::atomic<uint64_t> version_{1};
   std::atomic<uint64_t> savedVersion_{1};  // of the last Save or Load
   std::atomic<int> writers_{0};
@@ -184,7 +184,6 @@ class Session {
   df::OperatorPtr simOp_;
   uint64_t simVersion_ = 0;
   int simFrame_ = 0;  // last frame simulated
-  std::vector<std::pair<uint32_t, int>> simPresses_;
 
   std::mutex frameMutex_;
   std::condition_variable wake_, delivered_;

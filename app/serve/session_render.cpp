@@ -2,8 +2,9 @@
 // with the newest values; a change or a new time cancels the render in
 // progress through the operator's abortFlag. A tool whose frames depend on
 // the frames before is simulated from the shot's first frame on a fresh
-// operator, on this one thread, as `vorn render` does, and then stepped
-// forward frame by frame while the viewer plays.
+// operator, on this one thread, as `vorn render` does (button presses
+// acting at their frames), and then stepped forward frame by frame while the
+// viewer plays.
 #include <chrono>
 
 #include "serve/session.h"
@@ -124,7 +125,6 @@ std::shared_ptr<Frame> Session::RenderStepped(int time) {
       std::lock_guard lock(mutex_);
       if (version_.load() != version || writers_.load() > 0) return nullptr;
       CopyControlValues(*op_, *fresh);
-      simPresses_ = presses_;
     }
     simOp_ = std::move(fresh);
     simVersion_ = version;
@@ -139,12 +139,6 @@ std::shared_ptr<Frame> Session::RenderStepped(int time) {
       if (stop_ || wantTime_ != time) return nullptr;
     }
     const int step = simFrame_ + 1;
-    for (const auto& [id, at] : simPresses_)
-      if (at == step)
-        if (df::Input* button = simOp_->FindInput(id)) {
-          df::Number one(1.0);
-          button->SetValue(&one, step, 1);
-        }
     std::string error;
     image.reset();
     if (!RunProcess(simOp_.get(), step, &image, &ms, &error)) {

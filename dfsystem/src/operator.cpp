@@ -29,7 +29,7 @@ Operator::Operator(Registry* registry, CArchive* archive, TagList* tags) : regis
   if (archive) {
     std::vector<SavedValue> values;
     std::string error;
-    if (!ReadHostData(*archive, &values, &error)) {
+    if (!ReadHostData(*archive, &values, &error, &hostSettings)) {
       MarkBroken("saved record: " + error);
     } else {
       for (SavedValue& v : values) pending_[v.id] = {v.type, std::move(v.state)};
@@ -48,7 +48,7 @@ uint32_t Operator::Save(CArchive* archive, TagList*) {
     if (input->ValueType() == kTypeNumber || input->ValueType() == kTypePoint)
       values.push_back({input->Id(), input->ValueType(), input->State()});
   }
-  return WriteHostData(*archive, values) && !archive->Failed() ? 1 : 0;
+  return WriteHostData(*archive, values, hostSettings) && !archive->Failed() ? 1 : 0;
 }
 
 uint32_t Operator::Process(Request*) {

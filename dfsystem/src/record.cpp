@@ -26,9 +26,10 @@ bool Representable(uint32_t type, const double v[2]) {
 
 // Each entry: id, type, constant (two doubles), animated (0/1), key count,
 // then per key its time and two doubles. A Number uses the first component.
-bool WriteHostData(CArchive& ar, const std::vector<SavedValue>& values) {
+bool WriteHostData(CArchive& ar, const std::vector<SavedValue>& values,
+                   const std::vector<SavedSetting>& settings) {
   ar.WriteWord(kHostDataMagic);
-  ar.WriteWord(kHostDataVersion);
+  ar.WriteWord(settings.empty() ? kHostDataVersion : kHostDataVersionSettings);
   ar.WriteWord(uint32_t(values.size()));
   for (const SavedValue& v : values) {
     ar.WriteWord(v.id);
@@ -41,10 +42,18 @@ bool WriteHostData(CArchive& ar, const std::vector<SavedValue>& values) {
       WriteComponents(ar, k.v);
     }
   }
+  if (!settings.empty()) {
+    ar.WriteWord(uint32_t(settings.size()));
+    for (const SavedSetting& s : settings) {
+      ar.WriteWord(s.id);
+      ar.WriteDouble(s.value);
+    }
+  }
   return !ar.Failed();
 }
 
-bool ReadHostData(CArchive& ar, std::vector<SavedValue>* values, std::string* error) {
+bool ReadHostData(CArchive& ar, std::vector<SavedValue>* values, std::string* error,
+                  std::vector<SavedSetting>* settings) {
   auto fail = [&](const std::string& why) {
     if (error) *error = why;
     return false;
@@ -53,9 +62,10 @@ bool ReadHostData(CArchive& ar, std::vector<SavedValue>* values, std::string* er
   if (!ar.ReadWord(magic)) return fail("the record ends before the host data");
   if (magic != kHostDataMagic) return fail("the host data does not start with \"DFhd\"");
   if (!ar.ReadWord(version) || !ar.ReadWord(count)) return fail("the host data is cut short");
-  if (version != kHostDataVersion)
+  if (version != kHostDataVersion && version != kHostDataVersionSettings)
     return fail("host data format " + std::to_string(version) + " is not supported (only " +
-                std::to_string(kHostDataVersion) + ")");
+                std::to_string(kHostDataVersion) + " and " +
+                std::to_string(kHostDataVersionSettings) + ")");
   if (count > kMaxSavedEntries)
     return fail("the host data claims " + std::to_string(count) + " values (at most " +
                 std::to_string(kMaxSavedEntries) + ")");
@@ -87,6 +97,23 @@ bool ReadHostData(CArchive& ar, std::vector<SavedValue>* values, std::string* er
     }
     values->push_back(std::move(v));
   }
+  if (settings) settings->clear();
+  if (version == kHostDataVersion) return true;
+  uint32_t settingCount = 0;
+  if (!ar.ReadWord(settingCount)) return fail("the host data is cut short before its settings");
+  if (settingCount > kMaxSavedSettings)
+    return fail("the host data claims " + std::to_string(settingCount) + " settings (at most " +
+                std::to_string(kMaxSavedSettings) + ")");
+  std::set<uint32_t> seenSettings;
+  for (uint32_t n = 0; n < settingCount; ++n) {
+    SavedSetting s;
+    if (!ar.ReadWord(s.id) || !ar.ReadDouble(s.value))
+      return fail("the host data is cut short in setting " + std::to_string(n + 1));
+    const std::string which = "setting " + std::to_string(n + 1) + " (" + FourCCText(s.id) + ")";
+    if (!std::isfinite(s.value)) return fail(which + " is not a finite value");
+    if (!seenSettings.insert(s.id).second) return fail(which + " is stored twice");
+    if (settings) settings->push_back(s);
+  }
   return true;
 }
 
@@ -95,7 +122,7 @@ bool ReadSavedRecord(CArchive& ar, SavedRecord* record, std::string* error) {
     if (error) *error = "the record is empty";
     return false;
   }
-  if (!ReadHostData(ar, &record->values, error)) return false;
+  if (!ReadHostData(ar, &record->values, error, &record->settings)) return false;
   if (!ar.ReadWord(record->trailer[0]) || !ar.ReadWord(record->trailer[1])) {
     if (error) *error = "the record ends before its two trailer words";
     return false;

@@ -65,7 +65,7 @@ TEST_F(Errors, RefusedRequestsExitTwoAndWriteNothing) {
       {{"--set", "Mode=Paint"}, "items: \"Chunks\", \"Fill\", \"Copy\" (or their index 0 to 2)"},
       {{"--set", "Mode=3"}, "is not an item"},
       {{"--set", "Where=0.5"}, "write x,y"},
-      {{"--set", "Poke=0@0,1@3"}, "cannot be keyframed"},
+      {{"--set", "Poke=0@0,1@3"}, "\"0@0\" is not a press"},
       {{"--preset", "Blinding"}, "items: \"Dim\", \"Bright\""},
       {{"--input", "Nope=whole.png"},
        "no image input \"Nope\"; image inputs: \"Input\", \"Matte(optional)\""},

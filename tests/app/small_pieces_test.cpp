@@ -1,14 +1,43 @@
-// Plug-in search order, progress texts and JSON output.
+// Plug-in search order, progress texts, JSON output and the shot settings a
+// composition keeps.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
+#include "composition.h"
 #include "json_document.h"
 #include "plugin_paths.h"
 #include "progress.h"
 
 namespace vorn {
 namespace {
+
+// What a composition keeps of its shot goes through the record's settings and
+// back; a hand-edited value vorn would not take is refused, an unknown id left.
+TEST(ShotSettings, RoundTripAndRefusals) {
+  ShotSettings shot{-40, std::pair{96, 54}, 0.9};
+  ShotSettings back;
+  std::string error;
+  ASSERT_TRUE(ReadShotSettings(ShotSettingsRecord(shot), &back, &error)) << error;
+  EXPECT_EQ(back, shot);
+  ASSERT_TRUE(ReadShotSettings({}, &back, &error));
+  EXPECT_EQ(back, ShotSettings{});
+  const uint32_t frame = df::FourCC("ShFr"), w = df::FourCC("ImgW"), h = df::FourCC("ImgH"),
+                 aspect = df::FourCC("ImgA");
+  const std::vector<std::pair<std::vector<df::SavedSetting>, const char*>> refused = {
+      {{{frame, 2.5}}, "not a whole frame number"},
+      {{{frame, 1e12}}, "not a whole frame number"},
+      {{{w, 0}, {h, 54}}, "each side must be 1 to"},
+      {{{w, 96.5}, {h, 54}}, "is not a size"},
+      {{{w, 96}}, "one side is missing"},
+      {{{aspect, 1000}}, "pixel aspect"},
+  };
+  for (const auto& [settings, why] : refused) {
+    EXPECT_FALSE(ReadShotSettings(settings, &back, &error)) << why;
+    EXPECT_NE(error.find(why), std::string::npos) << error;
+  }
+  EXPECT_TRUE(ReadShotSettings({{df::FourCC("Zzzz"), 1e300}}, &back, &error)) << error;
+}
 
 TEST(PluginFolders, OverridesThenEnvironmentThenBesideTheBinary) {
   const std::vector<std::string> rel = {"../lib/vorn", "../lib/vorn"};

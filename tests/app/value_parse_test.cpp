@@ -122,8 +122,15 @@ TEST(ControlValue, CheckBoxesAndButtons) {
   EXPECT_NE(Refused(Kind(ValueKind::CheckBox), "2").find("0/1"), std::string::npos);
   EXPECT_EQ(One(Kind(ValueKind::Button), "1"), 1);
   EXPECT_EQ(One(Kind(ValueKind::Button), "press"), 1);
-  EXPECT_NE(Refused(Kind(ValueKind::Button), "0@0,1@5").find("cannot be keyframed"),
-            std::string::npos);
+  // Presses at frames: keys of 1 at whole frames; a key of 0 or a fraction is refused.
+  ParsedValue v;
+  std::string error;
+  ASSERT_TRUE(ParseControlValue(Kind(ValueKind::Button), "1@20, press@45", &v, &error)) << error;
+  ASSERT_EQ(v.keys.size(), 2u);
+  EXPECT_EQ(v.keys[0].time, 20);
+  EXPECT_EQ(v.keys[1].time, 45);
+  EXPECT_NE(Refused(Kind(ValueKind::Button), "0@0,1@5").find("is not a press"), std::string::npos);
+  EXPECT_NE(Refused(Kind(ValueKind::Button), "1@2.5").find("whole frame"), std::string::npos);
 }
 
 TEST(ControlValue, Points) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "probe_host.h"
@@ -44,6 +45,50 @@ TEST_F(ProbeHost, LoadingRestoresEveryValueAndKeyframe) {
   EXPECT_EQ(record.classId, 0x8001FF01u);
   EXPECT_EQ(record.trailer[1], 0x43646E45u);
   EXPECT_EQ(record.values.size(), 6u);  // every control, buttons too
+}
+
+// The host's settings ride in the host data as format 2; without them the
+// record is format 1, byte for byte what it was. Either way the tool's part
+// (class id, trailer) is the same, and a record cut inside them is refused.
+TEST_F(ProbeHost, HostSettingsAreKeptBesideTheValues) {
+  OperatorPtr op = Create();
+  Set(In(*op, "Level"), 0.3);
+  const std::vector<uint8_t> plain = SaveToBytes(doc, *op);
+  ASSERT_GE(plain.size(), 12u);
+  EXPECT_EQ(plain[8], 1u);  // format word after the class id and "DFhd"
+  const std::vector<SavedSetting> settings = {{FourCC("ShFr"), -12}, {FourCC("ImgA"), 0.5}};
+  op->hostSettings = settings;
+  const std::vector<uint8_t> bytes = SaveToBytes(doc, *op);
+  EXPECT_EQ(bytes[8], 2u);
+  // Two settings of a word and a double each, and their count, after the values.
+  ASSERT_EQ(bytes.size(), plain.size() + 4 + 2 * 12);
+  EXPECT_EQ(std::memcmp(bytes.data(), plain.data(), 4), 0);
+  EXPECT_EQ(std::memcmp(bytes.data() + bytes.size() - 8, plain.data() + plain.size() - 8, 8), 0);
+
+  SavedRecord record;
+  std::string error;
+  CArchive in(bytes.data(), bytes.size());
+  ASSERT_TRUE(ReadSavedRecord(in, &record, &error)) << error;
+  EXPECT_EQ(record.settings, settings);
+  CArchive load(bytes.data(), bytes.size());
+  OperatorPtr loaded = doc.LoadOperator(load, &error);
+  ASSERT_TRUE(loaded) << error;
+  EXPECT_EQ(loaded->hostSettings, settings);
+  EXPECT_EQ(loaded->FindInput(In(*op, "Level")->Id())->State(), In(*op, "Level")->State());
+  for (size_t cut = plain.size() - 8; cut < bytes.size() - 8; ++cut) {
+    CArchive part(bytes.data(), cut);
+    EXPECT_FALSE(ReadSavedRecord(part, &record, &error)) << "cut at " << cut;
+  }
+  // A setting that is not a finite number is refused (the last setting's
+  // double sits just before the trailer).
+  const double nan = std::nan("");
+  const auto* nanBytes = reinterpret_cast<const uint8_t*>(&nan);
+  std::vector<uint8_t> bad(bytes.begin(), bytes.end() - 16);
+  bad.insert(bad.end(), nanBytes, nanBytes + 8);
+  bad.insert(bad.end(), bytes.end() - 8, bytes.end());
+  CArchive badIn(bad.data(), bad.size());
+  EXPECT_FALSE(ReadSavedRecord(badIn, &record, &error));
+  EXPECT_NE(error.find("not a finite value"), std::string::npos) << error;
 }
 
 TEST_F(ProbeHost, ForeignTrailerValuesAreAccepted) {

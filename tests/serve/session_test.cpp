@@ -1,7 +1,11 @@
 // The page's actions as the tools see them: one undo step per user action,
 // named by the tool where it names its own; resets; keys; frames that are
 // those a render from the shot's start gives.
+#include <fstream>
+#include <iterator>
+
 #include "default_images.h"
+#include "render.h"
 #include "serve_fixture.h"
 
 namespace servetest {
@@ -207,9 +211,9 @@ TEST_F(ServeTest, FramesFollowTheValuesAndAStepperIsSimulatedFromTheShotStart) {
   op.reset();
 }
 
-// A stepped tool's button presses belong to the values they were made on: a
-// Load drops them, its undo brings them back (the viewer simulates with
-// them again) and its redo drops them again.
+// Button presses belong to the values they were made on: a Load drops
+// them, its undo brings them back (the viewer simulates with them again) and
+// its redo drops them again.
 TEST_F(ServeTest, UndoingALoadBringsBackTheButtonPresses) {
   if (!Has("Bubbles")) GTEST_SKIP() << "Bubbles is not built";
   auto frame = [&](int time) {
@@ -231,10 +235,75 @@ TEST_F(ServeTest, UndoingALoadBringsBackTheButtonPresses) {
   EXPECT_EQ(s["undo"], "Load plain.vcomp");
   EXPECT_EQ(frame(12), plain);
   s = Json(Post("/api/undo", Act("Bubbles")));
-  EXPECT_EQ(s["undo"], "Press Restart Bubbles");
+  EXPECT_EQ(s["undo"], "Press Restart Bubbles at frame 6");
   EXPECT_EQ(frame(12), pressed);
   ASSERT_EQ(Post("/api/redo", Act("Bubbles")).status, 200);
   EXPECT_EQ(frame(12), plain);
+}
+
+// A press is a key of the composition at its frame: Export renders it, Save
+// keeps it with the shot and the images' size so that `vorn render --comp`
+// with plain frames renders the export's bytes, undo takes it away from the
+// viewer and the export, and Reset clears every press.
+TEST_F(ServeTest, ButtonPressesAreSavedExportedUndoneAndReset) {
+  if (!Has("Bubbles")) GTEST_SKIP() << "Bubbles is not built";
+  auto bytes = [&](const std::string& name) {
+    std::ifstream in(folder_ / name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  auto exportAs = [&](const std::string& name) {
+    const json body{{"tool", "Bubbles"},
+                    {"time", 0},
+                    {"root", 0},
+                    {"path", name + ".#.png"},
+                    {"frames", "10-12"}};
+    const auto r = Post("/api/export", body.dump());
+    EXPECT_EQ(r.status, 200) << r.body;
+    return bytes(name + ".0012.png");
+  };
+  auto frame = [&](int time) {
+    const json s = State("Bubbles", time);
+    return Get("/api/frame", {{"tool", "Bubbles"},
+                              {"time", std::to_string(time)},
+                              {"version", s["version"].dump()}})
+        .body;
+  };
+  const std::string plain = exportAs("plain"), plainFrame = frame(12);
+  ASSERT_FALSE(plain.empty());
+  json s = Json(Post("/api/change", Change("Bubbles", "Kill", 1, 6)));
+  EXPECT_EQ(s["undo"], "Press Restart Bubbles at frame 6");
+  EXPECT_EQ(s["values"]["Kill"]["keys"], json({6.0}));
+  const std::string pressed = exportAs("pressed");
+  EXPECT_NE(pressed, plain);
+  EXPECT_NE(frame(12), plainFrame);
+  ASSERT_EQ(Post("/api/save", R"({"tool":"Bubbles","time":0,"root":0,"path":"p.vcomp"})").status,
+            200);
+
+  // Neither the shot's start nor the images' size is given again.
+  vorn::RenderSettings render;
+  render.actions = {{vorn::RenderAction::Kind::Comp, (folder_ / "p.vcomp").string()}};
+  render.frames = "10-12";
+  render.out = (folder_ / "render.#.png").string();
+  render.quiet = true;
+  ASSERT_EQ(vorn::RunRender(host_, render).exitCode, vorn::kExitOk);
+  for (const char* f : {"0010", "0011", "0012"})
+    EXPECT_EQ(bytes(std::string("render.") + f + ".png"),
+              bytes(std::string("pressed.") + f + ".png"))
+        << f;
+
+  s = Json(Post("/api/undo", Act("Bubbles")));
+  EXPECT_FALSE(s["values"]["Kill"]["animated"]);
+  EXPECT_EQ(frame(12), plainFrame);
+  EXPECT_EQ(exportAs("undone"), plain);
+
+  ASSERT_EQ(Post("/api/redo", Act("Bubbles")).status, 200);
+  ASSERT_EQ(Post("/api/change", Change("Bubbles", "Kill", 1, 9)).status, 200);
+  ASSERT_EQ(State("Bubbles")["values"]["Kill"]["keys"], json({6.0, 9.0}));
+  s = Json(Post("/api/reset", Act("Bubbles")));
+  EXPECT_FALSE(s["values"]["Kill"]["animated"]);
+  EXPECT_EQ(exportAs("reset"), plain);
+  s = Json(Post("/api/undo", Act("Bubbles")));  // the reset, presses and all
+  EXPECT_EQ(s["values"]["Kill"]["keys"], json({6.0, 9.0}));
 }
 
 }  // namespace

@@ -203,9 +203,15 @@ export class Panel {
     row.append(label);
     switch (c.control) {
       case "BtnC": {
+        // A press is kept at the frame shown; the frames pressed are listed beside it.
         const b = element("button", { type: "button", class: "press" }, c.caption);
         b.addEventListener("click", () => this.events.change(c.id, 1, newGesture()));
-        row.replaceChildren(b);
+        const at = element("span", { class: "presses" });
+        row.replaceChildren(b, at);
+        this.updaters.set(c.id, (v) => {
+          const frames = v.animated ? v.keys : [];
+          at.textContent = frames.length ? `pressed at ${frames.length === 1 ? "frame" : "frames"} ${frames.join(", ")}` : "";
+        });
         return row;
       }
       case "ChBC": {

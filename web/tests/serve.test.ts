@@ -363,6 +363,58 @@ test("Load is one undo step, and an export shows its progress and can be cancell
   await settled(page);
 });
 
+test("Bubbles: a button press is kept at its frame, saved, exported and undone", async ({ page, url }) => {
+  await openTool(page, url, "Bubbles");
+  const desc = await describe(page, "Bubbles");
+  const restart = desc.controls.find((c) => c.caption === "Restart Bubbles");
+  assert(restart, "Bubbles has a Restart Bubbles button");
+  await showPage(page, restart.pageIndex);
+  const seek = async (t: number) => {
+    await page.evaluate((time) => (window as any).vorn.seek(time), t);
+    await settled(page);
+  };
+  const message = async (start: string) =>
+    page.waitForFunction((s) => document.getElementById("message")!.textContent!.startsWith(s), start);
+  const pressed = () => page.locator(`[data-id="${restart.id}"] .presses`).textContent();
+  await seek(12);
+  const plain = await frameDigest(page);
+  await seek(6);
+  await page.click(`[data-id="${restart.id}"] button.press`);
+  await settled(page);
+  assert((await pressed()) === "pressed at frame 6", `beside the button: ${await pressed()}`);
+  const caption = await page.locator("#undo").textContent();
+  assert(caption === "Undo Press Restart Bubbles at frame 6", `undo caption: ${caption}`);
+  await seek(12);
+  const restarted = await frameDigest(page);
+  assert(restarted !== plain, "the restart at frame 6 shows at frame 12");
+
+  await page.fill("#path", "press.vcomp");
+  await page.click("#save");
+  await message("saved");
+  await page.fill("#path", "press/p.#.png");
+  await page.fill("#frames", "12");
+  await page.click("#export");
+  await message("wrote 1 file");
+  await page.fill("#frames", "");
+
+  // Undo takes the press away: the viewer simulates again without it.
+  await page.click("#undo");
+  await settled(page);
+  assert((await pressed()) === "", `after undo: ${await pressed()}`);
+  assert((await frameDigest(page)) === plain, "frame 12 without the press after undo");
+  // The saved file holds the press: loading it brings it back.
+  await page.fill("#path", "press.vcomp");
+  await page.click("#load");
+  await message("loaded");
+  await settled(page);
+  assert((await pressed()) === "pressed at frame 6", `after Load: ${await pressed()}`);
+  assert((await frameDigest(page)) === restarted, "the loaded press restarts the bubbles again");
+  await page.click("#undo"); // Load
+  await settled(page);
+  assert((await frameDigest(page)) === plain, "undoing the Load takes the press away");
+  await seek(0);
+});
+
 // Pictures of each tool's page for the README, when asked for.
 if (screenshots) {
   test("screenshots of each tool's page", async ({ page, url, base }) => {

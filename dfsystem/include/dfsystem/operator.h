@@ -13,6 +13,7 @@
 #include "dfsystem/input.h"
 #include "dfsystem/object.h"
 #include "dfsystem/parameter.h"
+#include "dfsystem/record.h"
 #include "dfsystem/tags.h"
 
 namespace df {
@@ -59,6 +60,9 @@ class Operator : public Object {
   int opMode = 0;
   int opModeArg = 0;
   uint32_t objFlags = 0;
+  // The host's settings kept with the values: Save writes them, loading
+  // reads them back. The tool never sees them.
+  std::vector<SavedSetting> hostSettings;
 
   // Host view.
   Registry* GetRegistry() const { return registry_; }
