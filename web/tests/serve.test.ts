@@ -2,6 +2,7 @@
 // panel and handles, the tools' reactions, undo, and the token.
 import * as fs from "fs";
 import * as path from "path";
+import "./artist.test";
 import { assert, near, run, test } from "./harness";
 import { describe, dragHandle, frameDigest, openTool, settled, showPage, shownAgainstRendered, values } from "./page";
 
