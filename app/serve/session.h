@@ -129,6 +129,9 @@ class Session {
     df::Input* input = nullptr;
     // A Load's step: the button presses on the other side of it.
     std::shared_ptr<std::vector<std::pair<uint32_t, int>>> presses;
+    // The host's words for the action ("Change Light Color" once a colour
+    // pick moved several channels); `caption` adds the tool's own to them.
+    std::string hostCaption;
   };
 
   class WriteScope;
@@ -141,6 +144,9 @@ class Session {
   void BeginWrite();
   void EndWrite();
   bool IsRuntimeCaption(const std::string& caption) const;
+  // The host's words with the tool's own caption for the step added where
+  // the tool named it and the words do not say it already.
+  std::string StepCaption(const std::string& host, const std::string& tool) const;
   void ResetToDefaults(int time);
   nlohmann::json ValueJson(const df::Input& input, int time) const;
   nlohmann::json StateLocked(int time) const;  // mutex_ held

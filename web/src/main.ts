@@ -5,7 +5,7 @@
 import { ApiError, Description, FrameData, State, ToolList, fetchFrame, fetchInputPicture, getJson, post } from "./api.js";
 import { Panel } from "./panel.js";
 import { PlayMode, Timeline } from "./timeline.js";
-import { Backdrop, Viewer } from "./viewer.js";
+import { Backdrop, HandleChoice, Viewer } from "./viewer.js";
 
 type Value = number | [number, number];
 
@@ -65,7 +65,12 @@ class Page {
     for (const t of this.tools.tools) select.append(new Option(t.name, t.name));
     select.addEventListener("change", () => void this.open(select.value));
     const roots = $("root") as HTMLSelectElement;
-    this.tools.roots.forEach((r, i) => roots.append(new Option(r, String(i))));
+    // A folder shows by its name (the whole path on hover), so the header stays one line.
+    this.tools.roots.forEach((r, i) => {
+      const o = new Option(r.replace(/\/+$/, "").split("/").pop() || r, String(i));
+      o.title = r;
+      roots.append(o);
+    });
     this.timeline = new Timeline($("time") as HTMLInputElement, $("key-marks"), $("frame-number") as HTMLInputElement, {
       seek: (t) => void this.seek(t),
     });
@@ -97,12 +102,15 @@ class Page {
       change: (id, v, g, refused) => this.change(id, v, g, refused),
       key: (id, action) => void this.act("/api/key", { id, action }),
       select: (id) => this.timeline.select(id),
+      pageShown: (p) => this.viewer?.showHandles(this.handleChoice(), p),
     });
     this.timeline.select(null);
     this.viewer = new Viewer($("viewer"), this.desc, {
       change: (id, v, g) => this.change(id, v, g),
       dragEnd: (id, v, g) => void this.dragEnd(id, v, g),
     });
+    ($("handles") as HTMLSelectElement).value = localStorage.getItem(`vorn.handles.${tool}`) ?? "all";
+    this.viewer.showHandles(this.handleChoice(), this.panel.page);
     this.shownVersion = 0;
     this.shownTime = Number.NaN;
     this.frameHeight = 0;
@@ -157,6 +165,8 @@ class Page {
     redo.disabled = !state.redo;
     undo.textContent = state.undo ? `Undo ${state.undo}` : "Undo";
     redo.textContent = state.redo ? `Redo ${state.redo}` : "Redo";
+    undo.title = `${undo.textContent} (Ctrl+Z)`;
+    redo.title = `${redo.textContent} (Ctrl+Shift+Z)`;
     this.timeline.update(state, this.time);
     document.body.dataset.version = String(state.version);
     for (const w of state.warnings ?? []) this.message(w, false);
@@ -308,6 +318,11 @@ class Page {
     document.body.dataset.scale = String(frame.scale);
   }
 
+  private handleChoice(): HandleChoice {
+    const v = ($("handles") as HTMLSelectElement).value;
+    return v === "page" || v === "none" ? v : "all";
+  }
+
   private playRate(): number {
     return Number(($("fps") as HTMLSelectElement).value) || 24;
   }
@@ -360,6 +375,16 @@ class Page {
 
   private wireBar(): void {
     $("backdrop").addEventListener("change", () => void this.chooseBackdrop());
+    $("panel-toggle").addEventListener("click", () => {
+      const hidden = document.body.classList.toggle("panel-hidden");
+      $("panel-toggle").setAttribute("aria-expanded", String(!hidden));
+      this.viewer.showHandles(this.handleChoice(), this.panel.page);
+    });
+    // Which handles show is remembered per tool.
+    $("handles").addEventListener("change", () => {
+      localStorage.setItem(`vorn.handles.${this.tool}`, this.handleChoice());
+      this.viewer.showHandles(this.handleChoice(), this.panel.page);
+    });
     // Changes since the last Save or Load are held by the server alone:
     // leaving or reloading the page asks first.
     window.addEventListener("beforeunload", (e) => {

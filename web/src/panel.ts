@@ -10,6 +10,8 @@ export interface PanelEvents {
   key(id: string, action: "set" | "remove" | "clear"): void;
   // The control the artist is working on (focus in its row): the timeline marks its keys.
   select?(id: string): void;
+  // The page shown changed.
+  pageShown?(page: number): void;
 }
 
 let gestureCount = 0;
@@ -199,6 +201,7 @@ export class Panel {
 
   showPage(p: number): void {
     this.activePage = p;
+    this.events.pageShown?.(p);
     for (const e of this.root.querySelectorAll<HTMLElement>("[data-page]")) {
       const on = e.dataset.page === String(p);
       e.classList.toggle("active", on);
