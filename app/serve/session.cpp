@@ -115,9 +115,27 @@ bool Session::IsRuntimeCaption(const std::string& caption) const {
   return caption.empty();
 }
 
+std::string Session::StepCaption(const std::string& host, const std::string& tool) const {
+  if (IsRuntimeCaption(tool) || AsciiLower(host).find(AsciiLower(tool)) != std::string::npos)
+    return host;
+  return host + " (" + tool + ")";
+}
+
+namespace {
+
+// The colour a channel control belongs to, or "".
+std::string ColourOf(const df::Input* input) {
+  if (!input || !input->Tags().Integer(df::INP_ColorGroup)) return "";
+  const char* name = input->Tags().String(df::INP_GroupName);
+  return name ? name : "";
+}
+
+}  // namespace
+
 // The runtime records each value change as a step, and a tool's own bracket
 // as one step with the tool's caption; everything one action made is one
-// step of the page's history, named by the tool's caption where it gave one.
+// step of the page's history, named in the host's words for the action with
+// the tool's caption added where it gave one ("Move Bottom Left (Overlay)").
 template <class Apply>
 void Session::Action(const std::string& caption, const std::string& gesture, df::Input* input,
                      Apply&& apply) {
@@ -130,11 +148,16 @@ void Session::Action(const std::string& caption, const std::string& gesture, df:
   const std::string top = doc_->UndoCaption();
   redo_.clear();
   if (!gesture.empty() && !undo_.empty() && undo_.back().gesture == gesture) {
-    undo_.back().docSteps += made;
-    if (!IsRuntimeCaption(top)) undo_.back().caption = top;
+    Step& step = undo_.back();
+    step.docSteps += made;
+    // One pick that moved several channels of a colour changes the colour.
+    const std::string colour = ColourOf(input);
+    if (input != step.input && !colour.empty() && colour == ColourOf(step.input))
+      step.caption = step.hostCaption = "Change " + colour;
+    if (!IsRuntimeCaption(top)) step.caption = StepCaption(step.hostCaption, top);
     return;
   }
-  undo_.push_back({IsRuntimeCaption(top) ? caption : top, made, gesture, input});
+  undo_.push_back({StepCaption(caption, top), made, gesture, input, caption});
 }
 
 Outcome Session::Change(const std::string& id, const json& value, int time,

@@ -130,6 +130,9 @@ class Session {
     size_t docSteps = 0;  // runtime undo steps the action made
     std::string gesture;
     df::Input* input = nullptr;
+    // The host's words for the action ("Change Light Color" once a colour
+    // pick moved several channels); `caption` adds the tool's own to them.
+    std::string hostCaption;
   };
 
   class WriteScope;
@@ -142,6 +145,9 @@ class Session {
   void BeginWrite();
   void EndWrite();
   bool IsRuntimeCaption(const std::string& caption) const;
+  // The host's words with the tool's own caption for the step added where
+  // the tool named it and the words do not say it already.
+  std::string StepCaption(const std::string& host, const std::string& tool) const;
   void ResetToDefaults(int time);
   void ClearPresses(int time);
   nlohmann::json ValueJson(const df::Input& input, int time) const;

@@ -111,7 +111,7 @@ TEST_F(ServeTest, OneKeyIsRemovedAtItsFrameAndTheLastEndsTheAnimation) {
 TEST_F(ServeTest, CandlePresetAndPointLinksAreOneStepEachWithTheToolsCaption) {
   if (!Has("Candle")) GTEST_SKIP() << "Candle is not built";
   json s = Json(Post("/api/change", Change("Candle", "Dem1", 1)));  // "Still Flame"
-  EXPECT_EQ(s["undo"], "Still flame");
+  EXPECT_EQ(s["undo"], "Demos: Still Flame");  // the tool's "Still flame" said already
   EXPECT_EQ(s["values"]["Turb"]["value"], 0.0);
   EXPECT_FLOAT_EQ(s["values"]["BLef"]["value"][0].get<float>(), 0.361f);
   s = Json(Post("/api/undo", Act("Candle")));
@@ -128,7 +128,7 @@ TEST_F(ServeTest, CandlePresetAndPointLinksAreOneStepEachWithTheToolsCaption) {
                 .status,
             200);
   s = Json(Post("/api/change", Change("Candle", "BLef", {0.2, 0.913}, 0, "drag")));
-  EXPECT_EQ(s["undo"], "Overlay");
+  EXPECT_EQ(s["undo"], "Move Bottom Left (Overlay)");
   EXPECT_EQ(s["undoCount"], 1);
   EXPECT_FLOAT_EQ(s["values"]["TLef"]["value"][0].get<float>(), 0.2f);
   EXPECT_FLOAT_EQ(s["values"]["TLef"]["value"][1].get<float>(), 0.13f);
@@ -143,6 +143,12 @@ TEST_F(ServeTest, BubblesPresetIsOneStepAndResetFallsBackToTheDefaults) {
   const json start = State("Bubbles")["values"];
   json s = Json(Post("/api/change", Change("Bubbles", "Demo", 3)));  // "Under Water"
   EXPECT_EQ(s["undo"], "Demos: Under Water");
+  // One colour pick moving two channels changes the colour.
+  Post("/api/change", Change("Bubbles", "LRed", 0.5, 0, "pick"));
+  s = Json(Post("/api/change", Change("Bubbles", "LGre", 0.25, 0, "pick")));
+  EXPECT_EQ(s["undo"], "Change Light Color");
+  EXPECT_EQ(s["undoCount"], 2);
+  s = Json(Post("/api/undo", Act("Bubbles")));
   EXPECT_EQ(s["values"]["Shap"]["value"], 2.0);
   EXPECT_EQ(s["values"]["Qtyy"]["value"], 9.0);
   s = Json(Post("/api/undo", Act("Bubbles")));

@@ -4,7 +4,8 @@
 // reaction) is what the panel shows.
 import { ApiError, Description, FrameData, State, ToolList, fetchFrame, fetchInputPicture, getJson, post } from "./api.js";
 import { Panel } from "./panel.js";
-import { Backdrop, Viewer } from "./viewer.js";
+import { PlayMode, Timeline } from "./timeline.js";
+import { Backdrop, HandleChoice, Viewer } from "./viewer.js";
 
 type Value = number | [number, number];
 
@@ -39,7 +40,7 @@ class Page {
   private viewer!: Viewer;
   private state!: State;
   private time = 0;
-  private playing = false;
+  private timeline!: Timeline;
   private shownVersion = 0;
   private shownTime = Number.NaN;
   private frameHeight = 0; // of the frame shown last
@@ -64,9 +65,22 @@ class Page {
     for (const t of this.tools.tools) select.append(new Option(t.name, t.name));
     select.addEventListener("change", () => void this.open(select.value));
     const roots = $("root") as HTMLSelectElement;
-    this.tools.roots.forEach((r, i) => roots.append(new Option(r, String(i))));
+    // A folder shows by its name (the whole path on hover), so the header stays one line.
+    this.tools.roots.forEach((r, i) => {
+      const o = new Option(r.replace(/\/+$/, "").split("/").pop() || r, String(i));
+      o.title = r;
+      roots.append(o);
+    });
+    this.timeline = new Timeline($("time") as HTMLInputElement, $("key-marks"), $("frame-number") as HTMLInputElement, {
+      seek: (t) => void this.seek(t),
+    });
+    this.timeline.setRange(this.tools.firstFrame, this.tools.lastFrame);
     this.wireBar();
-    const fromHash = new URLSearchParams(location.hash.slice(1)).get("tool");
+    const hash = new URLSearchParams(location.hash.slice(1));
+    const fromHash = hash.get("tool");
+    // A reload comes back to the frame it left.
+    const frame = Number(hash.get("frame") ?? Number.NaN);
+    if (Number.isInteger(frame)) this.time = frame;
     const first = fromHash || this.tools.initial || this.tools.tools[0]?.name;
     if (!first) {
       this.message("no tools are loaded: start vorn serve with --plugins DIR", true);
@@ -77,24 +91,26 @@ class Page {
   }
 
   private async open(tool: string): Promise<void> {
-    this.playing = false;
+    this.stopPlaying();
     this.pending.clear();
     this.tool = tool;
     ($("tool") as HTMLSelectElement).value = tool;
-    history.replaceState(null, "", `#tool=${encodeURIComponent(tool)}`);
+    this.remember();
     this.desc = await getJson<Description>("/api/describe", { tool });
     this.time = Math.max(this.tools.firstFrame, Math.min(this.time, this.tools.lastFrame));
     this.panel = new Panel($("panel"), this.desc, {
       change: (id, v, g, refused) => this.change(id, v, g, refused),
       key: (id, action) => void this.act("/api/key", { id, action }),
+      select: (id) => this.timeline.select(id),
+      pageShown: (p) => this.viewer?.showHandles(this.handleChoice(), p),
     });
+    this.timeline.select(null);
     this.viewer = new Viewer($("viewer"), this.desc, {
       change: (id, v, g) => this.change(id, v, g),
       dragEnd: (id, v, g) => void this.dragEnd(id, v, g),
     });
-    const slider = $("time") as HTMLInputElement;
-    slider.min = String(this.tools.firstFrame);
-    slider.max = String(this.tools.lastFrame);
+    ($("handles") as HTMLSelectElement).value = localStorage.getItem(`vorn.handles.${tool}`) ?? "all";
+    this.viewer.showHandles(this.handleChoice(), this.panel.page);
     this.shownVersion = 0;
     this.shownTime = Number.NaN;
     this.frameHeight = 0;
@@ -149,8 +165,9 @@ class Page {
     redo.disabled = !state.redo;
     undo.textContent = state.undo ? `Undo ${state.undo}` : "Undo";
     redo.textContent = state.redo ? `Redo ${state.redo}` : "Redo";
-    ($("time") as HTMLInputElement).value = String(this.time);
-    $("frame-number").textContent = String(this.time);
+    undo.title = `${undo.textContent} (Ctrl+Z)`;
+    redo.title = `${redo.textContent} (Ctrl+Shift+Z)`;
+    this.timeline.update(state, this.time);
     document.body.dataset.version = String(state.version);
     for (const w of state.warnings ?? []) this.message(w, false);
     this.requestFrame();
@@ -269,7 +286,7 @@ class Page {
         if (tool !== this.tool) return this.requestFrame();
         if (this.shownVersion < this.state.version || this.shownTime !== this.time) this.requestFrame();
         else if (this.shownScale > 1) this.refineLater();
-        else if (this.playing) this.advance();
+        else if (this.timeline.playing) this.timeline.next(this.time, this.playRate(), this.playMode());
       });
   }
 
@@ -301,13 +318,33 @@ class Page {
     document.body.dataset.scale = String(frame.scale);
   }
 
-  private advance(): void {
-    const next = this.time >= this.tools.lastFrame ? this.tools.firstFrame : this.time + 1;
-    void this.seek(next);
+  private handleChoice(): HandleChoice {
+    const v = ($("handles") as HTMLSelectElement).value;
+    return v === "page" || v === "none" ? v : "all";
+  }
+
+  private playRate(): number {
+    return Number(($("fps") as HTMLSelectElement).value) || 24;
+  }
+
+  private playMode(): PlayMode {
+    return ($("play-mode") as HTMLSelectElement).value === "bounce" ? "bounce" : "loop";
+  }
+
+  private stopPlaying(): void {
+    this.timeline?.stop();
+    $("play").textContent = "Play";
+    $("play").setAttribute("aria-pressed", "false");
+  }
+
+  // The tool and frame shown, in the address: a reload comes back to them.
+  private remember(): void {
+    history.replaceState(null, "", `#tool=${encodeURIComponent(this.tool)}&frame=${this.time}`);
   }
 
   async seek(time: number): Promise<void> {
     this.time = Math.max(this.tools.firstFrame, Math.min(time, this.tools.lastFrame));
+    this.remember();
     await this.loadState();
   }
 
@@ -338,6 +375,16 @@ class Page {
 
   private wireBar(): void {
     $("backdrop").addEventListener("change", () => void this.chooseBackdrop());
+    $("panel-toggle").addEventListener("click", () => {
+      const hidden = document.body.classList.toggle("panel-hidden");
+      $("panel-toggle").setAttribute("aria-expanded", String(!hidden));
+      this.viewer.showHandles(this.handleChoice(), this.panel.page);
+    });
+    // Which handles show is remembered per tool.
+    $("handles").addEventListener("change", () => {
+      localStorage.setItem(`vorn.handles.${this.tool}`, this.handleChoice());
+      this.viewer.showHandles(this.handleChoice(), this.panel.page);
+    });
     // Changes since the last Save or Load are held by the server alone:
     // leaving or reloading the page asks first.
     window.addEventListener("beforeunload", (e) => {
@@ -350,13 +397,19 @@ class Page {
     $("redo").addEventListener("click", () => void this.act("/api/redo"));
     $("reset").addEventListener("click", () => void this.act("/api/reset"));
     $("play").addEventListener("click", () => {
-      this.playing = !this.playing;
-      $("play").textContent = this.playing ? "Pause" : "Play";
-      if (this.playing) this.advance();
+      if (this.timeline.playing) return this.stopPlaying();
+      this.timeline.start(this.time);
+      $("play").textContent = "Pause";
+      $("play").setAttribute("aria-pressed", "true");
+      this.timeline.next(this.time, this.playRate(), this.playMode());
     });
     $("prev").addEventListener("click", () => void this.seek(this.time - 1));
     $("next").addEventListener("click", () => void this.seek(this.time + 1));
-    $("time").addEventListener("input", (e) => void this.seek(Number((e.target as HTMLInputElement).value)));
+    for (const [id, direction] of [["prev-key", -1], ["next-key", 1]] as const)
+      $(id).addEventListener("click", () => {
+        const k = this.timeline.keyBeside(this.time, direction);
+        if (k !== null) void this.seek(k);
+      });
     $("save").addEventListener("click", async () => {
       try {
         const r = await post<{ saved: string }>("/api/save", { tool: this.tool, time: this.time, ...this.fileRequest() });

@@ -8,6 +8,10 @@ export interface PanelEvents {
   // refusal of the value is passed to `refused` when given.
   change(id: string, value: number | [number, number], gesture: string, refused?: (why: string) => void): void;
   key(id: string, action: "set" | "remove" | "clear"): void;
+  // The control the artist is working on (focus in its row): the timeline marks its keys.
+  select?(id: string): void;
+  // The page shown changed.
+  pageShown?(page: number): void;
 }
 
 let gestureCount = 0;
@@ -55,6 +59,34 @@ export function parseNumber(text: string): number | null {
   const v = Number(t);
   return Number.isFinite(v) ? v : null;
 }
+
+// Steps of a number control's slider and arrow keys. A control whose
+// declared scale and default are whole numbers and whose scale spans at
+// least 100 takes whole numbers (counts, frames, seeds) and steps by 1;
+// others step by about a hundredth of the scale (1, 2 or 5 times a power of
+// ten) and their sliders by a tenth of that.
+export function controlSteps(c: ControlInfo): { whole: boolean; step: number; slider: number } {
+  const lo = c.minScale ?? c.minAllowed ?? 0;
+  let hi = c.maxScale ?? c.maxAllowed ?? 1;
+  if (!(hi > lo)) hi = lo + 1;
+  const d = typeof c.default === "number" ? c.default : 0;
+  const whole = Number.isInteger(lo) && Number.isInteger(hi) && Number.isInteger(d) && hi - lo >= 100;
+  if (whole) return { whole, step: 1, slider: 1 };
+  const step = niceStep((hi - lo) / 100);
+  return { whole, step, slider: step / 10 };
+}
+
+function niceStep(x: number): number {
+  const p = Math.pow(10, Math.floor(Math.log10(x)));
+  const m = x / p;
+  return (m < 1.5 ? 1 : m < 3.5 ? 2 : m < 7.5 ? 5 : 10) * p;
+}
+
+// Arrow and page keys as a number of steps: ±1, ±10 for pages.
+const kKeySteps: Record<string, number> = { ArrowUp: 1, ArrowRight: 1, ArrowDown: -1, ArrowLeft: -1, PageUp: 10, PageDown: -10 };
+
+// Key presses that follow each other within this time are one undo step.
+const kKeyRunMs = 1000;
 
 // A text field for one number. A value it cannot take (not a number, out of
 // the control's allowed range, or refused by the server) puts the held value
@@ -126,11 +158,24 @@ export class Panel {
     const tabs = element("div", { class: "tabs", role: "tablist" });
     const bodies: HTMLElement[] = [];
     for (let p = 0; p < pageCount; p++) {
-      const tab = element("button", { class: "tab", role: "tab", "data-page": String(p) }, captions[p]);
+      const tab = element(
+        "button",
+        { class: "tab", role: "tab", type: "button", id: `tab-${p}`, "aria-controls": `page-${p}`, "data-page": String(p) },
+        captions[p],
+      );
       tab.addEventListener("click", () => this.showPage(p));
       tabs.append(tab);
-      bodies.push(element("div", { class: "page", "data-page": String(p) }));
+      bodies.push(element("div", { class: "page", role: "tabpanel", id: `page-${p}`, "aria-labelledby": `tab-${p}`, "data-page": String(p) }));
     }
+    // The tab list is one stop for Tab; arrows, Home and End move between pages.
+    tabs.addEventListener("keydown", (e) => {
+      const moves: Record<string, number> = { ArrowRight: this.activePage + 1, ArrowLeft: this.activePage - 1, Home: 0, End: pageCount - 1 };
+      if (!(e.key in moves)) return;
+      e.preventDefault();
+      const p = (moves[e.key] + pageCount) % pageCount;
+      this.showPage(p);
+      tabs.querySelector<HTMLElement>(`[data-page="${p}"]`)?.focus();
+    });
     this.root.append(tabs, ...bodies);
     const groupsDone = new Set<string>();
     for (const c of this.desc.controls) {
@@ -156,11 +201,15 @@ export class Panel {
 
   showPage(p: number): void {
     this.activePage = p;
+    this.events.pageShown?.(p);
     for (const e of this.root.querySelectorAll<HTMLElement>("[data-page]")) {
       const on = e.dataset.page === String(p);
       e.classList.toggle("active", on);
       if (e.classList.contains("page")) e.hidden = !on;
-      if (e.classList.contains("tab")) e.setAttribute("aria-selected", String(on));
+      if (e.classList.contains("tab")) {
+        e.setAttribute("aria-selected", String(on));
+        e.tabIndex = on ? 0 : -1;
+      }
     }
   }
 
@@ -180,6 +229,7 @@ export class Panel {
       button.classList.toggle("animated", v.animated);
       button.classList.toggle("keyed", keyed);
       button.dataset.keyed = keyed ? "1" : "";
+      button.setAttribute("aria-pressed", String(keyed));
       button.title = keyed
         ? "Key at this frame: click to remove it, Shift+click to remove the animation"
         : v.animated
@@ -189,7 +239,7 @@ export class Panel {
   }
 
   private keyButton(c: ControlInfo): HTMLButtonElement {
-    const b = element("button", { class: "key", "data-key": c.id, type: "button" }, "◆");
+    const b = element("button", { class: "key", "data-key": c.id, type: "button", "aria-label": `Key ${c.caption}` }, "◆");
     b.addEventListener("click", (e) =>
       this.events.key(c.id, e.shiftKey ? "clear" : b.dataset.keyed ? "remove" : "set"),
     );
@@ -199,7 +249,9 @@ export class Panel {
 
   private row(c: ControlInfo): HTMLElement {
     const row = element("div", { class: `control ${c.kind.replace(" ", "-")}`, "data-id": c.id, "data-caption": c.caption });
-    const label = element("label", {}, c.caption);
+    row.addEventListener("focusin", () => this.events.select?.(c.id));
+    row.addEventListener("pointerdown", () => this.events.select?.(c.id));
+    const label = element("label", { title: c.caption }, c.caption);
     row.append(label);
     switch (c.control) {
       case "BtnC": {
@@ -224,12 +276,38 @@ export class Panel {
         break;
       }
       case "ComC": {
-        const select = element("select");
+        const select = element("select", { "aria-label": c.caption });
         c.items.forEach((item, i) => select.append(element("option", { value: String(i) }, item)));
-        select.addEventListener("change", () => this.events.change(c.id, Number(select.value), newGesture()));
+        // Arrow keys on a closed list only move the choice; it applies on
+        // Enter or when the list loses focus, so arrowing through presets
+        // does not apply each one on the way. A mouse choice applies at once.
+        let moving = false;
+        let chosen: string | null = null;
+        const apply = () => {
+          if (chosen === null) return;
+          const v = Number(chosen);
+          chosen = null;
+          this.events.change(c.id, v, newGesture());
+        };
+        select.addEventListener("keydown", (e) => {
+          if (e.key === "Enter") apply();
+          else if (e.key.startsWith("Arrow") || ["Home", "End", "PageUp", "PageDown"].includes(e.key)) moving = true;
+          else if (e.key === "Escape" && chosen !== null) {
+            chosen = null;
+            select.value = held;
+          }
+        });
+        select.addEventListener("keyup", () => (moving = false));
+        select.addEventListener("change", () => {
+          chosen = select.value;
+          if (!moving) apply();
+        });
+        select.addEventListener("blur", apply);
         row.append(select);
+        let held = "0";
         this.updaters.set(c.id, (v) => {
-          select.value = String(Math.trunc(Number(v.value)));
+          held = String(Math.trunc(Number(v.value)));
+          if (chosen === null) select.value = held;
         });
         break;
       }
@@ -246,24 +324,53 @@ export class Panel {
     const lo = c.minScale ?? c.minAllowed ?? 0;
     let hi = c.maxScale ?? c.maxAllowed ?? 1;
     if (!(hi > lo)) hi = lo + 1;
+    const steps = controlSteps(c);
     const slider = element("input", {
       type: "range",
       min: String(lo),
       max: String(hi),
-      step: String((hi - lo) / 1000),
+      step: String(steps.slider),
+      "aria-label": c.caption,
     });
     const note = noteElement();
     let held = 0;
-    const { field, show } = numberField(c, {}, note, () => held, (v, refused) =>
+    const { field, show } = numberField(c, { "aria-label": `${c.caption} value` }, note, () => held, (v, refused) =>
       this.events.change(c.id, v, newGesture(), refused),
     );
     let gesture = newGesture();
-    slider.addEventListener("pointerdown", () => (gesture = newGesture()));
-    slider.addEventListener("keydown", () => (gesture = newGesture()));
-    slider.addEventListener("input", () => {
-      field.value = formatNumber(Number(slider.value));
+    let lastKey = -Infinity;
+    let sent = 0;
+    const send = (v: number) => {
+      field.value = formatNumber(v);
       note.hidden = true;
-      this.events.change(c.id, Number(slider.value), gesture);
+      this.events.change(c.id, v, gesture);
+    };
+    slider.addEventListener("pointerdown", () => (gesture = newGesture()));
+    slider.addEventListener("input", () => send(Number(slider.value)));
+    // Arrows step by the control's step (Shift: ten steps, Alt: a tenth of
+    // one where the control is not whole) from the value held, past the
+    // slider's scale up to the allowed range; presses in a row are one undo step.
+    slider.addEventListener("keydown", (e) => {
+      const n = kKeySteps[e.key];
+      if (n === undefined) return;
+      e.preventDefault();
+      const now = performance.now();
+      // Within a run the next step starts from the value last sent: the
+      // server's answers to earlier presses may still be on their way.
+      const inRun = now - lastKey <= kKeyRunMs;
+      if (!inRun) gesture = newGesture();
+      lastKey = now;
+      const factor = e.shiftKey ? 10 : e.altKey && !steps.whole ? 0.1 : 1;
+      const from = inRun ? sent : held;
+      let v = from + n * steps.step * factor;
+      v = steps.whole ? Math.round(v) : Math.round(v / (steps.step * factor)) * (steps.step * factor);
+      if (c.minAllowed !== null) v = Math.max(c.minAllowed, v);
+      if (c.maxAllowed !== null) v = Math.min(c.maxAllowed, v);
+      v = Number(v.toPrecision(12));
+      sent = v;
+      if (v === from) return;
+      slider.value = String(v);
+      send(v);
     });
     this.updaters.set(c.id, (v) => {
       held = Number(v.value);

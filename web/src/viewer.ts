@@ -11,6 +11,12 @@ export interface ViewerEvents {
   dragEnd(id: string, value: number | [number, number], gesture: string): void;
 }
 
+// Which handles are drawn: every one, those of the panel page shown, or none.
+export type HandleChoice = "all" | "page" | "none";
+
+// Key presses on a handle that follow each other within this time are one undo step.
+const kKeyRunMs = 1000;
+
 // The circle's radius is its value times this fraction of the frame width.
 const kCircleUnit = 0.1;
 // Angle handles sit this fraction of the shorter side from their point.
@@ -83,6 +89,15 @@ export class Viewer {
   private readonly backdropCache = new Map<string, Uint8Array>();
   private readonly pixels = new Map<number, ImageData>(); // per scale
   private readonly scratch = document.createElement("canvas");
+  private handleChoice: HandleChoice = "all";
+  private page = 0;
+  // A control captioned "Rotate" turns the lobes the angle handles stand for.
+  private readonly rotateId: string | null;
+  private focusId: string | null = null;
+  private keyGesture = "";
+  private lastKey = -Infinity;
+  private keyValue: number | [number, number] | null = null; // last sent by the keys in a run
+  private redrawing = false;
 
   constructor(
     private readonly root: HTMLElement,
@@ -93,6 +108,15 @@ export class Viewer {
     this.canvas.id = "frame";
     this.overlay = svg("svg", { class: "handles" });
     root.replaceChildren(this.canvas, this.overlay);
+    const rotate = desc.controls.find((c) => c.caption === "Rotate" && c.type === "Numb" && !c.onImage);
+    this.rotateId = rotate && desc.controls.some((c) => c.onImage === "AngC") ? rotate.id : null;
+  }
+
+  // Which handles to draw, and the panel page shown (for "page").
+  showHandles(choice: HandleChoice, page: number): void {
+    this.handleChoice = choice;
+    this.page = page;
+    this.drawHandles();
   }
 
   get handleControls(): ControlInfo[] {
@@ -195,16 +219,49 @@ export class Viewer {
     return typeof v === "number" ? v : 0;
   }
 
+  // The direction, in degrees from +x toward +y (down), in which an angle
+  // control's lobe points: the negated angle turned by "Rotate".
+  private lobeDirection(id: string): number {
+    return (this.rotateId ? this.number(this.rotateId) : 0) - this.number(id);
+  }
+
   private drawHandles(): void {
     if (!this.state) return;
     const scale = this.width / Math.max(this.root.clientWidth, 1); // image pixels per screen pixel
     const r = 7 * scale;
     const stroke = 1.5 * scale;
+    const font = 11 * scale;
     const parts: SVGElement[] = [];
+    // A grip outside the frame is drawn at its edge, marked, and can be dragged back in.
+    const inside = (p: [number, number]): [number, number, boolean] => {
+      const m = r + stroke;
+      const x = Math.max(m, Math.min(this.width - m, p[0]));
+      const y = Math.max(m, Math.min(this.height - m, p[1]));
+      return [x, y, x !== p[0] || y !== p[1]];
+    };
+    // A label beside its grip, on the side that keeps it inside the frame.
+    const label = (text: string, x: number, y: number): SVGTextElement => {
+      const width = text.length * font * 0.6;
+      const right = x + 1.6 * r + width <= this.width;
+      const below = y - 1.2 * r - font < 0;
+      const t = svg("text", {
+        x: right ? x + 1.6 * r : x - 1.6 * r,
+        y: below ? y + 1.2 * r + font : y - 1.2 * r,
+        class: "label",
+        "text-anchor": right ? "start" : "end",
+        "font-size": font,
+        "stroke-width": 3 * scale,
+      });
+      t.textContent = text;
+      return t;
+    };
     for (const c of this.handleControls) {
-      const g = svg("g", { class: `handle ${c.onImage}`, "data-handle": c.id });
+      if (this.handleChoice === "none" || (this.handleChoice === "page" && c.pageIndex !== this.page)) continue;
+      const g = svg("g", { class: `handle ${c.onImage}`, "data-handle": c.id, tabindex: 0, role: "slider", "aria-label": c.caption });
       g.append(svg("title", {}));
       g.firstElementChild!.textContent = c.caption;
+      let grip: [number, number];
+      let text = c.caption;
       if (c.type === "Poin") {
         const p = this.point(c.id);
         if (!p) continue;
@@ -215,37 +272,76 @@ export class Viewer {
             svg("line", { x1: p[0], y1: p[1] - a, x2: p[0], y2: p[1] + a, "stroke-width": stroke }),
           );
         }
-        g.append(svg("circle", { cx: p[0], cy: p[1], r, class: "grip", "stroke-width": stroke }));
-        const label = svg("text", { x: p[0] + 1.6 * r, y: p[1] - 1.2 * r, class: "label", "font-size": 11 * scale });
-        label.textContent = c.caption;
-        g.append(label);
+        grip = p;
       } else if (c.onImage === "CirC") {
         const centre = this.point(c.linkId);
         if (!centre) continue;
         const radius = Math.abs(this.number(c.id)) * kCircleUnit * this.width;
-        g.append(
-          svg("circle", { cx: centre[0], cy: centre[1], r: radius, class: "ring", "stroke-width": stroke }),
-          svg("circle", { cx: centre[0] + radius, cy: centre[1], r, class: "grip", "stroke-width": stroke }),
-        );
+        g.append(svg("circle", { cx: centre[0], cy: centre[1], r: radius, class: "ring", "stroke-width": stroke }));
+        // Below the centre: the angle grips start to the right of it.
+        grip = [centre[0], centre[1] + radius];
       } else if (c.onImage === "AngC") {
         const centre = this.point(c.linkId);
         if (!centre) continue;
         const reach = kAngleReach * Math.min(this.width, this.height);
-        const a = (this.number(c.id) * Math.PI) / 180;
-        const x = centre[0] + reach * Math.cos(a);
-        const y = centre[1] - reach * Math.sin(a);
-        g.append(
-          svg("line", { x1: centre[0], y1: centre[1], x2: x, y2: y, class: "spoke", "stroke-width": stroke }),
-          svg("circle", { cx: x, cy: y, r, class: "grip", "stroke-width": stroke }),
-        );
+        const a = (this.lobeDirection(c.id) * Math.PI) / 180;
+        grip = [centre[0] + reach * Math.cos(a), centre[1] + reach * Math.sin(a)];
+        g.append(svg("line", { x1: centre[0], y1: centre[1], x2: grip[0], y2: grip[1], class: "spoke", "stroke-width": stroke }));
+        // The lobe's number: "Angle 3" is lobe 3.
+        text = c.caption.match(/(\d+)$/)?.[1] ?? c.caption;
       } else {
         continue;
       }
+      const [x, y, outside] = inside(grip);
+      g.append(svg("circle", { cx: x, cy: y, r, class: outside ? "grip outside" : "grip", "stroke-width": stroke }));
+      g.append(label(text, x, y));
       if (this.dragging === c.id) g.classList.add("dragging");
       g.addEventListener("pointerdown", (e) => this.startDrag(e, c, g));
+      g.addEventListener("keydown", (e) => this.keyMove(e, c));
+      g.addEventListener("focus", () => (this.focusId = c.id));
+      g.addEventListener("blur", () => {
+        if (this.focusId === c.id && !this.redrawing) this.focusId = null;
+      });
       parts.push(g);
     }
+    // Drawing anew must not take the keyboard away from a handle.
+    this.redrawing = true;
     this.overlay.replaceChildren(...parts);
+    if (this.focusId) this.overlay.querySelector<SVGGElement>(`[data-handle="${this.focusId}"]`)?.focus();
+    this.redrawing = false;
+  }
+
+  // Arrow keys move a focused handle by a pixel (Shift: ten); an angle by a
+  // degree (Shift: ten). Presses in a row are one undo step.
+  private keyMove(e: KeyboardEvent, c: ControlInfo): void {
+    const moves: Record<string, [number, number]> = { ArrowLeft: [-1, 0], ArrowRight: [1, 0], ArrowUp: [0, -1], ArrowDown: [0, 1] };
+    const m = moves[e.key];
+    if (!m || !this.state) return;
+    e.preventDefault();
+    const now = performance.now();
+    // Within a run the next move starts from the value last sent: the
+    // server's answers to earlier presses may still be on their way.
+    const inRun = now - this.lastKey <= kKeyRunMs && this.keyValue !== null && this.focusId === c.id;
+    if (!inRun) this.keyGesture = newGesture();
+    this.lastKey = now;
+    const from = inRun ? this.keyValue! : this.state.values[c.id].value;
+    const n = e.shiftKey ? 10 : 1;
+    let v: number | [number, number];
+    if (c.type === "Poin") {
+      const p = from as [number, number];
+      v = [p[0] + (m[0] * n) / this.width, p[1] + (m[1] * n) / this.height];
+    } else if (c.onImage === "CirC") {
+      v = (from as number) + ((m[0] - m[1]) * n) / (kCircleUnit * this.width);
+      if (c.minAllowed !== null) v = Math.max(v, c.minAllowed);
+    } else {
+      // Right and up turn the lobe counter-clockwise on screen.
+      v = (from as number) + (m[0] - m[1]) * n;
+    }
+    if (c.maxAllowed !== null && typeof v === "number") v = Math.min(v, c.maxAllowed);
+    this.keyValue = v;
+    this.state.values[c.id].value = v;
+    this.drawHandles();
+    this.events.change(c.id, v, this.keyGesture);
   }
 
   // Image pixel coordinates of a pointer event.
@@ -269,7 +365,8 @@ export class Viewer {
     }
     // Angles keep turning past ±180 within the control's scale.
     const current = this.number(c.id);
-    let a = (Math.atan2(-dy, dx) * 180) / Math.PI;
+    // The lobe follows the pointer: the control is "Rotate" less the pointer's direction.
+    let a = (this.rotateId ? this.number(this.rotateId) : 0) - (Math.atan2(dy, dx) * 180) / Math.PI;
     a += 360 * Math.round((current - a) / 360);
     return Math.round(a * 10) / 10;
   }

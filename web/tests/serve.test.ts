@@ -2,6 +2,7 @@
 // panel and handles, the tools' reactions, undo, and the token.
 import * as fs from "fs";
 import * as path from "path";
+import "./artist.test";
 import { assert, near, run, test } from "./harness";
 import { describe, dragHandle, frameDigest, openTool, settled, showPage, shownAgainstRendered, values } from "./page";
 
@@ -212,7 +213,7 @@ test("Candle: a preset updates the dependent controls and one undo restores them
   assert((await page.inputValue('[data-id="Turb"] input.number')) === "0", "Turbulence shows 0");
   const v = await values(page, "Candle");
   near((v.BLef.value as number[])[0], 0.361, 1e-6, "Bottom Left x");
-  assert((await page.locator("#undo").textContent()) === "Undo Still flame", "the step carries the tool's caption");
+  assert((await page.locator("#undo").textContent()) === "Undo Demos: Still Flame", "the step carries the tool's caption");
   await page.click("#undo");
   await settled(page);
   const back = await values(page, "Candle");
