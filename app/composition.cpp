@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "atomic_file.h"
 #include "controls_model.h"
 #include "file_bytes.h"
 
@@ -84,6 +85,21 @@ std::vector<std::string> AdjustedValues(const Composition& comp) {
                       " more values adjusted");
   }
   return lines;
+}
+
+bool WriteComposition(df::CPipelineDoc& doc, df::Operator& op, const std::string& path,
+                      std::string* error) {
+  std::vector<uint8_t> bytes;
+  {
+    df::CArchive archive(&bytes);
+    std::string why;
+    if (!doc.SaveOperator(&op, archive, &why) || !archive.Flush()) {
+      *error = "cannot save the composition: " +
+               (why.empty() ? std::string("the record could not be made") : why);
+      return false;
+    }
+  }
+  return WriteFileAtomically(path, bytes.data(), bytes.size(), error);
 }
 
 }  // namespace vorn

@@ -1,6 +1,5 @@
 // Control values of a render: --set, --preset and --comp in command-line
 // order, and the composition --save writes.
-#include "atomic_file.h"
 #include "composition.h"
 #include "controls_model.h"
 #include "render_job.h"
@@ -43,19 +42,8 @@ bool SetValue(const std::string& text, double t0, RenderJob& job) {
 }
 
 bool ChoosePreset(const std::string& text, double t0, RenderJob& job) {
-  df::Input* combo = FindPresetCombo(*job.op);
-  if (!combo)
-    return Fail("--preset \"" + text + "\": the tool \"" + job.toolName + "\" has no \"" +
-                kPresetCaption + "\" combo of presets");
-  ParsedValue parsed;
   std::string error;
-  if (text.find('@') != std::string::npos ||
-      !ParseControlValue(SpecOf(*combo), text, &parsed, &error)) {
-    if (text.find('@') != std::string::npos)
-      error = "a preset is chosen once; items: " + QuotedList(combo->ComboItems());
-    return Fail("--preset \"" + text + "\": " + error);
-  }
-  if (!ApplyValue(combo, parsed, t0, &error)) return Fail("--preset \"" + text + "\": " + error);
+  if (!ApplyPreset(*job.op, text, t0, &error)) return Fail("--preset \"" + text + "\": " + error);
   return true;
 }
 
@@ -75,16 +63,8 @@ bool ApplyActions(Host& host, const RenderSettings& s, RenderJob& job) {
 }
 
 bool SaveComposition(Host& host, df::Operator& op, const std::string& path) {
-  std::vector<uint8_t> bytes;
   std::string error;
-  {
-    df::CArchive archive(&bytes);
-    if (!host.Doc().SaveOperator(&op, archive, &error) || !archive.Flush())
-      return Fail("--save: cannot save the composition: " +
-                  (error.empty() ? std::string("the record could not be made") : error));
-  }
-  if (!WriteFileAtomically(path, bytes.data(), bytes.size(), &error))
-    return Fail("--save: " + error);
+  if (!WriteComposition(host.Doc(), op, path, &error)) return Fail("--save: " + error);
   return true;
 }
 
