@@ -3,8 +3,8 @@
 //
 // Plug-ins are looked for in the folders of VORN_PLUGIN_PATH when it is set,
 // else beside the module: ../lib/vorn (the build tree, where the module is
-// build/<preset>/python) and the module's own folder (the installed tree,
-// where it sits with the plug-ins in lib/vorn).
+// build/<preset>/python) and .. (the installed tree, where it is
+// lib/vorn/python).
 #include <dlfcn.h>
 #include <pybind11/stl.h>
 
@@ -38,13 +38,11 @@ Host& TheHost() {
     const std::string self = ModulePath();
     const PluginSearch search =
         PluginFolders({}, std::getenv("VORN_PLUGIN_PATH"),
-                      std::filesystem::path(self).parent_path().string(), {"../lib/vorn", "."});
+                      std::filesystem::path(self).parent_path().string(), {"../lib/vorn", ".."});
     std::string error;
     std::vector<std::string> problems;
     if (!h->LoadPlugins(search, true, &error, &problems)) problems.push_back(error);
-    // The module itself sits among the plug-ins when installed.
-    for (const std::string& p : problems)
-      if (self.empty() || p.find(self) == std::string::npos) gProblems.push_back(p);
+    gProblems = std::move(problems);
     return h;
   }();
   return *host;
