@@ -7,7 +7,9 @@ Each round times one Python render (a uint8 plate in as a numpy array, the
 array out included) and one `vorn render` run of the same frame with the same
 plate as a TIFF, alternated so that a busy spell on a shared machine hits both.
 Prints the medians: the Python call, the CLI's own render time of the frame
-(its --stats line) and the CLI process from start to end.
+(its --stats line) and the CLI process from start to end; then the median
+frame of one `vorn render` run of ROUNDS frames (a warm process, as the
+Python one is).
 """
 
 import os
@@ -57,10 +59,16 @@ def main():
             cli_wall.append((time.perf_counter() - start) * 1000)
             found = re.search(r"render ([0-9.]+) ms/frame", done.stdout + done.stderr)
             cli_render.append(float(found.group(1)))
+        steady_cli = [a if a != "0" else f"0-{ROUNDS - 1}" for a in cli]
+        steady_cli[steady_cli.index("--frame")] = "--frames"
+        done = subprocess.run(steady_cli, capture_output=True, text=True, check=True)
+        steady = float(re.search(r"median ([0-9.]+) ms", done.stdout + done.stderr).group(1))
     print(f"Bleb {W}x{H}, {ROUNDS} rounds, medians:")
     print(f"  op.render (array in and out)       {statistics.median(py):8.1f} ms")
     print(f"  vorn render --no-write, render     {statistics.median(cli_render):8.1f} ms")
     print(f"  vorn render --no-write, process    {statistics.median(cli_wall):8.1f} ms")
+    print(f"  vorn render --no-write --frames 0-{ROUNDS - 1}, median frame "
+          f"{steady:8.1f} ms")
 
 
 if __name__ == "__main__":
