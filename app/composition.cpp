@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "atomic_file.h"
 #include "controls_model.h"
 #include "file_bytes.h"
 #include "image_io.h"
@@ -168,6 +169,16 @@ std::vector<std::string> AdjustedValues(const Composition& comp) {
                       " more values adjusted");
   }
   return lines;
+}
+
+bool WriteComposition(df::CPipelineDoc& doc, df::Operator& op, const ShotSettings& shot,
+                      const std::string& path, std::string* error) {
+  std::vector<uint8_t> bytes;
+  if (!SaveCompositionBytes(doc, op, shot, &bytes, error)) {
+    *error = "cannot save the composition: " + *error;
+    return false;
+  }
+  return WriteFileAtomically(path, bytes.data(), bytes.size(), error);
 }
 
 }  // namespace vorn

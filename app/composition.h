@@ -48,6 +48,11 @@ std::vector<double> PressFrames(const df::ValueState& state);
 bool LoadComposition(Host& host, const std::string& path, bool needTool, Composition* out,
                      std::string* error);
 
+// Writes the operator's saved record, with `shot` in the host's settings, to
+// `path`, whole or not at all. False with the reason.
+bool WriteComposition(df::CPipelineDoc& doc, df::Operator& op, const ShotSettings& shot,
+                      const std::string& path, std::string* error);
+
 // One line for each saved value the tool did not take as it was (a number
 // outside the control's allowed range, a combo index beyond its items): the
 // control, the saved value and the value used. At most a few per control.

@@ -112,6 +112,22 @@ df::Input* FindPresetCombo(const df::Operator& op) {
   return input && !input->IsImage() && input->ControlKind() == kComboKind ? input : nullptr;
 }
 
+bool ApplyPreset(df::Operator& op, const std::string& text, double time, std::string* error) {
+  df::Input* combo = FindPresetCombo(op);
+  if (!combo) {
+    *error = "the tool \"" + op.GetRegistry()->Name() + "\" has no \"" + kPresetCaption +
+             "\" combo of presets";
+    return false;
+  }
+  if (text.find('@') != std::string::npos) {
+    *error = "a preset is chosen once; items: " + QuotedList(combo->ComboItems());
+    return false;
+  }
+  ParsedValue parsed;
+  return ParseControlValue(SpecOf(*combo), text, &parsed, error) &&
+         ApplyValue(combo, parsed, time, error);
+}
+
 bool ApplyValue(df::Input* input, const ParsedValue& value, double time, std::string* error) {
   auto refuse = [&] {
     *error = "the tool refused the value";

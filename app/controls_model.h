@@ -55,6 +55,11 @@ bool ApplyValue(df::Input* input, const ParsedValue& value, double time, std::st
 // press would: the tool is notified. Called just before frame `time` renders.
 void PressButtonsAt(df::Operator& op, double time);
 
+// Chooses a demonstration preset, by item index or text, at `time`, as
+// --preset does. False with the reason: no preset combo, an unknown item, a
+// keyframe ("@"), or a value the tool refused.
+bool ApplyPreset(df::Operator& op, const std::string& text, double time, std::string* error);
+
 // The tool's description as `vorn controls --json` prints it: pages, and per
 // control its page (caption and index), kind, on-image kind, ranges, default,
 // items, link target, colour group and whether it notifies.

@@ -45,6 +45,24 @@ bool FrameDriver::Bind(const df::Operator& op, const InputChoices& choices,
     fileAspect = aspect;
     if (!choices.size) width_ = width, height_ = height;
   };
+  for (const auto& [caption, image] : choices.images) {
+    df::Input* input = op.FindInputByName(caption);
+    if (!input || !input->IsImage()) {
+      FindImageInput(op, caption, &why);
+      return fail("input \"" + caption + "\": " + why);
+    }
+    for (const InputBinding& b : bindings_)
+      if (b.id == input->Id()) return fail("input \"" + caption + "\" is given twice");
+    InputBinding binding;
+    binding.id = input->Id();
+    binding.caption = caption;
+    image->AddRef();
+    binding.still.reset(image);
+    noteSize(image->width, image->height, image->aspect);
+    if (choices.aspect) binding.still->aspect = *choices.aspect;
+    bindings_.push_back(std::move(binding));
+    metadata_.push_back({});
+  }
   for (const std::string& text : choices.inputs) {
     std::string caption, file;
     if (!SplitAssignment(text, &caption, &file, &why))

@@ -27,7 +27,11 @@ inline constexpr int kDefaultImageHeight = 720;
 
 // What the user asked of the image inputs.
 struct InputChoices {
-  std::vector<std::string> inputs;        // "CAPTION=FILE"
+  std::vector<std::string> inputs;  // "CAPTION=FILE"
+  // Pictures held in memory, by caption, bound before the files as stills
+  // (the binding takes its own reference); the first gives the size of the
+  // built-in images as a file would.
+  std::vector<std::pair<std::string, df::Image*>> images;
   std::vector<std::string> colourSpaces;  // --input-colorspace: NAME or CAPTION=NAME
   std::vector<std::string> layers;        // --input-layer: CAPTION=NAME
   std::optional<double> aspect;           // pixel aspect of every input image

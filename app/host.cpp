@@ -47,7 +47,8 @@ void PrintNote(const std::string& message) {
   std::fprintf(stderr, "vorn: %s\n", message.c_str());
 }
 
-bool Host::LoadPlugins(const PluginSearch& search, bool quiet, std::string* error) {
+bool Host::LoadPlugins(const PluginSearch& search, bool quiet, std::string* error,
+                       std::vector<std::string>* problems) {
   search_ = search;
   const bool defaults = search.origin == "beside the binary";
   for (const std::string& folder : search.folders) {
@@ -57,8 +58,12 @@ bool Host::LoadPlugins(const PluginSearch& search, bool quiet, std::string* erro
       // A stale entry in the environment should not stop every command; a
       // folder named on the command line is surely meant.
       if (search.origin == "VORN_PLUGIN_PATH") {
-        if (!quiet)
-          PrintWarning("plug-in folder " + folder + " (from VORN_PLUGIN_PATH) does not exist");
+        const std::string text =
+            "plug-in folder " + folder + " (from VORN_PLUGIN_PATH) does not exist";
+        if (problems)
+          problems->push_back(text);
+        else if (!quiet)
+          PrintWarning(text);
         continue;
       }
       *error = "plug-in folder " + folder + " (from " + search.origin + ") " +
@@ -67,11 +72,14 @@ bool Host::LoadPlugins(const PluginSearch& search, bool quiet, std::string* erro
                                                     : "does not exist");
       return false;
     }
-    std::vector<std::string> problems;
-    loader_.LoadFolder(std::filesystem::absolute(folder, ec).lexically_normal().string(),
-                       &problems);
-    if (!quiet)
-      for (const std::string& p : problems) PrintWarning("plug-in not loaded: " + p);
+    std::vector<std::string> failed;
+    loader_.LoadFolder(std::filesystem::absolute(folder, ec).lexically_normal().string(), &failed);
+    for (const std::string& p : failed) {
+      if (problems)
+        problems->push_back("plug-in not loaded: " + p);
+      else if (!quiet)
+        PrintWarning("plug-in not loaded: " + p);
+    }
   }
   return true;
 }

@@ -27,8 +27,10 @@ class Host {
   // Loads every plug-in of the search's folders. A folder named with
   // --plugins that does not exist is an error (false, with the reason); a
   // missing VORN_PLUGIN_PATH folder and libraries that fail to load are
-  // warned about on stderr unless `quiet`.
-  bool LoadPlugins(const PluginSearch& search, bool quiet, std::string* error);
+  // warned about on stderr unless `quiet`; with `problems`, they are added
+  // there instead.
+  bool LoadPlugins(const PluginSearch& search, bool quiet, std::string* error,
+                   std::vector<std::string>* problems = nullptr);
 
   // A tool by display name or registry class name, exactly or, failing that,
   // ignoring case when only one tool matches. Null with a message listing the

@@ -20,6 +20,7 @@
 #include "atomic_file.h"
 #include "colour_space.h"
 #include "image_io_checks.h"
+#include "image_io_pixels.h"
 #include "library_messages.h"
 #include "value_parse.h"
 
@@ -319,12 +320,6 @@ std::unique_ptr<oiio::ImageInput> OpenChecked(const std::string& path, const std
   return in;
 }
 
-uint8_t ToByte(float v) {
-  if (!(v > 0.0f)) return 0;  // also NaN
-  if (v >= 1.0f) return 255;
-  return uint8_t(v * 255.0f + 0.5f);
-}
-
 // Reads rows [y, last) of channels [first, end) of a subimage's data window
 // as floats (a band of scanlines or a row of tiles), checking the result and
 // the error text of the read: a file cut short must not read as black rows.
@@ -401,11 +396,8 @@ ImageRef DecodeOpened(oiio::ImageInput& in, const std::string& path, const Image
       return nullptr;
     }
     rgba.specmod().alpha_channel = 3;
-    int nonFinite = 0;
-    oiio::ImageBufAlgo::fixNonFinite(rgba, rgba, oiio::ImageBufAlgo::NONFINITE_BLACK, &nonFinite);
-    if (!ConvertColours(rgba, space, kToolColourSpace, hasAlpha && !straight, &why) ||
-        (straight && !oiio::ImageBufAlgo::premult(rgba, rgba))) {
-      *error = "cannot read image " + path + ": " + (why.empty() ? rgba.geterror() : why);
+    if (!IntoToolEncoding(rgba, space, hasAlpha && !straight, straight, &why)) {
+      *error = "cannot read image " + path + ": " + why;
       return nullptr;
     }
     // Place the band of the data window into the display window; the rest
@@ -530,9 +522,25 @@ bool ParseCompression(ImageFormat format, const std::string& text, Compression* 
   return false;
 }
 
-namespace {
+uint8_t ToByte(float v) {
+  if (!(v > 0.0f)) return 0;  // also NaN
+  if (v >= 1.0f) return 255;
+  return uint8_t(v * 255.0f + 0.5f);
+}
 
-// The image's values as floats 0..1 in RGBA order, premultiplied as held.
+bool IntoToolEncoding(oiio::ImageBuf& rgba, const std::string& space, bool premultiplied,
+                      bool straight, std::string* error) {
+  int nonFinite = 0;
+  oiio::ImageBufAlgo::fixNonFinite(rgba, rgba, oiio::ImageBufAlgo::NONFINITE_BLACK, &nonFinite);
+  std::string why;
+  if (!ConvertColours(rgba, space, kToolColourSpace, premultiplied, &why) ||
+      (straight && !oiio::ImageBufAlgo::premult(rgba, rgba))) {
+    *error = why.empty() ? rgba.geterror() : why;
+    return false;
+  }
+  return true;
+}
+
 oiio::ImageBuf FloatPixels(const df::Image& image) {
   static const std::vector<float> ofByte = [] {
     std::vector<float> t(256);
@@ -551,6 +559,8 @@ oiio::ImageBuf FloatPixels(const df::Image& image) {
   }
   return buf;
 }
+
+namespace {
 
 // Bytes of an 8-bit file in the tools' own colour space. Each output byte
 // then depends only on its channel's byte and the pixel's alpha, so the float

@@ -1,6 +1,5 @@
 // Control values of a render: --set, --preset and --comp in command-line
 // order, and the composition --save writes.
-#include "atomic_file.h"
 #include "composition.h"
 #include "controls_model.h"
 #include "render_job.h"
@@ -43,19 +42,8 @@ bool SetValue(const std::string& text, double t0, RenderJob& job) {
 }
 
 bool ChoosePreset(const std::string& text, double t0, RenderJob& job) {
-  df::Input* combo = FindPresetCombo(*job.op);
-  if (!combo)
-    return Fail("--preset \"" + text + "\": the tool \"" + job.toolName + "\" has no \"" +
-                kPresetCaption + "\" combo of presets");
-  ParsedValue parsed;
   std::string error;
-  if (text.find('@') != std::string::npos ||
-      !ParseControlValue(SpecOf(*combo), text, &parsed, &error)) {
-    if (text.find('@') != std::string::npos)
-      error = "a preset is chosen once; items: " + QuotedList(combo->ComboItems());
-    return Fail("--preset \"" + text + "\": " + error);
-  }
-  if (!ApplyValue(combo, parsed, t0, &error)) return Fail("--preset \"" + text + "\": " + error);
+  if (!ApplyPreset(*job.op, text, t0, &error)) return Fail("--preset \"" + text + "\": " + error);
   return true;
 }
 
@@ -79,12 +67,8 @@ bool SaveComposition(Host& host, RenderJob& job, const std::string& path) {
   if (job.stepped) shot.firstFrame = job.shotStart;
   shot.size = {job.driver.Width(), job.driver.Height()};
   shot.aspect = job.driver.Aspect();
-  std::vector<uint8_t> bytes;
   std::string error;
-  if (!SaveCompositionBytes(host.Doc(), *job.op, shot, &bytes, &error))
-    return Fail("--save: cannot save the composition: " + error);
-  if (!WriteFileAtomically(path, bytes.data(), bytes.size(), &error))
-    return Fail("--save: " + error);
+  if (!WriteComposition(host.Doc(), *job.op, shot, path, &error)) return Fail("--save: " + error);
   return true;
 }
 

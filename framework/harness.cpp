@@ -19,7 +19,9 @@ int ParseWorkerCount(const char* text) {
 
 int DetermineWorkerCount() {
   int count = 0;
-  if (const char* env = std::getenv("NUM_PROC_VORN")) {
+  if (const int workers = df::ThreadRenderWorkers(); workers > 0) {
+    count = workers;
+  } else if (const char* env = std::getenv("NUM_PROC_VORN")) {
     count = ParseWorkerCount(env);
   } else if (const df::App* app = df::GetApp()) {
     count = app->processorCount;

@@ -17,7 +17,8 @@ using df::kMaxWorkers;
 // the digits up to the first other character; no digits give 0. Saturates at
 // kMaxWorkers (and at its negative for a minus sign).
 int ParseWorkerCount(const char* text);
-// The worker count for a render: "NUM_PROC_VORN" when set, else the application
+// The worker count for a render: the calling thread's render worker count
+// when the host set one, else "NUM_PROC_VORN" when set, else the application
 // object's processorCount, else 1; at least 1, at most kMaxWorkers.
 int DetermineWorkerCount();
 

@@ -8,7 +8,8 @@
 namespace df {
 namespace {
 std::atomic<App*> gCurrent{nullptr};
-}
+thread_local int tRenderWorkers = 0;
+}  // namespace
 
 App::App() : processorCount(AvailableProcessors()), threadCount(processorCount) {
   gCurrent.store(this);
@@ -26,6 +27,14 @@ App::~App() {
 
 App* GetApp() {
   return gCurrent.load();
+}
+
+void SetThreadRenderWorkers(int workers) {
+  tRenderWorkers = std::clamp(workers, 0, kMaxWorkers);
+}
+
+int ThreadRenderWorkers() {
+  return tRenderWorkers;
 }
 
 }  // namespace df

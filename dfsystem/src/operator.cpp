@@ -134,7 +134,8 @@ uint32_t ThreadedOperator::DoMultiProcess(Request* request, long n) {
   const App* app = GetApp();
   // Chunks are the tool's decomposition, threads the host's pool: the pool's
   // threads claim chunk indices as they come free.
-  const int threads = app ? std::max(1, app->threadCount) : 1;
+  int threads = app ? std::max(1, app->threadCount) : 1;
+  if (const int workers = ThreadRenderWorkers(); workers > 0) threads = std::min(threads, workers);
   PassRecorder recorder(n);
   const std::function<void(long)> body = [this, request, &recorder](long k) {
     const PassRecorder::Stamp start = recorder.ChunkStart();

@@ -50,4 +50,15 @@ string(FIND "${out}" "The page's files: ${PREFIX}/share/vorn/web\n" at)
 if(at EQUAL -1)
   message(FATAL_ERROR "installed vorn serve did not take the installed page:\n${out}\n${err}")
 endif()
+# The Python module is installed in the plug-ins' folder and finds them.
+if(PYTHON)
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E env --unset=VORN_PLUGIN_PATH
+                          "PYTHONPATH=${PREFIX}/lib/vorn/python"
+                          "${PYTHON}" -W error -c "import vorn; print(vorn.tools())"
+                  WORKING_DIRECTORY "${PREFIX}"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "Bleb")
+    message(FATAL_ERROR "the installed Python module did not list the tools (${rc}):\n${out}\n${err}")
+  endif()
+endif()
 file(REMOVE_RECURSE "${PREFIX}")

@@ -40,6 +40,17 @@ TEST(WorkerCount, EnvironmentThenApplicationThenOne) {
   EXPECT_EQ(fw::DetermineWorkerCount(), 12);
 }
 
+TEST(WorkerCount, ThreadRenderCountComesFirstOnItsThreadOnly) {
+  ScopedEnv env("NUM_PROC_VORN", "5");
+  SetThreadRenderWorkers(3);
+  EXPECT_EQ(fw::DetermineWorkerCount(), 3);
+  int elsewhere = 0;
+  std::thread([&] { elsewhere = fw::DetermineWorkerCount(); }).join();
+  EXPECT_EQ(elsewhere, 5);
+  SetThreadRenderWorkers(0);
+  EXPECT_EQ(fw::DetermineWorkerCount(), 5);
+}
+
 TEST(Bands, LastChunkRunsToTheEnd) {
   const fw::Band expected[] = {{0, 2}, {2, 4}, {4, 6}, {6, 10}};
   for (int k = 0; k < 4; ++k) {

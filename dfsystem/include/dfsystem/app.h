@@ -34,4 +34,12 @@ class App {
 // The current application object, or null when the host made none.
 App* GetApp();
 
+// A worker count for the renders the calling thread runs, 0 for none: a
+// host rendering several operators at once, each with a count of its own,
+// sets it around Process. The tools then cut each pass into that many chunks
+// (in place of "NUM_PROC_VORN" and processorCount), and a pass runs on at
+// most that many pool threads.
+void SetThreadRenderWorkers(int workers);
+int ThreadRenderWorkers();
+
 }  // namespace df
