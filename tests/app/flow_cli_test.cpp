@@ -114,7 +114,7 @@ TEST_F(FlowCli, ChunksOfAFlowWithTwoWritesMatchOneRun) {
                        {"frame": 1, "value": 0}, {"frame": 5, "value": 2}]}}},
                     {"name": "Mix", "class": "Merge", "operation": "screen", "mix": 0.5},
                     {"name": "A", "class": "Write", "file": "a/w.#.png"},
-                    {"name": "B", "class": "Write", "file": "b/m.#.tif"})",
+                    {"name": "B", "class": "Write", "file": "b/m.#.png"})",
                  R"({"from": "Warp", "to": "A", "input": "Image"},
                     {"from": "Warp", "to": "Mix", "input": "A"},
                     {"from": "Mix", "to": "B", "input": "Image"})"));
@@ -133,8 +133,10 @@ TEST_F(FlowCli, ChunksOfAFlowWithTwoWritesMatchOneRun) {
   EXPECT_EQ(r.code, 0) << r.out;
   for (int f = 1; f <= 5; ++f) {
     const std::string n = "000" + std::to_string(f);
-    EXPECT_EQ(ReadText(Path("a/w." + n + ".png")), ReadText(Path("whole-a/w." + n + ".png")));
-    EXPECT_EQ(ReadText(Path("b/m." + n + ".tif")), ReadText(Path("whole-b/m." + n + ".tif")));
+    EXPECT_TRUE(ReadText(Path("a/w." + n + ".png")) == ReadText(Path("whole-a/w." + n + ".png")))
+        << n;
+    EXPECT_TRUE(ReadText(Path("b/m." + n + ".png")) == ReadText(Path("whole-b/m." + n + ".png")))
+        << n;
   }
 }
 
@@ -161,7 +163,7 @@ TEST_F(FlowCli, TheOneToolShorthandSavesAFlowThatRendersTheSame) {
   fs::rename(Path("w.0004.png"), Path("single.png"));
   r = Vorn({"render", "--comp", "shot.flow.json", "--frame", "4", "--quiet"});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(ReadText(Path("w.0004.png")), ReadText(Path("single.png")));
+  EXPECT_TRUE(ReadText(Path("w.0004.png")) == ReadText(Path("single.png")));
   r = Vorn({"show", "shot.flow.json"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("\"Amplitude 1\" = keyframes 0 @ 0, 2 @ 4"), std::string::npos) << r.out;
