@@ -5,45 +5,69 @@
 
 namespace vorn::flow {
 
-float MergeChannel(MergeOperation op, float a, float b, float alphaA, float alphaB) {
+namespace {
+
+// The merge of one channel in 1/255 steps of a byte (so exact in integers):
+// the byte value times 255.
+template <MergeOperation kOp>
+inline uint32_t Merged(uint32_t a, uint32_t b, uint32_t alphaA, uint32_t alphaB) {
+  if constexpr (kOp == MergeOperation::Over) return a * 255 + b * (255 - alphaA);
+  if constexpr (kOp == MergeOperation::Under) return b * 255 + a * (255 - alphaB);
+  if constexpr (kOp == MergeOperation::Plus) return (a + b) * 255;
+  if constexpr (kOp == MergeOperation::Multiply)
+    return a * b + a * (255 - alphaB) + b * (255 - alphaA);
+  return (a + b) * 255 - a * b;  // screen
+}
+
+template <MergeOperation kOp>
+void MergeRow(const uint8_t* pa, const uint8_t* pb, uint8_t* out, int width, float mix) {
+  for (int x = 0; x < width; ++x, pa += 4, pb += 4, out += 4) {
+    const uint32_t alphaA = pa[3], alphaB = pb[3];
+    for (int c = 0; c < 4; ++c) {
+      const uint32_t v = Merged<kOp>(pa[c], pb[c], alphaA, alphaB);
+      if (mix >= 1.0f) {
+        // Nearest byte of v / 255, halves up.
+        out[c] = uint8_t(std::min<uint32_t>(255, (2 * v + 255) / 510));
+      } else {
+        const float bv = pb[c];
+        const float m = std::clamp(bv + mix * (float(v) / 255.0f - bv), 0.0f, 255.0f);
+        out[c] = uint8_t(m + 0.5f);
+      }
+    }
+  }
+}
+
+using RowFunction = void (*)(const uint8_t*, const uint8_t*, uint8_t*, int, float);
+
+RowFunction RowFor(MergeOperation op) {
   switch (op) {
     case MergeOperation::Over:
-      return a + b * (1 - alphaA);
+      return MergeRow<MergeOperation::Over>;
     case MergeOperation::Under:
-      return b + a * (1 - alphaB);
+      return MergeRow<MergeOperation::Under>;
     case MergeOperation::Plus:
-      return a + b;
+      return MergeRow<MergeOperation::Plus>;
     case MergeOperation::Multiply:
-      // The product where both cover, each alone where the other does not.
-      return a * b + a * (1 - alphaB) + b * (1 - alphaA);
+      return MergeRow<MergeOperation::Multiply>;
     case MergeOperation::Screen:
-      return a + b - a * b;
+      break;
   }
-  return b;
+  return MergeRow<MergeOperation::Screen>;
 }
+
+}  // namespace
 
 ImageRef MergeImages(const MergeSettings& settings, const df::Image* a, const df::Image& b) {
   ImageRef out = NewImage(b.width, b.height, b.aspect);
   if (!out) return out;
   const float mix = float(std::clamp(settings.mix, 0.0, 1.0));
+  const RowFunction row = RowFor(settings.operation);
   for (int y = 0; y < b.height; ++y) {
-    const uint8_t* bRow = b.rows[y];
-    uint8_t* oRow = out->rows[y];
-    std::memcpy(oRow, bRow, size_t(b.width) * 4);
-    if (!a || y >= a->height) continue;
-    const uint8_t* aRow = a->rows[y];
-    const int width = std::min(a->width, b.width);
-    for (int x = 0; x < width; ++x) {
-      const uint8_t* pa = aRow + size_t(x) * 4;
-      const uint8_t* pb = bRow + size_t(x) * 4;
-      const float alphaA = pa[3] / 255.0f, alphaB = pb[3] / 255.0f;
-      for (int c = 0; c < 4; ++c) {
-        const float bv = pb[c] / 255.0f;
-        const float m = MergeChannel(settings.operation, pa[c] / 255.0f, bv, alphaA, alphaB);
-        const float v = std::clamp(bv + mix * (m - bv), 0.0f, 1.0f);
-        oRow[size_t(x) * 4 + size_t(c)] = uint8_t(v * 255.0f + 0.5f);
-      }
-    }
+    const int width = a && y < a->height && mix > 0 ? std::min(a->width, b.width) : 0;
+    if (width > 0) row(a->rows[y], b.rows[y], out->rows[y], width, mix);
+    if (width < b.width)
+      std::memcpy(out->rows[y] + size_t(width) * 4, b.rows[y] + size_t(width) * 4,
+                  size_t(b.width - width) * 4);
   }
   return out;
 }

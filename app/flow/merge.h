@@ -7,14 +7,13 @@
 
 namespace vorn::flow {
 
-// The merge of one channel of A and B (values 0 to 1, premultiplied; the
-// alphas of both pixels), before the mix. Every operation treats alpha as
-// a channel like the others, so alpha comes out as its coverage.
-float MergeChannel(MergeOperation op, float a, float b, float alphaA, float alphaB);
-
-// A new image the size of B: each pixel B + mix × (merge(A, B) − B), rounded
-// to the nearest 8-bit step and clamped to 0..255. Where A has no pixel
-// (null, or smaller than B) B is kept. Null when memory runs out.
+// A new image the size of B. Each channel, alpha included, is merged as
+//   over      A + B (1 − αA)        under   B + A (1 − αB)
+//   plus      A + B                 screen  A + B − AB
+//   multiply  AB + A (1 − αB) + B (1 − αA)
+// then B + mix × (merge − B), rounded to the nearest 8-bit step (halves up)
+// and clamped to 0..255. Where A has no pixel (null, or smaller than B) B is
+// kept. Null when memory runs out.
 ImageRef MergeImages(const MergeSettings& settings, const df::Image* a, const df::Image& b);
 
 }  // namespace vorn::flow
