@@ -42,6 +42,7 @@ bool FlowRenderer::Prepare(Flow& flow, const std::optional<std::pair<int, int>>&
   stills_.resize(n);
   sequences_.assign(n, std::nullopt);
   onDisk_.assign(n, {});
+  sequenceSize_.assign(n, std::nullopt);
   reading_.assign(n, {});
   images_.assign(n, nullptr);
   owned_.clear();
@@ -63,6 +64,7 @@ bool FlowRenderer::Prepare(Flow& flow, const std::optional<std::pair<int, int>>&
       return fail(node, "colorspace: " + why);
     reading_[i] = {r.colourSpace, r.layer};
     auto noteSize = [&](int w, int h, double aspect) {
+      if (!sequenceSize_[i]) sequenceSize_[i] = {w, h};
       if (!readSize) readSize = {w, h}, readAspect = aspect;
     };
     if (FileThere(r.file)) {
@@ -74,9 +76,10 @@ bool FlowRenderer::Prepare(Flow& flow, const std::optional<std::pair<int, int>>&
     auto pattern = FramePattern::Parse(r.file, &why);
     if (!pattern) return fail(node, "file \"" + r.file + "\": " + why);
     if (!pattern->HasFrame()) return fail(node, "file \"" + r.file + "\" is not there");
-    if (r.missing == MissingFrame::Nearest) {
+    // The frames on disk: the nearest's candidates, and a size for black.
+    if (r.missing != MissingFrame::Error) {
       if (!FramesOnDisk(*pattern, &onDisk_[i], &why)) return fail(node, why);
-      if (onDisk_[i].empty())
+      if (r.missing == MissingFrame::Nearest && onDisk_[i].empty())
         return fail(node, "no frame of \"" + r.file + "\" is on disk (missingFrame \"nearest\")");
     }
     for (int f : checkFrames) {
@@ -94,7 +97,7 @@ bool FlowRenderer::Prepare(Flow& flow, const std::optional<std::pair<int, int>>&
         return fail(node, "frame " + std::to_string(f) + ": " + why);
       noteSize(info.width, info.height, info.aspect);
     }
-    if (!readSize && !onDisk_[i].empty()) {
+    if (!sequenceSize_[i] && !onDisk_[i].empty()) {
       ImageInfo info;
       if (ReadImageInfo(pattern->Format(onDisk_[i].front()), &info, &why, reading_[i]))
         noteSize(info.width, info.height, info.aspect);
@@ -144,14 +147,17 @@ bool FlowRenderer::RenderRead(size_t i, int frame, std::string* error) {
       case MissingFrame::Error:
         *error = "\"" + (ff ? path : r.file) + "\" is not there";
         return false;
-      case MissingFrame::Black:
-        owned_[i] = MakeBlack(width_, height_, aspect_);
+      case MissingFrame::Black: {
+        // The size of the sequence's files, when one was seen.
+        const auto [w, h] = sequenceSize_[i].value_or(std::pair{width_, height_});
+        owned_[i] = MakeBlack(w, h, aspect_);
         if (!owned_[i]) {
           *error = "not enough memory for a black frame";
           return false;
         }
         images_[i] = owned_[i].get();
         return true;
+      }
       case MissingFrame::Nearest: {
         // The frame on disk closest to the one asked for; the earlier of two
         // as close.

@@ -49,8 +49,9 @@ class FlowRenderer {
   // Per node.
   std::vector<FrameDriver> drivers_;  // tool nodes
   std::vector<ImageRef> stills_;      // a Read of one file; an open required input
-  std::vector<std::optional<FramePattern>> sequences_;  // a Read of a sequence
-  std::vector<std::vector<int>> onDisk_;                // its frames, for "nearest"
+  std::vector<std::optional<FramePattern>> sequences_;            // a Read of a sequence
+  std::vector<std::vector<int>> onDisk_;                          // its frames, for "nearest"
+  std::vector<std::optional<std::pair<int, int>>> sequenceSize_;  // of its files, for "black"
   std::vector<ReadOptions> reading_;
   std::vector<const df::Image*> images_;
   std::vector<ImageRef> owned_;

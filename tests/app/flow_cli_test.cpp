@@ -175,6 +175,41 @@ TEST_F(FlowCli, TheOneToolShorthandSavesAFlowThatRendersTheSame) {
   ExpectSamePixels("again.png", "single.png");
 }
 
+TEST_F(FlowCli, AReadNodeOffsetsFramesAndTakesMissingOnesAsAsked) {
+  RunResult r = Vorn({"render", "Bleb", "--size", "48x27", "--set", "Amplitude 1=0@1,2@4",
+                      "--frames", "1,2,4", "--out", "s.#.png", "--quiet"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  auto flow = [&](const std::string& missing) {
+    WriteFlow("read.flow.json",
+              Flow(0, 3, 0,
+                   R"({"name": "Plate", "class": "Read", "file": "s.#.png", "frameOffset": 1,
+                       "missingFrame": ")" +
+                       missing + R"("}, {"name": "Out", "class": "Write", "file": "n.#.png"})",
+                   R"({"from": "Plate", "to": "Out", "input": "Image"})"));
+  };
+  // Flow frame f reads file frame f + 1; file frame 3 is missing.
+  flow("error");
+  r = Vorn({"render", "--comp", "read.flow.json"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("node \"Plate\": frame 2: \"s.0003.png\" is not there"), std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(Path("n.0000.png")));
+  flow("nearest");  // 2 and 4 are as near: the earlier
+  r = Vorn({"render", "--comp", "read.flow.json", "--quiet"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  ExpectSamePixels("n.0000.png", "s.0001.png");
+  ExpectSamePixels("n.0002.png", "s.0002.png");
+  ExpectSamePixels("n.0003.png", "s.0004.png");
+  flow("black");
+  r = Vorn({"render", "--comp", "read.flow.json", "--frame", "2", "--quiet"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  ImageRef black = Image("n.0002.png");
+  ASSERT_TRUE(black);
+  EXPECT_EQ(black->width, 48);
+  for (size_t i = 0; i < black->ByteCount(); i += 4)
+    ASSERT_EQ(black->Data()[i] + black->Data()[i + 1] + black->Data()[i + 2], 0) << i;
+}
+
 TEST_F(FlowCli, TheExampleFlowRendersAsItStands) {
   const std::string example =
       std::string(VORN_SOURCE_DIR) + "/examples/plate-flame-bubbles.flow.json";
