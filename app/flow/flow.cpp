@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "controls_model.h"
 
@@ -89,22 +91,31 @@ bool Flow::Connect(const std::string& from, const std::string& to, const std::st
   }
   // A loop: `to` already feeds `from`, directly or through other nodes.
   // The path is found downstream from `to` and named in the message.
+  std::unordered_map<std::string, std::vector<const std::string*>> feeds;
+  for (const Connection& c : connections)
+    if (!(c.to == to && c.input == input)) feeds[c.from].push_back(&c.to);
   std::vector<std::string> path;
-  std::vector<std::string> seen;
+  std::unordered_set<std::string> seen;
   std::function<bool(const std::string&)> reaches = [&](const std::string& at) {
     path.push_back(at);
     if (at == from) return true;
-    if (std::find(seen.begin(), seen.end(), at) == seen.end()) {
-      seen.push_back(at);
-      for (const Connection& c : connections)
-        if (c.from == at && !(c.to == to && c.input == input) && reaches(c.to)) return true;
-    }
+    if (seen.insert(at).second)
+      if (auto it = feeds.find(at); it != feeds.end())
+        for (const std::string* next : it->second)
+          if (reaches(*next)) return true;
     path.pop_back();
     return false;
   };
   if (reaches(to)) {
+    // A long loop is named by its first and last nodes.
+    constexpr size_t kShown = 8;
     std::string loop = "\"" + from + "\"";
-    for (const std::string& n : path) loop += " -> \"" + n + "\"";
+    for (size_t i = 0; i < path.size(); ++i) {
+      if (path.size() > 2 * kShown && i == kShown)
+        loop += " -> ... (" + std::to_string(path.size() - 2 * kShown) + " more)";
+      if (path.size() > 2 * kShown && i >= kShown && i < path.size() - kShown) continue;
+      loop += " -> \"" + path[i] + "\"";
+    }
     *error = "connecting \"" + from + "\" to \"" + to + "\" input \"" + input +
              "\" would close a loop: " + loop;
     return false;

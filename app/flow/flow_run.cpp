@@ -181,7 +181,6 @@ bool ChooseOutputs(const RenderSettings& s, FlowJob& job) {
     if (job.outputs.empty() && !s.noWrite)
       return Fail("the flow has no Write node: give --out PATTERN (and --node NAME)");
   }
-  if (s.noWrite) job.outputs.resize(std::min<size_t>(job.outputs.size(), 1));
   return true;
 }
 
@@ -361,7 +360,7 @@ RenderOutcome RunFlowRender(Host& host, const RenderSettings& s, const std::stri
     outcome.exitCode = s.checkOutputs && missing > 0 ? kExitFailed : kExitOk;
     return outcome;
   }
-  if (!CheckFiles(s, job)) return outcome;
+  if (!s.noWrite && !CheckFiles(s, job)) return outcome;
   FlowRenderer renderer;
   const std::vector<int>& check = job.steps.empty() ? job.allFrames : job.steps;
   const auto warn = [](const std::string& text) { PrintWarning(text); };
