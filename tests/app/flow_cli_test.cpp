@@ -84,8 +84,8 @@ TEST_F(FlowCli, SequentialToolsInAFlowMatchTheirSingleRenders) {
     ExpectSamePixels(std::string("flow.") + f + ".png", std::string("single.") + f + ".png");
 }
 
-// Each operator's random generator must be its own for two tools in one
-// flow to render as they do alone; enabled once that is so.
+// Each operator keeps its own random generator state, so two tools in one
+// flow render as they do alone.
 TEST_F(FlowCli, CandleAndBubblesInOneFlowEachEqualToItsSingleRender) {
   WriteFlow("two.flow.json",
             Flow(0, 3, 0,
