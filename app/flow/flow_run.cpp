@@ -229,6 +229,28 @@ bool ChooseSteps(const RenderSettings& s, FlowJob& job) {
   return true;
 }
 
+// The metadata each output carries: that of the file of the first Read node
+// (in the flow's order) upstream of it, as a one-tool render carries its
+// first input file's.
+void ChooseMetadata(FlowJob& job, int frame) {
+  for (Output& o : job.outputs) {
+    const std::vector<bool> upstream = job.flow.Upstream({o.node});
+    for (size_t i = 0; i < job.flow.nodes.size(); ++i) {
+      const Node& node = job.flow.nodes[i];
+      if (!upstream[i] || node.kind != NodeKind::Read) continue;
+      std::string path = node.read.file, error;
+      auto pattern = FramePattern::Parse(path, &error);
+      const long long f = (long long)frame + node.read.frameOffset;
+      if (pattern && pattern->HasFrame() && !OutputPresent(path) && f >= INT_MIN && f <= INT_MAX)
+        path = pattern->Format(int(f));
+      ImageInfo info;
+      if (ReadImageInfo(path, &info, &error, {node.read.colourSpace, node.read.layer}))
+        o.write.metadata = info.metadata;
+      break;
+    }
+  }
+}
+
 // No file is written twice, and none over a file a Read node reads.
 bool CheckFiles(const RenderSettings& s, const FlowJob& job) {
   std::set<std::string> folders, files;
@@ -368,6 +390,7 @@ RenderOutcome RunFlowRender(Host& host, const RenderSettings& s, const std::stri
     PrintError(error);
     return outcome;
   }
+  ChooseMetadata(job, check.empty() ? 0 : check.front());
   outcome.exitCode = kExitOk;
   if (InterruptSignal() != 0) {
     outcome.exitCode = InterruptExitCode(InterruptSignal());
