@@ -31,7 +31,7 @@ std::optional<int> FileFrame(int frame, int offset) {
 }  // namespace
 
 bool FlowRenderer::Prepare(Flow& flow, const std::optional<std::pair<int, int>>& size,
-                           const std::vector<int>& checkFrames, const WarningSink& warn,
+                           const NodeFrames& checkFrames, const WarningSink& warn,
                            std::string* error) {
   flow_ = &flow;
   warn_ = warn;
@@ -82,7 +82,7 @@ bool FlowRenderer::Prepare(Flow& flow, const std::optional<std::pair<int, int>>&
       if (r.missing == MissingFrame::Nearest && onDisk_[i].empty())
         return fail(node, "no frame of \"" + r.file + "\" is on disk (missingFrame \"nearest\")");
     }
-    for (int f : checkFrames) {
+    for (int f : checkFrames(i)) {
       const auto ff = FileFrame(f, r.frameOffset);
       const std::string path = ff ? pattern->Format(*ff) : std::string();
       if (!ff || !FileThere(path)) {

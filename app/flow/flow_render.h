@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,15 @@ namespace vorn::flow {
 
 class FlowRenderer {
  public:
-  // Checks the Read nodes (colour space, layer, the files of
-  // `checkFrames`), reads their stills, and binds the tool nodes. The size
-  // of built-in images: `size`, else the flow's, else the first Read's,
-  // else 1280 x 720. False with a message naming the node.
+  // The frames a node renders for, whose files a Read checks.
+  using NodeFrames = std::function<const std::vector<int>&(size_t node)>;
+
+  // Checks the Read nodes (colour space, layer, the files of the frames
+  // `checkFrames` gives for each), reads their stills, and binds the tool
+  // nodes. The size of built-in images: `size`, else the flow's, else the
+  // first Read's, else 1280 x 720. False with a message naming the node.
   bool Prepare(Flow& flow, const std::optional<std::pair<int, int>>& size,
-               const std::vector<int>& checkFrames, const WarningSink& warn, std::string* error);
+               const NodeFrames& checkFrames, const WarningSink& warn, std::string* error);
 
   // Renders the nodes marked in `wanted` (which must hold every node
   // upstream of a marked one) for `frame`. Their images stay until the next

@@ -384,9 +384,16 @@ RenderOutcome RunFlowRender(Host& host, const RenderSettings& s, const std::stri
   }
   if (!s.noWrite && !CheckFiles(s, job)) return outcome;
   FlowRenderer renderer;
+  // A Read's files are checked for the frames it renders: every step when
+  // it feeds a sequential node, else the frames asked for (with none left,
+  // the whole list's).
   const std::vector<int>& check = job.steps.empty() ? job.allFrames : job.steps;
+  const std::vector<int>& asked = job.frames.empty() ? job.allFrames : job.frames;
+  const auto frames = [&](size_t node) -> const std::vector<int>& {
+    return job.stepped[node] ? check : asked;
+  };
   const auto warn = [](const std::string& text) { PrintWarning(text); };
-  if (!renderer.Prepare(job.flow, job.size, check, warn, &error)) {
+  if (!renderer.Prepare(job.flow, job.size, frames, warn, &error)) {
     PrintError(error);
     return outcome;
   }

@@ -203,6 +203,17 @@ TEST_F(FlowCli, AReadNodeOffsetsFramesAndTakesMissingOnesAsAsked) {
   flow("black");
   r = Vorn({"render", "--comp", "read.flow.json", "--frame", "2", "--quiet"});
   ASSERT_EQ(r.code, 0) << r.err;
+  // A plate under Bubbles is read for the frames asked for only, not for
+  // the steps of the simulation before them (file frames 0 and 3 are missing).
+  WriteFlow("under.flow.json", Flow(4, 4, 0,
+                                    R"({"name": "Plate", "class": "Read", "file": "s.#.png"},
+                    {"name": "Bubbles", "class": "Bubbles"}, {"name": "Over", "class": "Merge"},
+                    {"name": "Out", "class": "Write", "file": "u.#.png"})",
+                                    R"({"from": "Plate", "to": "Over", "input": "B"},
+                    {"from": "Bubbles", "to": "Over", "input": "A"},
+                    {"from": "Over", "to": "Out", "input": "Image"})"));
+  r = Vorn({"render", "--comp", "under.flow.json", "--quiet"});
+  EXPECT_EQ(r.code, 0) << r.err;
   ImageRef black = Image("n.0002.png");
   ASSERT_TRUE(black);
   EXPECT_EQ(black->width, 48);

@@ -245,7 +245,11 @@ TEST_F(FlowTest, ANodeReadTwiceRendersOncePerFrame) {
               flow.Connect("Screen", "Out", "Image", &error))
       << error;
   FlowRenderer renderer;
-  ASSERT_TRUE(renderer.Prepare(flow, std::pair{32, 18}, {1, 2, 3}, {}, &error)) << error;
+  const std::vector<int> frames = {1, 2, 3};
+  ASSERT_TRUE(renderer.Prepare(
+      flow, std::pair{32, 18}, [&](size_t) -> const std::vector<int>& { return frames; }, {},
+      &error))
+      << error;
   const std::vector<bool> wanted = flow.Upstream({3});
   for (int frame = 1; frame <= 3; ++frame)
     ASSERT_TRUE(renderer.Render(frame, wanted, &error)) << error;
