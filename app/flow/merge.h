@@ -12,8 +12,8 @@ namespace vorn::flow {
 //   plus      A + B                 screen  A + B − AB
 //   multiply  AB + A (1 − αB) + B (1 − αA)
 // then B + mix × (merge − B) (the mix in steps of 1/65536), rounded to the
-// nearest 8-bit step (halves up) and clamped to 0..255. Where A has no pixel (null, or smaller than
-// B) B is kept. Null when memory runs out.
+// nearest 8-bit step (halves up) and clamped to 0..255. Where A has no
+// pixel (null, or smaller than B) B is kept. Null when memory runs out.
 ImageRef MergeImages(const MergeSettings& settings, const df::Image* a, const df::Image& b);
 
 }  // namespace vorn::flow
