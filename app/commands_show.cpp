@@ -9,6 +9,9 @@
 #include "commands.h"
 #include "composition.h"
 #include "controls_model.h"
+#include "flow/flow_file.h"
+#include "flow/flow_run.h"
+#include "flow/flow_show.h"
 #include "json_document.h"
 
 namespace vorn {
@@ -56,7 +59,25 @@ std::string ShotText(const ShotSettings& shot) {
 
 }  // namespace
 
+// A flow: in words, or with --json its text as vorn writes it.
+int ShowFlow(Host& host, const ShowOptions& options) {
+  flow::Flow loaded;
+  std::string error, text;
+  if (!flow::LoadFlow(host, options.file, &loaded, &error)) {
+    PrintError(error);
+    return kExitUsage;
+  }
+  if (options.json && !flow::FlowText(host, loaded, &text, &error)) {
+    PrintError(error);
+    return kExitFailed;
+  }
+  std::fputs((options.json ? text : flow::DescribeFlow(loaded, options.file)).c_str(), stdout);
+  std::fflush(stdout);
+  return kExitOk;
+}
+
 int RunShow(Host& host, const ShowOptions& options) {
+  if (flow::IsFlowFile(options.file)) return ShowFlow(host, options);
   // Whatever `render --comp` refuses is refused here too, for the same reason.
   Composition comp;
   std::string error;
@@ -158,7 +179,7 @@ int RunShow(Host& host, const ShowOptions& options) {
 
 Command AddShowCommand(CLI::App& app) {
   auto options = std::make_shared<ShowOptions>();
-  CLI::App* cmd = app.add_subcommand("show", "Describe a saved composition");
+  CLI::App* cmd = app.add_subcommand("show", "Describe a saved composition or flow");
   cmd->add_option("file", options->file, "Composition file")->required();
   cmd->add_flag("--json", options->json, "Write the description as JSON");
   return {cmd, [options](Host& host, bool) { return RunShow(host, *options); }};

@@ -111,6 +111,8 @@ bool FrameDriver::Bind(const df::Operator& op, const InputChoices& choices,
   const std::string className = op.GetRegistry()->ClassName();
   for (df::Input* input : ImageInputs(op)) {
     if (!input->Required()) continue;
+    if (std::find(choices.fed.begin(), choices.fed.end(), input->Id()) != choices.fed.end())
+      continue;
     if (std::any_of(bindings_.begin(), bindings_.end(),
                     [&](const InputBinding& b) { return b.id == input->Id(); }))
       continue;
@@ -188,7 +190,7 @@ void FrameDriver::WarnMismatch(const df::Operator& op, int frame,
 }
 
 RenderedFrame FrameDriver::Render(df::Operator& op, int frame, const WarningSink& warn,
-                                  const BeforeProcess& before) const {
+                                  const BeforeProcess& before, const FedImages& fed) const {
   RenderedFrame out;
   std::vector<ImageRef> owned;  // sequence frames, read for this frame
   df::Request request(&op, frame);
@@ -211,6 +213,12 @@ RenderedFrame FrameDriver::Render(df::Operator& op, int frame, const WarningSink
       image = read.get();
       owned.push_back(std::move(read));
     }
+    request.SetInputImage(input, image);
+    connected.push_back({input, image});
+  }
+  for (const auto& [id, image] : fed) {
+    df::Input* input = op.FindInput(id);
+    if (!input || !image) continue;
     request.SetInputImage(input, image);
     connected.push_back({input, image});
   }

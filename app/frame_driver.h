@@ -46,6 +46,9 @@ struct InputChoices {
   // tool's image inputs are passed over instead of refused.
   bool everyTool = false;
   bool quiet = false;  // no warning about clipped values
+  // Image inputs (by id) whose pictures the caller gives at each render (a
+  // flow's connections): they get no built-in image.
+  std::vector<uint32_t> fed;
 };
 
 // An image input and where its pictures come from.
@@ -76,6 +79,9 @@ struct RenderedFrame {
   std::string input;  // caption of the input that failed
 };
 
+// Pictures a caller gives for image inputs at one render, by input id.
+using FedImages = std::vector<std::pair<uint32_t, df::Image*>>;
+
 // Called once the pictures are connected, just before Process: false skips
 // the render (a `vorn serve` change waiting to come in).
 using BeforeProcess = std::function<bool()>;
@@ -101,9 +107,10 @@ class FrameDriver {
   // pictures, runs Process and takes the output image. Warns once (through
   // `warn`) when connected images disagree in size: the tool then draws its
   // mismatch pattern, which is its business, not an error of the host.
-  // Safe to call from several threads on different operators.
+  // Safe to call from several threads on different operators. `fed`
+  // connects pictures to inputs bound as fed.
   RenderedFrame Render(df::Operator& op, int frame, const WarningSink& warn,
-                       const BeforeProcess& before = {}) const;
+                       const BeforeProcess& before = {}, const FedImages& fed = {}) const;
 
   const std::vector<InputBinding>& Bindings() const { return bindings_; }
   int Width() const { return width_; }

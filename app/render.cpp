@@ -5,6 +5,9 @@
 #include <cstdlib>
 
 #include "atomic_file.h"
+#include "flow/flow_file.h"
+#include "flow/flow_run.h"
+#include "flow/tool_flow.h"
 #include "render_job.h"
 #include "render_loop.h"
 #include "signals.h"
@@ -61,10 +64,39 @@ int RenderFrames(Host& host, const RenderSettings& s, RenderJob& job,
   return result.exitCode;
 }
 
+// The flow a render without a tool name renders: its first --comp, when
+// that is a flow file; else "".
+std::string FlowPath(const RenderSettings& s) {
+  if (!s.tool.empty()) return "";
+  for (const RenderAction& a : s.actions)
+    if (a.kind == RenderAction::Kind::Comp) return flow::IsFlowFile(a.text) ? a.text : "";
+  return "";
+}
+
+// --save: a flow file (NAME.flow.json) or the operator's record.
+bool Save(Host& host, const RenderSettings& s, RenderJob& job) {
+  if (!flow::SavesFlow(s.save)) return SaveComposition(host, job, s.save);
+  flow::Flow saved;
+  std::string error;
+  if (!flow::FlowOfRender(host, s, job, &saved, &error) ||
+      !flow::SaveFlow(host, saved, s.save, &error)) {
+    PrintError("--save: " + error);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 RenderOutcome RunRender(Host& host, const RenderSettings& s) {
+  if (const std::string path = FlowPath(s); !path.empty())
+    return flow::RunFlowRender(host, s, path);
   RenderOutcome outcome;
+  if (!s.node.empty()) {
+    PrintError("--node names a node of a flow: give --comp FLOW and no tool");
+    outcome.exitCode = kExitUsage;
+    return outcome;
+  }
   RenderJob job;
   if (!CheckRenderRequest(host, s, &job)) {
     outcome.exitCode = kExitUsage;
@@ -76,6 +108,11 @@ RenderOutcome RunRender(Host& host, const RenderSettings& s) {
   }
   if (s.checkOutputs) {
     outcome.exitCode = ReportMissingOutputs(job, s.quiet);
+    return outcome;
+  }
+  if (s.listFrames) {
+    for (int f : job.frames) std::printf("%d\n", f);
+    std::fflush(stdout);
     return outcome;
   }
   if (s.listOutputs) {
@@ -102,7 +139,7 @@ RenderOutcome RunRender(Host& host, const RenderSettings& s) {
     outcome.exitCode = kExitFailed;
     return outcome;
   }
-  if (!s.save.empty() && !SaveComposition(host, job, s.save)) {
+  if (!s.save.empty() && !Save(host, s, job)) {
     outcome.exitCode = kExitFailed;
     return outcome;
   }

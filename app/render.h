@@ -35,6 +35,7 @@ struct RenderSettings {
   std::string writers;      // writer threads ("" = one per core, at most 16)
   std::string shotStart;    // first frame of the shot ("" = the first frame asked for)
   std::string chunk;        // "K/N": render part K of N of the frame list ("" = all)
+  std::string node;         // a flow's node to write with --out ("" = its Write nodes)
   // When set (absolute, links resolved), every file written and every folder
   // made must resolve inside this folder: the folder of a `vorn serve` export.
   std::string root;
@@ -48,6 +49,7 @@ struct RenderSettings {
   bool skipExisting = false;  // leave frames whose output file is there
   bool listOutputs = false;   // print each frame's output file, render nothing
   bool checkOutputs = false;  // print each missing output; exit 1 if there is one
+  bool listFrames = false;    // print each frame this run would deliver, render nothing
   bool quiet = false;
   bool noWrite = false;    // render every frame, write no image (timing)
   bool stats = false;      // print timing figures at the end

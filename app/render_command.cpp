@@ -101,8 +101,14 @@ Command AddRenderCommand(CLI::App& app) {
                   "Pixel aspect (height / width of a pixel) of every input image (default: the "
                   "file's, or 1)")
       ->type_name("A");
-  cmd->add_option("--save", r.save, "Write the composition (the operator's saved record)")
+  cmd->add_option("--save", r.save,
+                  "Write the composition: a flow when FILE ends in .json (NAME.flow.json), "
+                  "else the operator's saved record")
       ->type_name("FILE");
+  cmd->add_option("--node", r.node,
+                  "With --comp FLOW: the node to write to --out (default: the flow's Write "
+                  "nodes; --out alone writes the last Write, else the last node)")
+      ->type_name("NAME");
   cmd->add_option("--out", r.out,
                   "Output files: # = 4 digits, @ = 1 digit each, %04d; " + OutputExtensionsHelp())
       ->type_name("PATTERN");
@@ -142,6 +148,9 @@ Command AddRenderCommand(CLI::App& app) {
                     "Check the request and print each frame's output file; render nothing");
   cmd->add_flag("--check-outputs", r.checkOutputs,
                 "Print each frame's output file that is missing or not whole; exit 1 if one is")
+      ->excludes(listOutputsOpt);
+  cmd->add_flag("--list-frames", r.listFrames,
+                "Check the request and print each frame it would deliver; render nothing")
       ->excludes(listOutputsOpt);
   cmd->add_flag("--no-write", r.noWrite, "Render every frame but write no image");
   CLI::Option* statsOpt = cmd->add_flag("--stats", r.stats, "Print timing figures when done");

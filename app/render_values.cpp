@@ -2,6 +2,8 @@
 // order, and the composition --save writes.
 #include "composition.h"
 #include "controls_model.h"
+#include "flow/flow_file.h"
+#include "flow/flow_run.h"
 #include "render_job.h"
 #include "value_parse.h"
 
@@ -17,8 +19,24 @@ bool Fail(const std::string& message) {
 // Takes every control value of a saved record, as if loaded, keeping this
 // operator (and so anything the tool was asked to do before).
 bool LoadComp(Host& host, const std::string& path, RenderJob& job) {
-  Composition loaded;
   std::string error;
+  if (flow::IsFlowFile(path)) {
+    // A flow's values apply to a named tool when it holds one node of it.
+    flow::Flow loaded;
+    if (!flow::LoadFlow(host, path, &loaded, &error)) return Fail("--comp: " + error);
+    const flow::Node* match = nullptr;
+    for (const flow::Node& node : loaded.nodes) {
+      if (!node.op || node.op->GetRegistry() != job.op->GetRegistry()) continue;
+      if (match)
+        return Fail("--comp: " + path + " holds more than one \"" + job.toolName +
+                    "\" node; render the flow itself (no tool name)");
+      match = &node;
+    }
+    if (!match) return Fail("--comp: " + path + " holds no \"" + job.toolName + "\" node");
+    CopyControlValues(*match->op, *job.op);
+    return true;
+  }
+  Composition loaded;
   if (!LoadComposition(host, path, true, &loaded, &error)) return Fail("--comp: " + error);
   if (loaded.op->GetRegistry() != job.op->GetRegistry())
     return Fail("--comp: " + path + " is a \"" + loaded.op->GetRegistry()->Name() +

@@ -8,7 +8,8 @@
 # (`--chunk K/N`), leaving frames that already exist (`--skip-existing`), so a
 # requeued task resumes where it stopped. A tool whose frames depend on the
 # frames before (Bubbles) simulates each chunk from the shot's first frame, so
-# every chunk gives the bytes one long run gives. The check task runs after
+# every chunk gives the bytes one long run gives. A flow (`--comp FLOW`)
+# renders the same way, every output of a frame in the frame's chunk. The check task runs after
 # the array, whatever its end, lists any missing frame and fails if one is.
 # Prints the array's job id and the check's job id. Never more chunks than
 # frames; RENDER-ARGUMENTS may not hold --chunk or the output listing options.
@@ -43,7 +44,7 @@ command -v sbatch >/dev/null || { echo "farm-submit: sbatch not found (is Slurm 
 
 for a in "$@"; do
   case "$a" in
-    --chunk | --chunk=* | --list-outputs | --check-outputs | --no-write)
+    --chunk | --chunk=* | --list-outputs | --list-frames | --check-outputs | --no-write)
       echo "farm-submit: leave out $a; each task gets its own --chunk" >&2
       exit 2
       ;;
@@ -51,8 +52,9 @@ for a in "$@"; do
 done
 
 # Refuse a request vorn refuses before anything is queued; never more chunks
-# than frames.
-frames=$("$vorn" render "$@" --list-outputs | wc -l)
+# than frames. Frames, not files: a flow with two Write nodes writes two
+# files a frame.
+frames=$("$vorn" render "$@" --list-frames | wc -l)
 [[ $frames -ge 1 ]] || { echo "farm-submit: the request names no frame" >&2; exit 2; }
 if [[ $chunks -gt $frames ]]; then
   echo "farm-submit: $frames frames: $frames chunks, not $chunks" >&2

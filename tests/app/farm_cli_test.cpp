@@ -387,7 +387,7 @@ exec "$REAL_VORN" "$@"
     base.insert(base.end(), request.begin(), request.end());
     std::vector<std::vector<std::string>> expected;
     for (const std::vector<std::string>& tail :
-         std::vector<std::vector<std::string>>{{"--list-outputs"},
+         std::vector<std::vector<std::string>>{{"--list-frames"},
                                                {"--chunk", "1/2", "--skip-existing"},
                                                {"--chunk", "2/2", "--skip-existing"},
                                                {"--check-outputs"}}) {

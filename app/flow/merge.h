@@ -1,0 +1,19 @@
+// The Merge node's pixels: A combined with B in 8-bit premultiplied BGRA.
+// Colour above alpha (additive light) is kept: nothing clamps colour to alpha.
+#pragma once
+
+#include "flow/flow.h"
+#include "image_ref.h"
+
+namespace vorn::flow {
+
+// A new image the size of B. Each channel, alpha included, is merged as
+//   over      A + B (1 − αA)        under   B + A (1 − αB)
+//   plus      A + B                 screen  A + B − AB
+//   multiply  AB + A (1 − αB) + B (1 − αA)
+// then B + mix × (merge − B) (the mix in steps of 1/65536), rounded to the
+// nearest 8-bit step (halves up) and clamped to 0..255. Where A has no
+// pixel (null, or smaller than B) B is kept. Null when memory runs out.
+ImageRef MergeImages(const MergeSettings& settings, const df::Image* a, const df::Image& b);
+
+}  // namespace vorn::flow
