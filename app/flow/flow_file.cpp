@@ -1,5 +1,6 @@
 #include "flow/flow_file.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -322,6 +323,11 @@ bool LoadFlow(Host& host, const std::string& path, Flow* flow, std::string* erro
   Composition comp;
   if (!LoadComposition(host, path, true, &comp, error)) return false;
   *flow = Flow();
+  // The shot settings the composition keeps: where its simulation starts and
+  // the size of its built-in images.
+  if (comp.shot.firstFrame)
+    flow->shot.simulationStart = std::min(*comp.shot.firstFrame, flow->shot.first);
+  if (comp.shot.size) flow->size = comp.shot.size;
   Node node;
   node.name = comp.op->GetRegistry()->Name();
   node.op = std::move(comp.op);
