@@ -7,7 +7,7 @@ namespace bleb {
 
 using namespace df;
 
-uint32_t BlebPlugIn::Process(Request* request) {
+uint32_t BlebPlugIn::ProcessFrame(Request* request) {
   source_ = fw::ReadImage(request, ImageInput(0));
   if (!source_) return 0;  // nothing to warp: no output
   target_ = NewImage(source_);

@@ -19,7 +19,7 @@ class BlebPlugIn : public fw::PassTool<kTool> {
   using PassTool::PassTool;
   // The warp of the request's frame: the map, the integral tables when the
   // sampling needs them, then the sampling, each pass on the workers.
-  std::uint32_t Process(df::Request* request) override;
+  std::uint32_t ProcessFrame(df::Request* request) override;
 
  private:
   static constexpr int kMapPass = 1;

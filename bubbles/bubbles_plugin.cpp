@@ -22,7 +22,7 @@ BubblesPlugIn::~BubblesPlugIn() {
   DestroyBubbleSystem(system_);
 }
 
-uint32_t BubblesPlugIn::Process(Request* request) {
+uint32_t BubblesPlugIn::ProcessFrame(Request* request) {
   const Image* birth = fw::ReadImage(request, ImageInput(kBirthImage));
   const Image* burst = fw::ReadImage(request, ImageInput(kBurstImage));
   const Image* reflection = fw::ReadImage(request, ImageInput(kReflectionImage));

@@ -23,7 +23,7 @@ class BubblesPlugIn : public fw::PassTool<kTool> {
 
   // One frame: its preparation, then the drawn step's births, its band pass
   // on the workers and its update.
-  std::uint32_t Process(df::Request* request) override;
+  std::uint32_t ProcessFrame(df::Request* request) override;
 
   // Read-only views for tests: the simulation (null when it could not be
   // made) and the pending requests.

@@ -10,7 +10,7 @@ namespace candle {
 
 using namespace df;
 
-uint32_t CandlePlugIn::Process(Request* request) {
+uint32_t CandlePlugIn::ProcessFrame(Request* request) {
   Image* background = fw::ReadImage(request, ImageInput(kBackgroundImage));
   if (!background) return 0;  // nothing to draw over: no output
   Image* matte = fw::ReadImage(request, ImageInput(kMatteImage));

@@ -21,7 +21,7 @@ namespace candle {
 class CandlePlugIn : public fw::PassTool<kTool> {
  public:
   using PassTool::PassTool;
-  std::uint32_t Process(df::Request* request) override;
+  std::uint32_t ProcessFrame(df::Request* request) override;
 
  private:
   // The presets and the outline-point links.

@@ -20,6 +20,15 @@ constexpr uint64_t Mix(uint64_t z) {
 
 }  // namespace
 
+RandomScope::RandomScope(RandomState& state) : state_(state), saved_(tState) {
+  tState = state.value;
+}
+
+RandomScope::~RandomScope() {
+  state_.value = tState;
+  tState = saved_;
+}
+
 void SeedRandom(uint32_t seed) {
   tState = seed;
 }

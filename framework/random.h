@@ -1,9 +1,11 @@
 // Random numbers for the tools. The generator has the interface of rand/srand
 // with results 0 to 32767 and the recurrence of the classic 32-bit desktop C
-// runtime, so pictures match that platform's; its state belongs to the calling
-// thread and starts at 1. Draws made on worker threads use the counter-based
-// generator instead, so a picture never depends on the worker count or the
-// schedule.
+// runtime, so pictures match that platform's. Its state belongs to the calling
+// thread and starts at 1, but each operator keeps a state of its own and lends
+// it to the thread for the length of its Process (RandomScope), so operators
+// rendered on one thread, interleaved or on any thread, never change each
+// other's draws. Draws made on worker threads use the counter-based generator
+// instead, so a picture never depends on the worker count or the schedule.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +13,27 @@
 namespace fw {
 
 inline constexpr int kRandomMax = 32767;
+
+// A generator state; a new one is where a fresh thread starts.
+struct RandomState {
+  uint32_t value = 1;
+  bool operator==(const RandomState&) const = default;
+};
+
+// While it lives, the calling thread draws from `state`; when it ends,
+// `state` holds where the draws stopped and the thread's previous state is
+// back. Scopes nest.
+class RandomScope {
+ public:
+  explicit RandomScope(RandomState& state);
+  ~RandomScope();
+  RandomScope(const RandomScope&) = delete;
+  RandomScope& operator=(const RandomScope&) = delete;
+
+ private:
+  RandomState& state_;
+  uint32_t saved_;
+};
 
 // srand: sets the calling thread's state to `seed`.
 void SeedRandom(uint32_t seed);

@@ -3,7 +3,8 @@
 // controls, the image inputs and the output. Tool<kDecl> is the operator base
 // every tool derives from: it declares from the declaration, saves and loads
 // the record's trailer, reads a frame's control values and applies sets of
-// control changes.
+// control changes. Each operator keeps its own random generator state, which
+// the thread running its Process draws from.
 #pragma once
 
 #include <array>
@@ -15,6 +16,7 @@
 #include "framework/controls.h"
 #include "framework/lifecycle.h"
 #include "framework/passes.h"
+#include "framework/random.h"
 #include "framework/tile.h"
 
 namespace fw {
@@ -99,8 +101,17 @@ class Tool : public df::ThreadedOperator {
       Changed(input, value, time);
     Operator::NotifyChanged(input, value, time);
   }
+  // The tool's frame, drawing from the operator's own generator state.
+  std::uint32_t Process(df::Request* request) final {
+    RandomScope scope(random_);
+    return ProcessFrame(request);
+  }
 
  protected:
+  // One frame: what Process does for the tool; by default nothing. Chunks
+  // run on worker threads and must not draw from the generator (KeyedDraw
+  // serves them).
+  virtual std::uint32_t ProcessFrame(df::Request*) { return 0; }
   // A change of one of the tool's notifying inputs.
   virtual void Changed(df::Input*, df::Parameter*, double) {}
 
@@ -114,8 +125,12 @@ class Tool : public df::ThreadedOperator {
   df::Input* Control(int row) const { return controls_[size_t(row)]; }
   df::Input* ImageInput(int n) const { return images_[n]; }
   df::Output* OutputPort() const { return output_; }
+  // The generator state Process draws from, for a tool that saves and
+  // restores its simulation.
+  RandomState& OwnRandom() { return random_; }
 
  private:
+  RandomState random_;
   std::array<df::Input*, kRows> controls_{};
   df::Input* images_[kMaxImageInputs] = {};
   df::Output* output_ = nullptr;
