@@ -57,6 +57,14 @@ uint32_t Operator::Process(Request*) {
 
 void Operator::NotifyChanged(Input*, Parameter*, double) {}
 
+std::shared_ptr<const SimulationState> Operator::SaveSimulation() {
+  return nullptr;
+}
+
+bool Operator::RestoreSimulation(const SimulationState&) {
+  return false;
+}
+
 bool Operator::RegInit(Registry*) {
   return true;
 }

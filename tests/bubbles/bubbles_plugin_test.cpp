@@ -3,6 +3,7 @@
 #include <dfsystem/dfsystem.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,57 @@ TEST_F(BubblesHost, HugeTypedValuesStillGiveFrames) {
     EXPECT_EQ(out.width, 40) << frame;
     ASSERT_TRUE(PluginHost::SetNumber(*op, "Bubble Type", frame));
   }
+}
+
+// A copy of the simulation taken between frames goes on, in the operator it
+// came from or in another of the tool, with the very bytes the uninterrupted
+// simulation gives: bubbles, counters, pending requests, the generator
+// (bursts draw from it) and the tables.
+TEST_F(BubblesHost, ACopiedSimulationGoesOnWithTheBytesOfTheOriginal) {
+  // Bubbles burst in the left half only: the others live on.
+  const Pixels birth = Plate(64, 48, 255);
+  Pixels region = Plate(64, 48, 0);
+  for (size_t y = 0; y < 48; ++y)
+    for (size_t x = 0; x < 32; ++x) region.bytes[(y * 64 + x) * 4 + 2] = 200;
+  const auto scene = [&](Operator& op) {
+    EXPECT_TRUE(PluginHost::SetNumber(op, "Demos", 1));
+    EXPECT_TRUE(PluginHost::SetNumber(op, "Bubbles Burst", 1));
+    EXPECT_TRUE(PluginHost::SetNumber(op, "Burst Probability", 40));
+    EXPECT_TRUE(PluginHost::SetNumber(op, "Preroll Frames", 4));
+    EXPECT_TRUE(PluginHost::SetNumber(op, "Preroll Bubbles", 1));
+  };
+  const auto frame = [&](Operator& op, int f) {
+    if (f == 8) {
+      EXPECT_TRUE(PluginHost::SetNumber(op, "Restart Bubbles", 1, f));
+    }
+    return PluginHost::Render(op, {{"Birth", &birth}, {"Burst(optional)", &region}}, f, 2);
+  };
+  constexpr int kFrames = 12, kCopyAfter = 5;
+  OperatorPtr a = Create();
+  scene(*a);
+  const std::shared_ptr<const SimulationState> start = a->SaveSimulation();
+  ASSERT_TRUE(start);
+  std::vector<Pixels> original;
+  std::shared_ptr<const SimulationState> middle;
+  for (int f = 0; f < kFrames; ++f) {
+    original.push_back(frame(*a, f));
+    if (f == kCopyAfter) middle = a->SaveSimulation();
+  }
+  ASSERT_TRUE(middle);
+  ASSERT_GT(Drawn(original[kCopyAfter + 1]), 0);
+  ASSERT_GT(middle->Bytes(), start->Bytes());  // it holds the living bubbles
+
+  // Another operator with the same values, from the middle copy.
+  OperatorPtr b = Create();
+  scene(*b);
+  ASSERT_TRUE(b->RestoreSimulation(*middle));
+  for (int f = kCopyAfter + 1; f < kFrames; ++f) EXPECT_TRUE(frame(*b, f) == original[f]) << f;
+  // The first operator, run ahead, back to the middle and to the start (the
+  // preroll request and the tables pending again).
+  ASSERT_TRUE(a->RestoreSimulation(*middle));
+  for (int f = kCopyAfter + 1; f < kFrames; ++f) EXPECT_TRUE(frame(*a, f) == original[f]) << f;
+  ASSERT_TRUE(a->RestoreSimulation(*start));
+  for (int f = 0; f < kFrames; ++f) EXPECT_TRUE(frame(*a, f) == original[f]) << f;
 }
 
 }  // namespace
