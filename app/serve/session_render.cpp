@@ -118,8 +118,9 @@ bool Session::TakeNewValues(uint64_t version) {
   std::lock_guard lock(mutex_);
   if (version_.load() != version || writers_.load() > 0) return false;
   if (simOp_) {
-    // What was simulated before the first frame the new values change stays.
-    const int last = std::max({settings_.lastFrame, simReach_, simFrame_});
+    // What was simulated before the first frame the new values change stays;
+    // nothing was simulated past simReach_.
+    const int last = std::max(simReach_, simFrame_);
     const int from =
         FirstDifferentFrame(*simOp_, simPresses_, *op_, presses_, settings_.firstFrame, last);
     checkpoints_.DropFrom(from);
@@ -142,16 +143,18 @@ bool Session::PositionSimulation(int time, std::string* error) {
     simValid_ = true;
     return true;
   }
-  // From the shot's start, on a fresh operator with the values.
-  simOp_.reset();
-  simDoc_ = std::make_unique<df::CPipelineDoc>();
-  df::OperatorPtr fresh = simDoc_->CreateOperator(registry_, error);
+  // From the shot's start, on a fresh operator with the values. The
+  // simulation held stays until the fresh one has them.
+  auto doc = std::make_unique<df::CPipelineDoc>();
+  df::OperatorPtr fresh = doc->CreateOperator(registry_, error);
   if (!fresh) return false;
   {
     std::lock_guard lock(mutex_);
     if (version_.load() != simVersion_ || writers_.load() > 0) return false;
     CopyControlValues(*op_, *fresh);
   }
+  simOp_.reset();
+  simDoc_ = std::move(doc);
   simOp_ = std::move(fresh);
   simFrame_ = settings_.firstFrame - 1;
   simValid_ = true;
