@@ -69,8 +69,10 @@ int FirstDifferentFrame(const df::Operator& a, const std::vector<Press>& aPresse
                         int last) {
   int found = last + 1;
   for (const auto& in : a.Inputs()) {
-    // A button's value is never read by a frame; its presses are.
-    if (in->IsImage() || in->ControlKind() == df::kButtonControl) continue;
+    // A button's value is never read by a frame; its presses are. A control
+    // only the drawing reads leaves the simulation as it was.
+    if (in->IsImage() || in->ControlKind() == df::kButtonControl || !a.SimulationReads(*in))
+      continue;
     const df::Input* other = b.FindInput(in->Id());
     if (!other || other->ValueType() != in->ValueType()) return first;
     if (in->State() == other->State()) continue;

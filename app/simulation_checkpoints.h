@@ -51,10 +51,12 @@ class SimulationCheckpoints {
   std::map<int, std::shared_ptr<const df::SimulationState>> copies_;
 };
 
-// The first frame in [first, last] at which a control value (buttons aside)
-// of `a` differs from that of `b` (operators of one tool), or at which one
-// has a press the other has not (a press before `first` counts at `first`); last + 1 when they
-// agree on every frame. A simulation of one up to a frame before it is the simulation of the other.
+// The first frame in [first, last] at which a control value of `a` differs
+// from that of `b` (operators of one tool), or at which one has a press the
+// other has not (a press before `first` counts at `first`); last + 1 when
+// they agree on every frame. Buttons, and the controls the tool says its
+// simulation does not read, are passed over. A simulation of one up to a
+// frame before it is the simulation of the other.
 int FirstDifferentFrame(const df::Operator& a, const std::vector<Press>& aPresses,
                         const df::Operator& b, const std::vector<Press>& bPresses, int first,
                         int last);

@@ -74,6 +74,18 @@ bool BubblesPlugIn::RestoreSimulation(const SimulationState& state) {
   return true;
 }
 
+bool BubblesPlugIn::SimulationReads(const Input& input) const {
+  // The parameters of these rows go to the renderer alone: births, bursts
+  // and the update never read them.
+  static constexpr int kDrawnOnly[] = {
+      kLightRed,    kLightGreen,     kLightBlue,   kLightBrightness,     kLightSource,
+      kLightTarget, kLightZ,         kLightSpread, kLightGlisten,        kMinBrightness,
+      kShine,       kShineHighlight, kReflections, kReflectionIntensity, kFadeMode};
+  for (int row : kDrawnOnly)
+    if (&input == Control(row)) return false;
+  return true;
+}
+
 void BubblesPlugIn::DrawnStep(Request* request, float time, const SourceLine& line) {
   if (!BeginDrawnStep(*system_, line)) return;  // births cancelled: no pass, no update
   // The worker count is determined anew for every drawn step. The update

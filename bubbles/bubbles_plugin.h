@@ -29,6 +29,9 @@ class BubblesPlugIn : public fw::PassTool<kTool> {
   // generator state), and taking one back.
   std::shared_ptr<const df::SimulationState> SaveSimulation() override;
   bool RestoreSimulation(const df::SimulationState& state) override;
+  // False for the light, shine, reflection and fade controls: only the
+  // drawing reads them.
+  bool SimulationReads(const df::Input& input) const override;
 
   // Read-only views for tests: the simulation (null when it could not be
   // made) and the pending requests.

@@ -65,6 +65,10 @@ bool Operator::RestoreSimulation(const SimulationState&) {
   return false;
 }
 
+bool Operator::SimulationReads(const Input&) const {
+  return true;
+}
+
 bool Operator::RegInit(Registry*) {
   return true;
 }

@@ -147,4 +147,51 @@ TEST_F(BubblesHost, ACopiedSimulationGoesOnWithTheBytesOfTheOriginal) {
   for (int f = 0; f < kFrames; ++f) EXPECT_TRUE(frame(*a, f) == original[f]) << f;
 }
 
+// The controls the tool says its simulation does not read change the frame
+// drawn, never the simulation: frame 10 with them changed from the start is
+// frame 10 drawn with them from a copy simulated without the change.
+TEST_F(BubblesHost, ControlsOnlyTheDrawingReadsLeaveTheSimulationAlone) {
+  const Pixels birth = Plate(64, 48, 255), reflection = Plate(64, 48, 90);
+  const std::vector<std::pair<std::string, std::string>> drawnOnly = {
+      {"Light Red", "0.2"},
+      {"Light Green", "0.9"},
+      {"Light Blue", "0.1"},
+      {"Light Brightness", "300"},
+      {"XY Light Source", "0.7,0.6"},
+      {"XY Light Target", "0.1,0.9"},
+      {"3D Light Z Position", "0.9"},
+      {"Light Spread", "30"},
+      {"Light Glisten", "70"},
+      {"Minimum Brightness", "20"},
+      {"Shine", "120"},
+      {"Shine Highlight", "90"},
+      {"Reflections", "1"},
+      {"Reflection Intensity", "150"},
+      {"Fade Mode", "2"}};
+  const auto make = [&](bool changed) {
+    OperatorPtr op = Create();
+    EXPECT_TRUE(PluginHost::SetNumber(*op, "Demos", 1));
+    for (const auto& [caption, value] : drawnOnly) {
+      if (changed) {
+        EXPECT_TRUE(PluginHost::Set(*op, caption, value)) << caption;
+      }
+    }
+    return op;
+  };
+  const auto frame = [&](Operator& op, int f) {
+    return PluginHost::Render(op, {{"Birth", &birth}, {"Reflection(optional)", &reflection}}, f, 2);
+  };
+  OperatorPtr plain = make(false), changed = make(true), drawn = make(true);
+  for (const auto& [caption, value] : drawnOnly)
+    EXPECT_FALSE(plain->SimulationReads(*plain->FindInputByName(caption))) << caption;
+  EXPECT_TRUE(plain->SimulationReads(*plain->FindInputByName("Bubble Quantity")));
+  EXPECT_TRUE(plain->SimulationReads(*plain->FindInputByName("Bubble Red")));
+  for (int f = 0; f < 10; ++f) frame(*plain, f), frame(*changed, f);
+  const std::shared_ptr<const SimulationState> copy = plain->SaveSimulation();
+  ASSERT_TRUE(copy && drawn->RestoreSimulation(*copy));
+  const Pixels expected = frame(*changed, 10);
+  EXPECT_TRUE(frame(*drawn, 10) == expected);
+  EXPECT_FALSE(frame(*plain, 10) == expected);  // the changes do show
+}
+
 }  // namespace

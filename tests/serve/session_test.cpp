@@ -270,12 +270,16 @@ TEST_F(ServeTest, ALateChangeGoesOnFromTheLatestValidCopyWithTheSameBytes) {
   ASSERT_EQ(Post("/api/change", Change("Bubbles", "Kill", 1, 3)).status, 200);
   const std::vector<uint8_t> pressed = frame(16);
   EXPECT_EQ(simulation()["from"], -1);
+  // A light changed for the whole shot leaves the simulation as it was.
+  ASSERT_EQ(Post("/api/change", Change("Bubbles", "LBri", 200, 16)).status, 200);
+  const std::vector<uint8_t> brighter = frame(16);
+  EXPECT_EQ(simulation()["from"], 14);
 
   std::string error;
   df::Registry* registry = host_.FindTool("Bubbles", &error);
   ASSERT_NE(registry, nullptr);
   df::CPipelineDoc doc;
-  auto expected = [&](bool press) {
+  auto expected = [&](bool press, double brightness = -1) {
     df::OperatorPtr op = doc.CreateOperator(registry, &error);
     EXPECT_TRUE(op) << error;
     df::Number preset(1), sixty(60), one(1);
@@ -288,6 +292,10 @@ TEST_F(ServeTest, ALateChangeGoesOnFromTheLatestValidCopyWithTheSameBytes) {
       quantity->SetValue(&held, t, 0);
     }
     quantity->SetValue(&sixty, 12, 1);
+    if (brightness >= 0) {
+      df::Number light(brightness);
+      op->FindInputByName("Light Brightness")->SetValue(&light, 16, 1);
+    }
     vorn::ImageRef birth = vorn::MakeDefaultImage(registry->ClassName(), 64, 36, 1.0);
     std::vector<std::vector<uint8_t>> frames;
     for (int f = 0; f <= 18; ++f) {
@@ -310,6 +318,7 @@ TEST_F(ServeTest, ALateChangeGoesOnFromTheLatestValidCopyWithTheSameBytes) {
   EXPECT_EQ(late, plain[18]);
   EXPECT_EQ(back, plain[16]);
   EXPECT_EQ(pressed, expected(true)[16]);
+  EXPECT_EQ(brighter, expected(true, 200)[16]);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Operator base classes: what a tool derives from. The host talks to an operator
 // only through its creation function and these virtual operations, in this slot
 // order: destructor, Save, Process, NotifyChanged, SaveSimulation,
-// RestoreSimulation, ProcessChunk.
+// RestoreSimulation, SimulationReads, ProcessChunk.
 #pragma once
 
 #include <atomic>
@@ -62,6 +62,10 @@ class Operator : public Object {
   // the copy is not this tool's or memory runs out; the simulation must then
   // start again from a fresh operator.
   virtual bool RestoreSimulation(const SimulationState& state);
+  // Whether the value of `input`, one of this operator's, can change the
+  // simulation a copy holds; false for a control that only changes how a
+  // frame is drawn, across whose changes a host may keep its copies.
+  virtual bool SimulationReads(const Input& input) const;
 
   // Registration hooks named in every tool's record.
   static bool RegInit(Registry* registry);
