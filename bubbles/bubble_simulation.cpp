@@ -40,10 +40,14 @@ bool BeginDrawnStep(BubbleSystem& system, const SourceLine& line) {
   return true;
 }
 
+void BuildTables(NoiseTables& tables) {
+  fw::BuildNoiseTables(kTableSeed, tables.gradients, tables.randomTable);
+}
+
 bool PrepareFrame(BubbleSystem& system, FrameRequests& requests, NoiseTables& tables,
                   const FrameParameters& params, const FrameImages& images) {
   if (requests.tablesPending == 1) {
-    fw::BuildNoiseTables(kTableSeed, tables.gradients, tables.randomTable);
+    BuildTables(tables);
     requests.tablesPending = 0;
   }
   system.gradients = tables.gradients;

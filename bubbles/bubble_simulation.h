@@ -25,6 +25,9 @@ struct NoiseTables {
   float randomTable[fw::kRandomTableSize];
 };
 
+// Seeds the calling thread's generator with 667 and fills the tables.
+void BuildTables(NoiseTables& tables);
+
 // Requests the change handler raises for the next frame, and whether the
 // tables are still to be built. The flags are written from the handler's
 // thread and read and cleared by PrepareFrame, each in one indivisible access.

@@ -1,10 +1,12 @@
 #include "bubbles/bubbles_plugin.h"
 
 #include <cmath>
+#include <memory>
 #include <new>
 
 #include "bubbles/bubble_render.h"
 #include "bubbles/bubbles_presets.h"
+#include "bubbles/simulation_copy.h"
 #include "framework/values.h"
 
 namespace bubbles {
@@ -41,6 +43,47 @@ uint32_t BubblesPlugIn::ProcessFrame(Request* request) {
   }
   // Without a simulation the new image goes out as made: transparent black.
   return fw::Deliver(request, OutputPort(), output, abortFlag);
+}
+
+namespace {
+
+class BubblesState final : public SimulationState {
+ public:
+  SimulationCopy copy;
+  size_t Bytes() const override { return sizeof(*this) + copy.Bytes(); }
+};
+
+}  // namespace
+
+std::shared_ptr<const SimulationState> BubblesPlugIn::SaveSimulation() {
+  if (!system_) return nullptr;
+  try {
+    auto state = std::make_shared<BubblesState>();
+    if (!CopySimulation(*system_, requests_, OwnRandom(), &state->copy)) return nullptr;
+    return state;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+bool BubblesPlugIn::RestoreSimulation(const SimulationState& state) {
+  const auto* ours = dynamic_cast<const BubblesState*>(&state);
+  if (!ours || !system_ || !RestoreFromCopy(ours->copy, *system_, requests_, *tables_))
+    return false;
+  OwnRandom() = ours->copy.random;
+  return true;
+}
+
+bool BubblesPlugIn::SimulationReads(const Input& input) const {
+  // The parameters of these rows go to the renderer alone: births, bursts
+  // and the update never read them.
+  static constexpr int kDrawnOnly[] = {
+      kLightRed,    kLightGreen,     kLightBlue,   kLightBrightness,     kLightSource,
+      kLightTarget, kLightZ,         kLightSpread, kLightGlisten,        kMinBrightness,
+      kShine,       kShineHighlight, kReflections, kReflectionIntensity, kFadeMode};
+  for (int row : kDrawnOnly)
+    if (&input == Control(row)) return false;
+  return true;
 }
 
 void BubblesPlugIn::DrawnStep(Request* request, float time, const SourceLine& line) {

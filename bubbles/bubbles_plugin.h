@@ -25,6 +25,14 @@ class BubblesPlugIn : public fw::PassTool<kTool> {
   // on the workers and its update.
   std::uint32_t ProcessFrame(df::Request* request) override;
 
+  // Between frames: a copy of the simulation (bubbles, counters, requests,
+  // generator state), and taking one back.
+  std::shared_ptr<const df::SimulationState> SaveSimulation() override;
+  bool RestoreSimulation(const df::SimulationState& state) override;
+  // False for the light, shine, reflection and fade controls: only the
+  // drawing reads them.
+  bool SimulationReads(const df::Input& input) const override;
+
   // Read-only views for tests: the simulation (null when it could not be
   // made) and the pending requests.
   const BubbleSystem* System() const { return system_; }

@@ -180,6 +180,7 @@ HttpResponse Api::Handle(const HttpRequest& request) {
       }
       if (request.path == "/api/inputs" || request.path == "/api/input")
         return InputImage(*s, request);
+      if (request.path == "/api/simulation") return JsonResponse(s->Simulation());
       return Error(404, "no such request: GET " + request.path);
     }
     if (request.method == "POST") return Post(request);

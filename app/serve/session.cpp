@@ -28,7 +28,7 @@ std::optional<long long> WholeNumber(const json& v) {
 }  // namespace
 
 Session::Session(Host& host, df::Registry* registry, const SessionSettings& settings)
-    : host_(host), registry_(registry), settings_(settings) {}
+    : host_(host), registry_(registry), settings_(settings), checkpoints_(settings.firstFrame) {}
 
 std::unique_ptr<Session> Session::Create(Host& host, df::Registry* registry,
                                          const SessionSettings& settings, std::string* error) {

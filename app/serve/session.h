@@ -20,6 +20,7 @@
 #include "composition.h"
 #include "frame_driver.h"
 #include "host.h"
+#include "simulation_checkpoints.h"
 
 namespace vorn::serve {
 
@@ -117,6 +118,11 @@ class Session {
   // after a change since.
   void MarkSaved(uint64_t version) { savedVersion_ = version; }
 
+  // A stepped tool's simulation: whether it is simulating towards a frame,
+  // the frame it went on from, the last frame done and the frame wanted, and
+  // the copies kept to go on from.
+  nlohmann::json Simulation() const;
+
   // The frame at `time` with values at least as new as `minVersion`,
   // rendering it if needed; null when none came within `timeout`.
   std::shared_ptr<const Frame> WaitFrame(int time, uint64_t minVersion,
@@ -158,6 +164,12 @@ class Session {
   void RenderLoop();
   std::shared_ptr<Frame> RenderDirect(int time);
   std::shared_ptr<Frame> RenderStepped(int time);
+  // Takes the newest values into the simulation, keeping what they leave
+  // valid. False when a change is coming in.
+  bool TakeNewValues(uint64_t version);
+  // Puts the simulation where frame `time` can be simulated from: its own
+  // state, the nearest valid copy, or a fresh operator. Null error when it is.
+  bool PositionSimulation(int time, std::string* error);
   // Renders one frame on `op`. False when cut off (a change, a new time);
   // true with the image, or with the reason the tool delivered none.
   bool RunProcess(df::Operator* op, int time, ImageRef* image, double* ms, std::string* error);
@@ -186,10 +198,20 @@ class Session {
   df::Operator* running_ = nullptr;
 
   // Stepped tools: the simulating operator, used by the render thread only.
+  // It holds the values of simVersion_; its simulation is valid after
+  // simFrame_ unless a frame was cut off in the middle.
   std::unique_ptr<df::CPipelineDoc> simDoc_;
   df::OperatorPtr simOp_;
   uint64_t simVersion_ = 0;
   int simFrame_ = 0;  // last frame simulated
+  bool simValid_ = false;
+  int simReach_ = 0;  // the latest frame any simulation of these values reached
+  // Copies of simOp_'s simulation, valid for its values.
+  SimulationCheckpoints checkpoints_{0};
+  // What the render thread is simulating, for the page.
+  std::atomic<bool> simBusy_{false};
+  std::atomic<int> simFrom_{0}, simAt_{0}, simTarget_{0};
+  std::atomic<size_t> checkpointCount_{0}, checkpointBytes_{0};
 
   std::mutex frameMutex_;
   std::condition_variable wake_, delivered_;

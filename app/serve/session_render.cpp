@@ -1,10 +1,13 @@
 // The render thread of a session. It renders the frame the viewer asks for
 // with the newest values; a change or a new time cancels the render in
 // progress through the operator's abortFlag. A tool whose frames depend on
-// the frames before is simulated from the shot's first frame on a fresh
-// operator, on this one thread, as `vorn render` does (button presses
-// acting at their frames), and then stepped forward frame by frame while the
-// viewer plays.
+// the frames before is simulated from the shot's first frame, on this one
+// thread, as `vorn render` does, and then stepped forward frame by frame
+// while the viewer plays (button presses acting at their
+// frames). Copies of its simulation taken every few frames
+// let a change, or a step back, simulate again only from the latest copy
+// before the first frame the change reaches.
+#include <algorithm>
 #include <chrono>
 
 #include "serve/session.h"
@@ -112,24 +115,67 @@ std::shared_ptr<Frame> Session::RenderDirect(int time) {
   return MakeFrame(time, version, image, ms, error);
 }
 
+bool Session::TakeNewValues(uint64_t version) {
+  std::lock_guard lock(mutex_);
+  if (version_.load() != version || writers_.load() > 0) return false;
+  if (simOp_) {
+    // What was simulated before the first frame the new values change stays;
+    // nothing was simulated past simReach_.
+    const int last = std::max(simReach_, simFrame_);
+    const int from = FirstDifferentFrame(*simOp_, *op_, settings_.firstFrame, last);
+    checkpoints_.DropFrom(from);
+    if (simFrame_ >= from) simValid_ = false;
+    if (simReach_ >= from) simReach_ = from - 1;
+    CopyControlValues(*op_, *simOp_);
+  } else {
+    checkpoints_.Clear();
+  }
+  simVersion_ = version;
+  return true;
+}
+
+bool Session::PositionSimulation(int time, std::string* error) {
+  auto [copyFrame, copy] = checkpoints_.Before(time);
+  if (simOp_ && simValid_ && simFrame_ < time && simFrame_ >= copyFrame) return true;
+  if (simOp_ && copy && simOp_->RestoreSimulation(*copy)) {
+    simFrame_ = copyFrame;
+    simValid_ = true;
+    return true;
+  }
+  // From the shot's start, on a fresh operator with the values. The
+  // simulation held stays until the fresh one has them.
+  auto doc = std::make_unique<df::CPipelineDoc>();
+  df::OperatorPtr fresh = doc->CreateOperator(registry_, error);
+  if (!fresh) return false;
+  {
+    std::lock_guard lock(mutex_);
+    if (version_.load() != simVersion_ || writers_.load() > 0) return false;
+    CopyControlValues(*op_, *fresh);
+  }
+  simOp_.reset();
+  simDoc_ = std::move(doc);
+  simOp_ = std::move(fresh);
+  simFrame_ = settings_.firstFrame - 1;
+  simValid_ = true;
+  return true;
+}
+
 std::shared_ptr<Frame> Session::RenderStepped(int time) {
   const uint64_t version = version_.load();
-  if (!simOp_ || simVersion_ != version || time <= simFrame_) {
-    // Simulate again from the shot's start with the current values.
-    simOp_.reset();
-    simDoc_ = std::make_unique<df::CPipelineDoc>();
-    std::string error;
-    df::OperatorPtr fresh = simDoc_->CreateOperator(registry_, &error);
-    if (!fresh) return MakeFrame(time, version, nullptr, 0.0, error);
-    {
-      std::lock_guard lock(mutex_);
-      if (version_.load() != version || writers_.load() > 0) return nullptr;
-      CopyControlValues(*op_, *fresh);
-    }
-    simOp_ = std::move(fresh);
-    simVersion_ = version;
-    simFrame_ = settings_.firstFrame - 1;
+  if (version != simVersion_ && !TakeNewValues(version)) return nullptr;
+  std::string error;
+  if (!PositionSimulation(time, &error)) {
+    if (error.empty()) return nullptr;  // a change came in
+    return MakeFrame(time, version, nullptr, 0.0, error);
   }
+  simFrom_ = simFrame_;
+  simTarget_ = time;
+  simAt_ = simFrame_;
+  simBusy_ = true;
+  struct Idle {
+    std::atomic<bool>& busy;
+    ~Idle() { busy = false; }
+  } idle{simBusy_};
   ImageRef image;
   double ms = 0.0;
   while (simFrame_ < time) {
@@ -139,20 +185,38 @@ std::shared_ptr<Frame> Session::RenderStepped(int time) {
       if (stop_ || wantTime_ != time) return nullptr;
     }
     const int step = simFrame_ + 1;
-    std::string error;
     image.reset();
     if (!RunProcess(simOp_.get(), step, &image, &ms, &error)) {
-      simOp_.reset();  // cut off in the middle of a step: its state is of no use
+      simValid_ = false;  // cut off in the middle of a step: its state is of no use
       return nullptr;
     }
     simFrame_ = step;
+    simAt_ = step;
+    simReach_ = std::max(simReach_, step);
     if (!error.empty()) {
-      simOp_.reset();
+      simValid_ = false;
       return MakeFrame(step, simVersion_, nullptr, ms, error);
+    }
+    if (checkpoints_.Due(step)) {
+      checkpoints_.Keep(step, simOp_->SaveSimulation());
+      checkpointCount_ = checkpoints_.Count();
+      checkpointBytes_ = checkpoints_.Bytes();
     }
   }
   if (!image) return nullptr;
   return MakeFrame(time, simVersion_, image, ms, "");
+}
+
+nlohmann::json Session::Simulation() const {
+  nlohmann::json j;
+  j["stepped"] = stepped_;
+  j["running"] = simBusy_.load();
+  j["from"] = simFrom_.load();
+  j["frame"] = simAt_.load();
+  j["target"] = simTarget_.load();
+  j["checkpoints"] = checkpointCount_.load();
+  j["checkpointBytes"] = checkpointBytes_.load();
+  return j;
 }
 
 void Session::RenderLoop() {

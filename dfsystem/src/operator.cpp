@@ -57,6 +57,18 @@ uint32_t Operator::Process(Request*) {
 
 void Operator::NotifyChanged(Input*, Parameter*, double) {}
 
+std::shared_ptr<const SimulationState> Operator::SaveSimulation() {
+  return nullptr;
+}
+
+bool Operator::RestoreSimulation(const SimulationState&) {
+  return false;
+}
+
+bool Operator::SimulationReads(const Input&) const {
+  return true;
+}
+
 bool Operator::RegInit(Registry*) {
   return true;
 }

@@ -3,6 +3,7 @@
 #include <dfsystem/dfsystem.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,104 @@ TEST_F(BubblesHost, HugeTypedValuesStillGiveFrames) {
     EXPECT_EQ(out.width, 40) << frame;
     ASSERT_TRUE(PluginHost::SetNumber(*op, "Bubble Type", frame));
   }
+}
+
+// A copy of the simulation taken between frames goes on, in the operator it
+// came from or in another of the tool, with the very bytes the uninterrupted
+// simulation gives: bubbles, counters, pending requests, the generator
+// (bursts draw from it) and the tables.
+TEST_F(BubblesHost, ACopiedSimulationGoesOnWithTheBytesOfTheOriginal) {
+  // Bubbles burst in the left half only: the others live on.
+  const Pixels birth = Plate(64, 48, 255);
+  Pixels region = Plate(64, 48, 0);
+  for (size_t y = 0; y < 48; ++y)
+    for (size_t x = 0; x < 32; ++x) region.bytes[(y * 64 + x) * 4 + 2] = 200;
+  const auto scene = [&](Operator& op) {
+    EXPECT_TRUE(PluginHost::SetNumber(op, "Demos", 1));
+    EXPECT_TRUE(PluginHost::SetNumber(op, "Bubbles Burst", 1));
+    EXPECT_TRUE(PluginHost::SetNumber(op, "Burst Probability", 40));
+    EXPECT_TRUE(PluginHost::SetNumber(op, "Preroll Frames", 4));
+    EXPECT_TRUE(PluginHost::SetNumber(op, "Preroll Bubbles", 1));
+  };
+  const auto frame = [&](Operator& op, int f) {
+    if (f == 8) {
+      EXPECT_TRUE(PluginHost::SetNumber(op, "Restart Bubbles", 1, f));
+    }
+    return PluginHost::Render(op, {{"Birth", &birth}, {"Burst(optional)", &region}}, f, 2);
+  };
+  constexpr int kFrames = 12, kCopyAfter = 5;
+  OperatorPtr a = Create();
+  scene(*a);
+  const std::shared_ptr<const SimulationState> start = a->SaveSimulation();
+  ASSERT_TRUE(start);
+  std::vector<Pixels> original;
+  std::shared_ptr<const SimulationState> middle;
+  for (int f = 0; f < kFrames; ++f) {
+    original.push_back(frame(*a, f));
+    if (f == kCopyAfter) middle = a->SaveSimulation();
+  }
+  ASSERT_TRUE(middle);
+  ASSERT_GT(Drawn(original[kCopyAfter + 1]), 0);
+  ASSERT_GT(middle->Bytes(), start->Bytes());  // it holds the living bubbles
+
+  // Another operator with the same values, from the middle copy.
+  OperatorPtr b = Create();
+  scene(*b);
+  ASSERT_TRUE(b->RestoreSimulation(*middle));
+  for (int f = kCopyAfter + 1; f < kFrames; ++f) EXPECT_TRUE(frame(*b, f) == original[f]) << f;
+  // The first operator, run ahead, back to the middle and to the start (the
+  // preroll request and the tables pending again).
+  ASSERT_TRUE(a->RestoreSimulation(*middle));
+  for (int f = kCopyAfter + 1; f < kFrames; ++f) EXPECT_TRUE(frame(*a, f) == original[f]) << f;
+  ASSERT_TRUE(a->RestoreSimulation(*start));
+  for (int f = 0; f < kFrames; ++f) EXPECT_TRUE(frame(*a, f) == original[f]) << f;
+}
+
+// The controls the tool says its simulation does not read change the frame
+// drawn, never the simulation: frame 10 with them changed from the start is
+// frame 10 drawn with them from a copy simulated without the change.
+TEST_F(BubblesHost, ControlsOnlyTheDrawingReadsLeaveTheSimulationAlone) {
+  const Pixels birth = Plate(64, 48, 255), reflection = Plate(64, 48, 90);
+  const std::vector<std::pair<std::string, std::string>> drawnOnly = {
+      {"Light Red", "0.2"},
+      {"Light Green", "0.9"},
+      {"Light Blue", "0.1"},
+      {"Light Brightness", "300"},
+      {"XY Light Source", "0.7,0.6"},
+      {"XY Light Target", "0.1,0.9"},
+      {"3D Light Z Position", "0.9"},
+      {"Light Spread", "30"},
+      {"Light Glisten", "70"},
+      {"Minimum Brightness", "20"},
+      {"Shine", "120"},
+      {"Shine Highlight", "90"},
+      {"Reflections", "1"},
+      {"Reflection Intensity", "150"},
+      {"Fade Mode", "2"}};
+  const auto make = [&](bool changed) {
+    OperatorPtr op = Create();
+    EXPECT_TRUE(PluginHost::SetNumber(*op, "Demos", 1));
+    for (const auto& [caption, value] : drawnOnly) {
+      if (changed) {
+        EXPECT_TRUE(PluginHost::Set(*op, caption, value)) << caption;
+      }
+    }
+    return op;
+  };
+  const auto frame = [&](Operator& op, int f) {
+    return PluginHost::Render(op, {{"Birth", &birth}, {"Reflection(optional)", &reflection}}, f, 2);
+  };
+  OperatorPtr plain = make(false), changed = make(true), drawn = make(true);
+  for (const auto& [caption, value] : drawnOnly)
+    EXPECT_FALSE(plain->SimulationReads(*plain->FindInputByName(caption))) << caption;
+  EXPECT_TRUE(plain->SimulationReads(*plain->FindInputByName("Bubble Quantity")));
+  EXPECT_TRUE(plain->SimulationReads(*plain->FindInputByName("Bubble Red")));
+  for (int f = 0; f < 10; ++f) frame(*plain, f), frame(*changed, f);
+  const std::shared_ptr<const SimulationState> copy = plain->SaveSimulation();
+  ASSERT_TRUE(copy && drawn->RestoreSimulation(*copy));
+  const Pixels expected = frame(*changed, 10);
+  EXPECT_TRUE(frame(*drawn, 10) == expected);
+  EXPECT_FALSE(frame(*plain, 10) == expected);  // the changes do show
 }
 
 }  // namespace

@@ -310,6 +310,89 @@ TEST_F(ServeTest, ButtonPressesAreSavedExportedUndoneAndReset) {
   EXPECT_EQ(exportAs("reset"), plain);
   s = Json(Post("/api/undo", Act("Bubbles")));  // the reset, presses and all
   EXPECT_EQ(s["values"]["Kill"]["keys"], json({6.0, 9.0}));
+
+// A late change simulates again only from the latest copy before the first
+// frame it reaches, and going back goes on from a copy: the frames are those
+// of a fresh operator simulated from the shot's start with the same values.
+TEST_F(ServeTest, ALateChangeGoesOnFromTheLatestValidCopyWithTheSameBytes) {
+  if (!Has("Bubbles")) GTEST_SKIP() << "Bubbles is not built";
+  auto frame = [&](int time) {
+    const json s = State("Bubbles", time);
+    const auto r = Get(
+        "/api/frame",
+        {{"tool", "Bubbles"}, {"time", std::to_string(time)}, {"version", s["version"].dump()}});
+    EXPECT_EQ(r.status, 200) << r.body;
+    return FrameBytes(r);
+  };
+  auto simulation = [&] { return Json(Get("/api/simulation", {{"tool", "Bubbles"}})); };
+  auto key = [&](int time) {
+    const json k = {{"tool", "Bubbles"}, {"id", "Qtyy"}, {"time", time}, {"action", "set"}};
+    ASSERT_EQ(Post("/api/key", k.dump()).status, 200);
+  };
+  ASSERT_EQ(Post("/api/change", Change("Bubbles", "Demo", 1)).status, 200);
+  key(10);
+  key(12);
+  frame(18);  // copies after frames 4, 9 and 14
+  EXPECT_EQ(simulation()["checkpoints"], 3);
+  // Keys at 10 and 12: a new value at 12 reaches frames 11 on.
+  ASSERT_EQ(Post("/api/change", Change("Bubbles", "Qtyy", 60, 12)).status, 200);
+  const std::vector<uint8_t> late = frame(18);
+  EXPECT_EQ(simulation()["from"], 9);
+  const std::vector<uint8_t> back = frame(16);
+  EXPECT_EQ(simulation()["from"], 14);
+  // A press at frame 3 reaches every copy.
+  ASSERT_EQ(Post("/api/change", Change("Bubbles", "Kill", 1, 3)).status, 200);
+  const std::vector<uint8_t> pressed = frame(16);
+  EXPECT_EQ(simulation()["from"], -1);
+  // A light changed for the whole shot leaves the simulation as it was.
+  ASSERT_EQ(Post("/api/change", Change("Bubbles", "LBri", 200, 16)).status, 200);
+  const std::vector<uint8_t> brighter = frame(16);
+  EXPECT_EQ(simulation()["from"], 14);
+
+  std::string error;
+  df::Registry* registry = host_.FindTool("Bubbles", &error);
+  ASSERT_NE(registry, nullptr);
+  df::CPipelineDoc doc;
+  auto expected = [&](bool press, double brightness = -1) {
+    df::OperatorPtr op = doc.CreateOperator(registry, &error);
+    EXPECT_TRUE(op) << error;
+    df::Number preset(1), sixty(60), one(1);
+    op->FindInputByName("Demos")->SetValue(&preset, 0, 1);
+    // The keys as the page sets them, then the change.
+    df::Input* quantity = op->FindInputByName("Bubble Quantity");
+    for (int t : {10, 12}) {
+      df::Number held(quantity->NumberAt(t));
+      quantity->SetAnimated(true, t);
+      quantity->SetValue(&held, t, 0);
+    }
+    quantity->SetValue(&sixty, 12, 1);
+    if (brightness >= 0) {
+      df::Number light(brightness);
+      op->FindInputByName("Light Brightness")->SetValue(&light, 16, 1);
+    }
+    vorn::ImageRef birth = vorn::MakeDefaultImage(registry->ClassName(), 64, 36, 1.0);
+    std::vector<std::vector<uint8_t>> frames;
+    for (int f = 0; f <= 18; ++f) {
+      if (press && f == 3) op->FindInputByName("Restart Bubbles")->SetValue(&one, f, 1);
+      df::Request request(op.get(), f);
+      request.SetInputImage(op->FindInputByName("Birth"), birth.get());
+      op->Process(&request);
+      vorn::ImageRef image(static_cast<df::Image*>(request.TakeOutputData(op->Outputs()[0].get())));
+      std::vector<uint8_t> rgba;
+      for (int y = 0; image && y < image->height; ++y)
+        for (int x = 0; x < image->width; ++x) {
+          const uint8_t* p = image->Pixel(x, y);
+          rgba.insert(rgba.end(), {p[2], p[1], p[0], p[3]});
+        }
+      frames.push_back(std::move(rgba));
+    }
+    return frames;
+  };
+  const auto plain = expected(false);
+  EXPECT_EQ(late, plain[18]);
+  EXPECT_EQ(back, plain[16]);
+  EXPECT_EQ(pressed, expected(true)[16]);
+  EXPECT_EQ(brighter, expected(true, 200)[16]);
 }
 
 }  // namespace

@@ -43,6 +43,17 @@ export interface ValueState {
   keys: number[];
 }
 
+// A stepped tool's simulation on the server: whether it is simulating, the
+// frame it went on from, the last frame done and the frame it is going to.
+export interface Simulation {
+  running: boolean;
+  from: number;
+  frame: number;
+  target: number;
+  checkpoints: number;
+  checkpointBytes: number;
+}
+
 export interface State {
   tool: string;
   version: number;

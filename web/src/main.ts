@@ -2,7 +2,7 @@
 // redo, and compositions and exports. Every change goes to the server as the
 // user makes it; the server's answer (every value, after the tool's own
 // reaction) is what the panel shows.
-import { ApiError, Description, FrameData, State, ToolList, fetchFrame, fetchInputPicture, getJson, post } from "./api.js";
+import { ApiError, Description, FrameData, Simulation, State, ToolList, fetchFrame, fetchInputPicture, getJson, post } from "./api.js";
 import { Panel } from "./panel.js";
 import { PlayMode, Timeline } from "./timeline.js";
 import { Backdrop, HandleChoice, Viewer } from "./viewer.js";
@@ -15,6 +15,9 @@ const kRestMs = 40;
 // frame reduced by a whole factor, at least 2); the exact frame follows as
 // soon as the pointer rests.
 const kPreviewWidth = 800;
+// How often the page asks how far a stepped tool's simulation has come while
+// it waits for a frame.
+const kSimulationPollMs = 200;
 
 function $(id: string): HTMLElement {
   const e = document.getElementById(id);
@@ -57,6 +60,7 @@ class Page {
   private refineTimer = 0;
   private backdropTime = Number.NaN; // the frame of the sequence's picture shown under
   private sequences = new Set<string>(); // inputs read frame by frame
+  private simulationTimer = 0;
   readonly stats: Stats = { latencies: [], exactLatencies: [], exactShownAt: 0, framesShown: 0, lastRenderMs: 0 };
 
   async start(): Promise<void> {
@@ -270,6 +274,7 @@ class Page {
     if (scale > 1 && this.shownScale > 1 && this.shownVersion >= this.state.version && this.shownTime === time)
       return this.refineLater(); // this version's preview is on screen already
     this.frameBusy = true;
+    if (this.state.stepped) this.watchSimulation(tool);
     void fetchFrame(tool, time, this.state.version, this.frameHeight, scale)
       .then((frame) => {
         if (tool === this.tool) this.show(frame);
@@ -283,11 +288,36 @@ class Page {
       })
       .finally(() => {
         this.frameBusy = false;
+        this.showSimulation(null);
         if (tool !== this.tool) return this.requestFrame();
         if (this.shownVersion < this.state.version || this.shownTime !== this.time) this.requestFrame();
         else if (this.shownScale > 1) this.refineLater();
         else if (this.timeline.playing) this.timeline.next(this.time, this.playRate(), this.playMode());
       });
+  }
+
+  // While a stepped tool simulates its way to the frame asked for, how far it
+  // has come, under the viewer.
+  private watchSimulation(tool: string): void {
+    if (this.simulationTimer) return;
+    const poll = async (): Promise<void> => {
+      try {
+        const s = await getJson<Simulation>("/api/simulation", { tool });
+        if (this.frameBusy && tool === this.tool) this.showSimulation(s.running && s.target - s.from > 1 ? s : null);
+      } catch {
+        // the frame's own request reports what went wrong
+      }
+      this.simulationTimer = this.frameBusy && tool === this.tool ? window.setTimeout(() => void poll(), kSimulationPollMs) : 0;
+    };
+    this.simulationTimer = window.setTimeout(() => void poll(), kSimulationPollMs);
+  }
+
+  private showSimulation(s: Simulation | null): void {
+    const box = $("simulation");
+    box.hidden = !s;
+    if (!s) return;
+    ($("simulation-progress") as HTMLProgressElement).value = (s.frame - s.from) / (s.target - s.from);
+    $("simulation-text").textContent = `simulating frame ${s.frame} → ${s.target}`;
   }
 
   private show(frame: FrameData): void {

@@ -1,9 +1,11 @@
 // Operator base classes: what a tool derives from. The host talks to an operator
 // only through its creation function and these virtual operations, in this slot
-// order: destructor, Save, Process, NotifyChanged, ProcessChunk.
+// order: destructor, Save, Process, NotifyChanged, SaveSimulation,
+// RestoreSimulation, SimulationReads, ProcessChunk.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -28,6 +30,17 @@ class Request;
 // shot.
 inline constexpr uint32_t kObjFlagSequential = 0x20;
 
+// A copy of what a sequential tool's next frames depend on besides its
+// control values, taken between frames. Only the tool that made it reads it;
+// the host keeps it to go on from there later instead of simulating the shot
+// again from its first frame.
+class SimulationState {
+ public:
+  virtual ~SimulationState() = default;
+  // Memory held, for the host's bound on the copies it keeps.
+  virtual std::size_t Bytes() const = 0;
+};
+
 class Operator : public Object {
  public:
   // `archive` non-null: the operator is being loaded; the host data is read
@@ -42,6 +55,18 @@ class Operator : public Object {
   virtual uint32_t Process(Request* request);
   // Base handling of a change or a reset request (null input).
   virtual void NotifyChanged(Input* input, Parameter* value, double time);
+  // Sequential tools, between frames: a copy of the simulation as it stands;
+  // null when the tool keeps none or memory runs out.
+  virtual std::shared_ptr<const SimulationState> SaveSimulation();
+  // Takes back a copy made by an operator of the same tool: the next frame
+  // goes on as it would have after the frame the copy was made. False when
+  // the copy is not this tool's or memory runs out; the simulation must then
+  // start again from a fresh operator.
+  virtual bool RestoreSimulation(const SimulationState& state);
+  // Whether the value of `input`, one of this operator's, can change the
+  // simulation a copy holds; false for a control that only changes how a
+  // frame is drawn, across whose changes a host may keep its copies.
+  virtual bool SimulationReads(const Input& input) const;
 
   // Registration hooks named in every tool's record.
   static bool RegInit(Registry* registry);
