@@ -22,7 +22,7 @@ const std::vector<FormatFacts>& WrittenFormats() {
        {{"half", BitDepth::Half}, {"float", BitDepth::Float}},
        AlphaConvention::Premultiplied,
        CompressionKind::Method,
-       {"none", "rle", "zips", "zip", "piz"},
+       {"none", "rle", "zips", "zip", "piz", "dwaa"},
        3},
       {ImageFormat::Tiff,
        "TIFF",

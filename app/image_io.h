@@ -99,6 +99,10 @@ struct WriteOptions {
 bool HasAdditiveLight(const df::Image& image);
 bool KeepsAdditiveLight(ImageFormat format);
 
+// Sizes the pool of threads the EXR writer compresses a file's blocks of
+// rows on; a run gives it as many as it has writer threads.
+void SetExrThreads(int threads);
+
 // Writes an image atomically (temporary file in the same folder, then
 // rename), tagged with its colour space and "Software" naming vorn.
 bool WriteImage(const df::Image& image, const std::string& path, ImageFormat format,
