@@ -618,7 +618,8 @@ bool ByBands(const df::Image& image, const SampleTables& tables, bool keepAlpha,
 // An 8-bit PNG deflated by libdeflate, with the chunks the image library
 // writes for the same header (taken from a one-pixel file it encodes).
 bool EncodePng(const df::Image& image, const std::string& path, const SampleTables& tables,
-               const oiio::ImageSpec& layout, int level, std::vector<unsigned char>* bytes, std::string* why) {
+               const oiio::ImageSpec& layout, int level, std::vector<unsigned char>* bytes,
+               std::string* why) {
   oiio::ImageSpec tiny = layout;
   tiny.width = tiny.height = tiny.full_width = tiny.full_height = 1;
   tiny.attribute("png:compressionLevel", 0);
@@ -659,7 +660,9 @@ bool KeepsAdditiveLight(ImageFormat format) {
   return FactsOf(format).alpha != AlphaConvention::Straight;
 }
 
-void SetExrThreads(int threads) { oiio::attribute("exr_threads", std::max(1, threads)); }
+void SetExrThreads(int threads) {
+  oiio::attribute("exr_threads", std::max(1, threads));
+}
 
 bool WriteImage(const df::Image& image, const std::string& path, ImageFormat format,
                 std::string* error, const WriteOptions& options) {

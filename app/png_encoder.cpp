@@ -32,7 +32,9 @@ void PutChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, 
 }
 
 // Magnitude of a residue taken as a signed byte, as libpng weighs filters.
-inline unsigned Weight(uint8_t v) { return v < 128 ? v : 256u - v; }
+inline unsigned Weight(uint8_t v) {
+  return v < 128 ? v : 256u - v;
+}
 
 struct CompressorFree {
   void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }

@@ -78,8 +78,7 @@ SampleTables::SampleTables(oiio::TypeDesc type, const std::string& space, bool s
 }
 
 template <class T>
-void SampleTables::ConvertAs(const df::Image& image, int y0, int y1, bool keepAlpha,
-                             T* out) const {
+void SampleTables::ConvertAs(const df::Image& image, int y0, int y1, bool keepAlpha, T* out) const {
   const T* r = reinterpret_cast<const T*>(colour_[0].data());
   const T* g = shared_ ? r : reinterpret_cast<const T*>(colour_[1].data());
   const T* b = shared_ ? r : reinterpret_cast<const T*>(colour_[2].data());

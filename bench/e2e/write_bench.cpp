@@ -44,8 +44,8 @@ std::string Dir() {
   return dir && *dir ? dir : std::filesystem::temp_directory_path().string();
 }
 
-void Write(benchmark::State& state, const char* ext, BitDepth depth, const char* method,
-           int level, bool floatPath) {
+void Write(benchmark::State& state, const char* ext, BitDepth depth, const char* method, int level,
+           bool floatPath) {
   WriteOptions options;
   options.depth = depth;
   if (method) options.compression.method = method;
@@ -76,8 +76,9 @@ void Convert(benchmark::State& state, oiio::TypeDesc type, const char* space, bo
   }
 }
 
-#define WRITE(name, ...)                                                                \
-  BENCHMARK_CAPTURE(Write, name, __VA_ARGS__)->Unit(benchmark::kMillisecond)             \
+#define WRITE(name, ...)                      \
+  BENCHMARK_CAPTURE(Write, name, __VA_ARGS__) \
+      ->Unit(benchmark::kMillisecond)         \
       ->MeasureProcessCPUTime()
 
 WRITE(png_6, "png", BitDepth::Default, nullptr, -1, false);

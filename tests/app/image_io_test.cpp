@@ -168,9 +168,9 @@ TEST_F(ImageFiles, TheTablePathWritesWhatTheFloatPathWrites) {
     const char* ext;
     BitDepth depth;
   };
-  const Case cases[] = {{"png", BitDepth::U8},   {"png", BitDepth::U16},  {"tif", BitDepth::U8},
+  const Case cases[] = {{"png", BitDepth::U8},   {"png", BitDepth::U16},   {"tif", BitDepth::U8},
                         {"tif", BitDepth::U16},  {"tif", BitDepth::Float}, {"jpg", BitDepth::U8},
-                        {"dpx", BitDepth::U10},  {"dpx", BitDepth::U8},   {"dpx", BitDepth::U16},
+                        {"dpx", BitDepth::U10},  {"dpx", BitDepth::U8},    {"dpx", BitDepth::U16},
                         {"exr", BitDepth::Half}, {"exr", BitDepth::Float}};
   int n = 0;
   for (const Case& c : cases)
@@ -188,8 +188,7 @@ TEST_F(ImageFiles, TheTablePathWritesWhatTheFloatPathWrites) {
       ASSERT_TRUE(WriteImage(*image, fast, *OutputFormatFor(fast), &error, byTable)) << error;
       ASSERT_TRUE(WriteImage(*image, slow, *OutputFormatFor(slow), &error, viaFloats)) << error;
       oiio::ImageSpec fastHeader, slowHeader;
-      const std::vector<float> a = FileValues(fast, &fastHeader),
-                               b = FileValues(slow, &slowHeader);
+      const std::vector<float> a = FileValues(fast, &fastHeader), b = FileValues(slow, &slowHeader);
       EXPECT_EQ(fastHeader.nchannels, slowHeader.nchannels) << id;
       EXPECT_EQ(fastHeader.format, slowHeader.format) << id;
       EXPECT_EQ(fastHeader.get_int_attribute("oiio:BitsPerSample"),
@@ -317,8 +316,9 @@ TEST_F(ImageFiles, FormatsAndDepthsByName) {
             "PNG (.png), EXR (.exr), TIFF (.tif, .tiff), DPX (.dpx) or JPEG (.jpg, .jpeg)");
   EXPECT_EQ(OutputExtensionsHelp(), ".png, .exr, .tif, .dpx, .jpg");
   EXPECT_EQ(CompressionHelp(),
-            "PNG: level 0-9 (default 6); EXR: none, rle, zips, zip (default), piz; TIFF: none, "
-            "lzw, zip (default); JPEG: quality 1-100 (default 95)");
+            "PNG: level 0-9 (default 6); EXR: none, rle, zips, zip (default), piz, dwaa (dwaa is "
+            "lossy; none, rle and piz keep up with a two-core render); TIFF: none, lzw, zip "
+            "(default); JPEG: quality 1-100 (default 95)");
   EXPECT_EQ(BitDepthHelp(),
             "Output samples: PNG 8 (default) or 16; EXR half (default) or float; TIFF 8 "
             "(default), 16 or float; DPX 10 (default), 8 or 16; JPEG 8");

@@ -79,8 +79,7 @@ TEST_F(PngFiles, SameChunksAndPixelsAsTheLibraryWriterAtEveryLevel) {
       library.floatPath = true;  // encoded by the image library's PNG writer
       std::string error;
       ASSERT_TRUE(WriteImage(*image, Path("ours.png"), ImageFormat::Png, &error, ours)) << error;
-      ASSERT_TRUE(WriteImage(*image, Path("lib.png"), ImageFormat::Png, &error, library))
-          << error;
+      ASSERT_TRUE(WriteImage(*image, Path("lib.png"), ImageFormat::Png, &error, library)) << error;
       const std::vector<uint8_t> a = FileBytes(Path("ours.png")), b = FileBytes(Path("lib.png"));
       PngChunks ca, cb;
       ASSERT_TRUE(SplitPngChunks(a.data(), a.size(), &ca)) << id;
@@ -121,8 +120,8 @@ TEST_F(PngFiles, LargeFilesSpanSeveralDataChunks) {
   const std::vector<uint8_t> a = FileBytes(Path("noise.png"));
   int idat = 0;
   for (size_t at = 8; at + 8 <= a.size();) {
-    const size_t length = size_t(a[at]) << 24 | size_t(a[at + 1]) << 16 |
-                          size_t(a[at + 2]) << 8 | size_t(a[at + 3]);
+    const size_t length =
+        size_t(a[at]) << 24 | size_t(a[at + 1]) << 16 | size_t(a[at + 2]) << 8 | size_t(a[at + 3]);
     idat += std::memcmp(&a[at + 4], "IDAT", 4) == 0;
     at += length + 12;
   }
@@ -138,8 +137,8 @@ TEST(PngChunkSplit, RefusesWhatIsNotAWholePng) {
   const uint8_t notPng[12] = {'G', 'I', 'F', '8', '9', 'a'};
   EXPECT_FALSE(SplitPngChunks(notPng, sizeof notPng, &chunks));
   // A signature and a chunk whose length runs past the end.
-  const uint8_t cut[20] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0x7f, 0xff, 0xff, 0xff,
-                           'I',  'H', 'D', 'R'};
+  const uint8_t cut[20] = {0x89, 'P',  'N',  'G',  '\r', '\n', 0x1a, '\n',
+                           0x7f, 0xff, 0xff, 0xff, 'I',  'H',  'D',  'R'};
   EXPECT_FALSE(SplitPngChunks(cut, sizeof cut, &chunks));
 }
 
