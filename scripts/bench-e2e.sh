@@ -155,6 +155,8 @@ if [ "$mode" = write ]; then
     echo "round $r of $rounds done, load $(cut -d' ' -f1 /proc/loadavg)" >&2
   done
   echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+  # The runs as measured (case, vorn, frames/s, write ms, bytes).
+  sed 's/^/run: /' "$results" >&2
   printf '%-11s %4s %9s %9s %7s %9s %10s\n' case vorn median_fps best_fps ratio write_ms file_MB
   awk '{ key = $1 " " $2; fps[key, ++n[key]] = $3; w[key, n[key]] = $4; size[key] = $5
          if (!(key in seen)) { seen[key] = 1; order[++k] = key } }
@@ -167,7 +169,7 @@ if [ "$mode" = write ]; then
                base = "nowrite " f[2]; nb = n[base]
                mf = median(fps, key, c); bf = nb ? median(fps, base, nb) : 0
                printf "%-11s %4s %9.2f %9.2f %7.2f %9.2f %10.2f\n", f[1], f[2], mf, best(fps, key, c),
-                      bf > 0 ? mf / bf : 0, median(w, key, c), size[key] / 1e6 } }' "$results"
+                      (bf > 0 ? mf / bf : 0), median(w, key, c), size[key] / 1e6 } }' "$results"
   exit 0
 fi
 
