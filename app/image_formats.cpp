@@ -24,7 +24,7 @@ const std::vector<FormatFacts>& WrittenFormats() {
        CompressionKind::Method,
        {"none", "rle", "zips", "zip", "piz", "dwaa"},
        3,
-       "dwaa is lossy; none, rle and piz keep up with a two-core render"},
+       "dwaa is lossy; none and rle keep up with a two-core render"},
       {ImageFormat::Tiff,
        "TIFF",
        {"tif", "tiff"},

@@ -317,7 +317,7 @@ TEST_F(ImageFiles, FormatsAndDepthsByName) {
   EXPECT_EQ(OutputExtensionsHelp(), ".png, .exr, .tif, .dpx, .jpg");
   EXPECT_EQ(CompressionHelp(),
             "PNG: level 0-9 (default 6); EXR: none, rle, zips, zip (default), piz, dwaa (dwaa is "
-            "lossy; none, rle and piz keep up with a two-core render); TIFF: none, lzw, zip "
+            "lossy; none and rle keep up with a two-core render); TIFF: none, lzw, zip "
             "(default); JPEG: quality 1-100 (default 95)");
   EXPECT_EQ(BitDepthHelp(),
             "Output samples: PNG 8 (default) or 16; EXR half (default) or float; TIFF 8 "
