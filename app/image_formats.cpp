@@ -22,8 +22,9 @@ const std::vector<FormatFacts>& WrittenFormats() {
        {{"half", BitDepth::Half}, {"float", BitDepth::Float}},
        AlphaConvention::Premultiplied,
        CompressionKind::Method,
-       {"none", "rle", "zips", "zip", "piz"},
-       3},
+       {"none", "rle", "zips", "zip", "piz", "dwaa"},
+       3,
+       "dwaa is lossy; none and rle keep up with a two-core render"},
       {ImageFormat::Tiff,
        "TIFF",
        {"tif", "tiff"},
@@ -120,7 +121,8 @@ std::string CompressionHelp() {
         for (size_t i = 0; i < f.methods.size(); ++i)
           methods.push_back(std::string(f.methods[i]) +
                             (int(i) == f.defaultLevel ? " (default)" : ""));
-        items.push_back(name + Joined(methods, ", "));
+        items.push_back(name + Joined(methods, ", ") +
+                        (*f.compressionNote ? std::string(" (") + f.compressionNote + ")" : ""));
         break;
       }
       case CompressionKind::None:

@@ -43,6 +43,7 @@ struct FormatFacts {
   CompressionKind compression;
   std::vector<const char*> methods;  // for CompressionKind::Method
   int defaultLevel;                  // Level and Quality: the default; Method: index in methods
+  const char* compressionNote = "";  // said after the methods in help
 };
 
 // Every format written, in the order help and messages list them.

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -22,6 +23,8 @@
 #include "image_io_checks.h"
 #include "image_io_pixels.h"
 #include "library_messages.h"
+#include "png_encoder.h"
+#include "sample_tables.h"
 #include "value_parse.h"
 
 namespace vorn {
@@ -562,62 +565,6 @@ oiio::ImageBuf FloatPixels(const df::Image& image) {
 
 namespace {
 
-// Bytes of an 8-bit file in the tools' own colour space. Each output byte
-// then depends only on its channel's byte and the pixel's alpha, so the float
-// path (bytes to 0..1, alpha divided out when `straight`, back to bytes by the
-// library's own conversion) is worked once for every pair and looked up: the
-// same bytes, without a float image per frame.
-class BytePath {
- public:
-  explicit BytePath(bool straight) : colour_(256 * 256), alpha_(256) {
-    std::vector<float> values(256 * 256 * 4);
-    for (int a = 0; a < 256; ++a)
-      for (int c = 0; c < 256; ++c) {
-        float* v = &values[size_t(a * 256 + c) * 4];
-        v[0] = v[1] = v[2] = float(c) / 255.0f;
-        v[3] = float(a) / 255.0f;
-      }
-    oiio::ImageSpec layout(256, 256, 4, oiio::TypeDesc::FLOAT);
-    layout.alpha_channel = 3;
-    oiio::ImageBuf buf(layout, values.data());
-    if (straight) oiio::ImageBufAlgo::unpremult(buf, buf);
-    std::vector<uint8_t> bytes(values.size());
-    ok_ = oiio::convert_pixel_values(oiio::TypeDesc::FLOAT, buf.localpixels(),
-                                     oiio::TypeDesc::UINT8, bytes.data(), int(bytes.size()));
-    for (int a = 0; a < 256; ++a) {
-      for (int c = 0; c < 256; ++c) colour_[size_t(a * 256 + c)] = bytes[size_t(a * 256 + c) * 4];
-      alpha_[size_t(a)] = bytes[size_t(a * 256) * 4 + 3];
-    }
-  }
-  bool ok() const { return ok_; }
-
-  // The file's bytes, RGBA or RGB, from the tools' BGRA rows.
-  std::vector<uint8_t> Convert(const df::Image& image, bool keepAlpha) const {
-    const int channels = keepAlpha ? 4 : 3;
-    std::vector<uint8_t> out(size_t(image.width) * size_t(image.height) * size_t(channels));
-    uint8_t* dst = out.data();
-    for (int y = 0; y < image.height; ++y) {
-      const uint8_t* src = image.rows[y];
-      for (int x = 0; x < image.width; ++x, src += 4, dst += channels) {
-        const uint8_t* row = &colour_[size_t(src[3]) * 256];
-        dst[0] = row[src[2]], dst[1] = row[src[1]], dst[2] = row[src[0]];
-        if (keepAlpha) dst[3] = alpha_[src[3]];
-      }
-    }
-    return out;
-  }
-
- private:
-  std::vector<uint8_t> colour_;  // [alpha][channel byte]
-  std::vector<uint8_t> alpha_;
-  bool ok_ = false;
-};
-
-const BytePath& BytePathFor(bool straight) {
-  static const BytePath premultiplied(false), unassociated(true);
-  return straight ? unassociated : premultiplied;
-}
-
 oiio::TypeDesc FileType(BitDepth depth) {
   switch (depth) {
     case BitDepth::U10:
@@ -630,6 +577,80 @@ oiio::TypeDesc FileType(BitDepth depth) {
     default:
       return oiio::TypeDesc::UINT8;
   }
+}
+
+// Encodes a file through the image library's writer `name` in memory;
+// `write` hands over the pixels. The writer's results decide; its error text
+// may also hold harmless notes (the TIFF writer reports an empty Exif block
+// it did not write).
+bool EncodeInMemory(const char* name, const std::string& path, const oiio::ImageSpec& layout,
+                    const std::function<bool(oiio::ImageOutput&)>& write,
+                    std::vector<unsigned char>* bytes, std::string* why) {
+  oiio::Filesystem::IOVecOutput encoded;
+  auto out = oiio::ImageOutput::create(name);
+  if (!out) {
+    *why = LastError(std::string("no ") + name + " writer");
+    return false;
+  }
+  if (!out->supports("ioproxy") || !out->set_ioproxy(&encoded)) {
+    *why = std::string("the ") + name + " writer cannot write to memory";
+    return false;
+  }
+  bool ok = out->open(path, layout) && write(*out);
+  ok = out->close() && ok;
+  const std::string writerError = Trimmed(out->geterror());
+  oiio::geterror();
+  if (!ok || encoded.buffer().empty()) {
+    *why = writerError.empty() ? std::string("the writer failed") : writerError;
+    return false;
+  }
+  *bytes = std::move(encoded.buffer());
+  return true;
+}
+
+// Rows of a frame converted by table and handed over a band at a time, so
+// the samples stay in cache.
+template <class Take>
+bool ByBands(const df::Image& image, const SampleTables& tables, bool keepAlpha, Take take) {
+  // A whole number of every EXR compression block.
+  constexpr int kBandRows = 128;
+  const int channels = keepAlpha ? 4 : 3;
+  std::vector<uint8_t> band(size_t(image.width) * size_t(std::min(kBandRows, image.height)) *
+                            size_t(channels) * tables.SampleSize());
+  for (int y = 0; y < image.height; y += kBandRows) {
+    const int end = std::min(image.height, y + kBandRows);
+    tables.Convert(image, y, end, keepAlpha, band.data());
+    if (!take(y, end, band.data())) return false;
+  }
+  return true;
+}
+
+// An 8-bit PNG deflated by libdeflate, with the chunks the image library
+// writes for the same header (taken from a one-pixel file it encodes).
+bool EncodePng(const df::Image& image, const std::string& path, const SampleTables& tables,
+               const oiio::ImageSpec& layout, int level, std::vector<unsigned char>* bytes,
+               std::string* why) {
+  oiio::ImageSpec tiny = layout;
+  tiny.width = tiny.height = tiny.full_width = tiny.full_height = 1;
+  tiny.attribute("png:compressionLevel", 0);
+  std::vector<unsigned char> sample;
+  const uint8_t pixel[4] = {0, 0, 0, 0};
+  PngChunks chunks;
+  if (!EncodeInMemory(
+          "png", path, tiny,
+          [&](oiio::ImageOutput& out) { return out.write_image(oiio::TypeDesc::UINT8, pixel); },
+          &sample, why))
+    return false;
+  if (!SplitPngChunks(sample.data(), sample.size(), &chunks)) {
+    *why = "the PNG writer's header chunks cannot be read";
+    return false;
+  }
+  PngEncoder encoder(image.width, image.height, layout.nchannels, level);
+  ByBands(image, tables, layout.nchannels == 4, [&](int y, int end, const uint8_t* samples) {
+    encoder.AddRows(samples, end - y);
+    return true;
+  });
+  return encoder.Finish(chunks, bytes, why);
 }
 
 }  // namespace
@@ -649,10 +670,13 @@ bool KeepsAdditiveLight(ImageFormat format) {
   return FactsOf(format).alpha != AlphaConvention::Straight;
 }
 
+void SetExrThreads(int threads) {
+  oiio::attribute("exr_threads", std::max(1, threads));
+}
+
 bool WriteImage(const df::Image& image, const std::string& path, ImageFormat format,
                 std::string* error, const WriteOptions& options) {
   const FormatFacts& facts = FactsOf(format);
-  const char* name = facts.writer;
   if (image.width < 1 || image.height < 1 || image.rows == nullptr) {
     *error = "cannot write " + path + ": the image is empty (" + std::to_string(image.width) +
              " x " + std::to_string(image.height) + ")";
@@ -668,25 +692,22 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
   const bool straight = facts.alpha == AlphaConvention::Straight;
   // The file is encoded in memory and then written whole through a
   // temporary file, so that every write of it is checked here.
-  oiio::Filesystem::IOVecOutput encoded;
+  std::vector<unsigned char> encoded;
   try {
-    const bool bytePath = type == oiio::TypeDesc::UINT8 &&
-                          SameColourSpace(kToolColourSpace, space) && BytePathFor(straight).ok() &&
-                          !options.floatPath;
-    std::vector<uint8_t> bytes;
-    if (bytePath) bytes = BytePathFor(straight).Convert(image, hasAlpha);
+    // By table where the conversion allows it, else through a float image.
+    const SampleTables* tables = options.floatPath ? nullptr : TablesFor(type, space, straight);
     // Out of the tools' encoding into the file's: colour converted with
     // alpha divided out, then kept premultiplied or straight, or dropped
     // (the premultiplied colour is the image over black).
     oiio::ImageBuf pixels;
-    if (!bytePath) pixels = FloatPixels(image);
+    if (!tables) pixels = FloatPixels(image);
     std::string why;
-    if (!bytePath && (!ConvertColours(pixels, kToolColourSpace, space, true, &why) ||
-                      (straight && !oiio::ImageBufAlgo::unpremult(pixels, pixels)))) {
+    if (!tables && (!ConvertColours(pixels, kToolColourSpace, space, true, &why) ||
+                    (straight && !oiio::ImageBufAlgo::unpremult(pixels, pixels)))) {
       *error = "cannot write " + path + ": " + (why.empty() ? pixels.geterror() : why);
       return false;
     }
-    if (!hasAlpha && !bytePath) {
+    if (!hasAlpha && !tables) {
       const int order[3] = {0, 1, 2};
       oiio::ImageBuf colour;
       if (!oiio::ImageBufAlgo::channels(colour, pixels, 3, order)) {
@@ -696,15 +717,6 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
       pixels = std::move(colour);
     }
 
-    auto out = oiio::ImageOutput::create(name);
-    if (!out) {
-      *error = "cannot write " + path + ": " + LastError(std::string("no ") + name + " writer");
-      return false;
-    }
-    if (!out->supports("ioproxy") || !out->set_ioproxy(&encoded)) {
-      *error = "cannot write " + path + ": the " + name + " writer cannot write to memory";
-      return false;
-    }
     oiio::ImageSpec layout(image.width, image.height, hasAlpha ? 4 : 3, type);
     layout.channelnames = hasAlpha ? std::vector<std::string>{"R", "G", "B", "A"}
                                    : std::vector<std::string>{"R", "G", "B"};
@@ -737,24 +749,31 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
     if (!options.compression.method.empty())
       layout.attribute("compression", options.compression.method);
 
-    // The writer's results decide; its error text may also hold harmless
-    // notes (the TIFF writer reports an empty Exif block it did not write).
-    bool ok = out->open(path, layout) &&
-              (bytePath ? out->write_image(oiio::TypeDesc::UINT8, bytes.data())
-                        : out->write_image(oiio::TypeDesc::FLOAT, pixels.localpixels()));
-    ok = out->close() && ok;
-    const std::string writerError = Trimmed(out->geterror());
-    oiio::geterror();
-    if (!ok || encoded.buffer().empty()) {
-      *error = "cannot encode " + path + ": " +
-               (writerError.empty() ? std::string("the writer failed") : writerError);
+    bool ok;
+    if (tables && format == ImageFormat::Png && type == oiio::TypeDesc::UINT8) {
+      const int level =
+          options.compression.level >= 0 ? options.compression.level : facts.defaultLevel;
+      ok = EncodePng(image, path, *tables, layout, level, &encoded, &why);
+    } else {
+      ok = EncodeInMemory(
+          facts.writer, path, layout,
+          [&](oiio::ImageOutput& out) {
+            if (!tables) return out.write_image(oiio::TypeDesc::FLOAT, pixels.localpixels());
+            return ByBands(image, *tables, hasAlpha, [&](int y, int end, const uint8_t* samples) {
+              return out.write_scanlines(layout.y + y, layout.y + end, 0, type, samples);
+            });
+          },
+          &encoded, &why);
+    }
+    if (!ok) {
+      *error = "cannot encode " + path + ": " + why;
       return false;
     }
   } catch (const std::exception& e) {
     *error = "cannot write " + path + ": " + e.what();
     return false;
   }
-  return WriteFileAtomically(path, encoded.buffer().data(), encoded.buffer().size(), error);
+  return WriteFileAtomically(path, encoded.data(), encoded.size(), error);
 }
 
 }  // namespace vorn

@@ -70,9 +70,9 @@ bool ReadImageInfo(const std::string& path, ImageInfo* info, std::string* error,
 ImageRef ReadImage(const std::string& path, std::string* error, const ReadOptions& options = {},
                    float* brightest = nullptr, ImageMetadata* metadata = nullptr);
 
-// Lossless compression of a written file: PNG takes a zlib level 0-9
-// (default 6); EXR none, rle, zips, zip (default) or piz; TIFF none, lzw or
-// zip (default). JPEG takes a quality 1-100 (default 95); DPX is not
+// Compression of a written file: PNG takes a zlib level 0-9 (default 6);
+// EXR none, rle, zips, zip (default), piz or the lossy dwaa; TIFF none, lzw
+// or zip (default). JPEG takes a quality 1-100 (default 95); DPX is not
 // compressed. Empty: the default.
 struct Compression {
   std::string method;  // EXR and TIFF
@@ -98,6 +98,10 @@ struct WriteOptions {
 // straight-alpha PNG cannot hold it and clips the colour to alpha.
 bool HasAdditiveLight(const df::Image& image);
 bool KeepsAdditiveLight(ImageFormat format);
+
+// Sizes the pool of threads the EXR writer compresses a file's blocks of
+// rows on; a run gives it as many as it has writer threads.
+void SetExrThreads(int threads);
 
 // Writes an image atomically (temporary file in the same folder, then
 // rename), tagged with its colour space and "Software" naming vorn.

@@ -29,7 +29,9 @@ class FrameWriters {
         progress_(progress),
         // Room for a frame per writer beside the one being rendered.
         queue_(size_t(std::max(2, run.writers)), size_t(run.writers),
-               [this](WriteJob& job, std::string* why) { return Write(job, why); }) {}
+               [this](WriteJob& job, std::string* why) { return Write(job, why); }) {
+    if (run.format == ImageFormat::Exr) SetExrThreads(run.writers);
+  }
 
   // False once a write failed (the frame is dropped).
   bool Push(int frame, ImageRef image) {

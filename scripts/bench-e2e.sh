@@ -5,6 +5,20 @@
 # all of them alike; the median and the minimum of the rounds are printed.
 #
 #   scripts/bench-e2e.sh [-r ROUNDS] [-f FRAMES] [-t TOOLS] [-s] [VORN ...]
+#   scripts/bench-e2e.sh -w [-r ROUNDS] [-f FRAMES] [-o DIR] [-c CASES] [VORN ...]
+#   scripts/bench-e2e.sh -m [-t TOOLS] [VORN ...]
+#
+# -w, writing: Bleb's default warp at 1920x1080 written as a sequence in each
+# format at its default and its fastest settings, against --no-write in the
+# same round (the variants alternated); prints the median and best
+# "sequence" frames/s, the ratio to --no-write, writing ms/frame and the size
+# of a file. CASES: a comma list of the case names below (default: all;
+# nowrite is always run). Files go to DIR (default: a temporary folder), on the disk
+# being measured, and are removed after each run.
+#
+# -m, the chunk model: each tool's default scene at 1920x1080 and 3840x2160
+# rendered in 64 chunks a pass (16 threads' worth) on this machine's threads,
+# and the modelled speed-up --stats prints for 4 to 64 cores.
 #
 # Each run's figure is the mean render time per frame, first frames
 # included; with -s it is the median frame (the steady rate of a long
@@ -24,13 +38,21 @@ rounds=5
 frames=40
 tools=""
 steady=0
-while getopts "r:f:t:s" opt; do
+mode=render
+outdir=""
+cases=""
+while getopts "r:f:t:swmo:c:" opt; do
   case $opt in
     r) rounds=$OPTARG ;;
     f) frames=$OPTARG ;;
     t) tools=$OPTARG ;;
     s) steady=1 ;;
-    *) echo "usage: $0 [-r ROUNDS] [-f FRAMES] [-t TOOLS] [-s] [VORN ...]" >&2; exit 2 ;;
+    w) mode=write ;;
+    m) mode=model ;;
+    o) outdir=$OPTARG ;;
+    c) cases=$OPTARG ;;
+    *) echo "usage: $0 [-r ROUNDS] [-f FRAMES] [-t TOOLS] [-s] [-w [-o DIR]] [-m] [VORN ...]" >&2
+       exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
@@ -78,6 +100,100 @@ run_case() {
 
 results=$(mktemp)
 trap 'rm -f "$results"' EXIT
+
+with_lib() {
+  local vorn=$1
+  shift
+  LD_LIBRARY_PATH="$(dirname "$vorn")/../lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" "$vorn" "$@"
+}
+
+# Writing: NAME EXTENSION [vorn options...]; "nowrite" renders only.
+write_cases=(
+  "nowrite -"
+  "jpeg jpg"
+  "tiff tif"
+  "tiff-none tif --compression none"
+  "png png"
+  "png-1 png --compression 1"
+  "dpx10 dpx"
+  "exr-zip exr"
+  "exr-none exr --compression none"
+  "exr-rle exr --compression rle"
+  "exr-zips exr --compression zips"
+  "exr-piz exr --compression piz"
+  "exr-dwaa exr --compression dwaa"
+)
+if [ "$mode" = write ]; then
+  dir=${outdir:-$(mktemp -d)}
+  mkdir -p "$dir"
+  [ -z "$outdir" ] && trap 'rm -f "$results"; rm -rf "$dir"' EXIT
+  echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+  for ((r = 1; r <= rounds; ++r)); do
+    for c in "${write_cases[@]}"; do
+      read -r name ext extra <<<"$c"
+      [ -n "$cases" ] && [ "$name" != nowrite ] && [[ ",$cases," != *",$name,"* ]] && continue
+      for i in "${!binaries[@]}"; do
+        # A binary that does not know a setting (an older build) skips it.
+        if [ "$ext" = - ]; then
+          out=(--no-write)
+        else
+          out=(--out "$dir/f.####.$ext")
+        fi
+        # shellcheck disable=SC2086
+        line=$(with_lib "${binaries[$i]}" render Bleb --size 1920x1080 \
+                 --frames "0-$((frames - 1))" "${out[@]}" $extra --stats --quiet 2>/dev/null |
+                 grep '^frames' || true)
+        bytes=0
+        [ "$ext" != - ] && bytes=$(stat -c %s "$dir/f.0000.$ext" 2>/dev/null || echo 0)
+        rm -f "$dir"/f.*
+        [ -z "$line" ] && continue
+        fps=$(sed -n 's/.*sequence \([0-9.]*\) frames\/s.*/\1/p' <<<"$line")
+        wms=$(sed -n 's/.*write \([0-9.]*\) ms\/frame.*/\1/p' <<<"$line")
+        echo "$name $i $fps $wms $bytes" >>"$results"
+      done
+    done
+    echo "round $r of $rounds done, load $(cut -d' ' -f1 /proc/loadavg)" >&2
+  done
+  echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+  # The runs as measured (case, vorn, frames/s, write ms, bytes).
+  sed 's/^/run: /' "$results" >&2
+  printf '%-11s %4s %9s %9s %7s %9s %10s\n' case vorn median_fps best_fps ratio write_ms file_MB
+  awk '{ key = $1 " " $2; fps[key, ++n[key]] = $3; w[key, n[key]] = $4; size[key] = $5
+         if (!(key in seen)) { seen[key] = 1; order[++k] = key } }
+       function median(a, key, c,   i, j, t, v) {
+         for (i = 1; i <= c; ++i) v[i] = a[key, i]
+         for (i = 1; i <= c; ++i) for (j = i + 1; j <= c; ++j) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
+         return (c % 2) ? v[(c + 1) / 2] : (v[c / 2] + v[c / 2 + 1]) / 2 }
+       function best(a, key, c,   i, m) { m = a[key, 1]; for (i = 2; i <= c; ++i) if (a[key, i] > m) m = a[key, i]; return m }
+       END { for (i = 1; i <= k; ++i) { key = order[i]; split(key, f, " "); c = n[key]
+               base = "nowrite " f[2]; nb = n[base]
+               mf = median(fps, key, c); bf = nb ? median(fps, base, nb) : 0
+               printf "%-11s %4s %9.2f %9.2f %7.2f %9.2f %10.2f\n", f[1], f[2], mf, best(fps, key, c),
+                      (bf > 0 ? mf / bf : 0), median(w, key, c), size[key] / 1e6 } }' "$results"
+  exit 0
+fi
+
+if [ "$mode" = model ]; then
+  echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+  for tool in ${tools//,/ }; do
+    case $tool in
+      bleb7 | blebcompress) args=(Bleb) ;;
+      candle) args=(Candle) ;;
+      bubbles) args=(Bubbles) ;;
+    esac
+    [ "$tool" = blebcompress ] && continue
+    for size in 1920x1080 3840x2160; do
+      for i in "${!binaries[@]}"; do
+        echo "== ${args[0]} $size vorn $i"
+        # 64 chunks a pass: what 16 threads at 4 chunks each would use.
+        with_lib "${binaries[$i]}" render "${args[@]}" --size "$size" --workers 64 \
+          --frames "0-$((frames - 1))" --no-write --stats --quiet | grep -E 'cores:|^frames'
+      done
+    done
+  done
+  echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+  exit 0
+fi
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 for ((r = 1; r <= rounds; ++r)); do
   for tool in ${tools//,/ }; do

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev binutils python3
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libopenimageio-dev
-          libpng-dev libcpp-httplib-dev nlohmann-json3-dev pkg-config
+          libpng-dev libdeflate-dev libcpp-httplib-dev nlohmann-json3-dev pkg-config
           pybind11-dev python3-dev python3-numpy python3-pytest python3-openimageio
           slurm-wlm munge)  # the last two: the farm test's one-node Slurm cluster
 if [[ "${1:-}" == "--demo" ]]; then
