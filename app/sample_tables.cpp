@@ -77,27 +77,43 @@ SampleTables::SampleTables(oiio::TypeDesc type, const std::string& space, bool s
   ok_ = true;
 }
 
+namespace {
+
+// A sample of type T at index `i` of a byte table, and one stored at index
+// `i` of the output: through memcpy, which the compiler makes one load or
+// store, so the bytes are never read or written through a pointer of
+// another type.
 template <class T>
-void SampleTables::ConvertAs(const df::Image& image, int y0, int y1, bool keepAlpha, T* out) const {
-  const T* r = reinterpret_cast<const T*>(colour_[0].data());
-  const T* g = shared_ ? r : reinterpret_cast<const T*>(colour_[1].data());
-  const T* b = shared_ ? r : reinterpret_cast<const T*>(colour_[2].data());
-  const T* alpha = reinterpret_cast<const T*>(alpha_.data());
-  const int channels = keepAlpha ? 4 : 3;
+T Load(const uint8_t* table, size_t i) {
+  T v;
+  std::memcpy(&v, table + i * sizeof(T), sizeof(T));
+  return v;
+}
+
+template <class T>
+void Store(uint8_t* out, size_t i, T v) {
+  std::memcpy(out + i * sizeof(T), &v, sizeof(T));
+}
+
+}  // namespace
+
+template <class T>
+void SampleTables::ConvertAs(const df::Image& image, int y0, int y1, bool keepAlpha,
+                             uint8_t* out) const {
+  const uint8_t* r = colour_[0].data();
+  const uint8_t* g = shared_ ? r : colour_[1].data();
+  const uint8_t* b = shared_ ? r : colour_[2].data();
+  const uint8_t* alpha = alpha_.data();
+  const size_t channels = keepAlpha ? 4 : 3;
   for (int y = y0; y < y1; ++y) {
     const uint8_t* src = image.rows[y];
-    T* dst = out + size_t(y - y0) * size_t(image.width) * size_t(channels);
-    if (keepAlpha) {
-      for (int x = 0; x < image.width; ++x, src += 4, dst += 4) {
-        const size_t row = size_t(src[3]) << 8;
-        dst[0] = r[row | src[2]], dst[1] = g[row | src[1]], dst[2] = b[row | src[0]];
-        dst[3] = alpha[src[3]];
-      }
-    } else {
-      for (int x = 0; x < image.width; ++x, src += 4, dst += 3) {
-        const size_t row = size_t(src[3]) << 8;
-        dst[0] = r[row | src[2]], dst[1] = g[row | src[1]], dst[2] = b[row | src[0]];
-      }
+    size_t d = size_t(y - y0) * size_t(image.width) * channels;
+    for (int x = 0; x < image.width; ++x, src += 4, d += channels) {
+      const size_t row = size_t(src[3]) << 8;
+      Store(out, d, Load<T>(r, row | src[2]));
+      Store(out, d + 1, Load<T>(g, row | src[1]));
+      Store(out, d + 2, Load<T>(b, row | src[0]));
+      if (keepAlpha) Store(out, d + 3, Load<T>(alpha, src[3]));
     }
   }
 }
@@ -106,13 +122,13 @@ void SampleTables::Convert(const df::Image& image, int y0, int y1, bool keepAlph
                            void* out) const {
   switch (size_) {
     case 1:
-      ConvertAs(image, y0, y1, keepAlpha, static_cast<uint8_t*>(out));
+      ConvertAs<uint8_t>(image, y0, y1, keepAlpha, static_cast<uint8_t*>(out));
       break;
     case 2:
-      ConvertAs(image, y0, y1, keepAlpha, static_cast<uint16_t*>(out));
+      ConvertAs<uint16_t>(image, y0, y1, keepAlpha, static_cast<uint8_t*>(out));
       break;
     default:
-      ConvertAs(image, y0, y1, keepAlpha, static_cast<uint32_t*>(out));
+      ConvertAs<uint32_t>(image, y0, y1, keepAlpha, static_cast<uint8_t*>(out));
       break;
   }
 }

@@ -39,7 +39,7 @@ class SampleTables {
 
  private:
   template <class T>
-  void ConvertAs(const df::Image& image, int y0, int y1, bool keepAlpha, T* out) const;
+  void ConvertAs(const df::Image& image, int y0, int y1, bool keepAlpha, uint8_t* out) const;
 
   size_t size_ = 1;
   // Per channel (R, G, B), indexed by alpha × 256 + byte; one table serves
