@@ -310,6 +310,7 @@ TEST_F(ServeTest, ButtonPressesAreSavedExportedUndoneAndReset) {
   EXPECT_EQ(exportAs("reset"), plain);
   s = Json(Post("/api/undo", Act("Bubbles")));  // the reset, presses and all
   EXPECT_EQ(s["values"]["Kill"]["keys"], json({6.0, 9.0}));
+}
 
 // A late change simulates again only from the latest copy before the first
 // frame it reaches, and going back goes on from a copy: the frames are those
