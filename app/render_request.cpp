@@ -11,6 +11,7 @@
 #include "atomic_file.h"
 #include "colour_space.h"
 #include "composition.h"
+#include "flow/flow_run.h"
 #include "frame_chunks.h"
 #include "frame_list.h"
 #include "progress.h"
@@ -98,6 +99,8 @@ bool ChooseFrames(const RenderSettings& s, RenderJob& job) {
 bool SavedShot(Host& host, const RenderSettings& s, ShotSettings* shot, std::string* from) {
   for (auto a = s.actions.rbegin(); a != s.actions.rend(); ++a) {
     if (a->kind != RenderAction::Kind::Comp) continue;
+    // A flow's values applied to one tool bring no saved shot of their own.
+    if (flow::IsFlowFile(a->text)) return true;
     Composition comp;
     std::string error;
     if (!LoadComposition(host, a->text, false, &comp, &error)) return Fail("--comp: " + error);

@@ -191,8 +191,9 @@ tool's display or class name (case is ignored when only one tool matches).)");
            "The control's value at a frame: a float, an int (combo, check box) or (x, y).")
       .def("set_key", &Tool::SetKey, pyb::arg("caption"), pyb::arg("frame"), pyb::arg("value"),
            "Adds or replaces the key at `frame`, keeping the control's other keys.")
-      .def("press", &Tool::Press, pyb::arg("caption"), pyb::arg("frame") = 0.0,
-           "Presses a button at `frame`, as `--set CAPTION=1` does.")
+      .def("press", &Tool::Press, pyb::arg("caption"), pyb::arg("frame") = pyb::none(),
+           "Presses a button at `frame` (`--set CAPTION=1@FRAME`); without a frame, at the "
+           "next frame rendered, as `--set CAPTION=1` presses at the first frame of a run.")
       .def("preset", &Tool::Preset, pyb::arg("item"),
            "Chooses a demonstration preset by index or item text, as `--preset` does.")
       .def("undo", &Tool::Undo, "Reverts the last change; False when there is none.")

@@ -158,19 +158,26 @@ void Tool::SetKey(const std::string& caption, double frame, const pyb::handle& v
   if (!ok) throw pyb::value_error(Quoted(caption) + error);
 }
 
-void Tool::Press(const std::string& caption, double frame) {
-  if (!std::isfinite(frame)) throw pyb::value_error("a press's frame must be a finite number");
+void Tool::Press(const std::string& caption, std::optional<double> frame) {
+  if (frame && !std::isfinite(*frame))
+    throw pyb::value_error("a press's frame must be a finite number");
   df::Input* input = Control(caption);
   if (input->ControlKind() != kButtonKind)
     throw pyb::value_error(Quoted(caption) + "is a " + ControlKindName(input->ControlKind()) +
                            ", not a button");
+  if (!frame) {
+    Locked(mutex_, [&] { pendingPresses_.push_back(input); });
+    return;
+  }
   std::string error;
-  const bool ok = Locked(mutex_, [&] {
-    ParsedValue parsed;
-    return ParseControlValue(SpecOf(*input), "1", &parsed, &error) &&
-           ApplyValue(input, parsed, frame, &error);
-  });
-  if (!ok) throw pyb::value_error(Quoted(caption) + error);
+  if (!Locked(mutex_, [&] { return PressAt(input, *frame, &error); }))
+    throw pyb::value_error(Quoted(caption) + error);
+}
+
+bool Tool::PressAt(df::Input* button, double frame, std::string* error) {
+  ParsedValue parsed;
+  return ParseControlValue(SpecOf(*button), "1", &parsed, error) &&
+         ApplyValue(button, parsed, frame, error);
 }
 
 void Tool::Preset(const pyb::handle& item) {
@@ -252,6 +259,11 @@ pyb::object Tool::RenderStep(const FrameDriver& driver, int frame, const RenderO
                              bool deliver) {
   WatchedFrame watched = Locked(mutex_, [&] {
     if (!thread_) thread_ = std::make_unique<RenderThread>();
+    // Presses made without a frame act at this one, as `--set CAPTION=1` at
+    // the first frame of a run.
+    std::string error;
+    for (df::Input* button : pendingPresses_) PressAt(button, frame, &error);
+    pendingPresses_.clear();
     return RenderWatched(*thread_, *op_, driver, frame, options.workers);
   });
   if (watched.interrupted) throw pyb::error_already_set();

@@ -51,7 +51,8 @@ class Tool {
   void Set(const std::string& caption, const pyb::handle& value);
   pyb::object Get(const std::string& caption, double frame) const;
   void SetKey(const std::string& caption, double frame, const pyb::handle& value);
-  void Press(const std::string& caption, double frame);
+  // A press at `frame`; without one, at the next frame rendered.
+  void Press(const std::string& caption, std::optional<double> frame);
   void Preset(const pyb::handle& item);
   bool Undo();
   bool Redo();
@@ -71,11 +72,13 @@ class Tool {
 
  private:
   df::Input* Control(const std::string& caption) const;
+  bool PressAt(df::Input* button, double frame, std::string* error);  // mutex_ held
 
   std::unique_ptr<df::CPipelineDoc> doc_;
   df::OperatorPtr op_;  // after the document: goes first
   mutable std::mutex mutex_;
-  std::unique_ptr<RenderThread> thread_;  // made at the first render; ends before the operator
+  std::vector<df::Input*> pendingPresses_;  // pressed at the next frame rendered
+  std::unique_ptr<RenderThread> thread_;    // made at the first render; ends before the operator
 };
 
 // Turns a Python value into the command line's text for a control: numbers,

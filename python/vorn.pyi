@@ -45,8 +45,9 @@ class Tool:
     def value(self, caption: str, frame: float = 0.0) -> Union[float, int, Tuple[float, float]]: ...
     def set_key(self, caption: str, frame: float, value: Value) -> None:
         """Adds or replaces the key at `frame`, keeping the other keys."""
-    def press(self, caption: str, frame: float = 0.0) -> None:
-        """Presses a button at `frame`, as `--set CAPTION=1` does."""
+    def press(self, caption: str, frame: Optional[float] = None) -> None:
+        """Presses a button at `frame` (`--set CAPTION=1@FRAME`); without a frame, at the next
+        frame rendered, as `--set CAPTION=1` presses at the first frame of a run."""
     def preset(self, item: Union[int, str]) -> None:
         """Chooses a demonstration preset, as `--preset` does."""
     def undo(self) -> bool: ...
