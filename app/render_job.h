@@ -40,6 +40,11 @@ struct RenderJob {
 // outputs stops after the frames and the pattern.
 bool CheckRenderRequest(Host& host, const RenderSettings& s, RenderJob* job);
 
+// --workers N: the chunk count the tools read ("NUM_PROC_VORN") and a cap on
+// the pool's threads. False with the reason when N is not a count from 1 to
+// kMaxWorkers.
+bool ApplyWorkerCount(Host& host, const std::string& workers, std::string* error);
+
 // The frames Process runs for. A tool whose frames depend on every frame
 // simulated before is stepped through every frame from `shotStart` to the
 // last frame asked for, so that a frame is the same whatever else is asked

@@ -168,15 +168,8 @@ bool CheckNumbers(Host& host, const RenderSettings& s, RenderJob& job) {
     if (!n) return Fail("--writers: " + error);
     job.writers = int(*n);
   }
-  if (!s.workers.empty()) {
-    auto n = ParseCount(s.workers, 1, df::kMaxWorkers, &error);
-    if (!n) return Fail("--workers: " + error);
-    // The tools read the chunk count from the environment at every render;
-    // the pool runs them on at most one thread per chunk.
-    setenv("NUM_PROC_VORN", std::to_string(*n).c_str(), 1);
-    host.App().processorCount = int(*n);
-    host.App().threadCount = std::clamp(int(*n), 1, host.App().threadCount);
-  }
+  if (!s.workers.empty() && !ApplyWorkerCount(host, s.workers, &error))
+    return Fail("--workers: " + error);
   // By default a writer thread per core. Where encoding is slower than
   // rendering the render waits on the full queue, and its cores write:
   // on 2 cores a 1080p PNG sequence runs at 21 frames/s with two writers
@@ -259,6 +252,17 @@ bool CheckOutputPaths(const RenderSettings& s, const RenderJob& job,
 }
 
 }  // namespace
+
+bool ApplyWorkerCount(Host& host, const std::string& workers, std::string* error) {
+  auto n = ParseCount(workers, 1, df::kMaxWorkers, error);
+  if (!n) return false;
+  // The tools read the chunk count from the environment at every render;
+  // the pool runs them on at most one thread per chunk.
+  setenv("NUM_PROC_VORN", std::to_string(*n).c_str(), 1);
+  host.App().processorCount = int(*n);
+  host.App().threadCount = std::clamp(int(*n), 1, host.App().threadCount);
+  return true;
+}
 
 bool PlanSteps(bool stepped, int shotStart, const std::string& toolName,
                const std::vector<int>& frames, std::vector<int>* steps, std::string* error) {

@@ -74,13 +74,8 @@ bool CheckOptions(const RenderSettings& s) {
 
 bool ChooseNumbers(Host& host, const RenderSettings& s, FlowJob& job) {
   std::string error;
-  if (!s.workers.empty()) {
-    auto n = ParseCount(s.workers, 1, df::kMaxWorkers, &error);
-    if (!n) return Fail("--workers: " + error);
-    setenv("NUM_PROC_VORN", std::to_string(*n).c_str(), 1);
-    host.App().processorCount = int(*n);
-    host.App().threadCount = std::clamp(int(*n), 1, host.App().threadCount);
-  }
+  if (!s.workers.empty() && !ApplyWorkerCount(host, s.workers, &error))
+    return Fail("--workers: " + error);
   if (!s.size.empty()) {
     int w = 0, h = 0;
     if (!ParseSize(s.size, kMaxImageSide, kMaxImagePixels, &w, &h, &error))
