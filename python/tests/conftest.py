@@ -40,8 +40,8 @@ def write_pixels(path, array):
     kinds = {np.dtype(np.uint8): oiio.UINT8, np.dtype(np.uint16): oiio.UINT16,
              np.dtype(np.float32): oiio.FLOAT}
     h, w, c = array.shape
-    spec = oiio.ImageSpec(w, h, c, kinds[array.dtype])
+    layout = oiio.ImageSpec(w, h, c, kinds[array.dtype])
     out = oiio.ImageOutput.create(str(path))
-    assert out.open(str(path), spec), out.geterror()
+    assert out.open(str(path), layout), out.geterror()
     assert out.write_image(array), out.geterror()
     out.close()
