@@ -1,10 +1,13 @@
 #include "serve/api.h"
 
 #include <algorithm>
+#include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "atomic_file.h"
 #include "file_bytes.h"
@@ -16,6 +19,7 @@
 #include "serve/frame_png.h"
 #include "serve/frame_preview.h"
 #include "serve/token.h"
+#include "signals.h"
 #include "value_parse.h"
 
 namespace vorn::serve {
@@ -25,6 +29,11 @@ using nlohmann::json;
 namespace {
 
 constexpr auto kFrameTimeout = std::chrono::seconds(30);
+// A page's wait for the next change ends after this long with the state as it
+// is; at most this many pages wait at once (each holds a thread of the token
+// pool); more are told to poll.
+constexpr auto kWaitTimeout = std::chrono::seconds(10);
+constexpr int kMaxWaiting = 8;
 constexpr uintmax_t kMaxWebFileBytes = 16u << 20;
 
 HttpResponse JsonResponse(const json& body, int status = 200) {
@@ -89,6 +98,8 @@ Api::Api(Host& host, FileRoots roots, ApiSettings settings)
     : host_(host), roots_(std::move(roots)), settings_(std::move(settings)) {}
 
 Api::~Api() {
+  closing_ = true;
+  while (waiting_.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::lock_guard lock(sessionsMutex_);
   sessions_.clear();
 }
@@ -181,6 +192,7 @@ HttpResponse Api::Handle(const HttpRequest& request) {
       if (request.path == "/api/inputs" || request.path == "/api/input")
         return InputImage(*s, request);
       if (request.path == "/api/simulation") return JsonResponse(s->Simulation());
+      if (request.path == "/api/wait") return Wait(*s, request);
       return Error(404, "no such request: GET " + request.path);
     }
     if (request.method == "POST") return Post(request);
@@ -308,6 +320,35 @@ HttpResponse Api::Frame(const HttpRequest& request) {
   return r;
 }
 
+// Answers once the tool's values have a version past `version` (a change
+// made from any page), or after kWaitTimeout, with the state at `time`: how
+// every page hears of the others' changes.
+HttpResponse Api::Wait(Session& session, const HttpRequest& request) {
+  const auto v = request.query.find("version");
+  uint64_t seen = 0;
+  if (v == request.query.end() ||
+      std::from_chars(v->second.data(), v->second.data() + v->second.size(), seen).ec !=
+          std::errc())
+    return Error(400, "version: the version of the values the page shows");
+  const auto t = request.query.find("time");
+  const auto time = t == request.query.end() ? std::optional<int>(session.Settings().firstFrame)
+                                             : FrameNumber(t->second);
+  if (!time) return Error(400, "time: a whole frame number");
+  if (waiting_.fetch_add(1) >= kMaxWaiting) {
+    --waiting_;
+    return Error(503, "too many pages are waiting for changes; ask GET /api/state now and then");
+  }
+  struct Leave {
+    std::atomic<int>& count;
+    ~Leave() { --count; }
+  } leave{waiting_};
+  const auto until = std::chrono::steady_clock::now() + kWaitTimeout;
+  while (session.Version() <= seen && !closing_.load() && InterruptSignal() == 0 &&
+         std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  return JsonResponse(session.State(*time));
+}
+
 HttpResponse Api::Post(const HttpRequest& request) {
   const json body = json::parse(request.body, nullptr, false);
   if (body.is_discarded() || !body.is_object())
@@ -333,6 +374,21 @@ HttpResponse Api::Post(const HttpRequest& request) {
   Session* s = SessionFor(tool, &error);
   if (!s) return Error(404, error);
   const std::string id = StringField(body, "id");
+  // A page that acts on values another page has changed since it last heard
+  // (its "base" version is not the server's) is told so, with the values as
+  // they are now, and acts again on those: its undo is the one it shows.
+  const bool changesValues = request.path == "/api/change" || request.path == "/api/reset" ||
+                             request.path == "/api/undo" || request.path == "/api/redo" ||
+                             request.path == "/api/key";
+  if (auto base = body.find("base"); changesValues && base != body.end()) {
+    if (!base->is_number_unsigned()) return Error(400, "base: the version of the values seen");
+    if (base->get<uint64_t>() != s->Version())
+      return JsonResponse({{"error",
+                            "the values were changed in another page; this page now "
+                            "shows them: do it again on those"},
+                           {"state", s->State(*time)}},
+                          409);
+  }
   Outcome outcome;
   if (request.path == "/api/change") {
     const auto value = body.find("value");

@@ -62,6 +62,7 @@ class Api {
   HttpResponse Save(Session& session, const nlohmann::json& body);
   HttpResponse Export(Session& session, const nlohmann::json& body);
   HttpResponse ExportStatus();
+  HttpResponse Wait(Session& session, const HttpRequest& request);
   HttpResponse InputImage(Session& session, const HttpRequest& request);
   bool Authorised(const HttpRequest& request, bool* fromQuery) const;
 
@@ -78,6 +79,10 @@ class Api {
   std::atomic<int> exportDone_{0}, exportTotal_{0}, exportCancel_{0};
   std::mutex exportToolMutex_;
   std::string exportTool_;
+  // Pages waiting for the next change (GET /api/wait), and the end of the
+  // session, which ends their waits.
+  std::atomic<int> waiting_{0};
+  std::atomic<bool> closing_{false};
 };
 
 }  // namespace vorn::serve

@@ -3,6 +3,7 @@
 // those a render from the shot's start gives.
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "default_images.h"
 #include "render.h"
@@ -394,6 +395,42 @@ TEST_F(ServeTest, ALateChangeGoesOnFromTheLatestValidCopyWithTheSameBytes) {
   EXPECT_EQ(back, plain[16]);
   EXPECT_EQ(pressed, expected(true)[16]);
   EXPECT_EQ(brighter, expected(true, 200)[16]);
+}
+
+// Two pages on one server: a page waiting for changes hears of another
+// page's change at once, and a page acting on values older than the
+// server's is refused with the values as they are (so the undo it shows is
+// the one undo undoes).
+TEST_F(ServeTest, EveryPageHearsOfChangesAndOldValuesAreNotActedOn) {
+  const uint64_t seen = State("Bleb")["version"];
+  std::thread other([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Post("/api/change", Change("Bleb", "BScl", 2.0));
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const json heard =
+      Json(Get("/api/wait", {{"tool", "Bleb"}, {"version", std::to_string(seen)}, {"time", "0"}}));
+  other.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_GT(heard["version"].get<uint64_t>(), seen);
+  EXPECT_EQ(heard["values"]["BScl"]["value"], 2.0);
+  EXPECT_EQ(heard["undo"], "Change Scale");
+
+  // The page that last saw `seen` acts on old values: refused, with the state.
+  auto based = [](json body, uint64_t base) {
+    body["base"] = base;
+    return body.dump();
+  };
+  auto r = Post("/api/change", based(json::parse(Change("Bleb", "Amp1", 1.0)), seen));
+  EXPECT_EQ(r.status, 409);
+  EXPECT_EQ(Json(r)["state"]["values"]["BScl"]["value"], 2.0);
+  EXPECT_EQ(Post("/api/undo", based(json::parse(Act("Bleb")), seen)).status, 409);
+  EXPECT_EQ(State("Bleb")["values"]["Amp1"]["value"], 0.0);
+  // Up to date, it acts.
+  const uint64_t now = heard["version"];
+  const json undone = Json(Post("/api/undo", based(json::parse(Act("Bleb")), now)));
+  EXPECT_EQ(undone["values"]["BScl"]["value"], 1.0);
+  EXPECT_EQ(Get("/api/wait", {{"tool", "Bleb"}, {"version", "x"}}).status, 400);
 }
 
 }  // namespace

@@ -44,6 +44,7 @@ class Page {
   private state!: State;
   private time = 0;
   private timeline!: Timeline;
+  private following = 0; // the wait loop of the tool shown
   private shownVersion = 0;
   private shownTime = Number.NaN;
   private frameHeight = 0; // of the frame shown last
@@ -122,6 +123,7 @@ class Page {
     await this.listPictures();
     await this.loadState();
     document.body.dataset.tool = tool;
+    void this.follow(tool, ++this.following);
   }
 
   // The image inputs with a picture join the backdrop choices; the choice
@@ -152,6 +154,26 @@ class Page {
     }
     this.viewer.setBackdrop(b);
     document.body.dataset.backdrop = value;
+  }
+
+  // Every page hears of the changes made from any page: the server answers a
+  // wait once the values have a newer version (or after a while with the same
+  // one). A page busy with its own change leaves it to that change's answer.
+  private async follow(tool: string, run: number): Promise<void> {
+    while (tool === this.tool && run === this.following) {
+      try {
+        const seen = this.state?.version ?? 0;
+        const s = await getJson<State>("/api/wait", { tool, version: seen, time: this.time });
+        if (tool !== this.tool || run !== this.following) return;
+        if (s.version > (this.state?.version ?? 0)) {
+          if (!this.sending && !this.pending.size && !this.acting) await this.loadState();
+          else await new Promise((r) => setTimeout(r, 200));
+        }
+      } catch {
+        // Too many pages waiting, or the server busy: ask again a little later.
+        await new Promise((r) => setTimeout(r, 2000));
+      }
+    }
   }
 
   private async loadState(): Promise<void> {
@@ -205,7 +227,14 @@ class Page {
         const start = this.sentAt || performance.now();
         this.sentAt = 0;
         try {
-          const state = await post<State>("/api/change", { tool: this.tool, id, value, gesture, time: this.time });
+          const state = await post<State>("/api/change", {
+            tool: this.tool,
+            id,
+            value,
+            gesture,
+            time: this.time,
+            base: this.state?.version,
+          });
           this.measures.push({ start, version: state.version, seen: false });
           this.apply(state);
         } catch (e) {
@@ -381,7 +410,7 @@ class Page {
   private async act(path: string, body: object = {}): Promise<void> {
     this.acting += 1;
     try {
-      this.apply(await post<State>(path, { tool: this.tool, time: this.time, ...body }));
+      this.apply(await post<State>(path, { tool: this.tool, time: this.time, base: this.state?.version, ...body }));
     } catch (e) {
       this.fail(e);
     } finally {

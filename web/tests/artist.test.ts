@@ -297,3 +297,25 @@ test("a narrow window keeps the header on one line and gives the viewer the room
   assert(wide > layout.viewer + 200, `with the panel hidden the viewer is ${wide} px`);
   await reset(page, "Bleb");
 });
+
+test("two pages on one server stay in step, and undo in either undoes what it shows", async ({ page, url }) => {
+  const other = await page.context().newPage();
+  await openTool(page, url, "Bleb");
+  await openTool(other, url, "Bleb");
+  const { c } = await controlRow(page, "Bleb", "Scale");
+  await showPage(other, c.pageIndex);
+  const field = `[data-id="${c.id}"] input.number`;
+  await page.fill(field, "2");
+  await page.press(field, "Enter");
+  await settled(page);
+  // The other page hears of it without being touched.
+  await other.waitForFunction((f) => (document.querySelector(f) as HTMLInputElement).value === "2", field, { timeout: 15000 });
+  const caption = await undoCaption(other);
+  assert(caption === (await undoCaption(page)), `the other page shows "${caption}"`);
+  await other.click("#undo");
+  await settled(other);
+  await page.waitForFunction((f) => (document.querySelector(f) as HTMLInputElement).value === "1", field, { timeout: 15000 });
+  assert((await values(page, "Bleb"))[c.id].value === 1, "undo in the other page undid the change");
+  await other.close();
+  await reset(page, "Bleb");
+});
