@@ -71,6 +71,12 @@ class ServeTest : public ::testing::Test {
   nlohmann::json State(const std::string& tool, int time = 0) {
     return Json(Get("/api/state", {{"tool", tool}, {"time", std::to_string(time)}}));
   }
+  // Frame `time` of `tool` rendered with the values held now.
+  vorn::serve::HttpResponse CurrentFrame(const std::string& tool, int time) {
+    const std::string version = State(tool, time)["version"].dump();
+    return Get("/api/frame",
+               {{"tool", tool}, {"time", std::to_string(time)}, {"version", version}});
+  }
   // Frame 0 of `tool` at `version` (as /api/state gives it), with `extra`
   // query fields (band, scale, format).
   vorn::serve::HttpResponse FrameAt(const std::string& tool, const std::string& version,

@@ -224,10 +224,7 @@ TEST_F(ServeTest, FramesFollowTheValuesAndAStepperIsSimulatedFromTheShotStart) {
 TEST_F(ServeTest, UndoingALoadBringsBackTheButtonPresses) {
   if (!Has("Bubbles")) GTEST_SKIP() << "Bubbles is not built";
   auto frame = [&](int time) {
-    const json s = State("Bubbles", time);
-    const auto r = Get(
-        "/api/frame",
-        {{"tool", "Bubbles"}, {"time", std::to_string(time)}, {"version", s["version"].dump()}});
+    const auto r = CurrentFrame("Bubbles", time);
     EXPECT_EQ(r.status, 200) << r.body;
     return r.body;
   };
@@ -268,13 +265,7 @@ TEST_F(ServeTest, ButtonPressesAreSavedExportedUndoneAndReset) {
     EXPECT_EQ(r.status, 200) << r.body;
     return bytes(name + ".0012.png");
   };
-  auto frame = [&](int time) {
-    const json s = State("Bubbles", time);
-    return Get("/api/frame", {{"tool", "Bubbles"},
-                              {"time", std::to_string(time)},
-                              {"version", s["version"].dump()}})
-        .body;
-  };
+  auto frame = [&](int time) { return CurrentFrame("Bubbles", time).body; };
   const std::string plain = exportAs("plain"), plainFrame = frame(12);
   ASSERT_FALSE(plain.empty());
   json s = Json(Post("/api/change", Change("Bubbles", "Kill", 1, 6)));
@@ -319,10 +310,7 @@ TEST_F(ServeTest, ButtonPressesAreSavedExportedUndoneAndReset) {
 TEST_F(ServeTest, ALateChangeGoesOnFromTheLatestValidCopyWithTheSameBytes) {
   if (!Has("Bubbles")) GTEST_SKIP() << "Bubbles is not built";
   auto frame = [&](int time) {
-    const json s = State("Bubbles", time);
-    const auto r = Get(
-        "/api/frame",
-        {{"tool", "Bubbles"}, {"time", std::to_string(time)}, {"version", s["version"].dump()}});
+    const auto r = CurrentFrame("Bubbles", time);
     EXPECT_EQ(r.status, 200) << r.body;
     return FrameBytes(r);
   };
