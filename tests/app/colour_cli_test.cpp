@@ -111,6 +111,59 @@ colorspaces:
   EXPECT_FALSE(fs::exists(Path("p.exr")));
 }
 
+// An output space that mixes channels cannot be written by per-channel
+// tables: each written value must be the mix of the frame's linear values.
+TEST_F(ColourCli, AnOutputSpaceMixingChannelsIsWrittenWhole) {
+  const double m[3][3] = {{0.6, 0.3, 0.1}, {0.2, 0.7, 0.1}, {0.05, 0.15, 0.8}};
+  std::ofstream config(Path("config.ocio"));
+  config << R"(ocio_profile_version: 2
+roles:
+  default: raw
+  scene_linear: lin
+file_rules:
+  - !<Rule> {name: Default, colorspace: default}
+colorspaces:
+  - !<ColorSpace>
+    name: raw
+    isdata: true
+  - !<ColorSpace>
+    name: lin
+  - !<ColorSpace>
+    name: mixed
+    from_scene_reference: !<MatrixTransform> {matrix: [)";
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c)
+      config << (r < 3 && c < 3 ? m[r][c] : r == c ? 1.0 : 0.0) << (r == 3 && c == 3 ? "" : ", ");
+  config << "]}\n";
+  config.close();
+  const float value[4] = {0.05f, 0.4f, 0.8f, 0.75f};
+  WriteExr("in.exr", 3, 2, value);
+  const std::vector<std::pair<std::string, std::string>> env = {{"OCIO", Path("config.ocio")}};
+  for (const char* depth : {"float", "half"}) {
+    const std::string plain = std::string("plain-") + depth + ".exr";
+    const std::string mixed = std::string("mixed-") + depth + ".exr";
+    ASSERT_EQ(Copy({"--input", "Input=in.exr", "--out", plain, "--bit-depth", depth}, env).code, 0);
+    RunResult r = Copy({"--input", "Input=in.exr", "--out", mixed, "--bit-depth", depth,
+                        "--output-colorspace", "mixed"},
+                       env);
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<float> lin, out;
+    Header(plain, &lin);
+    Header(mixed, &out);
+    ASSERT_EQ(lin.size(), out.size());
+    ASSERT_EQ(lin.size(), size_t(3 * 2 * 4));
+    const double tolerance = depth[0] == 'h' ? 2e-3 : 1e-5;
+    for (size_t px = 0; px < lin.size(); px += 4) {
+      for (int c = 0; c < 3; ++c) {
+        double want = 0;
+        for (int k = 0; k < 3; ++k) want += m[c][k] * lin[px + size_t(k)];
+        EXPECT_NEAR(out[px + size_t(c)], want, tolerance) << depth << " channel " << c;
+      }
+      EXPECT_EQ(out[px + 3], lin[px + 3]);
+    }
+  }
+}
+
 TEST_F(ColourCli, ClippedValuesAreReportedOnce) {
   const float bright[4] = {4.0f, 0.5f, 0.0f, 1.0f};
   for (int f = 1; f <= 3; ++f) WriteExr("hot." + std::to_string(f) + ".exr", 4, 4, bright);
