@@ -151,7 +151,11 @@ bool FlowRenderer::Prepare(Flow& flow, const std::optional<std::pair<int, int>>&
 }
 
 void FlowRenderer::SimulationRestarted(size_t node) {
-  if (node < stepping_.size()) stepping_[node] = {};
+  if (node < stepping_.size()) stepping_[node] = {Steps::Fresh, 0, {}};
+}
+
+void FlowRenderer::SimulationsRestarted() {
+  for (Stepping& s : stepping_) s = {Steps::Fresh, 0, {}};
 }
 
 std::string FlowRenderer::ReadPath(size_t i, int frame) const {
@@ -245,6 +249,11 @@ bool FlowRenderer::MakeKeys(size_t i, int frame) {
     trusted = trusted && trusted_[size_t(from)];
   }
   chain_[i] = chain.Finish();
+  // A still is the same picture at every frame: one key, one frame held.
+  if (node.kind == NodeKind::Read && stills_[i]) {
+    keys_[i] = chain_[i];
+    return trusted;
+  }
   frameKey.Key(chain_[i]).Int(frame);
   if (node.kind == NodeKind::Read && sequences_[i]) frameKey.Text(FileIdentity(ReadPath(i, frame)));
   keys_[i] = frameKey.Finish();
@@ -328,8 +337,8 @@ bool FlowRenderer::Render(int frame, const std::vector<bool>& wanted, std::strin
     ++counts_[i];
     trusted_[i] = ok && inputsTrusted && inOrder;
     if (sequential)
-      stepping_[i] =
-          trusted_[i] ? Stepping{Steps::InOrder, frame, chain_[i]} : Stepping{Steps::Broken, 0, {}};
+      stepping_[i] = trusted_[i] ? Stepping{Steps::InOrder, frame, chain_[i]}
+                                 : Stepping{Steps::Unknown, 0, {}};
     if (cacheable && trusted_[i]) cache_.Put(keys_[i], const_cast<df::Image*>(images_[i]));
     if (!ok) {
       *error = "frame " + std::to_string(frame) + ": node \"" + node.name + "\": " + why;

@@ -13,14 +13,15 @@
 //
 // A sequential node (a simulation) must step through every frame from the
 // simulation start, one render per frame. The renderer follows its steps: a
-// render is an in-order step when the node is fresh and the frame is the
-// simulation start, or when it stepped to the frame before under the same
-// state (its own and upstream). Only in-order frames are cached. A cached
-// frame is used instead of rendering except when rendering would be the
-// node's next in-order step: that step is still needed for the frames after
-// it. A node stepped out of order is neither cached nor trusted downstream
-// (the nodes it feeds are not cached either) until the caller restarts its
-// simulation.
+// render is an in-order step when the caller has declared the node's
+// simulation fresh (SimulationRestarted) and the frame is the simulation
+// start, or when the node stepped to the frame before under the same state
+// (its own and upstream). Only in-order frames are cached. A cached frame is
+// used instead of rendering except when rendering would be the node's next
+// in-order step: that step is still needed for the frames after it. A node
+// whose steps are not known to be in order (after Prepare, until declared
+// fresh; after a step out of order or under other values) is neither cached
+// nor trusted downstream: the nodes it feeds are not cached either.
 #pragma once
 
 #include <chrono>
@@ -42,8 +43,10 @@ class FlowRenderer {
 
   // Checks the Read nodes (colour space, layer, the files of the frames
   // `checkFrames` gives for each), reads their stills, and binds the tool
-  // nodes. Sequential operators are taken as fresh (not stepped); the
-  // simulation start is the flow's. The size of built-in images: `size`, else the flow's, else the
+  // nodes. The simulation start is the flow's; the renderer does not know
+  // whether the sequential operators have stepped (see SimulationRestarted).
+  // The frame cache is kept: its keys hold all that decides a frame. The
+  // size of built-in images: `size`, else the flow's, else the
   // first Read's, else 1280 x 720. False with a message naming the node.
   bool Prepare(Flow& flow, const std::optional<std::pair<int, int>>& size,
                const NodeFrames& checkFrames, const WarningSink& warn, std::string* error);
@@ -56,8 +59,10 @@ class FlowRenderer {
   // The frame a fresh sequential node's first in-order step renders.
   void SetSimulationStart(int frame) { simulationStart_ = frame; }
   // The caller put `node`'s simulation back to before its start (a fresh
-  // operator, or a restored copy): its in-order steps begin again.
+  // operator, or a restored copy): its in-order steps begin again. The
+  // second form: every sequential node's.
   void SimulationRestarted(size_t node);
+  void SimulationsRestarted();
 
   // The cache's bound in bytes (0 keeps nothing); its use and memory.
   void SetCacheBytes(size_t bytes) { cache_.SetMaxBytes(bytes); }
@@ -78,9 +83,9 @@ class FlowRenderer {
   int Height() const { return height_; }
 
  private:
-  enum class Steps { Fresh, InOrder, Broken };
+  enum class Steps { Fresh, InOrder, Unknown };
   struct Stepping {
-    Steps steps = Steps::Fresh;
+    Steps steps = Steps::Unknown;
     int frame = 0;   // the last in-order step
     FrameKey chain;  // the state it stepped under
   };

@@ -395,6 +395,7 @@ RenderOutcome RunFlowRender(Host& host, const RenderSettings& s, const std::stri
   // Each frame renders once here: the cache would only hold memory.
   renderer.SetCacheBytes(0);
   if (!job.steps.empty()) renderer.SetSimulationStart(job.steps.front());
+  renderer.SimulationsRestarted();  // the operators were loaded for this run
   ChooseMetadata(job, check.empty() ? 0 : check.front());
   outcome.exitCode = kExitOk;
   if (InterruptSignal() != 0) {
