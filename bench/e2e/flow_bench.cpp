@@ -23,6 +23,7 @@
 
 #include "default_images.h"
 #include "flow/flow_render.h"
+#include "flow/merge.h"
 #include "host.h"
 #include "image_io.h"
 
@@ -155,6 +156,25 @@ void BM_FlowBubbles(benchmark::State& state) {
   RunFlow(state, Bubbles, 30);
 }
 
+// The Merge node alone: over at full mix, in 1 or 2 row bands.
+void BM_MergeOver(benchmark::State& state) {
+  if (!Plugins()) {
+    state.SkipWithError("the runtime could not be had");
+    return;
+  }
+  ImageRef a = MakeTestCard(kWidth, kHeight, 1.0), b = MakeDarkBackground(kWidth, kHeight, 1.0);
+  for (auto _ : state) {
+    ImageRef out = MergeImages({}, a.get(), *b, int(state.range(0)));
+    benchmark::DoNotOptimize(out.get());
+  }
+}
+
+BENCHMARK(BM_MergeOver)
+    ->ArgName("bands")
+    ->Arg(1)
+    ->Arg(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FlowBlebCandle)
     ->ArgName("cache")
     ->Arg(0)

@@ -234,6 +234,28 @@ TEST_F(FlowTest, MergeCombinesPremultipliedPixelsAndKeepsAdditiveLight) {
             std::vector<uint8_t>(pb, pb + 8));
 }
 
+TEST_F(FlowTest, MergeGivesTheSameBytesInAnyNumberOfBands) {
+  // Pixels from a fixed pseudo-random sequence, A narrower and shorter than B.
+  ImageRef a = NewImage(29, 23), b = NewImage(37, 31);
+  uint32_t state = 12345;
+  for (df::Image* image : {a.get(), b.get()})
+    for (size_t i = 0; i < image->ByteCount(); ++i) {
+      state = state * 1664525u + 1013904223u;
+      image->Data()[i] = uint8_t(state >> 24);
+    }
+  for (MergeOperation op : {MergeOperation::Over, MergeOperation::Multiply, MergeOperation::Screen})
+    for (double mix : {1.0, 0.3}) {
+      ImageRef one = MergeImages({op, mix}, a.get(), *b, 1);
+      ASSERT_TRUE(one);
+      for (int bands : {2, 3, 16, 31, 500}) {
+        ImageRef many = MergeImages({op, mix}, a.get(), *b, bands);
+        ASSERT_TRUE(many);
+        EXPECT_TRUE(std::equal(one->Data(), one->Data() + one->ByteCount(), many->Data()))
+            << MergeOperationName(op) << " mix " << mix << ", " << bands << " bands";
+      }
+    }
+}
+
 TEST_F(FlowTest, ANodeReadTwiceRendersOncePerFrame) {
   // Warp feeds both inputs of a Merge; only what the Write needs renders.
   Flow flow;
