@@ -1,5 +1,6 @@
 // Flows in process: the file's checks, a tool node's record through the
-// text, the Merge node's pixels, and how often each node renders.
+// text, the Merge node's pixels, how often each node renders, and the frame
+// cache.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include "default_images.h"
 #include "flow/flow_file.h"
 #include "flow/flow_render.h"
+#include "flow/frame_cache.h"
 #include "flow/merge.h"
 #include "flow/tool_record.h"
 #include "host.h"
@@ -282,6 +284,35 @@ TEST_F(FlowTest, ANodeReadTwiceRendersOncePerFrame) {
   EXPECT_EQ(renderer.RenderCount(2), 3);
   ASSERT_TRUE(renderer.ImageOf(3));
   EXPECT_EQ(renderer.ImageOf(3)->width, 32);
+}
+
+TEST(FrameCache, KeepsTheMostRecentlyUsedFramesWithinItsBound) {
+  auto key = [](int n) { return Digest().Int(n).Finish(); };
+  ImageRef small = NewImage(4, 4), large = NewImage(8, 8);  // 64 and 256 bytes
+  FrameCache cache(3 * 64);
+  for (int n = 0; n < 3; ++n) cache.Put(key(n), small.get());
+  EXPECT_TRUE(cache.Find(key(0)));  // 0 is now the most recent: 1 goes first
+  cache.Put(key(3), small.get());
+  EXPECT_FALSE(cache.Find(key(1)));
+  for (int n : {0, 2, 3}) EXPECT_TRUE(cache.Find(key(n))) << n;
+  cache.Put(key(4), large.get());  // larger than the bound: not kept, nothing evicted
+  EXPECT_FALSE(cache.Find(key(4)));
+  FrameCacheStats stats = cache.Stats();
+  EXPECT_EQ(stats.frames, 3u);
+  EXPECT_EQ(stats.bytes, 3u * 64);
+  EXPECT_EQ(stats.evicted, 1u);
+  EXPECT_EQ(stats.hits, 4u);
+  EXPECT_EQ(stats.misses, 2u);
+  // A held frame outlives its eviction while someone still uses it.
+  ImageRef held = cache.Find(key(2));
+  cache.SetMaxBytes(0);
+  EXPECT_EQ(cache.Stats().bytes, 0u);
+  EXPECT_EQ(cache.Stats().frames, 0u);
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->width, 4);
+  // Pieces are digested with their lengths.
+  EXPECT_FALSE(Digest().Text("ab").Text("c").Finish() == Digest().Text("a").Text("bc").Finish());
+  EXPECT_FALSE(Digest().Int(1).Finish() == Digest().Int(1).Int(0).Finish());
 }
 
 // Plate → Flame (Merge over ← Candle) → Top (Merge over ← Bubbles): the
