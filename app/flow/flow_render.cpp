@@ -21,6 +21,17 @@ bool FileThere(const std::string& path) {
   return std::filesystem::is_regular_file(path, ec);
 }
 
+// What tells a file's bytes apart without reading them: its path, size and
+// time of last change.
+std::string FileIdentity(const std::string& path) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  if (ec) return path + "\n(none)";
+  const auto time = std::filesystem::last_write_time(path, ec);
+  return path + "\n" + std::to_string(size) + "\n" +
+         std::to_string(ec ? 0 : (long long)time.time_since_epoch().count());
+}
+
 // The file frame of flow frame `frame`, or nothing beyond the int range.
 std::optional<int> FileFrame(int frame, int offset) {
   const long long f = (long long)frame + offset;
@@ -49,6 +60,12 @@ bool FlowRenderer::Prepare(Flow& flow, const std::optional<std::pair<int, int>>&
   owned_.resize(n);
   counts_.assign(n, 0);
   times_.assign(n, {});
+  simulationStart_ = flow.shot.simulationStart;
+  stillIdentity_.assign(n, {});
+  chain_.assign(n, {});
+  keys_.assign(n, {});
+  trusted_.assign(n, false);
+  stepping_.assign(n, {});
   std::optional<std::pair<int, int>> readSize;
   std::optional<double> readAspect;
   auto fail = [&](const Node& node, const std::string& message) {
@@ -68,6 +85,7 @@ bool FlowRenderer::Prepare(Flow& flow, const std::optional<std::pair<int, int>>&
       if (!readSize) readSize = {w, h}, readAspect = aspect;
     };
     if (FileThere(r.file)) {
+      stillIdentity_[i] = FileIdentity(r.file);
       stills_[i] = ReadImage(r.file, &why, reading_[i]);
       if (!stills_[i]) return fail(node, why);
       noteSize(stills_[i]->width, stills_[i]->height, stills_[i]->aspect);
@@ -132,6 +150,29 @@ bool FlowRenderer::Prepare(Flow& flow, const std::optional<std::pair<int, int>>&
   return true;
 }
 
+void FlowRenderer::SimulationRestarted(size_t node) {
+  if (node < stepping_.size()) stepping_[node] = {Steps::Fresh, 0, {}};
+}
+
+void FlowRenderer::SimulationsRestarted() {
+  for (Stepping& s : stepping_) s = {Steps::Fresh, 0, {}};
+}
+
+std::string FlowRenderer::ReadPath(size_t i, int frame) const {
+  const ReadSettings& r = flow_->nodes[i].read;
+  const auto ff = FileFrame(frame, r.frameOffset);
+  const std::string path = ff ? sequences_[i]->Format(*ff) : std::string();
+  if (ff && FileThere(path)) return path;
+  if (r.missing != MissingFrame::Nearest) return {};
+  // The frame on disk closest to the one asked for; the earlier of two as
+  // close.
+  const long long want = (long long)frame + r.frameOffset;
+  int best = onDisk_[i].front();
+  for (int f : onDisk_[i])
+    if (std::llabs(f - want) < std::llabs(best - want)) best = f;
+  return sequences_[i]->Format(best);
+}
+
 bool FlowRenderer::RenderRead(size_t i, int frame, std::string* error) {
   const Node& node = flow_->nodes[i];
   if (stills_[i]) {
@@ -139,41 +180,84 @@ bool FlowRenderer::RenderRead(size_t i, int frame, std::string* error) {
     return true;
   }
   const ReadSettings& r = node.read;
-  const FramePattern& pattern = *sequences_[i];
-  const auto ff = FileFrame(frame, r.frameOffset);
-  std::string path = ff ? pattern.Format(*ff) : std::string();
-  if (!ff || !FileThere(path)) {
-    switch (r.missing) {
-      case MissingFrame::Error:
-        *error = "\"" + (ff ? path : r.file) + "\" is not there";
-        return false;
-      case MissingFrame::Black: {
-        // The size of the sequence's files, when one was seen.
-        const auto [w, h] = sequenceSize_[i].value_or(std::pair{width_, height_});
-        owned_[i] = MakeBlack(w, h, aspect_);
-        if (!owned_[i]) {
-          *error = "not enough memory for a black frame";
-          return false;
-        }
-        images_[i] = owned_[i].get();
-        return true;
-      }
-      case MissingFrame::Nearest: {
-        // The frame on disk closest to the one asked for; the earlier of two
-        // as close.
-        const long long want = (long long)frame + r.frameOffset;
-        int best = onDisk_[i].front();
-        for (int f : onDisk_[i])
-          if (std::llabs(f - want) < std::llabs(best - want)) best = f;
-        path = pattern.Format(best);
-        break;
-      }
+  const std::string path = ReadPath(i, frame);
+  if (path.empty()) {
+    if (r.missing == MissingFrame::Error) {
+      const auto ff = FileFrame(frame, r.frameOffset);
+      *error = "\"" + (ff ? sequences_[i]->Format(*ff) : r.file) + "\" is not there";
+      return false;
     }
+    // Black, the size of the sequence's files when one was seen.
+    const auto [w, h] = sequenceSize_[i].value_or(std::pair{width_, height_});
+    owned_[i] = MakeBlack(w, h, aspect_);
+    if (!owned_[i]) {
+      *error = "not enough memory for a black frame";
+      return false;
+    }
+    images_[i] = owned_[i].get();
+    return true;
   }
   owned_[i] = ReadImage(path, error, reading_[i]);
   if (!owned_[i]) return false;
   images_[i] = owned_[i].get();
   return true;
+}
+
+bool FlowRenderer::MakeKeys(size_t i, int frame) {
+  const Node& node = flow_->nodes[i];
+  Digest chain;
+  chain.Text(ClassOf(node)).Int(width_).Int(height_).Real(aspect_);
+  switch (node.kind) {
+    case NodeKind::Tool: {
+      // The saved record holds every control value with its keys and presses.
+      std::vector<uint8_t> record;
+      df::CArchive archive(&record);
+      if (!(node.op->Save(&archive, nullptr) & 1) || !archive.Flush()) return false;
+      chain.Bytes(record.data(), record.size());
+      if (node.Sequential()) chain.Int(simulationStart_);
+      break;
+    }
+    case NodeKind::Read: {
+      const ReadSettings& r = node.read;
+      chain.Text(r.file).Int(r.frameOffset).Text(r.colourSpace).Text(r.layer);
+      chain.Int(int(r.missing)).Text(stillIdentity_[i]);
+      break;
+    }
+    case NodeKind::Merge:
+      chain.Int(int(node.merge.operation)).Real(node.merge.mix);
+      break;
+    case NodeKind::Write:
+      break;
+  }
+  Digest frameKey;
+  bool trusted = true;
+  for (const std::string& input : ImageInputNames(node)) {
+    chain.Text(input);
+    frameKey.Text(input);
+    const ptrdiff_t from = [&]() -> ptrdiff_t {
+      for (const Connection& c : flow_->connections)
+        if (c.to == node.name && c.input == input) return flow_->IndexOf(c.from);
+      return -1;
+    }();
+    if (from < 0) {
+      chain.Number(0);
+      frameKey.Number(0);
+      continue;
+    }
+    chain.Key(chain_[size_t(from)]);
+    frameKey.Key(keys_[size_t(from)]);
+    trusted = trusted && trusted_[size_t(from)];
+  }
+  chain_[i] = chain.Finish();
+  // A still is the same picture at every frame: one key, one frame held.
+  if (node.kind == NodeKind::Read && stills_[i]) {
+    keys_[i] = chain_[i];
+    return trusted;
+  }
+  frameKey.Key(chain_[i]).Int(frame);
+  if (node.kind == NodeKind::Read && sequences_[i]) frameKey.Text(FileIdentity(ReadPath(i, frame)));
+  keys_[i] = frameKey.Finish();
+  return trusted;
 }
 
 bool FlowRenderer::Render(int frame, const std::vector<bool>& wanted, std::string* error) {
@@ -191,6 +275,26 @@ bool FlowRenderer::Render(int frame, const std::vector<bool>& wanted, std::strin
   for (size_t i : order_) {
     if (i >= wanted.size() || !wanted[i]) continue;
     Node& node = flow.nodes[i];
+    // A frame is trusted when made from trusted inputs and, for a
+    // sequential node, in order. A trusted cached frame stands in for the
+    // render, except where the render is a sequential node's next in-order
+    // step, which the frames after it still need.
+    const bool inputsTrusted = MakeKeys(i, frame);
+    const bool sequential = node.Sequential();
+    const Stepping& was = stepping_[i];
+    const bool inOrder =
+        !sequential ||
+        (inputsTrusted && ((was.steps == Steps::Fresh && frame == simulationStart_) ||
+                           (was.steps == Steps::InOrder && was.chain == chain_[i] &&
+                            was.frame < INT_MAX && frame == was.frame + 1)));
+    const bool cacheable = node.kind != NodeKind::Write && inputsTrusted;
+    if (cacheable && !(sequential && inOrder))
+      if (ImageRef hit = cache_.Find(keys_[i])) {
+        owned_[i] = std::move(hit);
+        images_[i] = owned_[i].get();
+        trusted_[i] = true;
+        continue;
+      }
     const auto start = Clock::now();
     std::string why;
     bool ok = true;
@@ -231,6 +335,11 @@ bool FlowRenderer::Render(int frame, const std::vector<bool>& wanted, std::strin
     }
     times_[i] += Clock::now() - start;
     ++counts_[i];
+    trusted_[i] = ok && inputsTrusted && inOrder;
+    if (sequential)
+      stepping_[i] = trusted_[i] ? Stepping{Steps::InOrder, frame, chain_[i]}
+                                 : Stepping{Steps::Unknown, 0, {}};
+    if (cacheable && trusted_[i]) cache_.Put(keys_[i], const_cast<df::Image*>(images_[i]));
     if (!ok) {
       *error = "frame " + std::to_string(frame) + ": node \"" + node.name + "\": " + why;
       return false;

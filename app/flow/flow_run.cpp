@@ -392,6 +392,10 @@ RenderOutcome RunFlowRender(Host& host, const RenderSettings& s, const std::stri
     PrintError(error);
     return outcome;
   }
+  // Each frame renders once here: the cache would only hold memory.
+  renderer.SetCacheBytes(0);
+  if (!job.steps.empty()) renderer.SetSimulationStart(job.steps.front());
+  renderer.SimulationsRestarted();  // the operators were loaded for this run
   ChooseMetadata(job, check.empty() ? 0 : check.front());
   outcome.exitCode = kExitOk;
   if (InterruptSignal() != 0) {

@@ -1,5 +1,6 @@
 #include "flow/flow_show.h"
 
+#include "composition.h"
 #include "controls_model.h"
 #include "value_parse.h"
 
@@ -13,6 +14,15 @@ std::string Quoted(const std::string& s) {
 
 std::string ValueWords(const df::Input& input) {
   const df::ValueState& s = input.State();
+  // A button's keys of 1 are its presses.
+  if (input.ControlKind() == kButtonKind && s.animated) {
+    const std::vector<double> frames = PressFrames(s);
+    if (frames.empty()) return "not pressed";
+    std::string text = "pressed at frame";
+    for (size_t i = 0; i < frames.size(); ++i)
+      text += std::string(i ? ", " : " ") + FormatNumber(frames[i]);
+    return text;
+  }
   if (!s.animated || s.keys.empty()) return ValueText(&input, s.constant, input.ValueType());
   std::string text = "keyframes";
   for (size_t i = 0; i < s.keys.size(); ++i)

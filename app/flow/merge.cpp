@@ -1,5 +1,8 @@
 #include "flow/merge.h"
 
+#include <dfsystem/app.h>
+#include <dfsystem/operator.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -61,19 +64,64 @@ RowFunction RowFor(MergeOperation op) {
   return MergeRow<MergeOperation::Screen>;
 }
 
+// The rows of one image, merged in bands on the runtime's worker pool (the
+// one the tools' chunks run on). Each row is merged alone, so the bytes do
+// not depend on the bands.
+class MergeRows : public df::ThreadedOperator {
+ public:
+  MergeRows(RowFunction row, int64_t mix, const df::Image* a, const df::Image& b, df::Image& out,
+            long bands)
+      : ThreadedOperator(nullptr, nullptr, nullptr),
+        row_(row),
+        mix_(mix),
+        a_(a),
+        b_(b),
+        out_(out),
+        bands_(bands) {}
+
+  void ProcessChunk(df::Request*, long band) override {
+    const long height = b_.height;
+    for (long y = height * band / bands_; y < height * (band + 1) / bands_; ++y) Row(int(y));
+  }
+
+  void Row(int y) {
+    const int width = a_ && y < a_->height && mix_ > 0 ? std::min(a_->width, b_.width) : 0;
+    if (width > 0) row_(a_->rows[y], b_.rows[y], out_.rows[y], width, mix_);
+    if (width < b_.width)
+      std::memcpy(out_.rows[y] + size_t(width) * 4, b_.rows[y] + size_t(width) * 4,
+                  size_t(b_.width - width) * 4);
+  }
+
+ private:
+  RowFunction row_;
+  int64_t mix_;
+  const df::Image* a_;
+  const df::Image& b_;
+  df::Image& out_;
+  long bands_;
+};
+
+// The tools' worker count: the render's own, else the runtime's.
+int DefaultBands() {
+  if (const int workers = df::ThreadRenderWorkers(); workers > 0) return workers;
+  const df::App* app = df::GetApp();
+  return app ? app->processorCount : 1;
+}
+
 }  // namespace
 
-ImageRef MergeImages(const MergeSettings& settings, const df::Image* a, const df::Image& b) {
+ImageRef MergeImages(const MergeSettings& settings, const df::Image* a, const df::Image& b,
+                     int bands) {
   ImageRef out = NewImage(b.width, b.height, b.aspect);
   if (!out) return out;
   const int64_t mix = int64_t(std::clamp(settings.mix, 0.0, 1.0) * kMixOne + 0.5);
-  const RowFunction row = RowFor(settings.operation);
-  for (int y = 0; y < b.height; ++y) {
-    const int width = a && y < a->height && mix > 0 ? std::min(a->width, b.width) : 0;
-    if (width > 0) row(a->rows[y], b.rows[y], out->rows[y], width, mix);
-    if (width < b.width)
-      std::memcpy(out->rows[y] + size_t(width) * 4, b.rows[y] + size_t(width) * 4,
-                  size_t(b.width - width) * 4);
+  const long n = std::clamp(bands > 0 ? bands : DefaultBands(), 1,
+                            std::min(std::max(b.height, 1), df::kMaxWorkers));
+  MergeRows rows(RowFor(settings.operation), mix, a, b, *out, n);
+  if (n == 1) {
+    for (int y = 0; y < b.height; ++y) rows.Row(y);
+  } else if (!rows.DoMultiProcess(nullptr, n)) {
+    return nullptr;
   }
   return out;
 }

@@ -13,7 +13,10 @@ namespace vorn::flow {
 //   multiply  AB + A (1 − αB) + B (1 − αA)
 // then B + mix × (merge − B) (the mix in steps of 1/65536), rounded to the
 // nearest 8-bit step (halves up) and clamped to 0..255. Where A has no
-// pixel (null, or smaller than B) B is kept. Null when memory runs out.
-ImageRef MergeImages(const MergeSettings& settings, const df::Image* a, const df::Image& b);
+// pixel (null, or smaller than B) B is kept. The rows are merged in `bands`
+// bands on the runtime's worker pool (0: as many as the tools' chunks); the
+// bytes are the same for any count. Null when memory runs out.
+ImageRef MergeImages(const MergeSettings& settings, const df::Image* a, const df::Image& b,
+                     int bands = 0);
 
 }  // namespace vorn::flow

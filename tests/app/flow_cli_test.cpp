@@ -175,6 +175,34 @@ TEST_F(FlowCli, TheOneToolShorthandSavesAFlowThatRendersTheSame) {
   ExpectSamePixels("again.png", "single.png");
 }
 
+TEST_F(FlowCli, ABubblesPressInAFlowRendersAsTheSamePressOnTheCommandLine) {
+  // The press is a key of 1 on the button's value, in the text as in the
+  // tool's saved record.
+  WriteFlow("press.flow.json", Flow(0, 5, 0, R"({"name": "Bubbles", "class": "Bubbles", "values":
+                    {"Restart Bubbles": {"constant": 0, "keys": [{"frame": 3, "value": 1}]}}},
+                    {"name": "Out", "class": "Write", "file": "flow.#.png"})",
+                                    R"({"from": "Bubbles", "to": "Out", "input": "Image"})"));
+  RunResult r = Vorn({"render", "--comp", "press.flow.json", "--quiet"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = Vorn({"render", "Bubbles", "--size", "160x90", "--frames", "0-5", "--set",
+            "Restart Bubbles=1@3", "--out", "one.#.png", "--save", "saved.flow.json", "--quiet"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = Vorn({"render", "Bubbles", "--size", "160x90", "--frames", "0-5", "--out", "unpressed.#.png",
+            "--quiet"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* f : {"0000", "0002", "0003", "0005"})
+    ExpectSamePixels(std::string("flow.") + f + ".png", std::string("one.") + f + ".png");
+  EXPECT_FALSE(ReadText(Path("one.0005.png")) == ReadText(Path("unpressed.0005.png")));
+  // The one-tool render saves the press, and the saved flow renders it.
+  r = Vorn(
+      {"render", "--comp", "saved.flow.json", "--frame", "5", "--out", "again.png", "--quiet"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  ExpectSamePixels("again.png", "one.0005.png");
+  r = Vorn({"show", "saved.flow.json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\"Restart Bubbles\" = pressed at frame 3"), std::string::npos) << r.out;
+}
+
 TEST_F(FlowCli, AReadNodeOffsetsFramesAndTakesMissingOnesAsAsked) {
   RunResult r = Vorn({"render", "Bleb", "--size", "48x27", "--set", "Amplitude 1=0@1,2@4",
                       "--frames", "1,2,4", "--out", "s.#.png", "--quiet"});

@@ -1,16 +1,20 @@
 // Flows in process: the file's checks, a tool node's record through the
-// text, the Merge node's pixels, and how often each node renders.
+// text, the Merge node's pixels, how often each node renders, and the frame
+// cache.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "controls_model.h"
+#include "default_images.h"
 #include "flow/flow_file.h"
 #include "flow/flow_render.h"
+#include "flow/frame_cache.h"
 #include "flow/merge.h"
 #include "flow/tool_record.h"
 #include "host.h"
+#include "image_io.h"
 
 namespace vorn::flow {
 namespace {
@@ -232,6 +236,28 @@ TEST_F(FlowTest, MergeCombinesPremultipliedPixelsAndKeepsAdditiveLight) {
             std::vector<uint8_t>(pb, pb + 8));
 }
 
+TEST_F(FlowTest, MergeGivesTheSameBytesInAnyNumberOfBands) {
+  // Pixels from a fixed pseudo-random sequence, A narrower and shorter than B.
+  ImageRef a = NewImage(29, 23), b = NewImage(37, 31);
+  uint32_t state = 12345;
+  for (df::Image* image : {a.get(), b.get()})
+    for (size_t i = 0; i < image->ByteCount(); ++i) {
+      state = state * 1664525u + 1013904223u;
+      image->Data()[i] = uint8_t(state >> 24);
+    }
+  for (MergeOperation op : {MergeOperation::Over, MergeOperation::Multiply, MergeOperation::Screen})
+    for (double mix : {1.0, 0.3}) {
+      ImageRef one = MergeImages({op, mix}, a.get(), *b, 1);
+      ASSERT_TRUE(one);
+      for (int bands : {2, 3, 16, 31, 500}) {
+        ImageRef many = MergeImages({op, mix}, a.get(), *b, bands);
+        ASSERT_TRUE(many);
+        EXPECT_TRUE(std::equal(one->Data(), one->Data() + one->ByteCount(), many->Data()))
+            << MergeOperationName(op) << " mix " << mix << ", " << bands << " bands";
+      }
+    }
+}
+
 TEST_F(FlowTest, ANodeReadTwiceRendersOncePerFrame) {
   // Warp feeds both inputs of a Merge; only what the Write needs renders.
   Flow flow;
@@ -258,6 +284,157 @@ TEST_F(FlowTest, ANodeReadTwiceRendersOncePerFrame) {
   EXPECT_EQ(renderer.RenderCount(2), 3);
   ASSERT_TRUE(renderer.ImageOf(3));
   EXPECT_EQ(renderer.ImageOf(3)->width, 32);
+}
+
+TEST(FrameCache, KeepsTheMostRecentlyUsedFramesWithinItsBound) {
+  auto key = [](int n) { return Digest().Int(n).Finish(); };
+  ImageRef small = NewImage(4, 4), large = NewImage(8, 8);  // 64 and 256 bytes
+  FrameCache cache(3 * 64);
+  for (int n = 0; n < 3; ++n) cache.Put(key(n), small.get());
+  EXPECT_TRUE(cache.Find(key(0)));  // 0 is now the most recent: 1 goes first
+  cache.Put(key(3), small.get());
+  EXPECT_FALSE(cache.Find(key(1)));
+  for (int n : {0, 2, 3}) EXPECT_TRUE(cache.Find(key(n))) << n;
+  cache.Put(key(4), large.get());  // larger than the bound: not kept, nothing evicted
+  EXPECT_FALSE(cache.Find(key(4)));
+  FrameCacheStats stats = cache.Stats();
+  EXPECT_EQ(stats.frames, 3u);
+  EXPECT_EQ(stats.bytes, 3u * 64);
+  EXPECT_EQ(stats.evicted, 1u);
+  EXPECT_EQ(stats.hits, 4u);
+  EXPECT_EQ(stats.misses, 2u);
+  // A held frame outlives its eviction while someone still uses it.
+  ImageRef held = cache.Find(key(2));
+  cache.SetMaxBytes(0);
+  EXPECT_EQ(cache.Stats().bytes, 0u);
+  EXPECT_EQ(cache.Stats().frames, 0u);
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->width, 4);
+  // Pieces are digested with their lengths.
+  EXPECT_FALSE(Digest().Text("ab").Text("c").Finish() == Digest().Text("a").Text("bc").Finish());
+  EXPECT_FALSE(Digest().Int(1).Finish() == Digest().Int(1).Int(0).Finish());
+}
+
+// Plate → Flame (Merge over ← Candle) → Top (Merge over ← Bubbles): the
+// cache renders only what a change reaches, and never changes the bytes.
+class FlowCacheTest : public FlowTest {
+ protected:
+  void SetUp() override {
+    FlowTest::SetUp();
+    plate_ = (std::filesystem::temp_directory_path() /
+              ("vorn-flow-cache-" + std::to_string(getpid()) + ".png"))
+                 .string();
+    std::string error;
+    ImageRef card = MakeTestCard(48, 27, 1.0);
+    ASSERT_TRUE(card && WriteImage(*card, plate_, ImageFormat::Png, &error)) << error;
+  }
+  void TearDown() override { std::filesystem::remove(plate_); }
+
+  // Node indices: 0 Plate, 1 Bubbles, 2 Candle, 3 Flame, 4 Top.
+  std::unique_ptr<Flow> MakeFlow(double mix, double density) {
+    auto flow = std::make_unique<Flow>();
+    std::string error;
+    Node plate = HostNode("Plate", NodeKind::Read);
+    plate.read.file = plate_;
+    Node top = HostNode("Top", NodeKind::Merge);
+    top.merge.mix = mix;
+    Node candle = ToolNode("Candle", "Candle");
+    SetValue(*candle.op, "Flame Density", density);
+    EXPECT_TRUE(
+        flow->Add(std::move(plate), &error) && flow->Add(ToolNode("Bubbles", "Bubbles"), &error) &&
+        flow->Add(std::move(candle), &error) &&
+        flow->Add(HostNode("Flame", NodeKind::Merge), &error) &&
+        flow->Add(std::move(top), &error) && flow->Connect("Candle", "Flame", "A", &error) &&
+        flow->Connect("Plate", "Flame", "B", &error) &&
+        flow->Connect("Bubbles", "Top", "A", &error) && flow->Connect("Flame", "Top", "B", &error))
+        << error;
+    flow->shot = {1, 8, 1};
+    return flow;
+  }
+  static void SetValue(df::Operator& op, const std::string& caption, double value) {
+    df::Input* input = op.FindInputByName(caption);
+    ASSERT_TRUE(input) << caption;
+    df::ValueState s = input->State();
+    s.constant[0] = value;
+    input->RestoreState(s);
+  }
+  bool Prepare(FlowRenderer& renderer, Flow& flow) {
+    std::string error;
+    const bool ok = renderer.Prepare(
+        flow, std::nullopt, [&](size_t) -> const std::vector<int>& { return frames_; }, {}, &error);
+    EXPECT_TRUE(ok) << error;
+    renderer.SimulationsRestarted();  // its operators are new
+    return ok;
+  }
+  static std::vector<uint8_t> Bytes(const df::Image* image) {
+    return image ? std::vector<uint8_t>(image->Data(), image->Data() + image->ByteCount())
+                 : std::vector<uint8_t>();
+  }
+  // Top's bytes at `last`, rendered without a cache, stepping from frame 1.
+  std::vector<uint8_t> Uncached(double mix, double density, int last) {
+    std::unique_ptr<Flow> flow = MakeFlow(mix, density);
+    FlowRenderer renderer;
+    if (!Prepare(renderer, *flow)) return {};
+    renderer.SetCacheBytes(0);
+    std::string error;
+    for (int f = 1; f <= last; ++f) EXPECT_TRUE(renderer.Render(f, all_, &error)) << error;
+    return Bytes(renderer.ImageOf(4));
+  }
+  std::vector<long> Counts(const FlowRenderer& renderer) {
+    std::vector<long> counts;
+    for (size_t i = 0; i < 5; ++i) counts.push_back(renderer.RenderCount(i));
+    return counts;
+  }
+
+  std::string plate_;
+  const std::vector<int> frames_ = {1, 2, 3, 4, 5, 6};
+  const std::vector<bool> all_ = std::vector<bool>(5, true);
+};
+
+TEST_F(FlowCacheTest, AChangeRendersOnlyTheNodesItReachesAndKeepsTheBytes) {
+  std::unique_ptr<Flow> flow = MakeFlow(1.0, 60);
+  FlowRenderer renderer;
+  ASSERT_TRUE(Prepare(renderer, *flow));
+  std::string error;
+  for (int f = 1; f <= 4; ++f) ASSERT_TRUE(renderer.Render(f, all_, &error)) << error;
+  // The plate, one still file, is read once: its frame is the same at every frame.
+  EXPECT_EQ(Counts(renderer), (std::vector<long>{1, 4, 4, 4, 4}));
+  EXPECT_EQ(Bytes(renderer.ImageOf(4)), Uncached(1.0, 60, 4));
+
+  // The Merge's mix: only the Merge renders; Bubbles is not stepped again.
+  flow->nodes[4].merge.mix = 0.5;
+  ASSERT_TRUE(renderer.Render(4, all_, &error)) << error;
+  EXPECT_EQ(Counts(renderer), (std::vector<long>{1, 4, 4, 4, 5}));
+  EXPECT_EQ(Bytes(renderer.ImageOf(4)), Uncached(0.5, 60, 4));
+
+  // A Candle value: Candle and both Merges below it render.
+  SetValue(*flow->nodes[2].op, "Flame Density", 30);
+  ASSERT_TRUE(renderer.Render(4, all_, &error)) << error;
+  EXPECT_EQ(Counts(renderer), (std::vector<long>{1, 4, 5, 5, 6}));
+  const std::vector<uint8_t> changed = Uncached(0.5, 30, 4);
+  EXPECT_EQ(Bytes(renderer.ImageOf(4)), changed);
+
+  // Back to an earlier frame of the simulation: from the cache.
+  ASSERT_TRUE(renderer.Render(2, all_, &error)) << error;
+  EXPECT_EQ(renderer.RenderCount(1), 4);
+  const std::vector<uint8_t> second = Uncached(0.5, 30, 2);
+  EXPECT_NE(second, changed);  // the simulation moved between the two
+  EXPECT_EQ(Bytes(renderer.ImageOf(4)), second);
+
+  // A bound of two frames: frames are evicted, the bytes held stay within
+  // it, and the frames that go on stepping keep their bytes.
+  const size_t frameBytes = 48 * 27 * 4;
+  renderer.SetCacheBytes(2 * frameBytes);
+  EXPECT_LE(renderer.CacheStats().bytes, 2 * frameBytes);
+  const uint64_t evicted = renderer.CacheStats().evicted;
+  for (int f = 5; f <= 6; ++f) {
+    ASSERT_TRUE(renderer.Render(f, all_, &error)) << error;
+    EXPECT_LE(renderer.CacheStats().bytes, 2 * frameBytes);
+    EXPECT_EQ(Bytes(renderer.ImageOf(4)), Uncached(0.5, 30, f)) << "frame " << f;
+  }
+  EXPECT_GT(renderer.CacheStats().evicted, evicted);
+  EXPECT_EQ(renderer.RenderCount(1), 6);
+  EXPECT_TRUE(renderer.Trusted(4));
 }
 
 }  // namespace
