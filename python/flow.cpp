@@ -57,7 +57,12 @@ std::shared_ptr<Flow::Slot> Flow::ToolSlot(df::Registry* registry,
     *op = slot->doc->CreateOperator(registry, &error);
   }
   if (!*op) throw std::runtime_error(error);
-  slot->tool = std::make_shared<Tool>(*slot->doc, **op);
+  try {
+    slot->tool = std::make_shared<Tool>(*slot->doc, **op);
+  } catch (...) {
+    op->reset();  // before its document goes
+    throw;
+  }
   return slot;
 }
 
@@ -67,6 +72,7 @@ std::shared_ptr<Flow> Flow::Load(const std::string& path) {
   auto out = std::make_shared<Flow>();
   std::string error;
   if (!flow::LoadFlow(host, path, &out->model_, &error)) throw pyb::value_error(error);
+  out->slots_.reserve(out->model_.nodes.size());  // no push below can fail
   // The tool nodes' operators move to documents of their own, through their
   // records (the loader made them in the host's).
   for (flow::Node& node : out->model_.nodes) {
@@ -90,18 +96,12 @@ ptrdiff_t Flow::IndexOf(const void* slot) const {
   return -1;
 }
 
-size_t Flow::Index(const NodeRef& ref) const {
-  const ptrdiff_t i = ref.flow.get() == this ? IndexOf(ref.slot) : -1;
-  if (i < 0) throw pyb::value_error("the node is not one of this flow's");
-  return size_t(i);
-}
-
 NodeRef Flow::Add(const std::string& className, const std::optional<std::string>& name,
                   const pyb::dict& settings) {
   Host& host = TheHost();
   WarnPluginProblems();
+  std::shared_ptr<Slot> slot;  // before the node: its document outlives the node's operator
   flow::Node node;
-  std::shared_ptr<Slot> slot;
   std::string base;  // the name without one given
   if (const auto kind = HostKind(className)) {
     node.kind = *kind;
@@ -127,6 +127,7 @@ NodeRef Flow::Add(const std::string& className, const std::optional<std::string>
   }
   std::string error;
   const bool added = Locked(mutex_, [&] {
+    slots_.reserve(slots_.size() + 1);  // no push below can fail
     node.name = name ? *name : flow::FreeName(model_, base);
     if (!model_.Add(std::move(node), &error)) return false;
     slots_.push_back(slot);

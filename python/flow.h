@@ -93,7 +93,6 @@ class Flow : public std::enable_shared_from_this<Flow> {
   };
   // The index of a node handed out, or -1 when it is no longer there. mutex_ held.
   ptrdiff_t IndexOf(const void* slot) const;
-  size_t Index(const NodeRef& ref) const;  // mutex_ held; raises
   // A slot for a tool node, its operator made in a document of its own.
   static std::shared_ptr<Slot> ToolSlot(df::Registry* registry, const std::vector<uint8_t>* record,
                                         df::OperatorPtr* op);

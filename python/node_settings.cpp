@@ -67,9 +67,13 @@ SettingValue ParseSetting(const std::string& key, const pyb::handle& value) {
   if (key == "frame_offset") {
     if (!pyb::isinstance<pyb::int_>(value) || pyb::isinstance<pyb::bool_>(value))
       throw pyb::type_error("frame_offset is a whole number (an int)");
-    const long long n = value.cast<long long>();
+    long long n = LLONG_MAX;
+    try {
+      n = value.cast<long long>();
+    } catch (const pyb::cast_error&) {
+    }
     if (n < INT_MIN || n > INT_MAX)
-      throw pyb::value_error("frame_offset " + std::to_string(n) + " is beyond ±2147483647");
+      throw pyb::value_error("frame_offset must be within ±2147483647");
     return int(n);
   }
   if (key == "mix") {

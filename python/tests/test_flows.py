@@ -54,6 +54,7 @@ def test_built_flow_renders_as_the_cli_does(cli, tmp_path):
     assert not np.array_equal(expected[0], expected[1])
 
     np.testing.assert_array_equal(flow.render(5), expected[1])
+    np.testing.assert_array_equal(flow.render(5, node="Top"), expected[1])  # what Write is fed
     np.testing.assert_array_equal(flow.render(5, workers=1), expected[1])  # afresh, any workers
     frames = flow.render_range(4, 5)
     assert len(frames) == 2
@@ -63,6 +64,26 @@ def test_built_flow_renders_as_the_cli_does(cli, tmp_path):
                                   read_pixels(tmp_path / "warp.tif", np.uint8))
     # The saved file, loaded, renders the same.
     np.testing.assert_array_equal(vorn.load(str(saved)).render(5), expected[1])
+
+    cli("render", "--comp", str(saved), "--frame", "5", "--out", str(tmp_path / "x.exr"),
+        "--bit-depth", "float")
+    np.testing.assert_array_equal(flow.render(5, linear=True),
+                                  read_pixels(tmp_path / "x.exr", np.float32))
+
+
+def test_a_press_without_a_frame_acts_at_the_first_step(tmp_path):
+    flows = []
+    for frame in (None, 1):
+        flow = vorn.Flow()
+        flow.shot = (3, 4, 1)
+        node = flow.add("Bubbles", **{"Bubble Quantity": 300, "Preroll Frames": 15})
+        node.press("Preroll Bubbles", frame=frame)
+        flows.append(flow)
+    pressed_later, pressed_at_1 = (f.render(3, size=(64, 48)) for f in flows)
+    np.testing.assert_array_equal(pressed_later, pressed_at_1)
+    for i, flow in enumerate(flows):
+        flow.save(str(tmp_path / f"{i}.flow.json"))
+    assert (tmp_path / "0.flow.json").read_text() == (tmp_path / "1.flow.json").read_text()
 
 
 def test_example_flow_renders_as_the_cli_does(cli, tmp_path):
