@@ -22,12 +22,6 @@ pyb::object FlowFrames::Next() {
     throw pyb::stop_iteration();
   }
   const int want = frames_[nextFrame_];
-  std::vector<std::string> warnings;
-  std::mutex warningsMutex;
-  const auto warn = [&](const std::string& text) {
-    std::lock_guard lock(warningsMutex);
-    warnings.push_back(text);
-  };
   std::string error;
   bool prepareFailed = false, rendered = false;
   bool interrupted = false;
@@ -42,6 +36,11 @@ pyb::object FlowFrames::Next() {
             // step when it feeds a sequential node, else the frames asked for.
             const auto check = [&](size_t node) -> const std::vector<int>& {
               return copy_.plan.stepped[node] ? copy_.steps : frames_;
+            };
+            // The renderer keeps the sink for the frames to come.
+            const auto warn = [this](const std::string& text) {
+              std::lock_guard lock(warningsMutex_);
+              warnings_.push_back(text);
             };
             if (!renderer_.Prepare(copy_.flow, size_, check, warn, &error)) {
               prepareFailed = true;
@@ -70,6 +69,11 @@ pyb::object FlowFrames::Next() {
   if (interrupted) {
     finished_ = true;
     throw pyb::error_already_set();
+  }
+  std::vector<std::string> warnings;
+  {
+    std::lock_guard lock(warningsMutex_);
+    warnings.swap(warnings_);
   }
   Warn(warnings);
   if (!rendered) {

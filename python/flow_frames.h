@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -38,6 +39,8 @@ class FlowFrames {
   bool prepared_ = false, finished_ = false;
   size_t nextStep_ = 0, nextFrame_ = 0;
   std::atomic<bool> cancelled_{false};
+  std::mutex warningsMutex_;
+  std::vector<std::string> warnings_;     // met while rendering, raised after
   flow::FlowRenderer renderer_;           // after the copy it renders: goes first
   std::unique_ptr<RenderThread> thread_;  // last: ends before the rest goes
 };
