@@ -98,14 +98,26 @@ def resident_kib():
     raise AssertionError("no VmRSS")
 
 
-def test_memory_stays_flat_over_500_renders():
-    plate = np.full((48, 64, 4), 128, np.uint8)
+def operator_render(i, plate=np.full((48, 64, 4), 128, np.uint8)):
+    op = vorn.Tool("Bleb")
+    op["Rotate"] = i % 360
+    op.render(i, inputs={"Input": plate}, linear=i % 2 == 1)
 
+
+def flow_render(i):
+    flow = vorn.Flow()
+    flow.size = (64, 48)
+    warp = flow.add("Bleb", Rotate=i % 360)
+    flow.connect(warp, flow.add("Merge", mix=0.5), "A")
+    flow.render(i, linear=i % 2 == 1)
+    flow.render(i, node=warp)
+
+
+@pytest.mark.parametrize("render", [operator_render, flow_render], ids=["operator", "flow"])
+def test_memory_stays_flat_over_500_renders(render):
     def renders(n):
         for i in range(n):
-            op = vorn.Tool("Bleb")
-            op["Rotate"] = i % 360
-            op.render(i, inputs={"Input": plate}, linear=i % 2 == 1)
+            render(i)
 
     renders(100)  # the heap and the caches settle
     before = resident_kib()

@@ -128,6 +128,10 @@ def test_values_and_settings_round_trip_through_the_file(tmp_path):
     back.save(str(tmp_path / "b.flow.json"))
     assert (tmp_path / "a.flow.json").read_text() == (tmp_path / "b.flow.json").read_text()
 
+    # A composition of one tool still loads as an operator.
+    vorn.Tool("Bleb").save(str(tmp_path / "one.vcomp"))
+    assert isinstance(vorn.load(str(tmp_path / "one.vcomp")), vorn.Tool)
+
 
 def small_flow():
     flow = vorn.Flow()
