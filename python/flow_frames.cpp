@@ -16,7 +16,17 @@ FlowFrames::FlowFrames(Flow& flow, const std::string& node, int first, int last,
 
 FlowFrames::~FlowFrames() = default;
 
+size_t FlowFrames::Remaining() const {
+  return Locked(nextMutex_, [&] { return finished_ ? 0 : frames_.size() - nextFrame_; });
+}
+
 pyb::object FlowFrames::Next() {
+  // One frame at a time, whichever threads call (waiting without the GIL).
+  std::unique_lock lock(nextMutex_, std::defer_lock);
+  {
+    pyb::gil_scoped_release release;
+    lock.lock();
+  }
   if (finished_ || nextFrame_ >= frames_.size()) {
     finished_ = true;
     throw pyb::stop_iteration();

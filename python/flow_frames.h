@@ -28,7 +28,7 @@ class FlowFrames {
 
   // The next frame's array; raises StopIteration after the last.
   pyb::object Next();
-  size_t Remaining() const { return finished_ ? 0 : frames_.size() - nextFrame_; }
+  size_t Remaining() const;
 
  private:
   FlowCopy copy_;
@@ -38,6 +38,7 @@ class FlowFrames {
   int workers_ = 0;
   bool prepared_ = false, finished_ = false;
   size_t nextStep_ = 0, nextFrame_ = 0;
+  mutable std::mutex nextMutex_;  // held by Next
   std::atomic<bool> cancelled_{false};
   std::mutex warningsMutex_;
   std::vector<std::string> warnings_;     // met while rendering, raised after
