@@ -1,5 +1,6 @@
 // The `vorn` Python module: the tools as operators with numpy images in and
-// out, on the same runtime, plug-ins and frame driver as `vorn render`.
+// out, and flows of them (flow.h), on the same runtime, plug-ins, frame
+// driver and flow host as `vorn render`.
 //
 // Plug-ins are looked for in the folders of VORN_PLUGIN_PATH when it is set,
 // else beside the module: ../lib/vorn (the build tree, where the module is
@@ -111,8 +112,8 @@ class FrameRange {
 PYBIND11_MODULE(vorn, m) {
   m.doc() =
       "The vorn tools from Python: operators with control values, keys, presets and buttons "
-      "as `vorn render` takes them, rendering frames to numpy arrays (H x W x 4, RGBA, "
-      "premultiplied).";
+      "as `vorn render` takes them, and flows of them, rendering frames to numpy arrays "
+      "(H x W x 4, RGBA, premultiplied).";
 
   m.def(
       "tools",

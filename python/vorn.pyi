@@ -1,4 +1,4 @@
-"""The vorn tools from Python: operators rendering frames to numpy arrays."""
+"""The vorn tools from Python: operators and flows rendering frames to numpy arrays."""
 
 from typing import Any, Iterator, Mapping, Optional, Sequence, Tuple, Union
 
