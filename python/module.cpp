@@ -1,5 +1,6 @@
 // The `vorn` Python module: the tools as operators with numpy images in and
-// out, on the same runtime, plug-ins and frame driver as `vorn render`.
+// out, and flows of them (flow.h), on the same runtime, plug-ins, frame
+// driver and flow host as `vorn render`.
 //
 // Plug-ins are looked for in the folders of VORN_PLUGIN_PATH when it is set,
 // else beside the module: ../lib/vorn (the build tree, where the module is
@@ -12,7 +13,10 @@
 #include <filesystem>
 
 #include "composition.h"
+#include "flow.h"
+#include "flow/flow_run.h"
 #include "plugin_paths.h"
+#include "render_options.h"
 #include "tool.h"
 
 namespace vorn::py {
@@ -48,13 +52,13 @@ Host& TheHost() {
   return *host;
 }
 
-namespace {
-
 void WarnPluginProblems() {
   std::vector<std::string> problems;
   problems.swap(gProblems);
   Warn(problems);
 }
+
+namespace {
 
 std::shared_ptr<Tool> MakeTool(const std::string& name) {
   Host& host = TheHost();
@@ -63,43 +67,6 @@ std::shared_ptr<Tool> MakeTool(const std::string& name) {
   df::Registry* registry = host.FindTool(name, &error);
   if (!registry) throw pyb::value_error(error);
   return std::make_shared<Tool>(registry);
-}
-
-std::optional<std::pair<int, int>> SizeOf(const pyb::object& size) {
-  if (size.is_none()) return std::nullopt;
-  std::pair<int, int> wh;
-  try {
-    wh = size.cast<std::pair<int, int>>();
-  } catch (const pyb::cast_error&) {
-    throw pyb::type_error("size is (width, height) in whole pixels");
-  }
-  const auto [w, h] = wh;
-  if (w < 1 || h < 1 || w > kMaxImageSide || h > kMaxImageSide ||
-      (long long)w * h > kMaxImagePixels)
-    throw pyb::value_error("size " + std::to_string(w) + " x " + std::to_string(h) +
-                           ": each side 1 to " + std::to_string(kMaxImageSide) + ", at most " +
-                           std::to_string(kMaxImagePixels) + " pixels");
-  return wh;
-}
-
-RenderOptions OptionsOf(const pyb::object& inputs, const pyb::object& size, bool linear,
-                        const pyb::object& workers) {
-  RenderOptions o;
-  if (!inputs.is_none()) {
-    if (!pyb::isinstance<pyb::dict>(inputs))
-      throw pyb::type_error("inputs is a dict of image input caption to numpy array");
-    o.inputs = pyb::reinterpret_borrow<pyb::dict>(inputs);
-  }
-  o.size = SizeOf(size);
-  o.linear = linear;
-  if (!workers.is_none()) {
-    const long long n = workers.cast<long long>();
-    if (n < 1 || n > df::kMaxWorkers)
-      throw pyb::value_error("workers: " + std::to_string(n) + " is not 1 to " +
-                             std::to_string(df::kMaxWorkers));
-    o.workers = int(n);
-  }
-  return o;
 }
 
 // Frames first..last of an operator, one array each; sequential tools step
@@ -145,8 +112,8 @@ class FrameRange {
 PYBIND11_MODULE(vorn, m) {
   m.doc() =
       "The vorn tools from Python: operators with control values, keys, presets and buttons "
-      "as `vorn render` takes them, rendering frames to numpy arrays (H x W x 4, RGBA, "
-      "premultiplied).";
+      "as `vorn render` takes them, and flows of them, rendering frames to numpy arrays "
+      "(H x W x 4, RGBA, premultiplied).";
 
   m.def(
       "tools",
@@ -239,11 +206,15 @@ first), as `vorn render --frames first-last` does.)");
       .def("__next__", &FrameRange::Next)
       .def("__len__", &FrameRange::Remaining);
 
+  DefineFlow(m);
+
   m.def(
       "load",
-      [](const std::string& path) {
+      [](const std::string& path) -> pyb::object {
         Host& host = TheHost();
         WarnPluginProblems();
+        // Recognised by the content, as `vorn render --comp` does.
+        if (flow::IsFlowFile(path)) return pyb::cast(Flow::Load(path));
         Composition loaded;
         std::string error;
         if (!LoadComposition(host, path, true, &loaded, &error)) throw pyb::value_error(error);
@@ -253,9 +224,11 @@ first), as `vorn render --frames first-last` does.)");
         for (const std::string& line : AdjustedValues(loaded))
           adjusted.push_back(path + ": " + line);
         Warn(adjusted);
-        return tool;
+        return pyb::cast(tool);
       },
-      pyb::arg("path"), "An operator with the values of a saved composition (a .vcomp file).");
+      pyb::arg("path"),
+      "A saved file: a flow file (JSON text) as a Flow; a composition of one tool (a .vcomp "
+      "file) as an operator (a Tool) with its values.");
 }
 
 }  // namespace vorn::py

@@ -49,30 +49,40 @@ void RenderThread::Loop() {
   }
 }
 
-WatchedFrame RenderWatched(RenderThread& thread, df::Operator& op, const FrameDriver& driver,
-                           int frame, int workers) {
-  WatchedFrame out;
-  std::mutex warningsMutex;
-  op.abortFlag.store(0);
-  thread.Start([&] {
-    df::SetThreadRenderWorkers(workers);
-    out.frame = driver.Render(op, frame, [&](const std::string& text) {
-      std::lock_guard lock(warningsMutex);
-      out.warnings.push_back(text);
-    });
-  });
+bool RunWatched(RenderThread& thread, std::function<void()> job,
+                const std::function<void()>& interrupt) {
+  bool interrupted = false;
+  thread.Start(std::move(job));
   while (!thread.WaitDone(kSignalCheck)) {
-    if (out.interrupted) continue;
+    if (interrupted) continue;
     int raised = 0;
     {
       pybind11::gil_scoped_acquire gil;
       raised = PyErr_CheckSignals();
     }
     if (raised != 0) {
-      out.interrupted = true;
-      op.abortFlag.store(1);
+      interrupted = true;
+      interrupt();
     }
   }
+  return interrupted;
+}
+
+WatchedFrame RenderWatched(RenderThread& thread, df::Operator& op, const FrameDriver& driver,
+                           int frame, int workers) {
+  WatchedFrame out;
+  std::mutex warningsMutex;
+  op.abortFlag.store(0);
+  out.interrupted = RunWatched(
+      thread,
+      [&] {
+        df::SetThreadRenderWorkers(workers);
+        out.frame = driver.Render(op, frame, [&](const std::string& text) {
+          std::lock_guard lock(warningsMutex);
+          out.warnings.push_back(text);
+        });
+      },
+      [&] { op.abortFlag.store(1); });
   return out;
 }
 

@@ -44,6 +44,13 @@ class RenderThread {
   std::thread thread_;  // last: starts once the rest is made
 };
 
+// Runs `job` on `thread` and waits for it, called with the GIL released:
+// every few milliseconds the GIL is taken back to let Python run its signal
+// handlers; when one raises (KeyboardInterrupt), `interrupt` is called once
+// and the exception stays set. True when that happened.
+bool RunWatched(RenderThread& thread, std::function<void()> job,
+                const std::function<void()>& interrupt);
+
 struct WatchedFrame {
   RenderedFrame frame;
   bool interrupted = false;  // a Python exception is set: raise it

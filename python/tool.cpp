@@ -16,15 +16,6 @@ namespace vorn::py {
 
 namespace {
 
-// Runs `body` holding the operator's lock, with the GIL released while the
-// lock is taken and held.
-template <typename Body>
-auto Locked(std::mutex& mutex, Body&& body) {
-  pyb::gil_scoped_release release;
-  std::lock_guard lock(mutex);
-  return body();
-}
-
 std::string Quoted(const std::string& caption) {
   return "\"" + caption + "\": ";
 }
@@ -57,12 +48,22 @@ void Warn(const std::vector<std::string>& warnings) {
     if (PyErr_WarnEx(PyExc_UserWarning, w.c_str(), 2) != 0) throw pyb::error_already_set();
 }
 
-Tool::Tool(df::Registry* registry) : doc_(std::make_unique<df::CPipelineDoc>()) {
+Tool::Tool(df::Registry* registry)
+    : ownDoc_(std::make_unique<df::CPipelineDoc>()), doc_(ownDoc_.get()) {
   std::string error;
-  op_ = doc_->CreateOperator(registry, &error);
-  if (!op_) throw std::runtime_error(error);
+  ownOp_ = doc_->CreateOperator(registry, &error);
+  if (!ownOp_) throw std::runtime_error(error);
+  op_ = ownOp_.get();
+  CheckImageOutput();
+}
+
+Tool::Tool(df::CPipelineDoc& doc, df::Operator& op) : doc_(&doc), op_(&op) {
+  CheckImageOutput();
+}
+
+void Tool::CheckImageOutput() const {
   if (op_->Outputs().empty() || op_->Outputs()[0]->ValueType() != df::kTypeImage)
-    throw std::runtime_error("the tool \"" + registry->Name() + "\" declares no image output");
+    throw std::runtime_error("the tool \"" + Name() + "\" declares no image output");
 }
 
 Tool::~Tool() = default;
@@ -205,6 +206,13 @@ void Tool::TakeValues(const df::Operator& from) {
   Locked(mutex_, [&] { CopyControlValues(from, *op_); });
 }
 
+void Tool::ApplyPendingPresses(int frame) {
+  // As `--set CAPTION=1` presses at the first frame of a run.
+  std::string error;
+  for (df::Input* button : pendingPresses_) PressAt(button, frame, &error);
+  pendingPresses_.clear();
+}
+
 std::vector<int> Tool::Steps(int first, int last, std::optional<int> shotStart) const {
   if (last < first)
     throw pyb::value_error("the last frame (" + std::to_string(last) + ") is before the first (" +
@@ -259,11 +267,7 @@ pyb::object Tool::RenderStep(const FrameDriver& driver, int frame, const RenderO
                              bool deliver) {
   WatchedFrame watched = Locked(mutex_, [&] {
     if (!thread_) thread_ = std::make_unique<RenderThread>();
-    // Presses made without a frame act at this one, as `--set CAPTION=1` at
-    // the first frame of a run.
-    std::string error;
-    for (df::Input* button : pendingPresses_) PressAt(button, frame, &error);
-    pendingPresses_.clear();
+    ApplyPendingPresses(frame);
     return RenderWatched(*thread_, *op_, driver, frame, options.workers);
   });
   if (watched.interrupted) throw pyb::error_already_set();

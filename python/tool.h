@@ -28,6 +28,18 @@ namespace pyb = pybind11;
 // loaded at first use.
 Host& TheHost();
 
+// Warns (as UserWarnings) of the problems met loading the plug-ins, once.
+void WarnPluginProblems();
+
+// Runs `body` holding `mutex`, with the GIL released while the lock is
+// taken and held (so that a thread holding the lock never waits on the GIL).
+template <typename Body>
+auto Locked(std::mutex& mutex, Body&& body) {
+  pyb::gil_scoped_release release;
+  std::lock_guard lock(mutex);
+  return body();
+}
+
 // How a render is asked for from Python.
 struct RenderOptions {
   pyb::dict inputs;                         // caption → array
@@ -39,6 +51,9 @@ struct RenderOptions {
 class Tool {
  public:
   explicit Tool(df::Registry* registry);
+  // An operator another object owns (a flow's node), recording its changes
+  // in `doc`; both must outlive the Tool.
+  Tool(df::CPipelineDoc& doc, df::Operator& op);
   ~Tool();
 
   std::string Name() const;
@@ -69,13 +84,20 @@ class Tool {
                          bool deliver);
 
   df::Operator& Op() { return *op_; }
+  // Held by every call that reads or changes the operator.
+  std::mutex& Mutex() const { return mutex_; }
+  // Presses made without a frame act at `frame`. Mutex() held.
+  void ApplyPendingPresses(int frame);
 
  private:
+  void CheckImageOutput() const;
   df::Input* Control(const std::string& caption) const;
   bool PressAt(df::Input* button, double frame, std::string* error);  // mutex_ held
 
-  std::unique_ptr<df::CPipelineDoc> doc_;
-  df::OperatorPtr op_;  // after the document: goes first
+  std::unique_ptr<df::CPipelineDoc> ownDoc_;
+  df::OperatorPtr ownOp_;  // after the document: goes first
+  df::CPipelineDoc* doc_ = nullptr;
+  df::Operator* op_ = nullptr;
   mutable std::mutex mutex_;
   std::vector<df::Input*> pendingPresses_;  // pressed at the next frame rendered
   std::unique_ptr<RenderThread> thread_;    // made at the first render; ends before the operator

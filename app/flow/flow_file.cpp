@@ -208,26 +208,29 @@ bool ParseShot(const Json& j, Shot* shot, std::string* error) {
       !m.Int("first", true, &shot->first, error) || !m.Int("last", true, &shot->last, error))
     return false;
   shot->simulationStart = shot->first;
-  if (!m.Int("simulationStart", false, &shot->simulationStart, error)) return false;
-  if (shot->last < shot->first) {
-    *error = "shot: \"last\" (" + std::to_string(shot->last) + ") is before \"first\" (" +
-             std::to_string(shot->first) + ")";
+  return m.Int("simulationStart", false, &shot->simulationStart, error) && CheckShot(*shot, error);
+}
+
+}  // namespace
+
+bool CheckShot(const Shot& shot, std::string* error) {
+  if (shot.last < shot.first) {
+    *error = "shot: \"last\" (" + std::to_string(shot.last) + ") is before \"first\" (" +
+             std::to_string(shot.first) + ")";
     return false;
   }
-  if ((long long)shot->last - shot->simulationStart + 1 > (long long)kMaxFrames) {
-    *error = "shot: from " + std::to_string(shot->simulationStart) + " to " +
-             std::to_string(shot->last) + " is more than " + std::to_string(kMaxFrames) + " frames";
+  if ((long long)shot.last - shot.simulationStart + 1 > (long long)kMaxFrames) {
+    *error = "shot: from " + std::to_string(shot.simulationStart) + " to " +
+             std::to_string(shot.last) + " is more than " + std::to_string(kMaxFrames) + " frames";
     return false;
   }
-  if (shot->simulationStart > shot->first) {
-    *error = "shot: \"simulationStart\" (" + std::to_string(shot->simulationStart) +
-             ") is after \"first\" (" + std::to_string(shot->first) + ")";
+  if (shot.simulationStart > shot.first) {
+    *error = "shot: \"simulationStart\" (" + std::to_string(shot.simulationStart) +
+             ") is after \"first\" (" + std::to_string(shot.first) + ")";
     return false;
   }
   return true;
 }
-
-}  // namespace
 
 bool LooksLikeFlowText(const std::vector<uint8_t>& bytes) {
   for (uint8_t b : bytes) {

@@ -27,6 +27,10 @@ inline constexpr const char* kFlowExtension = ".flow.json";
 // Whether the bytes look like flow text (the first non-blank is '{').
 bool LooksLikeFlowText(const std::vector<uint8_t>& bytes);
 
+// The shot's frames: first <= last, the simulation starting at or before
+// the first, and at most kMaxFrames of them from there. False with the reason.
+bool CheckShot(const Shot& shot, std::string* error);
+
 // Reads a flow from its text; `where` names the file in messages. False with
 // a message naming the place (line and column, or node and member).
 bool ParseFlow(Host& host, const std::string& text, const std::string& where, Flow* flow,

@@ -12,6 +12,7 @@
 #include "file_bytes.h"
 #include "flow/flow_file.h"
 #include "flow/flow_render.h"
+#include "flow/flow_steps.h"
 #include "frame_chunks.h"
 #include "frame_list.h"
 #include "image_io.h"
@@ -187,15 +188,9 @@ bool ChooseSteps(const RenderSettings& s, FlowJob& job) {
   std::vector<size_t> targets;
   for (const Output& o : job.outputs) targets.push_back(o.node);
   if (targets.empty()) targets.push_back(size_t(flow.IndexOf(flow.DefaultNode()->name)));
-  job.needed = flow.Upstream(targets);
-  std::vector<size_t> sequential;
-  std::string firstSequential;
-  for (size_t i = 0; i < flow.nodes.size(); ++i)
-    if (job.needed[i] && flow.nodes[i].Sequential()) {
-      sequential.push_back(i);
-      if (firstSequential.empty()) firstSequential = flow.nodes[i].name;
-    }
-  job.stepped = flow.Upstream(sequential);
+  const NodePlan plan = PlanNodes(flow, targets);
+  job.needed = plan.needed;
+  job.stepped = plan.stepped;
   int shotStart = flow.shot.simulationStart;
   std::string error;
   if (!s.shotStart.empty()) {
@@ -204,10 +199,6 @@ bool ChooseSteps(const RenderSettings& s, FlowJob& job) {
     shotStart = int(*n);
   }
   if (job.allFrames.empty()) return true;
-  if (!sequential.empty() && shotStart > job.allFrames.front())
-    return Fail("the shot's simulation starts at frame " + std::to_string(shotStart) +
-                ", after the first frame asked for (" + std::to_string(job.allFrames.front()) +
-                "); it must start at or before it");
   if (s.skipExisting) {
     std::vector<int> left;
     for (int f : job.frames) {
@@ -219,7 +210,7 @@ bool ChooseSteps(const RenderSettings& s, FlowJob& job) {
     job.skipped = job.frames.size() - left.size();
     job.frames = std::move(left);
   }
-  if (!PlanSteps(!sequential.empty(), shotStart, firstSequential, job.frames, &job.steps, &error))
+  if (!PlanFlowSteps(plan, shotStart, job.allFrames.front(), job.frames, &job.steps, &error))
     return Fail(error);
   return true;
 }

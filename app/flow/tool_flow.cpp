@@ -4,16 +4,11 @@
 
 namespace vorn::flow {
 
-namespace {
-
-// `name`, or "name 2", "name 3"... when taken.
 std::string FreeName(const Flow& flow, const std::string& name) {
   std::string candidate = name;
   for (int n = 2; flow.Find(candidate); ++n) candidate = name + " " + std::to_string(n);
   return candidate;
 }
-
-}  // namespace
 
 bool SavesFlow(const std::string& path) {
   return path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0;

@@ -10,6 +10,9 @@
 
 namespace vorn::flow {
 
+// `name`, or "name 2", "name 3"... when a node has it: a name for a new node.
+std::string FreeName(const Flow& flow, const std::string& name);
+
 // Whether --save names a flow file (ends in ".json") rather than a record.
 bool SavesFlow(const std::string& path);
 

@@ -24,7 +24,17 @@ def candle():
     return op
 
 
-@pytest.mark.parametrize("make", [bubbles, candle], ids=["Bubbles", "Candle"])
+def bubbles_flow():
+    flow = vorn.Flow()
+    node = flow.add("Bubbles", **{"Bubble Quantity": 300, "Preroll Frames": 20})
+    node.press("Preroll Bubbles")
+    flow.add("Merge", mix=0.5)
+    flow.connect(node, "Merge", "A")
+    return flow
+
+
+@pytest.mark.parametrize("make", [bubbles, candle, bubbles_flow],
+                         ids=["Bubbles", "Candle", "flow"])
 def test_two_threads_give_the_bytes_of_one_after_the_other(make):
     size = (160, 120)
     alone = [list(make().render_range(0, 5, size=size, workers=3)) for _ in range(2)]
@@ -44,10 +54,18 @@ def test_two_threads_give_the_bytes_of_one_after_the_other(make):
             np.testing.assert_array_equal(a, b)
 
 
-def test_ctrl_c_ends_a_long_preroll_within_a_second():
-    script = textwrap.dedent("""
+SETUPS = {
+    "operator": ("op = vorn.Tool('Bubbles')", "op.render(0, size=(1920, 1080))"),
+    "flow": ("flow = vorn.Flow(); op = flow.add('Bubbles')", "flow.render(0, size=(1920, 1080))"),
+}
+
+
+@pytest.mark.parametrize("setup", SETUPS)
+def test_ctrl_c_ends_a_long_preroll_within_a_second(setup):
+    make, render = SETUPS[setup]
+    script = textwrap.dedent(f"""
         import os, signal, threading, time, vorn
-        op = vorn.Tool("Bubbles")
+        {make}
         op["Bubble Quantity"] = 1000
         op["Preroll Frames"] = 1000
         op["Lifetime"] = 1000
@@ -59,7 +77,7 @@ def test_ctrl_c_ends_a_long_preroll_within_a_second():
             os.kill(os.getpid(), signal.SIGINT)
         threading.Thread(target=interrupt).start()
         try:
-            op.render(0, size=(1920, 1080))
+            {render}
             print("finished")
         except KeyboardInterrupt:
             print("interrupted", time.monotonic() - sent[0])
@@ -80,14 +98,26 @@ def resident_kib():
     raise AssertionError("no VmRSS")
 
 
-def test_memory_stays_flat_over_500_renders():
-    plate = np.full((48, 64, 4), 128, np.uint8)
+def operator_render(i, plate=np.full((48, 64, 4), 128, np.uint8)):
+    op = vorn.Tool("Bleb")
+    op["Rotate"] = i % 360
+    op.render(i, inputs={"Input": plate}, linear=i % 2 == 1)
 
+
+def flow_render(i):
+    flow = vorn.Flow()
+    flow.size = (64, 48)
+    warp = flow.add("Bleb", Rotate=i % 360)
+    flow.connect(warp, flow.add("Merge", mix=0.5), "A")
+    flow.render(i, linear=i % 2 == 1)
+    flow.render(i, node=warp)
+
+
+@pytest.mark.parametrize("render", [operator_render, flow_render], ids=["operator", "flow"])
+def test_memory_stays_flat_over_500_renders(render):
     def renders(n):
         for i in range(n):
-            op = vorn.Tool("Bleb")
-            op["Rotate"] = i % 360
-            op.render(i, inputs={"Input": plate}, linear=i % 2 == 1)
+            render(i)
 
     renders(100)  # the heap and the caches settle
     before = resident_kib()
