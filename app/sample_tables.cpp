@@ -225,6 +225,19 @@ void SampleTables::ConvertAs(const df::Image& image, int y0, int y1, uint8_t* ou
   }
 }
 
+uint32_t SampleTables::Bits(int channel, int alpha, int byte) const {
+  const uint8_t* table = channel == 3 ? alpha_.data() : colour_[shared_ ? 0 : channel].data();
+  const size_t i = channel == 3 ? size_t(alpha) : size_t(alpha) * 256 + size_t(byte);
+  switch (size_) {
+    case 1:
+      return Load<uint8_t>(table, i);
+    case 2:
+      return Load<uint16_t>(table, i);
+    default:
+      return Load<uint32_t>(table, i);
+  }
+}
+
 void SampleTables::Convert(const df::Image& image, int y0, int y1, bool keepAlpha,
                            void* out) const {
   uint8_t* o = static_cast<uint8_t*>(out);

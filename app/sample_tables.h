@@ -31,6 +31,9 @@ class SampleTables {
 
   bool ok() const { return ok_; }
   size_t SampleSize() const { return size_; }
+  // The raw bits of the file's sample for `channel` (0-2 colour, 3 alpha)
+  // of a pixel with that channel's byte and alpha byte.
+  uint32_t Bits(int channel, int alpha, int byte) const;
 
   // Writes rows [y0, y1) of `image` as interleaved RGB or RGBA samples of the
   // file's type (native byte order) to `out`, which holds

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <set>
 
@@ -224,6 +225,44 @@ TEST_F(ImageFiles, TheTablePathWritesWhatTheFloatPathWrites) {
         EXPECT_EQ(differ, 0u) << id;
         EXPECT_TRUE(a.size() == b.size()) << id;
       }
+  }
+}
+
+// 10-bit DPX files are packed by vorn itself; the file must be the one the
+// image library's writer makes of the float path, byte for byte: header
+// (metadata and sizes) and every sample.
+TEST_F(ImageFiles, TenBitDpxIsTheFileTheLibraryWrites) {
+  for (ImageRef (*make)() : {EveryPair, Runs}) {
+    ImageRef image = make();
+    image->aspect = 0.5;
+    for (const char* space : {"", "linear", "Rec709"}) {
+      WriteOptions packed, library;
+      packed.depth = library.depth = BitDepth::U10;
+      packed.colourSpace = library.colourSpace = space;
+      packed.metadata.copyright = library.metadata.copyright = "(c) a studio";
+      packed.metadata.frameRateNum = library.metadata.frameRateNum = 24000;
+      packed.metadata.frameRateDen = library.metadata.frameRateDen = 1001;
+      library.floatPath = true;
+      auto bytes = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+      };
+      // The header holds the file's path: both are written to one.
+      const std::string path = Path("f.dpx");
+      std::string error;
+      ASSERT_TRUE(WriteImage(*image, path, ImageFormat::Dpx, &error, library)) << error;
+      const std::vector<char> want = bytes(path);
+      ASSERT_TRUE(WriteImage(*image, path, ImageFormat::Dpx, &error, packed)) << error;
+      const std::vector<char> got = bytes(path);
+      ASSERT_EQ(got.size(), want.size()) << image->width << " wide, space \"" << space << "\"";
+      EXPECT_TRUE(got == want) << image->width << " wide, space \"" << space << "\"";
+      // And what the library reads back of it.
+      oiio::ImageSpec header;
+      FileValues(path, &header);
+      EXPECT_EQ(header.width, image->width);
+      EXPECT_EQ(header.get_int_attribute("oiio:BitsPerSample"), 10);
+      EXPECT_EQ(header.get_string_attribute("Copyright"), "(c) a studio");
+    }
   }
 }
 
