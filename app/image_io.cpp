@@ -20,6 +20,7 @@
 
 #include "atomic_file.h"
 #include "colour_space.h"
+#include "dpx_encoder.h"
 #include "image_io_checks.h"
 #include "image_io_pixels.h"
 #include "library_messages.h"
@@ -750,7 +751,12 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
       layout.attribute("compression", options.compression.method);
 
     bool ok;
-    if (tables && format == ImageFormat::Png && type == oiio::TypeDesc::UINT8) {
+    std::vector<unsigned char> dpxHeader;
+    if (tables && format == ImageFormat::Dpx && depth == BitDepth::U10 &&
+        Dpx10Header(path, layout, &dpxHeader)) {
+      EncodeDpx10(image, *tables, dpxHeader, &encoded);
+      ok = true;
+    } else if (tables && format == ImageFormat::Png && type == oiio::TypeDesc::UINT8) {
       const int level =
           options.compression.level >= 0 ? options.compression.level : facts.defaultLevel;
       ok = EncodePng(image, path, *tables, layout, level, &encoded, &why);

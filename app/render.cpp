@@ -3,14 +3,18 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string>
 
 #include "atomic_file.h"
+#include "chunk_count.h"
 #include "flow/flow_file.h"
 #include "flow/flow_run.h"
 #include "flow/tool_flow.h"
 #include "render_job.h"
 #include "render_loop.h"
 #include "signals.h"
+#include "value_parse.h"
 
 namespace vorn {
 
@@ -26,11 +30,37 @@ int RenderWorkers(Host& host) {
   return std::max(1, host.App().processorCount);
 }
 
+// Unless the user set the chunk count ("NUM_PROC_VORN", --workers), one near
+// kChunksPerThread per pool thread whose bands split the frame evenly.
+// VORN_CHUNK_THREADS plans it for another thread count (the pool stays as
+// it is): with --stats, the model then shows how a machine of that many
+// cores would fare with the chunks vorn would choose there.
+bool ChooseChunks(Host& host, int width, int height) {
+  if (std::getenv("NUM_PROC_VORN")) return true;
+  int threads = std::max(1, host.App().threadCount);
+  if (const char* given = std::getenv("VORN_CHUNK_THREADS"); given && *given) {
+    std::string why;
+    const std::optional<long long> n = ParseCount(given, 1, df::kMaxWorkers, &why);
+    if (!n) {
+      PrintError("VORN_CHUNK_THREADS is \"" + std::string(given) +
+                 "\"; it takes a whole number of threads from 1 to " +
+                 std::to_string(df::kMaxWorkers));
+      return false;
+    }
+    threads = int(*n);
+  }
+  const long long wanted =
+      std::min<long long>((long long)threads * kChunksPerThread, df::kMaxWorkers);
+  host.App().processorCount = ChooseChunkCount(width, height, int(wanted), threads);
+  return true;
+}
+
 // Renders the frames of a checked request and writes them; with --stats,
 // prints the figures.
 int RenderFrames(Host& host, const RenderSettings& s, RenderJob& job,
                  std::vector<std::string>* written) {
   host.PrepareFrameMemory(job.driver.Width(), job.driver.Height());
+  if (!ChooseChunks(host, job.driver.Width(), job.driver.Height())) return kExitUsage;
   ChunkStats chunks;
   if (std::string why; s.stats && !chunks.Start(s.statsTrace, &why)) {
     PrintError("--stats-trace: " + why);

@@ -31,6 +31,9 @@ class SampleTables {
 
   bool ok() const { return ok_; }
   size_t SampleSize() const { return size_; }
+  // The raw bits of the file's sample for `channel` (0-2 colour, 3 alpha)
+  // of a pixel with that channel's byte and alpha byte.
+  uint32_t Bits(int channel, int alpha, int byte) const;
 
   // Writes rows [y0, y1) of `image` as interleaved RGB or RGBA samples of the
   // file's type (native byte order) to `out`, which holds
@@ -38,14 +41,24 @@ class SampleTables {
   void Convert(const df::Image& image, int y0, int y1, bool keepAlpha, void* out) const;
 
  private:
-  template <class T>
-  void ConvertAs(const df::Image& image, int y0, int y1, bool keepAlpha, uint8_t* out) const;
+  template <class T, int N>
+  void ConvertAs(const df::Image& image, int y0, int y1, uint8_t* out) const;
+  // 64-bit words holding one file pixel of RGB or RGBA samples.
+  int WordsPerPixel() const { return size_ == 4 ? 2 : 1; }
+  void MakePixelWords();
 
   size_t size_ = 1;
   // Per channel (R, G, B), indexed by alpha × 256 + byte; one table serves
   // all three when they agree. Samples are held as their raw bits.
   std::vector<uint8_t> colour_[3];
   std::vector<uint8_t> alpha_;  // by alpha byte
+  // For opaque pixels, per channel (R, G, B) and byte: the file pixel's
+  // words with that channel's sample in place and the others zero; alpha's
+  // words apart.
+  std::vector<uint64_t> opaque_;
+  uint64_t opaqueAlpha_[2] = {};
+  // The file pixel of an empty pixel (every byte zero).
+  uint64_t emptyRgb_[2] = {}, emptyRgba_[2] = {};
   bool shared_ = false;
   bool ok_ = false;
 };

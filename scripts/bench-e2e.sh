@@ -6,7 +6,7 @@
 #
 #   scripts/bench-e2e.sh [-r ROUNDS] [-f FRAMES] [-t TOOLS] [-s] [VORN ...]
 #   scripts/bench-e2e.sh -w [-r ROUNDS] [-f FRAMES] [-o DIR] [-c CASES] [VORN ...]
-#   scripts/bench-e2e.sh -m [-t TOOLS] [VORN ...]
+#   scripts/bench-e2e.sh -m [-t TOOLS] [-n CHUNKS] [VORN ...]
 #
 # -w, writing: Bleb's default warp at 1920x1080 written as a sequence in each
 # format at its default and its fastest settings, against --no-write in the
@@ -17,8 +17,9 @@
 # being measured, and are removed after each run.
 #
 # -m, the chunk model: each tool's default scene at 1920x1080 and 3840x2160
-# rendered in 64 chunks a pass (16 threads' worth) on this machine's threads,
-# and the modelled speed-up --stats prints for 4 to 64 cores.
+# rendered in the chunks vorn would choose for 16 threads
+# (VORN_CHUNK_THREADS=16), or in -n CHUNKS a pass, on this machine's
+# threads, and the modelled speed-up --stats prints for 4 to 64 cores.
 #
 # Each run's figure is the mean render time per frame, first frames
 # included; with -s it is the median frame (the steady rate of a long
@@ -41,7 +42,8 @@ steady=0
 mode=render
 outdir=""
 cases=""
-while getopts "r:f:t:swmo:c:" opt; do
+model_chunks=""
+while getopts "r:f:t:swmo:c:n:" opt; do
   case $opt in
     r) rounds=$OPTARG ;;
     f) frames=$OPTARG ;;
@@ -51,6 +53,7 @@ while getopts "r:f:t:swmo:c:" opt; do
     m) mode=model ;;
     o) outdir=$OPTARG ;;
     c) cases=$OPTARG ;;
+    n) model_chunks=$OPTARG ;;
     *) echo "usage: $0 [-r ROUNDS] [-f FRAMES] [-t TOOLS] [-s] [-w [-o DIR]] [-m] [VORN ...]" >&2
        exit 2 ;;
   esac
@@ -185,9 +188,15 @@ if [ "$mode" = model ]; then
     for size in 1920x1080 3840x2160; do
       for i in "${!binaries[@]}"; do
         echo "== ${args[0]} $size vorn $i"
-        # 64 chunks a pass: what 16 threads at 4 chunks each would use.
-        with_lib "${binaries[$i]}" render "${args[@]}" --size "$size" --workers 64 \
-          --frames "0-$((frames - 1))" --no-write --stats --quiet | grep -E 'cores:|^frames'
+        # The chunks vorn would choose on 16 threads (VORN_CHUNK_THREADS),
+        # or those of -n CHUNKS.
+        if [ -n "$model_chunks" ]; then
+          with_lib "${binaries[$i]}" render "${args[@]}" --size "$size" --workers "$model_chunks" \
+            --frames "0-$((frames - 1))" --no-write --stats --quiet | grep -E 'cores:|^frames'
+        else
+          VORN_CHUNK_THREADS=16 with_lib "${binaries[$i]}" render "${args[@]}" --size "$size" \
+            --frames "0-$((frames - 1))" --no-write --stats --quiet | grep -E 'cores:|^frames'
+        fi
       done
     done
   done

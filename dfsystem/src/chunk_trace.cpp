@@ -61,10 +61,13 @@ void ResetChunkProgress() {
   gTotal.store(0, std::memory_order_relaxed);
 }
 
-PassRecorder::PassRecorder(long chunks) : tracing_(ChunkTraceEnabled()) {
-  gDone.store(0, std::memory_order_relaxed);
-  gTotal.store(chunks, std::memory_order_relaxed);
-  gPasses.fetch_add(1, std::memory_order_relaxed);
+PassRecorder::PassRecorder(long chunks, bool counted)
+    : tracing_(ChunkTraceEnabled()), counted_(counted) {
+  if (counted_) {
+    gDone.store(0, std::memory_order_relaxed);
+    gTotal.store(chunks, std::memory_order_relaxed);
+    gPasses.fetch_add(1, std::memory_order_relaxed);
+  }
   if (!tracing_) return;
   pass_.chunks = chunks;
   // A chunk that failed keeps thread −1 and is left out of the trace.
@@ -86,7 +89,7 @@ PassRecorder::~PassRecorder() {
 }
 
 void PassRecorder::ChunkDone(long k, Stamp start) {
-  gDone.fetch_add(1, std::memory_order_relaxed);
+  if (counted_) gDone.fetch_add(1, std::memory_order_relaxed);
   if (!tracing_) return;
   // Each chunk index is claimed once, so its slot has one writer; the pool's
   // completion wait orders these writes before the destructor reads them.

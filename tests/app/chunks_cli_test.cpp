@@ -43,6 +43,31 @@ TEST_F(Chunks, EveryChunkCountGivesTheSameBytes) {
   }
 }
 
+// Left to itself, vorn chooses a chunk count whose bands split the frame
+// evenly, planned for VORN_CHUNK_THREADS threads where set; a count the user
+// sets is kept.
+TEST_F(Chunks, TheHostChoosesEvenBandsUnlessTheUserSetsTheCount) {
+  if (!BlebBuilt()) GTEST_SKIP() << "the Bleb plug-in is not built";
+  const std::vector<std::string> render = {"--plugins",  TOOL_PLUGIN_FOLDER, "render",   "Bleb",
+                                           "--size",     "1920x1080",        "--frames", "0",
+                                           "--no-write", "--stats",          "--quiet"};
+  const std::vector<std::pair<std::string, std::string>> planned = {{"VORN_CHUNK_THREADS", "16"}};
+  RunResult r = Run(render, planned);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("  workers 60  "), std::string::npos) << r.out;
+  std::vector<std::string> set = render;
+  set.insert(set.end(), {"--workers", "64"});
+  r = Run(set, planned);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("  workers 64  "), std::string::npos) << r.out;
+  r = Run(render, {{"VORN_CHUNK_THREADS", "many"}});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("VORN_CHUNK_THREADS is \"many\"; it takes a whole number of threads from "
+                       "1 to 4096"),
+            std::string::npos)
+      << r.err;
+}
+
 // The model's bounds hold (no more speed-up than cores or chunks, none
 // gained past the chunk count; its arithmetic is tested on its own), and the
 // trace has every chunk of both of Bleb's passes of every frame.

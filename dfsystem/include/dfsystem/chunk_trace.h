@@ -57,7 +57,9 @@ void ResetChunkProgress();
 // times its chunks.
 class PassRecorder {
  public:
-  explicit PassRecorder(long chunks);
+  // `counted`: the pass shows in the progress counters (the runtime's own
+  // work, clearing a new image, does not).
+  explicit PassRecorder(long chunks, bool counted = true);
   ~PassRecorder();
   PassRecorder(const PassRecorder&) = delete;
   PassRecorder& operator=(const PassRecorder&) = delete;
@@ -72,6 +74,7 @@ class PassRecorder {
 
  private:
   bool tracing_;
+  bool counted_;
   PassTiming pass_;
   std::vector<ChunkTiming> chunks_;
 };
