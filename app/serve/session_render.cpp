@@ -85,7 +85,7 @@ bool Session::RunProcess(df::Operator* op, int time, ImageRef* image, double* ms
   return true;
 }
 
-std::shared_ptr<Frame> Session::MakeFrame(int time, uint64_t version, const ImageRef& image,
+std::shared_ptr<Frame> Session::MakeFrame(int time, uint64_t version, const df::Image* image,
                                           double ms, const std::string& error) {
   auto frame = std::make_shared<Frame>();
   frame->time = time;
@@ -112,7 +112,7 @@ std::shared_ptr<Frame> Session::RenderDirect(int time) {
     if (!RunProcess(op_.get(), time, &image, &ms, &error)) return nullptr;
   }
   // Converted for the viewer without holding back the next change.
-  return MakeFrame(time, version, image, ms, error);
+  return MakeFrame(time, version, image.get(), ms, error);
 }
 
 bool Session::TakeNewValues(uint64_t version) {
@@ -204,7 +204,102 @@ std::shared_ptr<Frame> Session::RenderStepped(int time) {
     }
   }
   if (!image) return nullptr;
-  return MakeFrame(time, simVersion_, image, ms, "");
+  return MakeFrame(time, simVersion_, image.get(), ms, "");
+}
+
+Session::FlowRender::~FlowRender() {
+  renderer.reset();
+  flow.nodes.clear();  // the operators before their document
+}
+
+std::shared_ptr<Frame> Session::RenderFlow(int time) {
+  uint64_t version;
+  int start;
+  {
+    std::lock_guard lock(mutex_);
+    if (writers_.load() > 0) return nullptr;
+    version = version_.load();
+    const flow::Node* viewed = ViewedLocked();
+    if (!viewed) return MakeFrame(time, version, nullptr, 0.0, "the flow has no nodes: add one");
+    FlowRender* r = flowRender_.get();
+    const bool sameGraph = r && r->graph == graphVersion_;
+    // A sequential node simulates from the shot's start with the values it
+    // has: new values, or a frame not after the last, start it again.
+    if (!sameGraph || (r->stepped && (r->version != version || time <= r->frame))) {
+      flowRender_.reset();
+      auto fresh = std::make_unique<FlowRender>();
+      fresh->doc = std::make_unique<df::CPipelineDoc>();
+      for (const flow::Node& n : flow_.nodes) {
+        flow::Node copy;
+        copy.name = n.name;
+        copy.kind = n.kind;
+        copy.read = n.read;
+        copy.merge = n.merge;
+        copy.write = n.write;
+        if (n.op) {
+          std::string error;
+          copy.op = fresh->doc->CreateOperator(n.op->GetRegistry(), &error);
+          if (!copy.op) return MakeFrame(time, version, nullptr, 0.0, n.name + ": " + error);
+          CopyControlValues(*n.op, *copy.op);
+        }
+        fresh->flow.nodes.push_back(std::move(copy));
+      }
+      fresh->flow.connections = flow_.connections;
+      fresh->flow.shot = flow_.shot;
+      fresh->flow.size = flow_.size;
+      fresh->graph = graphVersion_;
+      fresh->node = size_t(flow_.IndexOf(viewed->name));
+      fresh->wanted = flow_.Upstream({fresh->node});
+      for (size_t i = 0; i < flow_.nodes.size(); ++i)
+        fresh->stepped = fresh->stepped || (fresh->wanted[i] && flow_.nodes[i].Sequential());
+      flowRender_ = std::move(fresh);
+    } else if (r->version != version) {
+      for (size_t i = 0; i < flow_.nodes.size(); ++i)
+        if (flow_.nodes[i].op) CopyControlValues(*flow_.nodes[i].op, *r->flow.nodes[i].op);
+    }
+    flowRender_->version = version;
+    start = flow_.shot.simulationStart;
+  }
+  FlowRender& r = *flowRender_;
+  std::string error;
+  if (!r.renderer) {
+    // The Read nodes check the files of the frames this render reads.
+    std::vector<int> frames;
+    for (int f = r.stepped ? std::min(start, time) : time; f <= time; ++f) frames.push_back(f);
+    r.renderer = std::make_unique<flow::FlowRenderer>();
+    if (!r.renderer->Prepare(
+            r.flow, std::nullopt, [&frames](size_t) -> const std::vector<int>& { return frames; },
+            PrintWarning, &error)) {
+      flowRender_.reset();
+      return MakeFrame(time, version, nullptr, 0.0, error);
+    }
+    r.frame = (r.stepped ? std::min(start, time) : time) - 1;
+  }
+  // Frame by frame from the last one simulated; a change or a new time cuts
+  // the run off between frames.
+  const int from = r.stepped ? r.frame + 1 : time;
+  double ms = 0.0;
+  for (int f = from; f <= time; ++f) {
+    if (version_.load() != version) return nullptr;
+    {
+      std::lock_guard lock(frameMutex_);
+      if (stop_ || wantTime_ != time) return nullptr;
+    }
+    const auto began = std::chrono::steady_clock::now();
+    if (!r.renderer->Render(f, r.wanted, &error)) {
+      flowRender_.reset();
+      return MakeFrame(time, version, nullptr, 0.0, error);
+    }
+    ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
+    r.frame = f;
+  }
+  const df::Image* image = r.renderer->ImageOf(r.node);
+  if (!image)
+    return MakeFrame(time, version, nullptr, ms,
+                     "\"" + r.flow.nodes[r.node].name + "\" delivered no image for frame " +
+                         std::to_string(time));
+  return MakeFrame(time, version, image, ms, "");
 }
 
 nlohmann::json Session::Simulation() const {
@@ -232,7 +327,9 @@ void Session::RenderLoop() {
       if (stop_) return;
       time = *wantTime_;
     }
-    std::shared_ptr<Frame> frame = stepped_ ? RenderStepped(time) : RenderDirect(time);
+    std::shared_ptr<Frame> frame = isFlow_    ? RenderFlow(time)
+                                   : stepped_ ? RenderStepped(time)
+                                              : RenderDirect(time);
     std::lock_guard lock(frameMutex_);
     if (!frame) {
       // Cut off by a change or a new time: the loop looks again. A change
