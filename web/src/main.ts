@@ -124,11 +124,11 @@ class Page {
     if (flow && !this.nodes)
       this.nodes = new NodeView($("nodes"), this.tools.classes ?? [], { edit: (path, body) => this.act(path, body) });
     this.selectedNode = null;
-    if (!flow) {
-      this.first = this.tools.firstFrame;
-      this.last = this.tools.lastFrame;
-      this.timeline.setRange(this.first, this.last);
-    }
+    // The timeline: the flow's shot, else the server's.
+    const range = flow ? await getJson<State>("/api/state", { tool }) : this.tools;
+    this.first = range.firstFrame;
+    this.last = range.lastFrame;
+    this.timeline.setRange(this.first, this.last);
     await this.makePanel();
     this.time = Math.max(this.first, Math.min(this.time, this.last));
     this.shownVersion = 0;
@@ -230,9 +230,14 @@ class Page {
       this.nodes?.update(state.flow);
       document.body.dataset.flow = `${state.flow.nodes.length}:${state.flow.connections.length}:${state.flow.selected}:${state.flow.viewed}`;
       if (state.firstFrame !== this.first || state.lastFrame !== this.last) {
+        // Another flow's shot (loaded): the frame shown stays inside it.
         this.first = state.firstFrame;
         this.last = state.lastFrame;
         this.timeline.setRange(this.first, this.last);
+        if (this.time < this.first || this.time > this.last) {
+          void this.seek(this.time);
+          return;
+        }
       }
       // Another node selected: its panel first, then the newest state.
       if (this.describing) return;

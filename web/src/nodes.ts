@@ -6,10 +6,10 @@
 import { FlowGraph, FlowNode } from "./api.js";
 
 const SVG = "http://www.w3.org/2000/svg";
-const kBoxWidth = 120;
+const kBoxWidth = 112;
 const kHeader = 22;
 const kPortGap = 16;
-const kColumnGap = 50;
+const kColumnGap = 32;
 const kRowGap = 18;
 
 export interface NodeActions {
@@ -151,9 +151,12 @@ export class NodeView {
       width = Math.max(width, p.x + kBoxWidth + 10);
       height = Math.max(height, p.y + p.h + 10);
     }
-    this.svg.setAttribute("viewBox", `0 0 ${Math.max(width, 200)} ${Math.max(height, 120)}`);
-    this.svg.style.height = `${Math.max(height, 120)}px`;
-    this.svg.style.width = `${Math.max(width, 200)}px`;
+    // Drawn at its size, or narrowed to the view's width.
+    const w = Math.max(width, 200);
+    const h = Math.max(height, 120);
+    this.svg.setAttribute("viewBox", `0 0 ${w} ${h}`);
+    this.svg.setAttribute("width", String(w));
+    this.svg.setAttribute("height", String(h));
     const inputY = (p: { y: number }, i: number): number => p.y + kHeader + kPortGap * i + kPortGap / 2;
     const outputY = (p: { y: number; h: number }): number => p.y + p.h / 2;
     for (const c of this.graph.connections) {
