@@ -668,6 +668,19 @@ HttpResponse Api::NodeRequest(Session& s, const std::string& path, const json& b
   } else if (path == "/api/node/settings") {
     const auto settings = body.find("settings");
     if (settings == body.end()) return Error(400, "no \"settings\" given");
+    // A node's file (a Read's picture, a Write's output) lies in the folders
+    // the server may use, as every file the page names does. A relative
+    // path is taken from the working folder, as `vorn render` takes it.
+    if (const auto file = settings->find("file");
+        file != settings->end() && file->is_string() && !file->get<std::string>().empty()) {
+      std::error_code ec;
+      const auto where = std::filesystem::absolute(file->get<std::string>(), ec).lexically_normal();
+      const auto folder = std::filesystem::weakly_canonical(where.parent_path(), ec);
+      if (ec || !roots_.Contains(folder.string()))
+        return Error(400, "\"" + node + "\": the file \"" + file->get<std::string>() +
+                              "\" is outside the folders this server may use (the working "
+                              "folder, the folders of the files named at start, and --root)");
+    }
     outcome = s.ChangeNodeSettings(node, *settings, time);
   } else if (path == "/api/node/select") {
     outcome = s.SelectNode(node, time);

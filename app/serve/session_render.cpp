@@ -212,6 +212,31 @@ Session::FlowRender::~FlowRender() {
   flow.nodes.clear();  // the operators before their document
 }
 
+namespace {
+
+// Whether every tool node of `a` holds the values of its copy in `b`.
+bool SameValues(const flow::Flow& a, const flow::Flow& b) {
+  for (size_t i = 0; i < a.nodes.size(); ++i) {
+    if (!a.nodes[i].op) continue;
+    const auto& x = a.nodes[i].op->Inputs();
+    const auto& y = b.nodes[i].op->Inputs();
+    for (size_t k = 0; k < x.size(); ++k)
+      if (!x[k]->IsImage() && !(x[k]->State() == y[k]->State())) return false;
+  }
+  return true;
+}
+
+// Whether a tool node's values in `a` differ from its copy's in `b` at a
+// frame from `first` to `last`.
+bool DifferBy(const flow::Flow& a, const flow::Flow& b, int first, int last) {
+  for (size_t i = 0; i < a.nodes.size(); ++i)
+    if (a.nodes[i].op && FirstDifferentFrame(*a.nodes[i].op, *b.nodes[i].op, first, last) <= last)
+      return true;
+  return false;
+}
+
+}  // namespace
+
 std::shared_ptr<Frame> Session::RenderFlow(int time) {
   uint64_t version;
   int start;
@@ -219,13 +244,23 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
     std::lock_guard lock(mutex_);
     if (writers_.load() > 0) return nullptr;
     version = version_.load();
+    start = flow_.shot.simulationStart;
     const flow::Node* viewed = ViewedLocked();
     if (!viewed) return MakeFrame(time, version, nullptr, 0.0, "the flow has no nodes: add one");
     FlowRender* r = flowRender_.get();
     const bool sameGraph = r && r->graph == graphVersion_;
-    // A sequential node simulates from the shot's start with the values it
-    // has: new values, or a frame not after the last, start it again.
-    if (!sameGraph || (r->stepped && (r->version != version || time <= r->frame))) {
+    const bool sameValues = sameGraph && SameValues(flow_, r->flow);
+    // Nothing the render reads changed (a node selected): the frame held.
+    if (sameValues && r->renderer && r->frame == time) {
+      const df::Image* image = r->renderer->ImageOf(r->node);
+      if (image) return MakeFrame(time, version, image, 0.0, "");
+    }
+    // A sequential node simulates from the shot's start: values that differ
+    // at a frame simulated already, or a frame not after the last, start it
+    // again; values that differ only later go on from the last frame.
+    if (!sameGraph ||
+        (r->stepped &&
+         (time <= r->frame || (!sameValues && DifferBy(flow_, r->flow, start, r->frame))))) {
       flowRender_.reset();
       auto fresh = std::make_unique<FlowRender>();
       fresh->doc = std::make_unique<df::CPipelineDoc>();
@@ -253,12 +288,11 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
       for (size_t i = 0; i < flow_.nodes.size(); ++i)
         fresh->stepped = fresh->stepped || (fresh->wanted[i] && flow_.nodes[i].Sequential());
       flowRender_ = std::move(fresh);
-    } else if (r->version != version) {
+    } else if (!sameValues) {
       for (size_t i = 0; i < flow_.nodes.size(); ++i)
         if (flow_.nodes[i].op) CopyControlValues(*flow_.nodes[i].op, *r->flow.nodes[i].op);
     }
     flowRender_->version = version;
-    start = flow_.shot.simulationStart;
   }
   FlowRender& r = *flowRender_;
   std::string error;

@@ -88,6 +88,17 @@ TEST_F(ServeTest, FlowGraphEditsAreUndoStepsAndTheSelectedNodeTakesTheControls) 
     EXPECT_EQ(Json(r)["flow"]["connections"], graphs[i + 1]["connections"]) << captions[i];
   }
 
+  // A Read's file lies in the folders the server may use.
+  ASSERT_EQ(Post("/api/node/add", Body({{"class", "Read"}})).status, 200);
+  const HttpResponse outside = Post(
+      "/api/node/settings", Body({{"node", "Read1"}, {"settings", {{"file", "/etc/hostname"}}}}));
+  EXPECT_EQ(outside.status, 400);
+  EXPECT_NE(outside.body.find("outside the folders"), std::string::npos) << outside.body;
+  EXPECT_EQ(Post("/api/node/settings",
+                 Body({{"node", "Read1"}, {"settings", {{"file", (folder_ / "p.png").string()}}}}))
+                .status,
+            200);
+
   // The controls act on the selected node: Warp's, not another Bleb's.
   edit("/api/node/add", {{"class", "Bleb"}}, "Add Bleb1");
   ASSERT_EQ(Post("/api/node/select", Body({{"node", "Warp"}})).status, 200);
@@ -185,6 +196,21 @@ TEST_F(ServeTest, AFlowIsViewedSavedLoadedAndExportedAsRenderCompRendersIt) {
       differ += p[2] != v[0] || p[1] != v[1] || p[0] != v[2] || p[3] != v[3];
     }
   EXPECT_EQ(differ, 0u);
+
+  // A keyed change that reaches only frames after those simulated goes on
+  // from there, with the bytes of a simulation afresh from the shot's start.
+  ASSERT_EQ(Post("/api/node/select", Body({{"node", "Bubbles1"}})).status, 200);
+  ASSERT_EQ(frame(8).status, 200);
+  for (int t : {10, 12})
+    ASSERT_EQ(Post("/api/key", Body({{"id", "Qtyy"}, {"action", "set"}, {"time", t}})).status, 200);
+  ASSERT_EQ(Post("/api/change", Body({{"id", "Qtyy"}, {"value", 60}, {"time", 12}})).status, 200);
+  const HttpResponse goneOn = frame(14);
+  ASSERT_EQ(goneOn.status, 200) << goneOn.body;
+  ASSERT_EQ(Post("/api/node/view", Body({{"node", "Bleb1"}})).status, 200);
+  ASSERT_EQ(Post("/api/node/view", Body({{"node", ""}})).status, 200);
+  EXPECT_EQ(frame(14).body, goneOn.body);
+  ASSERT_EQ(Post("/api/undo", Body({})).status, 200);
+  EXPECT_NE(frame(14).body, goneOn.body);
 
   // Opened with the server (--comp), recognised by its content, the flow is
   // the page's first choice, with a fresh history.
