@@ -165,7 +165,7 @@ bool Api::Start(std::string* error) {
   if (!settings_.initialTool.empty()) {
     Session* s = SessionFor(settings_.initialTool, error);
     if (!s) return false;
-    settings_.initialTool = s->Registry()->Name();
+    settings_.initialTool = s->IsFlow() ? kFlowSessionName : s->Registry()->Name();
   }
   return true;
 }

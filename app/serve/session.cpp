@@ -321,7 +321,8 @@ Outcome Session::RemoveKey(const std::string& id, int time) {
 }
 
 Outcome Session::TakeComposition(const Composition& comp, const std::string& caption) {
-  if (isFlow_ || !comp.op || comp.op->GetRegistry() != registry_)
+  if (isFlow_) return Outcome::Fail("a flow takes a flow (Load), not one tool's composition");
+  if (!comp.op || comp.op->GetRegistry() != registry_)
     return Outcome::Fail("the composition is not of the tool \"" + registry_->Name() + "\"");
   Outcome outcome;
   outcome.warnings = AdjustedValues(comp);

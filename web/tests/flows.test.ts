@@ -92,4 +92,23 @@ test("node view: add, connect by dragging and from the menu, select, view and un
   await page.click("#redo");
   await settled(page);
   assert(names(await graph(page)) === "Candle1,Merge1,Bleb1", "Bleb1 back after redo");
+
+  // Renamed from the name field (Enter), then deleted with its connection.
+  await page.click('g.node[data-node="Merge1"] rect');
+  await settled(page);
+  await page.fill("#node-name", "Comp");
+  await page.press("#node-name", "Enter");
+  await settled(page);
+  g = await graph(page);
+  assert(names(g) === "Candle1,Comp,Bleb1" && wires(g) === "Candle1>Comp.A", `after rename: ${names(g)} ${wires(g)}`);
+  await page.click('g.node[data-node="Candle1"] rect');
+  await settled(page);
+  await page.click("#node-delete");
+  await settled(page);
+  g = await graph(page);
+  assert(names(g) === "Comp,Bleb1" && wires(g) === "", `after delete: ${names(g)} ${wires(g)}`);
+  await page.click("#undo");
+  await settled(page);
+  g = await graph(page);
+  assert(names(g) === "Candle1,Comp,Bleb1" && wires(g) === "Candle1>Comp.A", `delete undone: ${names(g)} ${wires(g)}`);
 });
