@@ -312,6 +312,15 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
   // Frame by frame from the last one simulated; a change or a new time cuts
   // the run off between frames.
   const int from = r.stepped ? r.frame + 1 : time;
+  // How far the simulation has come, for the page (GET /api/simulation).
+  simFrom_ = from - 1;
+  simTarget_ = time;
+  simAt_ = from - 1;
+  simBusy_ = r.stepped;
+  struct Idle {
+    std::atomic<bool>& busy;
+    ~Idle() { busy = false; }
+  } idle{simBusy_};
   double ms = 0.0;
   for (int f = from; f <= time; ++f) {
     if (version_.load() != version) return nullptr;
@@ -327,6 +336,7 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
     ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
     r.frame = f;
+    simAt_ = f;
   }
   const df::Image* image = r.renderer->ImageOf(r.node);
   if (!image)
