@@ -251,7 +251,7 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
     const bool sameGraph = r && r->graph == graphVersion_;
     const bool sameValues = sameGraph && SameValues(flow_, r->flow);
     // Nothing the render reads changed (a node selected): the frame held.
-    if (sameValues && r->renderer && r->frame == time) {
+    if (sameValues && r->renderer && r->frame == time && r->whole) {
       const df::Image* image = r->renderer->ImageOf(r->node);
       if (image) return MakeFrame(time, version, image, 0.0, "");
     }
@@ -285,8 +285,11 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
       fresh->graph = graphVersion_;
       fresh->node = size_t(flow_.IndexOf(viewed->name));
       fresh->wanted = flow_.Upstream({fresh->node});
+      std::vector<size_t> sequential;
       for (size_t i = 0; i < flow_.nodes.size(); ++i)
-        fresh->stepped = fresh->stepped || (fresh->wanted[i] && flow_.nodes[i].Sequential());
+        if (fresh->wanted[i] && flow_.nodes[i].Sequential()) sequential.push_back(i);
+      fresh->stepped = !sequential.empty();
+      fresh->stepWanted = flow_.Upstream(sequential);
       flowRender_ = std::move(fresh);
     } else if (!sameValues) {
       for (size_t i = 0; i < flow_.nodes.size(); ++i)
@@ -329,13 +332,15 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
       if (stop_ || wantTime_ != time) return nullptr;
     }
     const auto began = std::chrono::steady_clock::now();
-    if (!r.renderer->Render(f, r.wanted, &error)) {
+    r.whole = false;
+    if (!r.renderer->Render(f, f < time ? r.stepWanted : r.wanted, &error)) {
       flowRender_.reset();
       return MakeFrame(time, version, nullptr, 0.0, error);
     }
     ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
     r.frame = f;
+    r.whole = f == time;
     simAt_ = f;
   }
   const df::Image* image = r.renderer->ImageOf(r.node);
