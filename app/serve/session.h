@@ -306,7 +306,8 @@ class Session {
     uint64_t graph = 0, version = 0;
     size_t node = 0;
     std::vector<bool> wanted;
-    std::vector<bool> stepWanted;  // at the frames before: the sequential nodes and theirs
+    std::vector<size_t> sequential;  // the sequential nodes the viewed one needs
+    std::vector<bool> stepWanted;    // at the frames before: the sequential nodes and theirs
     bool stepped = false;
     int frame = 0;       // last frame rendered
     bool whole = false;  // with every node the viewed one needs

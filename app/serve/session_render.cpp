@@ -214,6 +214,16 @@ Session::FlowRender::~FlowRender() {
 
 namespace {
 
+// A copy of a flow's simulation: one per sequential node, in node order.
+struct FlowCopy : df::SimulationState {
+  std::vector<std::shared_ptr<const df::SimulationState>> states;
+  std::size_t Bytes() const override {
+    std::size_t n = 0;
+    for (const auto& s : states) n += s->Bytes();
+    return n;
+  }
+};
+
 // Whether every tool node of `a` holds the values of its copy in `b`.
 bool SameValues(const flow::Flow& a, const flow::Flow& b) {
   for (size_t i = 0; i < a.nodes.size(); ++i) {
@@ -258,6 +268,21 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
     // A sequential node simulates from the shot's start: values that differ
     // at a frame simulated already, or a frame not after the last, start it
     // again; values that differ only later go on from the last frame.
+    // The copies of the simulation stay valid before the first frame at which
+    // a node it reads (a sequential node or one feeding it) has other
+    // values; another graph drops them.
+    const auto dropChanged = [&] {
+      int from = flow_.shot.last + 1;
+      for (size_t i = 0; i < flow_.nodes.size(); ++i)
+        if (r->stepWanted[i] && flow_.nodes[i].op)
+          from = std::min(from, FirstDifferentFrame(*r->flow.nodes[i].op, *flow_.nodes[i].op, start,
+                                                    std::max(r->frame, flow_.shot.last)));
+      checkpoints_.DropFrom(from);
+    };
+    if (!sameGraph)
+      checkpoints_ = SimulationCheckpoints(start);
+    else if (r->stepped && !sameValues)
+      dropChanged();
     if (!sameGraph ||
         (r->stepped &&
          (time <= r->frame || (!sameValues && DifferBy(flow_, r->flow, start, r->frame))))) {
@@ -289,6 +314,7 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
       for (size_t i = 0; i < flow_.nodes.size(); ++i)
         if (fresh->wanted[i] && flow_.nodes[i].Sequential()) sequential.push_back(i);
       fresh->stepped = !sequential.empty();
+      fresh->sequential = sequential;
       fresh->stepWanted = flow_.Upstream(sequential);
       flowRender_ = std::move(fresh);
     } else if (!sameValues) {
@@ -311,6 +337,19 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
       return MakeFrame(time, version, nullptr, 0.0, error);
     }
     r.frame = (r.stepped ? std::min(start, time) : time) - 1;
+    // Sequential nodes go on from the latest copy before the frame.
+    if (auto [copyFrame, copy] = checkpoints_.Before(time); r.stepped && copy) {
+      const auto& states = static_cast<const FlowCopy&>(*copy).states;
+      bool restored = states.size() == r.sequential.size();
+      for (size_t k = 0; restored && k < states.size(); ++k)
+        restored = r.flow.nodes[r.sequential[k]].op->RestoreSimulation(*states[k]);
+      if (!restored) {  // from the shot's start, on fresh operators
+        checkpoints_.Clear();
+        flowRender_.reset();
+        return nullptr;
+      }
+      r.frame = copyFrame;
+    }
   }
   // Frame by frame from the last one simulated; a change or a new time cuts
   // the run off between frames.
@@ -342,6 +381,17 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
     r.frame = f;
     r.whole = f == time;
     simAt_ = f;
+    if (r.stepped && checkpoints_.Due(f)) {
+      auto copy = std::make_shared<FlowCopy>();
+      for (size_t i : r.sequential) {
+        auto state = r.flow.nodes[i].op->SaveSimulation();
+        if (!state) break;
+        copy->states.push_back(std::move(state));
+      }
+      if (copy->states.size() == r.sequential.size()) checkpoints_.Keep(f, std::move(copy));
+      checkpointCount_ = checkpoints_.Count();
+      checkpointBytes_ = checkpoints_.Bytes();
+    }
   }
   const df::Image* image = r.renderer->ImageOf(r.node);
   if (!image)

@@ -211,6 +211,16 @@ TEST_F(ServeTest, AFlowIsViewedSavedLoadedAndExportedAsRenderCompRendersIt) {
   EXPECT_EQ(frame(14).body, goneOn.body);
   ASSERT_EQ(Post("/api/undo", Body({})).status, 200);
   EXPECT_NE(frame(14).body, goneOn.body);
+  // A step back goes on from the latest copy of the simulation before it
+  // (one after every 5th frame: 4, 9, ...), with the bytes of a fresh one.
+  const auto from = [&] { return Json(Get("/api/simulation", {{"tool", "flow"}}))["from"]; };
+  const HttpResponse back = frame(12);
+  ASSERT_EQ(back.status, 200);
+  EXPECT_EQ(from(), 9);
+  ASSERT_EQ(Post("/api/node/view", Body({{"node", "Bleb1"}})).status, 200);
+  ASSERT_EQ(Post("/api/node/view", Body({{"node", ""}})).status, 200);
+  EXPECT_EQ(frame(12).body, back.body);
+  EXPECT_EQ(from(), -1);  // from the shot's start
 
   // Opened with the server (--comp), recognised by its content, the flow is
   // the page's first choice, with a fresh history.
