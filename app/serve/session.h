@@ -222,7 +222,9 @@ class Session {
   // Flow graph edits (mutex_ held).
   std::shared_ptr<const GraphSnap> Snapshot() const;
   void ApplyGraph(const GraphSnap& snap);
-  void PushGraphStep(const std::string& caption, std::shared_ptr<const GraphSnap> before);
+  // `structure`: the edit changed more than a node's settings.
+  void PushGraphStep(const std::string& caption, std::shared_ptr<const GraphSnap> before,
+                     bool structure = true);
   // Points the control requests at the selected node's operator.
   void UseSelected();
   const flow::Node* ViewedLocked() const;
@@ -271,7 +273,8 @@ class Session {
   flow::Flow flow_;
   std::vector<df::OperatorPtr> pool_;
   std::string selected_, viewed_;
-  uint64_t graphVersion_ = 1;  // the structure or a node's settings
+  uint64_t graphVersion_ = 1;      // the structure or a node's settings
+  uint64_t structureVersion_ = 1;  // nodes, connections and the node viewed
   std::atomic<int> firstFrame_{0}, lastFrame_{0};
   std::vector<Step> undo_, redo_;
   std::atomic<uint64_t> version_{1};
@@ -303,7 +306,7 @@ class Session {
     std::unique_ptr<df::CPipelineDoc> doc;
     flow::Flow flow;
     std::unique_ptr<flow::FlowRenderer> renderer;
-    uint64_t graph = 0, version = 0;
+    uint64_t graph = 0, structure = 0, version = 0;
     size_t node = 0;
     std::vector<bool> wanted;
     std::vector<size_t> sequential;  // the sequential nodes the viewed one needs

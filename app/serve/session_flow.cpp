@@ -69,6 +69,18 @@ std::shared_ptr<const Session::GraphSnap> Session::Snapshot() const {
 }
 
 void Session::ApplyGraph(const GraphSnap& snap) {
+  // Whether more than a node's settings changes.
+  bool structure = snap.nodes.size() != flow_.nodes.size() ||
+                   snap.connections.size() != flow_.connections.size() || snap.viewed != viewed_;
+  for (size_t i = 0; !structure && i < snap.nodes.size(); ++i)
+    structure = snap.nodes[i].name != flow_.nodes[i].name ||
+                snap.nodes[i].kind != flow_.nodes[i].kind ||
+                snap.nodes[i].op != flow_.nodes[i].op.get();
+  for (size_t i = 0; !structure && i < snap.connections.size(); ++i)
+    structure = snap.connections[i].from != flow_.connections[i].from ||
+                snap.connections[i].to != flow_.connections[i].to ||
+                snap.connections[i].input != flow_.connections[i].input;
+  if (structure) ++structureVersion_;
   for (flow::Node& n : flow_.nodes)
     if (n.op) pool_.push_back(std::move(n.op));
   std::vector<flow::Node> nodes;
@@ -101,7 +113,9 @@ void Session::ApplyGraph(const GraphSnap& snap) {
   UseSelected();
 }
 
-void Session::PushGraphStep(const std::string& caption, std::shared_ptr<const GraphSnap> before) {
+void Session::PushGraphStep(const std::string& caption, std::shared_ptr<const GraphSnap> before,
+                            bool structure) {
+  if (structure) ++structureVersion_;
   Step step;
   step.caption = step.hostCaption = caption;
   step.graphBefore = std::move(before);
@@ -158,6 +172,7 @@ Outcome Session::TakeFlow(flow::Flow&& loaded, const std::string& caption, int t
     undo_.clear();
     redo_.clear();
     ++graphVersion_;
+    ++structureVersion_;
     savedVersion_ = ++version_;
   } else {
     PushGraphStep(caption, std::move(before));
@@ -381,7 +396,7 @@ Outcome Session::ChangeNodeSettings(const std::string& name, const json& setting
   node->write = changed.write;
   std::string keys;
   for (const auto& [key, value] : settings.items()) keys += (keys.empty() ? " " : ", ") + key;
-  PushGraphStep("Change " + name + keys, std::move(before));
+  PushGraphStep("Change " + name + keys, std::move(before), false);
   return Done(time);
 }
 
@@ -401,6 +416,7 @@ Outcome Session::ViewNode(const std::string& name, int time) {
   if (!name.empty() && !flow_.Find(name)) return Outcome::Fail("no node is named \"" + name + "\"");
   viewed_ = name;
   ++graphVersion_;
+  ++structureVersion_;
   ++version_;
   return Done(time);
 }

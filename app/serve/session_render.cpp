@@ -224,6 +224,16 @@ struct FlowCopy : df::SimulationState {
   }
 };
 
+// Whether a Read, Merge or Write node has the settings of another.
+bool SameSettings(const flow::Node& a, const flow::Node& b) {
+  const flow::ReadSettings &r = a.read, &q = b.read;
+  const flow::WriteSettings &w = a.write, &v = b.write;
+  return r.file == q.file && r.frameOffset == q.frameOffset && r.colourSpace == q.colourSpace &&
+         r.layer == q.layer && r.missing == q.missing && a.merge.operation == b.merge.operation &&
+         a.merge.mix == b.merge.mix && w.file == v.file && w.compression == v.compression &&
+         w.bitDepth == v.bitDepth && w.colourSpace == v.colourSpace;
+}
+
 // Whether every tool node of `a` holds the values of its copy in `b`.
 bool SameValues(const flow::Flow& a, const flow::Flow& b) {
   for (size_t i = 0; i < a.nodes.size(); ++i) {
@@ -279,9 +289,13 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
                                                     std::max(r->frame, flow_.shot.last)));
       checkpoints_.DropFrom(from);
     };
-    if (!sameGraph)
+    // A settings change of a node the simulation does not read leaves them.
+    bool keepCopies = r && r->stepped && r->structure == structureVersion_;
+    for (size_t i = 0; keepCopies && i < flow_.nodes.size(); ++i)
+      keepCopies = !r->stepWanted[i] || SameSettings(flow_.nodes[i], r->flow.nodes[i]);
+    if (!keepCopies)
       checkpoints_ = SimulationCheckpoints(start);
-    else if (r->stepped && !sameValues)
+    else if (!SameValues(flow_, r->flow))
       dropChanged();
     if (!sameGraph ||
         (r->stepped &&
@@ -308,6 +322,7 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
       fresh->flow.shot = flow_.shot;
       fresh->flow.size = flow_.size;
       fresh->graph = graphVersion_;
+      fresh->structure = structureVersion_;
       fresh->node = size_t(flow_.IndexOf(viewed->name));
       fresh->wanted = flow_.Upstream({fresh->node});
       std::vector<size_t> sequential;

@@ -221,6 +221,17 @@ TEST_F(ServeTest, AFlowIsViewedSavedLoadedAndExportedAsRenderCompRendersIt) {
   ASSERT_EQ(Post("/api/node/view", Body({{"node", ""}})).status, 200);
   EXPECT_EQ(frame(12).body, back.body);
   EXPECT_EQ(from(), -1);  // from the shot's start
+  // A Merge's mix is no part of the simulation: its change goes on from a
+  // copy as well.
+  ASSERT_EQ(
+      Post("/api/node/settings", Body({{"node", "Merge1"}, {"settings", {{"mix", 0.5}}}})).status,
+      200);
+  const HttpResponse mixed = frame(12);
+  EXPECT_EQ(from(), 9);
+  EXPECT_NE(mixed.body, back.body);
+  ASSERT_EQ(Post("/api/node/view", Body({{"node", "Bleb1"}})).status, 200);
+  ASSERT_EQ(Post("/api/node/view", Body({{"node", ""}})).status, 200);
+  EXPECT_EQ(frame(12).body, mixed.body);
 
   // Opened with the server (--comp), recognised by its content, the flow is
   // the page's first choice, with a fresh history.
