@@ -95,7 +95,7 @@ class Session {
   // saved composition of them would give. Null with the reason.
   df::OperatorPtr CopyOperator(df::CPipelineDoc& doc, std::string* error);
   // `vorn controls --json` of the tool.
-  // In a flow: of the selected tool node ("{}" when none is selected).
+  // In a flow: of the selected tool node (no controls when none is).
   std::string Description();
   // Every control's value at `time`, keyframes, undo and redo captions, the
   // version of the values and the timeline.

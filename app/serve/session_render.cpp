@@ -418,7 +418,7 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
 
 nlohmann::json Session::Simulation() const {
   nlohmann::json j;
-  j["stepped"] = stepped_;
+  j["stepped"] = stepped_ || isFlow_;
   j["running"] = simBusy_.load();
   j["from"] = simFrom_.load();
   j["frame"] = simAt_.load();
