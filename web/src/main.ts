@@ -115,8 +115,10 @@ class Page {
     this.remember();
     const flow = tool === kFlow;
     if (flow && !this.tools.flow) {
-      // No flow is open yet: an empty one.
-      await post<State>("/api/flow/new", { time: this.time });
+      // No flow is open yet (another page or a Load may have opened one
+      // since): an empty one.
+      this.tools.flow = (await getJson<ToolList>("/api/tools", {})).flow;
+      if (!this.tools.flow) await post<State>("/api/flow/new", { time: this.time });
       this.tools.flow = true;
     }
     document.body.classList.toggle("flow", flow);
