@@ -112,3 +112,31 @@ test("node view: add, connect by dragging and from the menu, select, view and un
   g = await graph(page);
   assert(names(g) === "Candle1,Comp,Bleb1" && wires(g) === "Candle1>Comp.A", `delete undone: ${names(g)} ${wires(g)}`);
 });
+
+test("node view: a flow saved, then loaded from a tool's page, opens as the flow", async ({ page, url }) => {
+  await openTool(page, url, "flow");
+  await page.click("#node-new");
+  await settled(page);
+  await addNode(page, "Bleb");
+  await addNode(page, "Merge");
+  await page.click('g.node[data-node="Bleb1"] rect');
+  await settled(page);
+  await page.selectOption("#node-connect-to", JSON.stringify(["Merge1", "A"]));
+  await page.click("#node-connect");
+  await settled(page);
+  await page.fill("#path", "nodes.flow.json");
+  await page.click("#save");
+  await page.waitForFunction(() => (document.getElementById("message")?.textContent ?? "").startsWith("saved"));
+  await page.click("#node-new");
+  await settled(page);
+  assert(names(await graph(page)) === "", "emptied");
+
+  await openTool(page, url, "Bleb");
+  await page.fill("#path", "nodes.flow.json");
+  await page.click("#load");
+  await page.waitForFunction(() => document.body.dataset.tool === "flow");
+  await settled(page);
+  const g = await graph(page);
+  assert(names(g) === "Bleb1,Merge1" && wires(g) === "Bleb1>Merge1.A", `loaded: ${names(g)} ${wires(g)}`);
+  assert(((await page.textContent("#undo")) ?? "").includes("Load nodes.flow.json"), "Load is the undo step");
+});
