@@ -128,6 +128,33 @@ bool Flow::Connect(const std::string& from, const std::string& to, const std::st
   return true;
 }
 
+bool Flow::Disconnect(const std::string& to, const std::string& input, std::string* error) {
+  const auto it = std::find_if(connections.begin(), connections.end(),
+                               [&](const Connection& c) { return c.to == to && c.input == input; });
+  if (it == connections.end()) {
+    *error = Find(to) ? "nothing feeds input \"" + input + "\" of \"" + to + "\""
+                      : "no node is named \"" + to + "\"";
+    return false;
+  }
+  connections.erase(it);
+  return true;
+}
+
+bool Flow::Remove(const std::string& name, df::OperatorPtr* op, std::string* error) {
+  const ptrdiff_t i = IndexOf(name);
+  if (i < 0) {
+    *error = "no node is named \"" + name + "\"";
+    return false;
+  }
+  if (op) *op = std::move(nodes[size_t(i)].op);
+  nodes.erase(nodes.begin() + i);
+  connections.erase(
+      std::remove_if(connections.begin(), connections.end(),
+                     [&](const Connection& c) { return c.from == name || c.to == name; }),
+      connections.end());
+  return true;
+}
+
 const Node* Flow::Source(const Node& to, const std::string& input) const {
   for (const Connection& c : connections)
     if (c.to == to.name && c.input == input) return Find(c.from);

@@ -93,6 +93,12 @@ class Flow {
   // connection would close a loop (the message names the loop).
   bool Connect(const std::string& from, const std::string& to, const std::string& input,
                std::string* error);
+  // Opens `input` of `to`; refused when the node or input is unknown or
+  // nothing feeds it.
+  bool Disconnect(const std::string& to, const std::string& input, std::string* error);
+  // Takes a node out of the flow with every connection to and from it;
+  // `op` receives a tool node's operator. False when no node has the name.
+  bool Remove(const std::string& name, df::OperatorPtr* op, std::string* error);
   // The node feeding `input` of `to`, or null.
   const Node* Source(const Node& to, const std::string& input) const;
 

@@ -1,5 +1,7 @@
 #include "serve/api.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -11,9 +13,12 @@
 
 #include "atomic_file.h"
 #include "file_bytes.h"
+#include "flow/flow_file.h"
+#include "flow/flow_run.h"
 #include "frame_list.h"
 #include "image_io.h"
 #include "output_pattern.h"
+#include "render.h"
 #include "render_job.h"
 #include "render_loop.h"
 #include "serve/frame_png.h"
@@ -102,9 +107,21 @@ Api::~Api() {
   while (waiting_.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::lock_guard lock(sessionsMutex_);
   sessions_.clear();
+  flow_.reset();
+}
+
+Session* Api::FlowSession() {
+  std::lock_guard lock(sessionsMutex_);
+  if (!flow_) flow_ = Session::CreateFlow(host_, settings_.session);
+  return flow_.get();
 }
 
 Session* Api::SessionFor(const std::string& tool, std::string* error) {
+  if (tool == kFlowSessionName) {
+    std::lock_guard lock(sessionsMutex_);
+    if (!flow_) *error = "no flow is open: load a flow file, or start a new flow";
+    return flow_.get();
+  }
   df::Registry* registry = host_.FindTool(tool, error);
   if (!registry) return nullptr;
   std::lock_guard lock(sessionsMutex_);
@@ -119,7 +136,20 @@ Session* Api::SessionFor(const std::string& tool, std::string* error) {
 
 bool Api::Start(std::string* error) {
   host_.PrepareFrameMemory(settings_.session.width, settings_.session.height);
-  if (!settings_.comp.empty()) {
+  if (!settings_.comp.empty() && flow::IsFlowFile(settings_.comp)) {
+    flow::Flow loaded;
+    if (!flow::LoadFlow(host_, settings_.comp, &loaded, error)) return false;
+    const int first = loaded.shot.first;
+    const Outcome outcome = FlowSession()->TakeFlow(std::move(loaded), "", first);
+    if (!outcome.ok) {
+      *error = outcome.error;
+      return false;
+    }
+    if (settings_.initialTool.empty()) {
+      settings_.initialTool = kFlowSessionName;
+      return true;
+    }
+  } else if (!settings_.comp.empty()) {
     Composition comp;
     if (!LoadComposition(host_, settings_.comp, true, &comp, error)) return false;
     Session* s = SessionFor(comp.op->GetRegistry()->ClassName(), error);
@@ -135,7 +165,7 @@ bool Api::Start(std::string* error) {
   if (!settings_.initialTool.empty()) {
     Session* s = SessionFor(settings_.initialTool, error);
     if (!s) return false;
-    settings_.initialTool = s->Registry()->Name();
+    settings_.initialTool = s->IsFlow() ? kFlowSessionName : s->Registry()->Name();
   }
   return true;
 }
@@ -192,6 +222,10 @@ HttpResponse Api::Handle(const HttpRequest& request) {
       if (request.path == "/api/inputs" || request.path == "/api/input")
         return InputImage(*s, request);
       if (request.path == "/api/simulation") return JsonResponse(s->Simulation());
+      if (request.path == "/api/graph") {
+        if (!s->IsFlow()) return Error(400, "\"" + tool->second + "\" is a tool, not a flow");
+        return JsonResponse(s->Graph());
+      }
       if (request.path == "/api/wait") return Wait(*s, request);
       return Error(404, "no such request: GET " + request.path);
     }
@@ -232,7 +266,16 @@ HttpResponse Api::Tools() {
     tools.push_back({{"name", r->Name()}, {"class", r->ClassName()}});
   json roots = json::array();
   for (const std::string& f : roots_.Folders()) roots.push_back(f);
+  json classes = {flow::kReadClass, flow::kMergeClass, flow::kWriteClass};
+  for (df::Registry* r : host_.Tools()) classes.push_back(r->Name());
+  bool flowOpen;
+  {
+    std::lock_guard lock(sessionsMutex_);
+    flowOpen = flow_ != nullptr;
+  }
   return JsonResponse({{"tools", tools},
+                       {"flow", flowOpen},
+                       {"classes", classes},
                        {"initial", settings_.initialTool},
                        {"roots", roots},
                        {"firstFrame", settings_.session.firstFrame},
@@ -248,9 +291,9 @@ HttpResponse Api::Frame(const HttpRequest& request) {
   Session* s = SessionFor(tool->second, &error);
   if (!s) return Error(404, error);
   const auto t = FrameNumber(time->second);
-  if (!t || *t < s->Settings().firstFrame || *t > s->Settings().lastFrame)
-    return Error(400, "time: a frame from " + std::to_string(s->Settings().firstFrame) + " to " +
-                          std::to_string(s->Settings().lastFrame));
+  if (!t || *t < s->FirstFrame() || *t > s->LastFrame())
+    return Error(400, "time: a frame from " + std::to_string(s->FirstFrame()) + " to " +
+                          std::to_string(s->LastFrame()));
   uint64_t minVersion = 0;
   if (const auto v = request.query.find("version"); v != request.query.end()) {
     auto n = ParseCount(v->second, 0, (1LL << 62), &error);
@@ -363,23 +406,41 @@ HttpResponse Api::Post(const HttpRequest& request) {
   std::optional<int> time;
   if (auto t = body.find("time"); t != body.end()) time = FrameNumber(*t);
   if (!time) return Error(400, "time: a whole frame number is needed");
-  if (*time < settings_.session.firstFrame || *time > settings_.session.lastFrame)
-    return Error(400, "time: a frame from " + std::to_string(settings_.session.firstFrame) +
-                          " to " + std::to_string(settings_.session.lastFrame));
   if (request.path == "/api/load") return Load(body, *time);
+  if (request.path == "/api/flow/new") {
+    // A new, empty flow; where one is open, emptying it is one undo step.
+    bool had;
+    {
+      std::lock_guard lock(sessionsMutex_);
+      had = flow_ != nullptr;
+    }
+    Session* s = FlowSession();
+    flow::Flow empty;
+    empty.shot = {settings_.session.firstFrame, settings_.session.lastFrame,
+                  settings_.session.firstFrame};
+    empty.size = std::pair{settings_.session.width, settings_.session.height};
+    const Outcome outcome = s->TakeFlow(std::move(empty), had ? "New flow" : "", *time);
+    if (!outcome.ok) return Error(400, outcome.error);
+    return JsonResponse(outcome.state);
+  }
 
   const std::string tool = StringField(body, "tool");
   if (tool.empty()) return Error(400, "name the tool: \"tool\"");
   std::string error;
   Session* s = SessionFor(tool, &error);
   if (!s) return Error(404, error);
+  if (*time < s->FirstFrame() || *time > s->LastFrame())
+    return Error(400, "time: a frame from " + std::to_string(s->FirstFrame()) + " to " +
+                          std::to_string(s->LastFrame()));
   const std::string id = StringField(body, "id");
   // A page that acts on values another page has changed since it last heard
   // (its "base" version is not the server's) is told so, with the values as
   // they are now, and acts again on those: its undo is the one it shows.
-  const bool changesValues = request.path == "/api/change" || request.path == "/api/reset" ||
-                             request.path == "/api/undo" || request.path == "/api/redo" ||
-                             request.path == "/api/key";
+  const bool changesValues =
+      request.path == "/api/change" || request.path == "/api/reset" ||
+      request.path == "/api/undo" || request.path == "/api/redo" || request.path == "/api/key" ||
+      (request.path.rfind("/api/node/", 0) == 0 && request.path != "/api/node/select" &&
+       request.path != "/api/node/view");
   if (auto base = body.find("base"); changesValues && base != body.end()) {
     if (!base->is_number_unsigned()) return Error(400, "base: the version of the values seen");
     if (base->get<uint64_t>() != s->Version())
@@ -410,10 +471,12 @@ HttpResponse Api::Post(const HttpRequest& request) {
       outcome = s->ClearAnimation(id, *time);
     else
       return Error(400, "\"action\": \"set\", \"remove\" (the key at this frame) or \"clear\"");
+  } else if (request.path.rfind("/api/node/", 0) == 0) {
+    return NodeRequest(*s, request.path, body, *time);
   } else if (request.path == "/api/save") {
     return Save(*s, body);
   } else if (request.path == "/api/export") {
-    return Export(*s, body);
+    return s->IsFlow() ? ExportFlow(*s, body) : Export(*s, body);
   } else {
     return Error(404, "no such request: POST " + request.path);
   }
@@ -444,6 +507,21 @@ HttpResponse Api::Load(const json& body, int time) {
   if (!RootAndPath(body, &root, &relative, &error)) return Error(400, error);
   if (!roots_.Resolve(root, relative, FileRoots::Use::Read, &path, &error))
     return Error(400, "cannot load: " + error);
+  const std::string caption = "Load " + std::filesystem::path(relative).filename().string();
+  if (flow::IsFlowFile(path)) {
+    // A flow file (recognised by its content) opens in the flow session.
+    flow::Flow loaded;
+    {
+      std::lock_guard lock(filesMutex_);
+      if (!flow::LoadFlow(host_, path, &loaded, &error)) return Error(422, error);
+    }
+    Session* s = FlowSession();
+    const Outcome outcome = s->TakeFlow(std::move(loaded), caption, time);
+    if (!outcome.ok) return Error(422, outcome.error);
+    json state = outcome.state;
+    state["warnings"] = json::array();
+    return JsonResponse(state);
+  }
   Composition comp;
   {
     std::lock_guard lock(filesMutex_);
@@ -451,8 +529,7 @@ HttpResponse Api::Load(const json& body, int time) {
   }
   Session* s = SessionFor(comp.op->GetRegistry()->ClassName(), &error);
   if (!s) return Error(422, error);
-  const Outcome outcome =
-      s->TakeComposition(comp, "Load " + std::filesystem::path(relative).filename().string());
+  const Outcome outcome = s->TakeComposition(comp, caption);
   if (!outcome.ok) return Error(422, outcome.error);
   json state = s->State(time);
   state["warnings"] = outcome.warnings;
@@ -467,7 +544,14 @@ HttpResponse Api::Save(Session& session, const json& body) {
     return Error(400, "cannot save: " + error);
   std::vector<uint8_t> bytes;
   uint64_t version = 0;
-  if (!session.SaveRecord(&bytes, &error, &version)) return Error(422, "cannot save: " + error);
+  if (session.IsFlow()) {
+    std::string text;
+    if (!session.FlowTextNow(&text, nullptr, &error, &version))
+      return Error(422, "cannot save: " + error);
+    bytes.assign(text.begin(), text.end());
+  } else if (!session.SaveRecord(&bytes, &error, &version)) {
+    return Error(422, "cannot save: " + error);
+  }
   std::lock_guard lock(filesMutex_);
   if (!WriteFileAtomically(path, bytes.data(), bytes.size(), &error))
     return Error(422, "cannot save: " + error);
@@ -561,6 +645,134 @@ HttpResponse Api::Export(Session& session, const json& body) {
   return JsonResponse({{"written", result.written}, {"cancelled", cancelled}});
 }
 
+// Graph edits of the flow session: POST /api/node/add {class, name?},
+// delete {node}, connect {from, to, input}, disconnect {to, input}, rename
+// {node, name}, settings {node, settings}, select {node}, view {node}.
+HttpResponse Api::NodeRequest(Session& s, const std::string& path, const json& body, int time) {
+  if (!s.IsFlow()) return Error(400, "graph edits need the flow: name the tool \"flow\"");
+  const std::string node = StringField(body, "node");
+  Outcome outcome;
+  if (path == "/api/node/add") {
+    const std::string cls = StringField(body, "class");
+    if (cls.empty()) return Error(400, "\"class\": Read, Merge, Write or a tool's name");
+    outcome = s.AddNode(cls, StringField(body, "name"), time);
+  } else if (path == "/api/node/delete") {
+    outcome = s.DeleteNode(node, time);
+  } else if (path == "/api/node/connect") {
+    outcome = s.ConnectNodes(StringField(body, "from"), StringField(body, "to"),
+                             StringField(body, "input"), time);
+  } else if (path == "/api/node/disconnect") {
+    outcome = s.DisconnectInput(StringField(body, "to"), StringField(body, "input"), time);
+  } else if (path == "/api/node/rename") {
+    outcome = s.RenameNode(node, StringField(body, "name"), time);
+  } else if (path == "/api/node/settings") {
+    const auto settings = body.find("settings");
+    if (settings == body.end()) return Error(400, "no \"settings\" given");
+    // A node's file (a Read's picture, a Write's output) lies in the folders
+    // the server may use, as every file the page names does. A relative
+    // path is taken from the working folder, as `vorn render` takes it.
+    if (const auto file = settings->find("file");
+        file != settings->end() && file->is_string() && !file->get<std::string>().empty()) {
+      std::error_code ec;
+      const auto where = std::filesystem::absolute(file->get<std::string>(), ec).lexically_normal();
+      const auto folder = std::filesystem::weakly_canonical(where.parent_path(), ec);
+      if (ec || !roots_.Contains(folder.string()))
+        return Error(400, "\"" + node + "\": the file \"" + file->get<std::string>() +
+                              "\" is outside the folders this server may use (the working "
+                              "folder, the folders of the files named at start, and --root)");
+    }
+    outcome = s.ChangeNodeSettings(node, *settings, time);
+  } else if (path == "/api/node/select") {
+    outcome = s.SelectNode(node, time);
+  } else if (path == "/api/node/view") {
+    outcome = s.ViewNode(node, time);
+  } else {
+    return Error(404, "no such request: POST " + path);
+  }
+  if (!outcome.ok) return Error(400, outcome.error);
+  json state = std::move(outcome.state);
+  state["warnings"] = outcome.warnings;
+  return JsonResponse(state);
+}
+
+// A flow exports the node the viewer shows through `vorn render --comp` of
+// the flow as it stands (saved to a temporary file), so the files are those
+// a saved flow renders to with --node and --out.
+HttpResponse Api::ExportFlow(Session& session, const json& body) {
+  size_t root;
+  std::string relative, path, error;
+  if (!RootAndPath(body, &root, &relative, &error)) return Error(400, error);
+  const std::string frames = StringField(body, "frames");
+  std::vector<int> list;
+  if (!ParseFrameList(frames, &list, &error)) return Error(400, "frames: " + error);
+  if (list.front() < session.FirstFrame() || list.back() > session.LastFrame())
+    return Error(400, "frames: from " + std::to_string(session.FirstFrame()) + " to " +
+                          std::to_string(session.LastFrame()) + " (the flow's shot)");
+  auto pattern = FramePattern::Parse(relative, &error);
+  if (!pattern) return Error(400, "file name: " + error);
+  if (!OutputFormatFor(relative))
+    return Error(400, "file name: end it in " + std::string(OutputFormatsText()));
+  if (list.size() > 1 && !pattern->HasFrame())
+    return Error(400, "file name: put # where the frame number goes (render.#.png) to export " +
+                          std::to_string(list.size()) + " frames");
+  std::string rootFolder;
+  if (!roots_.OutputPath(root, relative, &path, &rootFolder, &error))
+    return Error(400, "cannot export: " + error);
+  if (rootFolder.find_first_of("#@%") != std::string::npos)
+    return Error(400, "cannot export into " + rootFolder +
+                          ": its name holds #, @ or %, which a file name pattern reads as a "
+                          "frame number; choose another folder");
+  std::string text, viewed;
+  if (!session.FlowTextNow(&text, &viewed, &error)) return Error(422, "cannot export: " + error);
+  if (viewed.empty()) return Error(422, "cannot export: the flow has no nodes");
+  bool idle = false;
+  if (!exporting_.compare_exchange_strong(idle, true))
+    return Error(409, "an export is running: wait for it to finish or cancel it");
+  struct Finished {
+    std::atomic<bool>& flag;
+    std::string file;
+    ~Finished() {
+      std::error_code ec;
+      if (!file.empty()) std::filesystem::remove(file, ec);
+      flag = false;
+    }
+  } finished{exporting_, ""};
+  exportDone_ = 0;
+  exportTotal_ = int(list.size());
+  exportCancel_ = 0;
+  {
+    std::lock_guard lock(exportToolMutex_);
+    exportTool_ = kFlowSessionName;
+  }
+  static std::atomic<int> serial{0};
+  std::error_code ec;
+  finished.file = (std::filesystem::temp_directory_path(ec) /
+                   ("vorn-serve-export-" + std::to_string(::getpid()) + "-" +
+                    std::to_string(++serial) + flow::kFlowExtension))
+                      .string();
+  if (!WriteFileAtomically(finished.file, text.data(), text.size(), &error))
+    return Error(422, "cannot export: the flow could not be written for the render: " + error);
+  RenderSettings rs;
+  rs.actions.push_back({RenderAction::Kind::Comp, finished.file});
+  rs.frames = frames;
+  rs.out = path;
+  rs.node = viewed;
+  rs.root = rootFolder;
+  rs.quiet = true;
+  rs.filesDone = &exportDone_;
+  rs.cancel = &exportCancel_;
+  RenderOutcome result;
+  {
+    std::lock_guard lock(filesMutex_);
+    result = RunRender(host_, rs);
+  }
+  if (result.exitCode != kExitOk)
+    return Error(422, "the export failed (the server's messages say why); " +
+                          std::to_string(result.written.size()) + " files written");
+  const bool cancelled = exportCancel_ != 0 && result.written.size() < list.size();
+  return JsonResponse({{"written", result.written}, {"cancelled", cancelled}});
+}
+
 // GET /api/export/status: whether an export runs, of which tool, and the
 // files it wrote of the frames asked for.
 HttpResponse Api::ExportStatus() {
@@ -583,6 +795,8 @@ HttpResponse Api::ExportStatus() {
 // rows, colour as the picture holds it (premultiplied), with X-Width and
 // X-Height.
 HttpResponse Api::InputImage(Session& session, const HttpRequest& request) {
+  if (session.IsFlow())
+    return Error(404, "a flow's pictures are its Read nodes; view one to see its picture");
   const std::vector<InputBinding>& pictures = session.Driver().Bindings();
   if (request.path == "/api/inputs") {
     json names = json::array(), sequences = json::array();

@@ -61,6 +61,11 @@ class Api {
   HttpResponse Load(const nlohmann::json& body, int time);
   HttpResponse Save(Session& session, const nlohmann::json& body);
   HttpResponse Export(Session& session, const nlohmann::json& body);
+  HttpResponse ExportFlow(Session& session, const nlohmann::json& body);
+  HttpResponse NodeRequest(Session& session, const std::string& path, const nlohmann::json& body,
+                           int time);
+  // The flow session, made (empty) when there is none.
+  Session* FlowSession();
   HttpResponse ExportStatus();
   HttpResponse Wait(Session& session, const HttpRequest& request);
   HttpResponse InputImage(Session& session, const HttpRequest& request);
@@ -71,6 +76,8 @@ class Api {
   ApiSettings settings_;
   std::mutex sessionsMutex_;
   std::map<df::Registry*, std::unique_ptr<Session>> sessions_;
+  // The flow open (one a server), made by the first flow loaded or asked for.
+  std::unique_ptr<Session> flow_;
   // One composition file is read or written at a time.
   std::mutex filesMutex_;
   // The export in progress (one at a time), which the page shows and may

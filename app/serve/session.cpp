@@ -51,6 +51,7 @@ std::unique_ptr<Session> Session::Create(Host& host, df::Registry* registry,
   choices.everyTool = true;
   choices.quiet = settings.quiet;
   if (!s->driver_.Bind(*s->op_, choices, {}, PrintWarning, error)) return nullptr;
+  s->cur_ = s->op_.get();
   s->thread_ = std::thread([p = s.get()] { p->RenderLoop(); });
   return s;
 }
@@ -65,35 +66,20 @@ Session::~Session() {
   delivered_.notify_all();
   if (thread_.joinable()) thread_.join();
   // The operators go before their documents.
+  flowRender_.reset();
   simOp_.reset();
+  cur_ = nullptr;
   op_.reset();
+  flow_.nodes.clear();
+  pool_.clear();
 }
 
 df::Input* Session::FindById(const std::string& id) const {
-  for (const auto& in : op_->Inputs())
+  if (!cur_) return nullptr;
+  for (const auto& in : cur_->Inputs())
     if (!in->IsImage() && df::FourCCText(in->Id()) == id) return in.get();
   return nullptr;
 }
-
-// Holds the values for a change: the render reading them is cancelled first
-// so that the change need not wait for it; the render thread is woken after.
-class Session::WriteScope {
- public:
-  explicit WriteScope(Session& s) : s_(s) {
-    s_.BeginWrite();
-    lock_ = std::unique_lock(s_.mutex_);
-  }
-  ~WriteScope() {
-    lock_.unlock();
-    s_.EndWrite();
-  }
-  WriteScope(const WriteScope&) = delete;
-  WriteScope& operator=(const WriteScope&) = delete;
-
- private:
-  Session& s_;
-  std::unique_lock<std::mutex> lock_;
-};
 
 void Session::BeginWrite() {
   ++writers_;
@@ -107,7 +93,8 @@ void Session::EndWrite() {
 }
 
 bool Session::IsRuntimeCaption(const std::string& caption) const {
-  for (const auto& in : op_->Inputs()) {
+  if (!cur_) return caption.empty();
+  for (const auto& in : cur_->Inputs()) {
     const std::string& n = in->Name();
     for (const char* prefix : df::kInputCaptionPrefixes)
       if (caption == prefix + n) return true;
@@ -157,7 +144,7 @@ void Session::Action(const std::string& caption, const std::string& gesture, df:
     if (!IsRuntimeCaption(top)) step.caption = StepCaption(step.hostCaption, top);
     return;
   }
-  undo_.push_back({StepCaption(caption, top), made, gesture, input, caption});
+  undo_.push_back({StepCaption(caption, top), made, gesture, input, caption, nullptr, nullptr});
 }
 
 Outcome Session::Change(const std::string& id, const json& value, int time,
@@ -226,7 +213,7 @@ Outcome Session::Change(const std::string& id, const json& value, int time,
 }
 
 void Session::ResetToDefaults(int time) {
-  for (const auto& in : op_->Inputs()) {
+  for (const auto& in : cur_->Inputs()) {
     if (in->IsImage() || in->ControlKind() == kButtonKind) continue;
     if (in->State().animated) in->SetAnimated(false, time);
     const df::ValueState d = in->DefaultState();
@@ -241,7 +228,7 @@ void Session::ResetToDefaults(int time) {
 }
 
 void Session::ClearPresses(int time) {
-  for (const auto& in : op_->Inputs()) {
+  for (const auto& in : cur_->Inputs()) {
     if (in->ControlKind() != kButtonKind || in->State() == in->DefaultState()) continue;
     in->SetAnimated(false, time);
     df::Number n(in->DefaultState().constant[0]);
@@ -251,9 +238,11 @@ void Session::ClearPresses(int time) {
 
 Outcome Session::Reset(int time) {
   WriteScope scope(*this);
-  Action("Reset " + registry_->Name(), "", nullptr, [&] {
+  if (!cur_) return Outcome::Fail("select a tool node to reset");
+  const std::string what = isFlow_ ? selected_ : cur_->GetRegistry()->Name();
+  Action("Reset " + what, "", nullptr, [&] {
     const size_t before = doc_->UndoCount();
-    op_->NotifyChanged(nullptr, nullptr, time);
+    cur_->NotifyChanged(nullptr, nullptr, time);
     if (doc_->UndoCount() == before) ResetToDefaults(time);
     ClearPresses(time);
   });
@@ -265,6 +254,7 @@ Outcome Session::Undo(int time) {
   if (undo_.empty()) return Outcome::Fail("nothing to undo");
   Step step = undo_.back();
   undo_.pop_back();
+  if (step.graphBefore) ApplyGraph(*step.graphBefore);
   for (size_t i = 0; i < step.docSteps; ++i) doc_->Undo();
   step.gesture.clear();
   redo_.push_back(step);
@@ -277,6 +267,7 @@ Outcome Session::Redo(int time) {
   if (redo_.empty()) return Outcome::Fail("nothing to redo");
   Step step = redo_.back();
   redo_.pop_back();
+  if (step.graphAfter) ApplyGraph(*step.graphAfter);
   for (size_t i = 0; i < step.docSteps; ++i) doc_->Redo();
   undo_.push_back(step);
   ++version_;
@@ -330,6 +321,7 @@ Outcome Session::RemoveKey(const std::string& id, int time) {
 }
 
 Outcome Session::TakeComposition(const Composition& comp, const std::string& caption) {
+  if (isFlow_) return Outcome::Fail("a flow takes a flow (Load), not one tool's composition");
   if (!comp.op || comp.op->GetRegistry() != registry_)
     return Outcome::Fail("the composition is not of the tool \"" + registry_->Name() + "\"");
   Outcome outcome;
@@ -342,7 +334,7 @@ Outcome Session::TakeComposition(const Composition& comp, const std::string& cap
     doc_->StartUndo(caption.c_str());
     for (const auto& from : comp.op->Inputs()) {
       if (from->IsImage()) continue;
-      df::Input* to = op_->FindInput(from->Id());
+      df::Input* to = cur_->FindInput(from->Id());
       if (!to || to->ValueType() != from->ValueType() || to->State() == from->State()) continue;
       doc_->RecordChange(to, to->State(), from->State(), caption.c_str());
       to->RestoreState(from->State());
@@ -358,6 +350,10 @@ Outcome Session::TakeComposition(const Composition& comp, const std::string& cap
 }
 
 df::OperatorPtr Session::CopyOperator(df::CPipelineDoc& doc, std::string* error) {
+  if (isFlow_) {
+    *error = "a flow has no one operator";
+    return nullptr;
+  }
   df::OperatorPtr op = doc.CreateOperator(registry_, error);
   if (!op) return nullptr;
   std::lock_guard lock(mutex_);
@@ -367,6 +363,10 @@ df::OperatorPtr Session::CopyOperator(df::CPipelineDoc& doc, std::string* error)
 
 bool Session::SaveRecord(std::vector<uint8_t>* bytes, std::string* error, uint64_t* version) {
   std::lock_guard lock(mutex_);
+  if (isFlow_) {
+    *error = "a flow is saved as flow text";
+    return false;
+  }
   if (version) *version = version_.load();
   // The shot the viewer shows, so that `vorn render --comp` renders its frames.
   ShotSettings shot;
@@ -406,23 +406,39 @@ json Session::State(int time) {
 
 json Session::StateLocked(int time) const {
   json state;
-  state["tool"] = registry_->Name();
+  state["tool"] = isFlow_ ? std::string(kFlowSessionName) : registry_->Name();
   state["version"] = version_.load();
   state["unsaved"] = version_.load() != savedVersion_.load();
   state["time"] = time;
   json values = json::object();
-  for (const auto& in : op_->Inputs())
-    if (!in->IsImage()) values[df::FourCCText(in->Id())] = ValueJson(*in, time);
+  if (cur_)
+    for (const auto& in : cur_->Inputs())
+      if (!in->IsImage()) values[df::FourCCText(in->Id())] = ValueJson(*in, time);
   state["values"] = values;
   state["undo"] = undo_.empty() ? "" : undo_.back().caption;
   state["redo"] = redo_.empty() ? "" : redo_.back().caption;
   state["undoCount"] = undo_.size();
   state["redoCount"] = redo_.size();
-  state["firstFrame"] = settings_.firstFrame;
-  state["lastFrame"] = settings_.lastFrame;
+  state["firstFrame"] = FirstFrame();
+  state["lastFrame"] = LastFrame();
   state["width"] = driver_.Width();
   state["height"] = driver_.Height();
   state["stepped"] = stepped_;
+  if (isFlow_) {
+    state["flow"] = GraphLocked();
+    const flow::Node* viewed = ViewedLocked();
+    bool stepped = false;
+    if (viewed) {
+      const auto up = flow_.Upstream({size_t(flow_.IndexOf(viewed->name))});
+      for (size_t i = 0; i < flow_.nodes.size(); ++i)
+        stepped = stepped || (up[i] && flow_.nodes[i].Sequential());
+    }
+    state["stepped"] = stepped;
+    if (flow_.size) {
+      state["width"] = flow_.size->first;
+      state["height"] = flow_.size->second;
+    }
+  }
   return state;
 }
 

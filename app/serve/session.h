@@ -18,11 +18,16 @@
 #include <vector>
 
 #include "composition.h"
+#include "flow/flow.h"
+#include "flow/flow_render.h"
 #include "frame_driver.h"
 #include "host.h"
 #include "simulation_checkpoints.h"
 
 namespace vorn::serve {
+
+// The name a page gives the flow session where it names a tool.
+inline constexpr const char* kFlowSessionName = "flow";
 
 // What every session of a run shares: the timeline and the images.
 struct SessionSettings {
@@ -68,11 +73,19 @@ class Session {
   // does not fit it.
   static std::unique_ptr<Session> Create(Host& host, df::Registry* registry,
                                          const SessionSettings& settings, std::string* error);
+  // A session holding a flow, empty until TakeFlow. The control requests
+  // act on the selected tool node; the viewer shows the viewed node.
+  static std::unique_ptr<Session> CreateFlow(Host& host, const SessionSettings& settings);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
+  // The tool of a one-tool session; null for a flow.
   df::Registry* Registry() const { return registry_; }
+  bool IsFlow() const { return isFlow_; }
+  // The timeline: a flow's shot, else the server's.
+  int FirstFrame() const { return isFlow_ ? firstFrame_.load() : settings_.firstFrame; }
+  int LastFrame() const { return isFlow_ ? lastFrame_.load() : settings_.lastFrame; }
   bool Stepped() const { return stepped_; }
   const SessionSettings& Settings() const { return settings_; }
   // The pictures of the tool's image inputs, bound once for the viewer and
@@ -82,7 +95,8 @@ class Session {
   // saved composition of them would give. Null with the reason.
   df::OperatorPtr CopyOperator(df::CPipelineDoc& doc, std::string* error);
   // `vorn controls --json` of the tool.
-  const std::string& Description() const { return description_; }
+  // In a flow: of the selected tool node (no controls when none is).
+  std::string Description();
   // Every control's value at `time`, keyframes, undo and redo captions, the
   // version of the values and the timeline.
   nlohmann::json State(int time);
@@ -118,6 +132,31 @@ class Session {
   // after a change since.
   void MarkSaved(uint64_t version) { savedVersion_ = version; }
 
+  // Flow graph edits, each one undo step (selecting and viewing are not).
+  // Takes a loaded flow whole (its tool nodes get operators of this session
+  // with the loaded values); an empty caption starts a fresh history.
+  Outcome TakeFlow(flow::Flow&& loaded, const std::string& caption, int time);
+  // `cls`: "Read", "Merge", "Write" or a tool; an empty name: a unique
+  // default one (the class and a number).
+  Outcome AddNode(const std::string& cls, const std::string& name, int time);
+  Outcome DeleteNode(const std::string& name, int time);
+  Outcome ConnectNodes(const std::string& from, const std::string& to, const std::string& input,
+                       int time);
+  Outcome DisconnectInput(const std::string& to, const std::string& input, int time);
+  Outcome RenameNode(const std::string& from, const std::string& to, int time);
+  // Settings of a Read, Merge or Write node, by member as the flow file
+  // names them; the members not given stay.
+  Outcome ChangeNodeSettings(const std::string& name, const nlohmann::json& settings, int time);
+  Outcome SelectNode(const std::string& name, int time);
+  // An empty name views the flow's default node.
+  Outcome ViewNode(const std::string& name, int time);
+  // The flow's text and the node the viewer shows (for Save and Export).
+  bool FlowTextNow(std::string* text, std::string* viewed, std::string* error,
+                   uint64_t* version = nullptr);
+  // The graph: nodes with their inputs and settings, connections, the
+  // selected and the viewed node.
+  nlohmann::json Graph();
+
   // A stepped tool's simulation: whether it is simulating towards a frame,
   // the frame it went on from, the last frame done and the frame wanted, and
   // the copies kept to go on from.
@@ -131,6 +170,7 @@ class Session {
  private:
   Session(Host& host, df::Registry* registry, const SessionSettings& settings);
 
+  struct GraphSnap;
   struct Step {
     std::string caption;
     size_t docSteps = 0;  // runtime undo steps the action made
@@ -139,9 +179,29 @@ class Session {
     // The host's words for the action ("Change Light Color" once a colour
     // pick moved several channels); `caption` adds the tool's own to them.
     std::string hostCaption;
+    // A flow's graph edit: the graph before and after it.
+    std::shared_ptr<const GraphSnap> graphBefore, graphAfter;
   };
 
-  class WriteScope;
+  // Holds the values for a change: the render reading them is cancelled first
+  // so that the change need not wait for it; the render thread is woken after.
+  class WriteScope {
+   public:
+    explicit WriteScope(Session& s) : s_(s) {
+      s_.BeginWrite();
+      lock_ = std::unique_lock(s_.mutex_);
+    }
+    ~WriteScope() {
+      lock_.unlock();
+      s_.EndWrite();
+    }
+    WriteScope(const WriteScope&) = delete;
+    WriteScope& operator=(const WriteScope&) = delete;
+
+   private:
+    Session& s_;
+    std::unique_lock<std::mutex> lock_;
+  };
   df::Input* FindById(const std::string& id) const;
   // Runs `apply` as one user action and records the runtime steps it made.
   template <class Apply>
@@ -158,12 +218,27 @@ class Session {
   void ClearPresses(int time);
   nlohmann::json ValueJson(const df::Input& input, int time) const;
   nlohmann::json StateLocked(int time) const;  // mutex_ held
-  Outcome Done(int time);                      // mutex_ held
+  nlohmann::json GraphLocked() const;          // mutex_ held
+  // Flow graph edits (mutex_ held).
+  std::shared_ptr<const GraphSnap> Snapshot() const;
+  void ApplyGraph(const GraphSnap& snap);
+  // `structure`: the edit changed more than a node's settings.
+  void PushGraphStep(const std::string& caption, std::shared_ptr<const GraphSnap> before,
+                     bool structure = true);
+  // Points the control requests at the selected node's operator.
+  void UseSelected();
+  const flow::Node* ViewedLocked() const;
+  std::string DefaultName(const std::string& base) const;
+  Outcome Done(int time);  // mutex_ held
 
   // Render thread.
   void RenderLoop();
   std::shared_ptr<Frame> RenderDirect(int time);
   std::shared_ptr<Frame> RenderStepped(int time);
+  // The viewed node of a flow, on a copy of the flow with fresh operators
+  // (stepped from the shot's simulation start when a sequential node is
+  // upstream; going on from the last frame while the values hold).
+  std::shared_ptr<Frame> RenderFlow(int time);
   // Takes the newest values into the simulation, keeping what they leave
   // valid. False when a change is coming in.
   bool TakeNewValues(uint64_t version);
@@ -173,7 +248,7 @@ class Session {
   // Renders one frame on `op`. False when cut off (a change, a new time);
   // true with the image, or with the reason the tool delivered none.
   bool RunProcess(df::Operator* op, int time, ImageRef* image, double* ms, std::string* error);
-  std::shared_ptr<Frame> MakeFrame(int time, uint64_t version, const ImageRef& image, double ms,
+  std::shared_ptr<Frame> MakeFrame(int time, uint64_t version, const df::Image* image, double ms,
                                    const std::string& error);
   void Interrupt();
 
@@ -188,6 +263,19 @@ class Session {
   std::mutex mutex_;
   std::unique_ptr<df::CPipelineDoc> doc_;
   df::OperatorPtr op_;
+  // The operator the control requests act on: op_, or a flow's selected
+  // tool node's (null when the selection is no tool).
+  df::Operator* cur_ = nullptr;
+
+  // A flow: its nodes' operators live in doc_; those of deleted nodes stay
+  // in pool_ for undo.
+  bool isFlow_ = false;
+  flow::Flow flow_;
+  std::vector<df::OperatorPtr> pool_;
+  std::string selected_, viewed_;
+  uint64_t graphVersion_ = 1;      // the structure or a node's settings
+  uint64_t structureVersion_ = 1;  // nodes, connections and the node viewed
+  std::atomic<int> firstFrame_{0}, lastFrame_{0};
   std::vector<Step> undo_, redo_;
   std::atomic<uint64_t> version_{1};
   std::atomic<uint64_t> savedVersion_{1};  // of the last Save or Load
@@ -212,6 +300,23 @@ class Session {
   std::atomic<bool> simBusy_{false};
   std::atomic<int> simFrom_{0}, simAt_{0}, simTarget_{0};
   std::atomic<size_t> checkpointCount_{0}, checkpointBytes_{0};
+
+  // A flow's render copy, used by the render thread only.
+  struct FlowRender {
+    std::unique_ptr<df::CPipelineDoc> doc;
+    flow::Flow flow;
+    std::unique_ptr<flow::FlowRenderer> renderer;
+    uint64_t graph = 0, structure = 0, version = 0;
+    size_t node = 0;
+    std::vector<bool> wanted;
+    std::vector<size_t> sequential;  // the sequential nodes the viewed one needs
+    std::vector<bool> stepWanted;    // at the frames before: the sequential nodes and theirs
+    bool stepped = false;
+    int frame = 0;       // last frame rendered
+    bool whole = false;  // with every node the viewed one needs
+    ~FlowRender();
+  };
+  std::unique_ptr<FlowRender> flowRender_;
 
   std::mutex frameMutex_;
   std::condition_variable wake_, delivered_;

@@ -54,6 +54,26 @@ export interface Simulation {
   checkpointBytes: number;
 }
 
+// A flow's node: its class (Read, Merge, Write or a tool's), its image
+// inputs with the node feeding each, and a Read, Merge or Write node's own
+// settings.
+export interface FlowNode {
+  name: string;
+  class: string;
+  tool: string;
+  inputs: { name: string; required: boolean; source: string | null }[];
+  sequential: boolean;
+  settings?: Record<string, string | number>;
+}
+
+export interface FlowGraph {
+  nodes: FlowNode[];
+  connections: { from: string; to: string; input: string }[];
+  selected: string; // the node the panel shows ("" for none)
+  viewed: string; // the node the viewer shows
+  viewedIsDefault: boolean;
+}
+
 export interface State {
   tool: string;
   version: number;
@@ -69,6 +89,7 @@ export interface State {
   // Changes since the last Save or Load.
   unsaved?: boolean;
   warnings?: string[];
+  flow?: FlowGraph; // the flow session's graph
 }
 
 export interface ToolList {
@@ -77,6 +98,8 @@ export interface ToolList {
   roots: string[];
   firstFrame: number;
   lastFrame: number;
+  flow?: boolean; // a flow is open
+  classes?: string[]; // the classes a flow's node may have
 }
 
 export interface FrameData {

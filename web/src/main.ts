@@ -3,11 +3,15 @@
 // user makes it; the server's answer (every value, after the tool's own
 // reaction) is what the panel shows.
 import { ApiError, Description, FrameData, Simulation, State, ToolList, fetchFrame, fetchInputPicture, getJson, post } from "./api.js";
+import { NodeView } from "./nodes.js";
 import { Panel } from "./panel.js";
 import { PlayMode, Timeline } from "./timeline.js";
 import { Backdrop, HandleChoice, Viewer } from "./viewer.js";
 
 type Value = number | [number, number];
+
+// The name the server gives the flow where a request names a tool.
+const kFlow = "flow";
 
 // A pointer that sent no new value for this long is taken to rest.
 const kRestMs = 40;
@@ -62,12 +66,18 @@ class Page {
   private backdropTime = Number.NaN; // the frame of the sequence's picture shown under
   private sequences = new Set<string>(); // inputs read frame by frame
   private simulationTimer = 0;
+  private first = 0; // the timeline: the server's, or the flow's shot
+  private last = 0;
+  private nodes: NodeView | null = null;
+  private selectedNode: string | null = null; // the flow's node the panel shows
+  private describing = false; // the panel is being made for another node
   readonly stats: Stats = { latencies: [], exactLatencies: [], exactShownAt: 0, framesShown: 0, lastRenderMs: 0 };
 
   async start(): Promise<void> {
     this.tools = await getJson<ToolList>("/api/tools", {});
     const select = $("tool") as HTMLSelectElement;
     for (const t of this.tools.tools) select.append(new Option(t.name, t.name));
+    select.append(new Option("Flow", kFlow));
     select.addEventListener("change", () => void this.open(select.value));
     const roots = $("root") as HTMLSelectElement;
     // A folder shows by its name (the whole path on hover), so the header stays one line.
@@ -79,7 +89,9 @@ class Page {
     this.timeline = new Timeline($("time") as HTMLInputElement, $("key-marks"), $("frame-number") as HTMLInputElement, {
       seek: (t) => void this.seek(t),
     });
-    this.timeline.setRange(this.tools.firstFrame, this.tools.lastFrame);
+    this.first = this.tools.firstFrame;
+    this.last = this.tools.lastFrame;
+    this.timeline.setRange(this.first, this.last);
     this.wireBar();
     const hash = new URLSearchParams(location.hash.slice(1));
     const fromHash = hash.get("tool");
@@ -101,8 +113,41 @@ class Page {
     this.tool = tool;
     ($("tool") as HTMLSelectElement).value = tool;
     this.remember();
+    const flow = tool === kFlow;
+    if (flow && !this.tools.flow) {
+      // No flow is open yet (another page or a Load may have opened one
+      // since): an empty one.
+      this.tools.flow = (await getJson<ToolList>("/api/tools", {})).flow;
+      if (!this.tools.flow) await post<State>("/api/flow/new", { time: this.time });
+      this.tools.flow = true;
+    }
+    document.body.classList.toggle("flow", flow);
+    $("nodes").hidden = !flow;
+    if (flow && !this.nodes)
+      this.nodes = new NodeView($("nodes"), this.tools.classes ?? [], { edit: (path, body) => this.act(path, body) });
+    this.selectedNode = null;
+    // The timeline: the flow's shot, else the server's.
+    const range = flow ? await getJson<State>("/api/state", { tool }) : this.tools;
+    this.first = range.firstFrame;
+    this.last = range.lastFrame;
+    this.timeline.setRange(this.first, this.last);
+    await this.makePanel();
+    this.time = Math.max(this.first, Math.min(this.time, this.last));
+    this.shownVersion = 0;
+    this.shownTime = Number.NaN;
+    this.frameHeight = 0;
+    this.shownScale = 1;
+    await this.listPictures();
+    await this.loadState();
+    document.body.dataset.tool = tool;
+    void this.follow(tool, ++this.following);
+  }
+
+  // The panel and the viewer's handles of the tool shown (of a flow: of its
+  // selected node).
+  private async makePanel(): Promise<void> {
+    const tool = this.tool;
     this.desc = await getJson<Description>("/api/describe", { tool });
-    this.time = Math.max(this.tools.firstFrame, Math.min(this.time, this.tools.lastFrame));
     this.panel = new Panel($("panel"), this.desc, {
       change: (id, v, g, refused) => this.change(id, v, g, refused),
       key: (id, action) => void this.act("/api/key", { id, action }),
@@ -116,14 +161,8 @@ class Page {
     });
     ($("handles") as HTMLSelectElement).value = localStorage.getItem(`vorn.handles.${tool}`) ?? "all";
     this.viewer.showHandles(this.handleChoice(), this.panel.page);
+    // A viewer made afresh shows the frame again.
     this.shownVersion = 0;
-    this.shownTime = Number.NaN;
-    this.frameHeight = 0;
-    this.shownScale = 1;
-    await this.listPictures();
-    await this.loadState();
-    document.body.dataset.tool = tool;
-    void this.follow(tool, ++this.following);
   }
 
   // The image inputs with a picture join the backdrop choices; the choice
@@ -132,6 +171,12 @@ class Page {
     const select = $("backdrop") as HTMLSelectElement;
     const chosen = select.value;
     for (const o of [...select.options]) if (o.value.startsWith("input:")) o.remove();
+    if (this.tool === kFlow) {
+      // A flow's pictures are its Read nodes, which the viewer can show.
+      this.sequences = new Set();
+      select.value = select.value.startsWith("input:") ? "checker" : select.value;
+      return this.chooseBackdrop();
+    }
     const { inputs, sequences } = await getJson<{ inputs: string[]; sequences: string[] }>("/api/inputs", { tool: this.tool });
     this.sequences = new Set(sequences);
     for (const name of inputs) select.append(new Option(`input “${name}”`, `input:${name}`));
@@ -183,6 +228,33 @@ class Page {
   private apply(state: State): void {
     if (state.tool !== this.tool) return; // an answer for a tool no longer shown
     this.state = state;
+    if (state.flow) {
+      this.nodes?.update(state.flow);
+      document.body.dataset.flow = `${state.flow.nodes.length}:${state.flow.connections.length}:${state.flow.selected}:${state.flow.viewed}`;
+      if (state.firstFrame !== this.first || state.lastFrame !== this.last) {
+        // Another flow's shot (loaded): the frame shown stays inside it.
+        this.first = state.firstFrame;
+        this.last = state.lastFrame;
+        this.timeline.setRange(this.first, this.last);
+        if (this.time < this.first || this.time > this.last) {
+          void this.seek(this.time);
+          return;
+        }
+      }
+      // Another node selected: its panel first, then the newest state.
+      if (this.describing) return;
+      if (state.flow.selected !== this.selectedNode) {
+        this.selectedNode = state.flow.selected;
+        this.describing = true;
+        void this.makePanel()
+          .catch((e) => this.fail(e))
+          .finally(() => {
+            this.describing = false;
+            this.apply(this.state);
+          });
+        return;
+      }
+    }
     this.panel.update(state);
     this.viewer.update(state);
     const undo = $("undo") as HTMLButtonElement;
@@ -272,7 +344,7 @@ class Page {
   async settled(): Promise<void> {
     for (;;) {
       const state = this.state as State | undefined;
-      if (state && !this.sending && !this.acting && !this.pending.size && this.shownScale === 1 && this.shownVersion >= state.version && this.shownTime === this.time)
+      if (state && !this.sending && !this.acting && !this.describing && !this.pending.size && this.shownScale === 1 && this.shownVersion >= state.version && this.shownTime === this.time)
         return;
       await new Promise((r) => setTimeout(r, 20));
     }
@@ -402,12 +474,12 @@ class Page {
   }
 
   async seek(time: number): Promise<void> {
-    this.time = Math.max(this.tools.firstFrame, Math.min(time, this.tools.lastFrame));
+    this.time = Math.max(this.first, Math.min(time, this.last));
     this.remember();
     await this.loadState();
   }
 
-  private async act(path: string, body: object = {}): Promise<void> {
+  async act(path: string, body: object = {}): Promise<void> {
     this.acting += 1;
     try {
       this.apply(await post<State>(path, { tool: this.tool, time: this.time, base: this.state?.version, ...body }));

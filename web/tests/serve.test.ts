@@ -3,6 +3,7 @@
 import * as fs from "fs";
 import * as path from "path";
 import "./artist.test";
+import "./flows.test";
 import { assert, near, run, test } from "./harness";
 import { describe, dragHandle, frameDigest, openTool, settled, showPage, shownAgainstRendered, values } from "./page";
 
