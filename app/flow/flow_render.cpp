@@ -158,6 +158,19 @@ void FlowRenderer::SimulationsRestarted() {
   for (Stepping& s : stepping_) s = {Steps::Fresh, 0, {}};
 }
 
+void FlowRenderer::SimulationRestoredAt(size_t node, int frame) {
+  if (node < stepping_.size()) stepping_[node] = {Steps::Restored, frame, {}};
+}
+
+bool FlowRenderer::SequentialFramesCached(int frame, const std::vector<bool>& wanted) {
+  for (size_t i : order_) {
+    if (i >= wanted.size() || !wanted[i]) continue;
+    MakeKeys(i, frame);
+    if (flow_->nodes[i].Sequential() && !cache_->Find(keys_[i])) return false;
+  }
+  return true;
+}
+
 std::string FlowRenderer::ReadPath(size_t i, int frame) const {
   const ReadSettings& r = flow_->nodes[i].read;
   const auto ff = FileFrame(frame, r.frameOffset);
@@ -284,12 +297,14 @@ bool FlowRenderer::Render(int frame, const std::vector<bool>& wanted, std::strin
     const Stepping& was = stepping_[i];
     const bool inOrder =
         !sequential ||
-        (inputsTrusted && ((was.steps == Steps::Fresh && frame == simulationStart_) ||
-                           (was.steps == Steps::InOrder && was.chain == chain_[i] &&
-                            was.frame < INT_MAX && frame == was.frame + 1)));
+        (inputsTrusted &&
+         ((was.steps == Steps::Fresh && frame == simulationStart_) ||
+          (was.steps == Steps::InOrder && was.chain == chain_[i] && was.frame < INT_MAX &&
+           frame == was.frame + 1) ||
+          (was.steps == Steps::Restored && was.frame < INT_MAX && frame == was.frame + 1)));
     const bool cacheable = node.kind != NodeKind::Write && inputsTrusted;
     if (cacheable && !(sequential && inOrder))
-      if (ImageRef hit = cache_.Find(keys_[i])) {
+      if (ImageRef hit = cache_->Find(keys_[i])) {
         owned_[i] = std::move(hit);
         images_[i] = owned_[i].get();
         trusted_[i] = true;
@@ -339,7 +354,7 @@ bool FlowRenderer::Render(int frame, const std::vector<bool>& wanted, std::strin
     if (sequential)
       stepping_[i] = trusted_[i] ? Stepping{Steps::InOrder, frame, chain_[i]}
                                  : Stepping{Steps::Unknown, 0, {}};
-    if (cacheable && trusted_[i]) cache_.Put(keys_[i], const_cast<df::Image*>(images_[i]));
+    if (cacheable && trusted_[i]) cache_->Put(keys_[i], const_cast<df::Image*>(images_[i]));
     if (!ok) {
       *error = "frame " + std::to_string(frame) + ": node \"" + node.name + "\": " + why;
       return false;

@@ -26,6 +26,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -63,11 +64,23 @@ class FlowRenderer {
   // second form: every sequential node's.
   void SimulationRestarted(size_t node);
   void SimulationsRestarted();
+  // The caller restored `node`'s simulation from a copy taken after its
+  // in-order step to `frame`, under the values it holds now: its next
+  // in-order step is the frame after.
+  void SimulationRestoredAt(size_t node, int frame);
+  // Whether every sequential node of `wanted` has its frame `frame` in the
+  // cache, so Render can give that frame without stepping any of them.
+  bool SequentialFramesCached(int frame, const std::vector<bool>& wanted);
 
   // The cache's bound in bytes (0 keeps nothing); its use and memory.
-  void SetCacheBytes(size_t bytes) { cache_.SetMaxBytes(bytes); }
-  FrameCacheStats CacheStats() const { return cache_.Stats(); }
-  void ClearCache() { cache_.Clear(); }
+  void SetCacheBytes(size_t bytes) { cache_->SetMaxBytes(bytes); }
+  FrameCacheStats CacheStats() const { return cache_->Stats(); }
+  void ClearCache() { cache_->Clear(); }
+  // Keeps frames in `cache`, which other renderers may share (a host that
+  // makes a new renderer for each new graph keeps its frames).
+  void ShareCache(std::shared_ptr<FrameCache> cache) {
+    if (cache) cache_ = std::move(cache);
+  }
 
   // A node's image of the last frame rendered, or null.
   const df::Image* ImageOf(size_t node) const { return images_[node]; }
@@ -83,7 +96,7 @@ class FlowRenderer {
   int Height() const { return height_; }
 
  private:
-  enum class Steps { Fresh, InOrder, Unknown };
+  enum class Steps { Fresh, InOrder, Restored, Unknown };
   struct Stepping {
     Steps steps = Steps::Unknown;
     int frame = 0;   // the last in-order step
@@ -115,7 +128,7 @@ class FlowRenderer {
   // The cache, and per node: a still's file identity, the digest of its
   // state and upstream, the key of its frame, whether its frame is trusted
   // (made in order), its steps.
-  FrameCache cache_;
+  std::shared_ptr<FrameCache> cache_ = std::make_shared<FrameCache>();
   int simulationStart_ = 0;
   std::vector<std::string> stillIdentity_;
   std::vector<FrameKey> chain_, keys_;

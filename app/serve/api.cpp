@@ -360,6 +360,13 @@ HttpResponse Api::Frame(const HttpRequest& request) {
                {"X-Render-Ms", FormatNumber(std::round(frame->renderMs * 100) / 100)},
                {"X-Scale", std::to_string(factor)},
                {"Cache-Control", "no-store"}};
+  if (!frame->nodeRenders.empty()) {
+    nlohmann::json renders = nlohmann::json::object();
+    for (const auto& [node, count] : frame->nodeRenders) renders[node] = count;
+    // ASCII only, so any node name can travel in a header.
+    r.headers.emplace_back("X-Node-Renders",
+                           renders.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace));
+  }
   return r;
 }
 

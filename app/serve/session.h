@@ -49,6 +49,9 @@ struct Frame {
   std::shared_ptr<const std::vector<uint8_t>> rgba;
   double renderMs = 0.0;
   std::string error;  // the tool delivered no image
+  // A flow's nodes that rendered for this frame (not taken from the frame
+  // cache), with how many frames each rendered.
+  std::vector<std::pair<std::string, long>> nodeRenders;
 };
 
 // The outcome of a page's request: nothing changed when !ok.
@@ -317,6 +320,9 @@ class Session {
     ~FlowRender();
   };
   std::unique_ptr<FlowRender> flowRender_;
+  // Nodes' frames, kept across render copies: a change renders only the
+  // nodes it reaches.
+  std::shared_ptr<flow::FrameCache> flowCache_ = std::make_shared<flow::FrameCache>();
 
   std::mutex frameMutex_;
   std::condition_variable wake_, delivered_;

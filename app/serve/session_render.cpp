@@ -340,11 +340,22 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
   }
   FlowRender& r = *flowRender_;
   std::string error;
+  // The nodes' render counts before this frame, to report what it rendered.
+  std::vector<long> countsBefore;
+  const auto withRenders = [&](std::shared_ptr<Frame> frame) {
+    for (size_t i = 0; r.renderer && i < r.flow.nodes.size(); ++i) {
+      const long before = i < countsBefore.size() ? countsBefore[i] : 0;
+      if (r.renderer->RenderCount(i) > before)
+        frame->nodeRenders.emplace_back(r.flow.nodes[i].name, r.renderer->RenderCount(i) - before);
+    }
+    return frame;
+  };
   if (!r.renderer) {
     // The Read nodes check the files of the frames this render reads.
     std::vector<int> frames;
     for (int f = r.stepped ? std::min(start, time) : time; f <= time; ++f) frames.push_back(f);
     r.renderer = std::make_unique<flow::FlowRenderer>();
+    r.renderer->ShareCache(flowCache_);
     if (!r.renderer->Prepare(
             r.flow, std::nullopt, [&frames](size_t) -> const std::vector<int>& { return frames; },
             PrintWarning, &error)) {
@@ -352,12 +363,17 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
       return MakeFrame(time, version, nullptr, 0.0, error);
     }
     r.frame = (r.stepped ? std::min(start, time) : time) - 1;
+    // Fresh operators: their steps from the first frame are in order.
+    r.renderer->SetSimulationStart(r.frame + 1);
+    r.renderer->SimulationsRestarted();
     // Sequential nodes go on from the latest copy before the frame.
     if (auto [copyFrame, copy] = checkpoints_.Before(time); r.stepped && copy) {
       const auto& states = static_cast<const FlowCopy&>(*copy).states;
       bool restored = states.size() == r.sequential.size();
-      for (size_t k = 0; restored && k < states.size(); ++k)
+      for (size_t k = 0; restored && k < states.size(); ++k) {
         restored = r.flow.nodes[r.sequential[k]].op->RestoreSimulation(*states[k]);
+        r.renderer->SimulationRestoredAt(r.sequential[k], copyFrame);
+      }
       if (!restored) {  // from the shot's start, on fresh operators
         checkpoints_.Clear();
         flowRender_.reset();
@@ -365,6 +381,26 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
       }
       r.frame = copyFrame;
     }
+  }
+  for (size_t i = 0; i < r.flow.nodes.size(); ++i)
+    countsBefore.push_back(r.renderer->RenderCount(i));
+  // Every sequential node's frame kept from an earlier render (a change
+  // downstream of them, a step back): the frame without stepping them. Their
+  // operators stay where they were.
+  if (r.stepped && time != r.frame + 1 && r.renderer->SequentialFramesCached(time, r.wanted)) {
+    simFrom_ = time;  // nothing simulated
+    simAt_ = time;
+    simTarget_ = time;
+    const auto began = std::chrono::steady_clock::now();
+    r.whole = false;
+    if (!r.renderer->Render(time, r.wanted, &error)) {
+      flowRender_.reset();
+      return MakeFrame(time, version, nullptr, 0.0, error);
+    }
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
+    if (const df::Image* image = r.renderer->ImageOf(r.node))
+      return withRenders(MakeFrame(time, version, image, ms, ""));
   }
   // Frame by frame from the last one simulated; a change or a new time cuts
   // the run off between frames.
@@ -413,7 +449,7 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
     return MakeFrame(time, version, nullptr, ms,
                      "\"" + r.flow.nodes[r.node].name + "\" delivered no image for frame " +
                          std::to_string(time));
-  return MakeFrame(time, version, image, ms, "");
+  return withRenders(MakeFrame(time, version, image, ms, ""));
 }
 
 nlohmann::json Session::Simulation() const {
@@ -425,6 +461,11 @@ nlohmann::json Session::Simulation() const {
   j["target"] = simTarget_.load();
   j["checkpoints"] = checkpointCount_.load();
   j["checkpointBytes"] = checkpointBytes_.load();
+  if (isFlow_) {
+    const flow::FrameCacheStats cache = flowCache_->Stats();
+    j["frameCache"] = {
+        {"frames", cache.frames}, {"bytes", cache.bytes}, {"maxBytes", cache.maxBytes}};
+  }
   return j;
 }
 
