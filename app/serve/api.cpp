@@ -447,7 +447,8 @@ HttpResponse Api::Post(const HttpRequest& request) {
       request.path == "/api/change" || request.path == "/api/reset" ||
       request.path == "/api/undo" || request.path == "/api/redo" || request.path == "/api/key" ||
       (request.path.rfind("/api/node/", 0) == 0 && request.path != "/api/node/select" &&
-       request.path != "/api/node/view");
+       request.path != "/api/node/view") ||
+      request.path == "/api/flow/shot";
   if (auto base = body.find("base"); changesValues && base != body.end()) {
     if (!base->is_number_unsigned()) return Error(400, "base: the version of the values seen");
     if (base->get<uint64_t>() != s->Version())
@@ -480,6 +481,19 @@ HttpResponse Api::Post(const HttpRequest& request) {
       return Error(400, "\"action\": \"set\", \"remove\" (the key at this frame) or \"clear\"");
   } else if (request.path.rfind("/api/node/", 0) == 0) {
     return NodeRequest(*s, request.path, body, *time);
+  } else if (request.path == "/api/flow/shot") {
+    if (!s->IsFlow()) return Error(400, "the shot is the flow's: name the tool \"flow\"");
+    flow::Shot shot;
+    for (auto [key, to] : {std::pair{"first", &shot.first}, std::pair{"last", &shot.last},
+                           std::pair{"simulationStart", &shot.simulationStart}}) {
+      const auto it = body.find(key);
+      const std::optional<int> frame = it == body.end() ? std::nullopt : FrameNumber(*it);
+      if (!frame)
+        return Error(400, std::string("shot: \"") + key +
+                              "\": a whole frame number from -10000000 to 10000000");
+      *to = *frame;
+    }
+    outcome = s->ChangeShot(shot, *time);
   } else if (request.path == "/api/save") {
     return Save(*s, body);
   } else if (request.path == "/api/export") {

@@ -150,6 +150,9 @@ class Session {
   // Settings of a Read, Merge or Write node, by member as the flow file
   // names them; the members not given stay.
   Outcome ChangeNodeSettings(const std::string& name, const nlohmann::json& settings, int time);
+  // The shot's frames and the frame sequential nodes simulate from, checked
+  // as a flow file's shot is; the state's time is kept within the new shot.
+  Outcome ChangeShot(const flow::Shot& shot, int time);
   Outcome SelectNode(const std::string& name, int time);
   // An empty name views the flow's default node.
   Outcome ViewNode(const std::string& name, int time);

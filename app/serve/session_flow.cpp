@@ -69,9 +69,11 @@ std::shared_ptr<const Session::GraphSnap> Session::Snapshot() const {
 }
 
 void Session::ApplyGraph(const GraphSnap& snap) {
-  // Whether more than a node's settings changes.
+  // Whether more than a node's settings changes. Another simulation start
+  // counts: the simulation's copies are of the old one.
   bool structure = snap.nodes.size() != flow_.nodes.size() ||
-                   snap.connections.size() != flow_.connections.size() || snap.viewed != viewed_;
+                   snap.connections.size() != flow_.connections.size() || snap.viewed != viewed_ ||
+                   snap.shot.simulationStart != flow_.shot.simulationStart;
   for (size_t i = 0; !structure && i < snap.nodes.size(); ++i)
     structure = snap.nodes[i].name != flow_.nodes[i].name ||
                 snap.nodes[i].kind != flow_.nodes[i].kind ||
@@ -398,6 +400,26 @@ Outcome Session::ChangeNodeSettings(const std::string& name, const json& setting
   for (const auto& [key, value] : settings.items()) keys += (keys.empty() ? " " : ", ") + key;
   PushGraphStep("Change " + name + keys, std::move(before), false);
   return Done(time);
+}
+
+Outcome Session::ChangeShot(const flow::Shot& shot, int time) {
+  if (!isFlow_) return Outcome::Fail("this session holds one tool, not a flow");
+  std::string error;
+  if (!flow::CheckShot(shot, &error)) return Outcome::Fail(error);
+  WriteScope scope(*this);
+  const int within = std::clamp(time, shot.first, shot.last);
+  const flow::Shot now = flow_.shot;
+  if (shot.first == now.first && shot.last == now.last &&
+      shot.simulationStart == now.simulationStart)
+    return Done(within);
+  auto before = Snapshot();
+  flow_.shot = shot;
+  firstFrame_ = shot.first;
+  lastFrame_ = shot.last;
+  // Another simulation start counts as a structure change, which drops the
+  // simulation's copies; other frames keep them.
+  PushGraphStep("Change shot", std::move(before), shot.simulationStart != now.simulationStart);
+  return Done(within);
 }
 
 Outcome Session::SelectNode(const std::string& name, int time) {

@@ -25,6 +25,23 @@ std::string FirstInput(const json& graph, const std::string& node) {
   return "";
 }
 
+// Whether the viewer's RGBA bytes hold the pixels of the 8-bit image file.
+void ExpectSamePixels(const std::string& rgba, const std::filesystem::path& file) {
+  std::string error;
+  vorn::ImageRef image = vorn::ReadImage(file.string(), &error);
+  ASSERT_TRUE(image) << error;
+  ASSERT_EQ(size_t(image->width) * size_t(image->height) * 4, rgba.size());
+  size_t differ = 0;
+  for (int y = 0; y < image->height; ++y)
+    for (int x = 0; x < image->width; ++x) {
+      const uint8_t* p = image->Pixel(x, y);
+      const auto* v = reinterpret_cast<const uint8_t*>(rgba.data()) +
+                      (size_t(y) * size_t(image->width) + size_t(x)) * 4;
+      differ += p[2] != v[0] || p[1] != v[1] || p[0] != v[2] || p[3] != v[3];
+    }
+  EXPECT_EQ(differ, 0u) << file;
+}
+
 TEST_F(ServeTest, FlowGraphEditsAreUndoStepsAndTheSelectedNodeTakesTheControls) {
   if (!Has("Candle") || !Has("Bleb")) GTEST_SKIP() << "the tools are not built";
   EXPECT_EQ(Get("/api/state", {{"tool", "flow"}}).status, 404);  // none open yet
@@ -183,19 +200,7 @@ TEST_F(ServeTest, AFlowIsViewedSavedLoadedAndExportedAsRenderCompRendersIt) {
   EXPECT_EQ(bytes("out.0003.png"), bytes("render.0003.png"));
   EXPECT_EQ(bytes("out.0004.png"), bytes("render.0004.png"));
   // The viewer showed what the file holds.
-  std::string error;
-  vorn::ImageRef file = vorn::ReadImage((folder_ / "out.0004.png").string(), &error);
-  ASSERT_TRUE(file) << error;
-  ASSERT_EQ(size_t(file->width) * size_t(file->height) * 4, four.body.size());
-  size_t differ = 0;
-  for (int y = 0; y < file->height; ++y)
-    for (int x = 0; x < file->width; ++x) {
-      const uint8_t* p = file->Pixel(x, y);
-      const auto* v = reinterpret_cast<const uint8_t*>(four.body.data()) +
-                      (size_t(y) * size_t(file->width) + size_t(x)) * 4;
-      differ += p[2] != v[0] || p[1] != v[1] || p[0] != v[2] || p[3] != v[3];
-    }
-  EXPECT_EQ(differ, 0u);
+  ExpectSamePixels(four.body, folder_ / "out.0004.png");
 
   // A keyed change that reaches only frames after those simulated goes on
   // from there, with the bytes of a simulation afresh from the shot's start.
@@ -241,23 +246,13 @@ TEST_F(ServeTest, AFlowIsViewedSavedLoadedAndExportedAsRenderCompRendersIt) {
   render.frames = "12";
   render.out = (folder_ / "mixed.#.png").string();
   ASSERT_EQ(vorn::RunRender(host_, render).exitCode, vorn::kExitOk);
-  file = vorn::ReadImage((folder_ / "mixed.0012.png").string(), &error);
-  ASSERT_TRUE(file) << error;
-  ASSERT_EQ(size_t(file->width) * size_t(file->height) * 4, mixed.body.size());
-  differ = 0;
-  for (int y = 0; y < file->height; ++y)
-    for (int x = 0; x < file->width; ++x) {
-      const uint8_t* p = file->Pixel(x, y);
-      const auto* v = reinterpret_cast<const uint8_t*>(mixed.body.data()) +
-                      (size_t(y) * size_t(file->width) + size_t(x)) * 4;
-      differ += p[2] != v[0] || p[1] != v[1] || p[0] != v[2] || p[3] != v[3];
-    }
-  EXPECT_EQ(differ, 0u);
+  ExpectSamePixels(mixed.body, folder_ / "mixed.0012.png");
 
   // Opened with the server (--comp), recognised by its content, the flow is
   // the page's first choice, with a fresh history.
   std::filesystem::copy_file(folder_ / "a.flow.json", folder_ / "start.comp");
   vorn::serve::FileRoots roots;
+  std::string error;
   ASSERT_TRUE(roots.Add(folder_.string(), &error)) << error;
   vorn::serve::ApiSettings settings;
   settings.token = servetest::kToken;
@@ -270,6 +265,75 @@ TEST_F(ServeTest, AFlowIsViewedSavedLoadedAndExportedAsRenderCompRendersIt) {
   EXPECT_EQ(opened["flow"]["nodes"], state["flow"]["nodes"]);
   EXPECT_EQ(opened["undoCount"], 0);
   EXPECT_EQ(frame(4).body, four.body);
+}
+
+TEST_F(ServeTest, FlowShotChangesAreUndoStepsAndASimulationStartRendersAfresh) {
+  if (!Has("Bubbles")) GTEST_SKIP() << "the tools are not built";
+  ASSERT_EQ(Post("/api/flow/new", R"({"time":0})").status, 200);
+  ASSERT_EQ(Post("/api/node/add", Body({{"class", "Bubbles"}})).status, 200);
+  auto frame = [&](int time) {
+    const std::string version = State("flow", time)["version"].dump();
+    return Get("/api/frame",
+               {{"tool", "flow"}, {"time", std::to_string(time)}, {"version", version}});
+  };
+  // Frames up to 12 leave copies of the simulation from frame 0 behind.
+  const HttpResponse before = frame(12);
+  ASSERT_EQ(before.status, 200) << before.body;
+  const json was = State("flow", 12);
+
+  // Refused shots name what is wrong and change nothing.
+  const json shot = {{"first", 4}, {"last", 16}, {"simulationStart", 2}};
+  for (const auto& [bad, words] :
+       std::vector<std::pair<json, std::string>>{{{{"last", 3}}, "\"last\" (3) is before"},
+                                                 {{{"simulationStart", 5}}, "\"simulationStart\""},
+                                                 {{{"first", "x"}}, "\"first\""},
+                                                 {{{"last", 3000000}}, "more than"}}) {
+    json body = shot;
+    body.update(bad);
+    const HttpResponse r = Post("/api/flow/shot", Body(body));
+    EXPECT_EQ(r.status, 400) << bad;
+    EXPECT_NE(Json(r)["error"].get<std::string>().find(words), std::string::npos) << r.body;
+  }
+  EXPECT_EQ(State("flow", 12)["flow"], was["flow"]);
+  EXPECT_EQ(State("flow", 12)["undoCount"], was["undoCount"]);
+
+  // One undo step; the timeline follows and the time stays within it.
+  json body = shot;
+  body["time"] = 0;
+  const HttpResponse changed = Post("/api/flow/shot", Body(body));
+  ASSERT_EQ(changed.status, 200) << changed.body;
+  const json state = Json(changed);
+  EXPECT_EQ(state["undo"], "Change shot");
+  EXPECT_EQ(state["flow"]["shot"], shot);
+  EXPECT_EQ(state["firstFrame"], 4);
+  EXPECT_EQ(state["lastFrame"], 16);
+  EXPECT_EQ(state["time"], 4);
+  EXPECT_EQ(Post("/api/change", Body({{"id", "Qtyy"}, {"value", 60}, {"time", 2}})).status, 400);
+
+  // Frame 12 simulated from frame 2, not from the copies of the earlier
+  // start: what `vorn render --comp` of the saved flow gives.
+  const HttpResponse later = frame(12);
+  ASSERT_EQ(later.status, 200) << later.body;
+  EXPECT_NE(later.body, before.body);
+  ASSERT_EQ(Post("/api/save", Body({{"root", 0}, {"path", "shot.flow.json"}, {"time", 12}})).status,
+            200);
+  vorn::RenderSettings render;
+  render.actions = {{vorn::RenderAction::Kind::Comp, (folder_ / "shot.flow.json").string()}};
+  render.frames = "12";
+  render.node = "Bubbles1";
+  render.out = (folder_ / "shot.#.png").string();
+  render.quiet = true;
+  ASSERT_EQ(vorn::RunRender(host_, render).exitCode, vorn::kExitOk);
+  ExpectSamePixels(later.body, folder_ / "shot.0012.png");
+
+  const HttpResponse undone = Post("/api/undo", Body({{"time", 12}}));
+  ASSERT_EQ(undone.status, 200) << undone.body;
+  EXPECT_EQ(Json(undone)["flow"]["shot"], was["flow"]["shot"]);
+  EXPECT_EQ(Json(undone)["firstFrame"], was["firstFrame"]);
+  EXPECT_EQ(Json(undone)["lastFrame"], was["lastFrame"]);
+  EXPECT_EQ(frame(12).body, before.body);
+  ASSERT_EQ(Post("/api/redo", Body({{"time", 12}})).status, 200);
+  EXPECT_EQ(frame(12).body, later.body);
 }
 
 }  // namespace

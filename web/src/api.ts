@@ -72,6 +72,13 @@ export interface FlowGraph {
   selected: string; // the node the panel shows ("" for none)
   viewed: string; // the node the viewer shows
   viewedIsDefault: boolean;
+  shot?: Shot; // the flow's frames and the frame its simulations start at
+}
+
+export interface Shot {
+  first: number;
+  last: number;
+  simulationStart: number;
 }
 
 export interface State {

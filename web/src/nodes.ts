@@ -3,7 +3,7 @@
 // node's output (right) to an input (left) connects them; the bar above
 // does the same from menus, for the keyboard. Every edit goes to the server
 // (one undo step each); the server's answer redraws the view.
-import { FlowGraph, FlowNode } from "./api.js";
+import { FlowGraph, FlowNode, Shot } from "./api.js";
 
 const SVG = "http://www.w3.org/2000/svg";
 const kBoxWidth = 112;
@@ -61,6 +61,7 @@ export class NodeView {
   private readonly targets: HTMLSelectElement;
   private readonly inputs: HTMLSelectElement;
   private readonly settings: HTMLElement;
+  private readonly shot: Record<keyof Shot, HTMLInputElement>;
   private readonly buttons: Record<string, HTMLButtonElement> = {};
   private drag: { from: string; line: SVGElement } | null = null;
 
@@ -111,9 +112,26 @@ export class NodeView {
         if (this.graph.selected && this.inputs.value) void this.actions.edit("/api/node/disconnect", { to: this.graph.selected, input: this.inputs.value });
       }),
     );
+    // The shot: its first and last frames and the frame simulations start
+    // at; a change (on leaving the field or Enter) is one undo step.
+    const shotBar = el("div", { className: "node-shot" });
+    const shotField = (key: keyof Shot, id: string, text: string): HTMLInputElement => {
+      const field = el("input", { id, type: "number", step: "1" });
+      field.dataset.shot = key;
+      field.addEventListener("change", () => this.changeShot());
+      const label = el("label", { textContent: text });
+      label.append(field);
+      shotBar.append(label);
+      return field;
+    };
+    this.shot = {
+      first: shotField("first", "shot-first", "First"),
+      last: shotField("last", "shot-last", "Last"),
+      simulationStart: shotField("simulationStart", "shot-simulation-start", "Simulation from"),
+    };
     this.svg = svg("svg", { class: "node-graph", role: "group", "aria-label": "Nodes" }) as SVGSVGElement;
     this.settings = el("div", { className: "node-settings" });
-    root.append(bar, this.svg, this.settings);
+    root.append(bar, shotBar, this.svg, this.settings);
     this.svg.addEventListener("pointermove", (e) => this.dragTo(e));
     this.svg.addEventListener("pointerup", (e) => this.dragEnd(e));
   }
@@ -124,8 +142,27 @@ export class NodeView {
       void this.actions.edit("/api/node/rename", { node: this.graph.selected, name });
   }
 
+  private changeShot(): void {
+    const shot = Object.fromEntries(Object.entries(this.shot).map(([k, f]) => [k, Number(f.value)])) as unknown as Shot;
+    const now = this.graph.shot;
+    const valid = Object.values(this.shot).every((f) => f.value.trim() !== "" && Number.isInteger(Number(f.value)));
+    if (!valid || !now || (shot.first === now.first && shot.last === now.last && shot.simulationStart === now.simulationStart)) {
+      this.showShot(true);
+      return;
+    }
+    // Refused, the fields go back to the shot the flow has.
+    void this.actions.edit("/api/flow/shot", shot).then(() => this.showShot(true));
+  }
+
+  // `all`: the field being edited too.
+  private showShot(all: boolean): void {
+    for (const [key, field] of Object.entries(this.shot) as [keyof Shot, HTMLInputElement][])
+      if (all || document.activeElement !== field) field.value = this.graph.shot ? String(this.graph.shot[key]) : "";
+  }
+
   update(graph: FlowGraph): void {
     this.graph = graph;
+    this.showShot(false);
     const selected = graph.nodes.find((n) => n.name === graph.selected);
     if (document.activeElement !== this.rename) this.rename.value = graph.selected;
     for (const id of ["node-rename", "node-delete", "node-view", "node-connect", "node-disconnect-button"]) this.buttons[id].disabled = !selected;

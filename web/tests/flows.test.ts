@@ -1,15 +1,16 @@
 // Browser tests of the node view of a flow: adding nodes, connecting them by
 // dragging and from the menu, selecting one (its controls in the panel),
-// viewing one, and undoing the graph edits.
+// viewing one, undoing the graph edits, the shot and a node's settings.
 import { Page } from "playwright-core";
 import { assert, test } from "./harness";
 import { describe, openTool, settled } from "./page";
 
 interface Graph {
-  nodes: { name: string; class: string }[];
+  nodes: { name: string; class: string; settings?: Record<string, number | string> }[];
   connections: { from: string; to: string; input: string }[];
   selected: string;
   viewed: string;
+  shot: { first: number; last: number; simulationStart: number };
 }
 
 async function graph(page: Page): Promise<Graph> {
@@ -139,4 +140,52 @@ test("node view: a flow saved, then loaded from a tool's page, opens as the flow
   const g = await graph(page);
   assert(names(g) === "Bleb1,Merge1" && wires(g) === "Bleb1>Merge1.A", `loaded: ${names(g)} ${wires(g)}`);
   assert(((await page.textContent("#undo")) ?? "").includes("Load nodes.flow.json"), "Load is the undo step");
+});
+
+test("node view: the shot's fields set the timeline and a Merge's settings form changes it, each one undo step", async ({ page, url }) => {
+  await openTool(page, url, "flow");
+  await page.click("#node-new");
+  await settled(page);
+  const was = (await graph(page)).shot;
+  const range = async (): Promise<string> => page.evaluate(() => {
+    const t = document.getElementById("time") as HTMLInputElement;
+    return `${t.min}-${t.max}`;
+  });
+  assert((await range()) === `${was.first}-${was.last}`, `the timeline is the shot's: ${await range()}`);
+  const setField = async (id: string, value: string): Promise<void> => {
+    await page.fill(id, value);
+    await page.press(id, "Enter");
+    await settled(page);
+  };
+  await setField("#shot-first", "5");
+  await setField("#shot-last", "30");
+  let g = await graph(page);
+  assert(g.shot.first === 5 && g.shot.last === 30 && g.shot.simulationStart === was.simulationStart, `shot: ${JSON.stringify(g.shot)}`);
+  assert((await range()) === "5-30", `the timeline follows the shot: ${await range()}`);
+  assert(((await page.textContent("#undo")) ?? "").includes("Change shot"), "the undo step names the shot");
+  // Refused by the server (the simulation would start after the first frame): the field shows the shot again.
+  await setField("#shot-simulation-start", "7");
+  assert((await page.inputValue("#shot-simulation-start")) === String(was.simulationStart), "a refused start is put back");
+  assert((await page.getAttribute("#message", "class"))?.includes("error"), "the refusal is shown");
+  await page.click("#undo");
+  await settled(page);
+  await page.click("#undo");
+  await settled(page);
+  g = await graph(page);
+  assert(g.shot.first === was.first && g.shot.last === was.last, `undone: ${JSON.stringify(g.shot)}`);
+  assert((await range()) === `${was.first}-${was.last}`, `the timeline back: ${await range()}`);
+  assert((await page.inputValue("#shot-first")) === String(was.first) && (await page.inputValue("#shot-last")) === String(was.last), "the fields follow the undo");
+
+  // A Merge's mix from its settings form: one undo step, undone as one.
+  await addNode(page, "Merge");
+  const mix = (g: Graph): number | string | undefined => g.nodes.find((n) => n.name === "Merge1")?.settings?.mix;
+  const before = mix(await graph(page));
+  await setField('.node-settings [data-setting="mix"]', "0.25");
+  assert(mix(await graph(page)) === 0.25, `mix: ${mix(await graph(page))}`);
+  assert(((await page.textContent("#undo")) ?? "").includes("Change Merge1 mix"), "the undo step names the mix");
+  await page.click("#undo");
+  await settled(page);
+  g = await graph(page);
+  assert(mix(g) === before && names(g) === "Merge1", `after undo: ${mix(g)} ${names(g)}`);
+  assert((await page.inputValue('.node-settings [data-setting="mix"]')) === String(before), "the form shows the mix undone");
 });
