@@ -40,6 +40,29 @@ class ColourCli : public VornTest {
     }
     return in->spec();
   }
+  // An OpenColorIO configuration of a raw and a scene-linear space, and one
+  // more space `name`: `matrix` (row by row, 4 x 4) from scene-linear.
+  std::string WriteOcioConfig(const std::string& name, const std::vector<double>& matrix) {
+    std::ofstream config(Path("config.ocio"));
+    config << R"(ocio_profile_version: 2
+roles:
+  default: raw
+  scene_linear: lin
+file_rules:
+  - !<Rule> {name: Default, colorspace: default}
+colorspaces:
+  - !<ColorSpace>
+    name: raw
+    isdata: true
+  - !<ColorSpace>
+    name: lin
+)";
+    config << "  - !<ColorSpace>\n    name: " << name
+           << "\n    from_scene_reference: !<MatrixTransform> {matrix: [";
+    for (size_t i = 0; i < matrix.size(); ++i) config << (i ? ", " : "") << matrix[i];
+    config << "]}\n";
+    return Path("config.ocio");
+  }
   RunResult Copy(std::vector<std::string> more,
                  const std::vector<std::pair<std::string, std::string>>& env = {}) {
     std::vector<std::string> args = {"render", "Probe", "--set", "Mode=Copy"};
@@ -75,22 +98,7 @@ TEST_F(ColourCli, UnknownColourSpacesAndDepthsAreRefusedBeforeWriting) {
 
 TEST_F(ColourCli, ConfigurationOfOcioIsUsed) {
   // A space whose values are half the scene-linear ones.
-  std::ofstream(Path("config.ocio")) << R"(ocio_profile_version: 2
-roles:
-  default: raw
-  scene_linear: lin
-file_rules:
-  - !<Rule> {name: Default, colorspace: default}
-colorspaces:
-  - !<ColorSpace>
-    name: raw
-    isdata: true
-  - !<ColorSpace>
-    name: lin
-  - !<ColorSpace>
-    name: lin_half
-    from_scene_reference: !<MatrixTransform> {matrix: [0.5, 0, 0, 0, 0, 0.5, 0, 0, 0, 0, 0.5, 0, 0, 0, 0, 1]}
-)";
+  WriteOcioConfig("lin_half", {0.5, 0, 0, 0, 0, 0.5, 0, 0, 0, 0, 0.5, 0, 0, 0, 0, 1});
   const float value[4] = {0.1f, 0.1f, 0.1f, 1.0f};
   WriteExr("in.exr", 2, 2, value);
   const std::vector<std::pair<std::string, std::string>> env = {{"OCIO", Path("config.ocio")}};
@@ -115,27 +123,10 @@ colorspaces:
 // tables: each written value must be the mix of the frame's linear values.
 TEST_F(ColourCli, AnOutputSpaceMixingChannelsIsWrittenWhole) {
   const double m[3][3] = {{0.6, 0.3, 0.1}, {0.2, 0.7, 0.1}, {0.05, 0.15, 0.8}};
-  std::ofstream config(Path("config.ocio"));
-  config << R"(ocio_profile_version: 2
-roles:
-  default: raw
-  scene_linear: lin
-file_rules:
-  - !<Rule> {name: Default, colorspace: default}
-colorspaces:
-  - !<ColorSpace>
-    name: raw
-    isdata: true
-  - !<ColorSpace>
-    name: lin
-  - !<ColorSpace>
-    name: mixed
-    from_scene_reference: !<MatrixTransform> {matrix: [)";
+  std::vector<double> matrix;
   for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c)
-      config << (r < 3 && c < 3 ? m[r][c] : r == c ? 1.0 : 0.0) << (r == 3 && c == 3 ? "" : ", ");
-  config << "]}\n";
-  config.close();
+    for (int c = 0; c < 4; ++c) matrix.push_back(r < 3 && c < 3 ? m[r][c] : r == c ? 1.0 : 0.0);
+  WriteOcioConfig("mixed", matrix);
   const float value[4] = {0.05f, 0.4f, 0.8f, 0.75f};
   WriteExr("in.exr", 3, 2, value);
   const std::vector<std::pair<std::string, std::string>> env = {{"OCIO", Path("config.ocio")}};
