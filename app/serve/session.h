@@ -326,6 +326,7 @@ class Session {
   // Nodes' frames, kept across render copies: a change renders only the
   // nodes it reaches.
   std::shared_ptr<flow::FrameCache> flowCache_ = std::make_shared<flow::FrameCache>();
+  bool skipFlowCache_ = false;  // the next frame steps (render thread only)
 
   std::mutex frameMutex_;
   std::condition_variable wake_, delivered_;

@@ -9,6 +9,7 @@
 // before the first frame the change reaches.
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "serve/session.h"
 
@@ -387,7 +388,8 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
   // Every sequential node's frame kept from an earlier render (a change
   // downstream of them, a step back): the frame without stepping them. Their
   // operators stay where they were.
-  if (r.stepped && time != r.frame + 1 && r.renderer->SequentialFramesCached(time, r.wanted)) {
+  if (!std::exchange(skipFlowCache_, false) && r.stepped && time != r.frame + 1 &&
+      r.renderer->SequentialFramesCached(time, r.wanted)) {
     simFrom_ = time;  // nothing simulated
     simAt_ = time;
     simTarget_ = time;
@@ -396,6 +398,13 @@ std::shared_ptr<Frame> Session::RenderFlow(int time) {
     if (!r.renderer->Render(time, r.wanted, &error)) {
       flowRender_.reset();
       return MakeFrame(time, version, nullptr, 0.0, error);
+    }
+    if (!r.renderer->Trusted(r.node)) {
+      // A kept frame left the cache before its turn and a sequential node
+      // stepped out of order: simulate again, without the shortcut.
+      skipFlowCache_ = true;
+      flowRender_.reset();
+      return nullptr;
     }
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
