@@ -580,43 +580,58 @@ HttpResponse Api::Save(Session& session, const json& body) {
   return JsonResponse({{"saved", path}});
 }
 
+// The files an export request names: its frames within `first`-`last`
+// (`range` names them in the message), a file pattern of a format vorn
+// writes, in a folder of the server's, every frame's file checked. The
+// refusal, when there is one.
+std::optional<HttpResponse> Api::CheckExport(const json& body, int first, int last,
+                                             const char* range, ExportTarget* t) {
+  size_t root;
+  std::string relative, error;
+  if (!RootAndPath(body, &root, &relative, &error)) return Error(400, error);
+  t->frames = StringField(body, "frames");
+  if (!ParseFrameList(t->frames, &t->list, &error)) return Error(400, "frames: " + error);
+  if (t->list.front() < first || t->list.back() > last)
+    return Error(400, "frames: from " + std::to_string(first) + " to " + std::to_string(last) +
+                          " (" + range + ")");
+  auto pattern = FramePattern::Parse(relative, &error);
+  if (!pattern) return Error(400, "file name: " + error);
+  t->format = OutputFormatFor(relative);
+  if (!t->format) return Error(400, "file name: end it in " + std::string(OutputFormatsText()));
+  if (t->list.size() > 1 && !pattern->HasFrame())
+    return Error(400, "file name: put # where the frame number goes (render.#.png) to export " +
+                          std::to_string(t->list.size()) + " frames");
+  if (pattern->FrameInFolder()) return Error(400, "file name: " + std::string(kFrameInFolderText));
+  // Every file the frames name, checked in the root the request names;
+  // each is checked again just before it is written.
+  if (!roots_.OutputPath(root, relative, &t->path, &t->rootFolder, &error))
+    return Error(400, "cannot export: " + error);
+  if (t->rootFolder.find_first_of("#@%") != std::string::npos)
+    return Error(400, "cannot export into " + t->rootFolder +
+                          ": its name holds #, @ or %, which a file name pattern reads as a "
+                          "frame number; choose another folder");
+  t->absolute = FramePattern::Parse(t->path, &error);
+  if (!t->absolute) return Error(400, "file name: " + error);
+  std::set<std::string> folders;
+  for (int f : t->list)
+    if (!CheckOutputPath(t->absolute->Format(f), t->rootFolder, &error, &folders))
+      return Error(400, "cannot export: " + error);
+  return std::nullopt;
+}
+
 // Exports through the frame loop of `vorn render`, on a fresh operator that
 // holds the session's values and the session's pictures, so the files are
 // exactly those `vorn render --comp` writes with a composition of them.
 HttpResponse Api::Export(Session& session, const json& body) {
-  size_t root;
-  std::string relative, path, error;
-  if (!RootAndPath(body, &root, &relative, &error)) return Error(400, error);
-  const std::string frames = StringField(body, "frames");
-  std::vector<int> list;
-  if (!ParseFrameList(frames, &list, &error)) return Error(400, "frames: " + error);
   const SessionSettings& ss = session.Settings();
-  if (list.front() < ss.firstFrame || list.back() > ss.lastFrame)
-    return Error(400, "frames: from " + std::to_string(ss.firstFrame) + " to " +
-                          std::to_string(ss.lastFrame) + " (the timeline)");
-  auto pattern = FramePattern::Parse(relative, &error);
-  if (!pattern) return Error(400, "file name: " + error);
-  const auto format = OutputFormatFor(relative);
-  if (!format) return Error(400, "file name: end it in " + std::string(OutputFormatsText()));
-  if (list.size() > 1 && !pattern->HasFrame())
-    return Error(400, "file name: put # where the frame number goes (render.#.png) to export " +
-                          std::to_string(list.size()) + " frames");
-  if (pattern->FrameInFolder()) return Error(400, "file name: " + std::string(kFrameInFolderText));
-  // Every file the frames name, checked in the root the request names;
-  // each is checked again just before it is written.
-  std::string rootFolder;
-  if (!roots_.OutputPath(root, relative, &path, &rootFolder, &error))
-    return Error(400, "cannot export: " + error);
-  if (rootFolder.find_first_of("#@%") != std::string::npos)
-    return Error(400, "cannot export into " + rootFolder +
-                          ": its name holds #, @ or %, which a file name pattern reads as a "
-                          "frame number; choose another folder");
-  const auto absolute = FramePattern::Parse(path, &error);
-  if (!absolute) return Error(400, "file name: " + error);
-  std::set<std::string> folders;
-  for (int f : list)
-    if (!CheckOutputPath(absolute->Format(f), rootFolder, &error, &folders))
-      return Error(400, "cannot export: " + error);
+  ExportTarget target;
+  if (auto refused = CheckExport(body, ss.firstFrame, ss.lastFrame, "the timeline", &target))
+    return *refused;
+  const std::vector<int>& list = target.list;
+  const std::string& rootFolder = target.rootFolder;
+  const auto& absolute = target.absolute;
+  const auto& format = target.format;
+  std::string error;
   bool idle = false;
   if (!exporting_.compare_exchange_strong(idle, true))
     return Error(409, "an export is running: wait for it to finish or cancel it");
@@ -720,29 +735,12 @@ HttpResponse Api::NodeRequest(Session& s, const std::string& path, const json& b
 // the flow as it stands (saved to a temporary file), so the files are those
 // a saved flow renders to with --node and --out.
 HttpResponse Api::ExportFlow(Session& session, const json& body) {
-  size_t root;
-  std::string relative, path, error;
-  if (!RootAndPath(body, &root, &relative, &error)) return Error(400, error);
-  const std::string frames = StringField(body, "frames");
-  std::vector<int> list;
-  if (!ParseFrameList(frames, &list, &error)) return Error(400, "frames: " + error);
-  if (list.front() < session.FirstFrame() || list.back() > session.LastFrame())
-    return Error(400, "frames: from " + std::to_string(session.FirstFrame()) + " to " +
-                          std::to_string(session.LastFrame()) + " (the flow's shot)");
-  auto pattern = FramePattern::Parse(relative, &error);
-  if (!pattern) return Error(400, "file name: " + error);
-  if (!OutputFormatFor(relative))
-    return Error(400, "file name: end it in " + std::string(OutputFormatsText()));
-  if (list.size() > 1 && !pattern->HasFrame())
-    return Error(400, "file name: put # where the frame number goes (render.#.png) to export " +
-                          std::to_string(list.size()) + " frames");
-  std::string rootFolder;
-  if (!roots_.OutputPath(root, relative, &path, &rootFolder, &error))
-    return Error(400, "cannot export: " + error);
-  if (rootFolder.find_first_of("#@%") != std::string::npos)
-    return Error(400, "cannot export into " + rootFolder +
-                          ": its name holds #, @ or %, which a file name pattern reads as a "
-                          "frame number; choose another folder");
+  ExportTarget target;
+  if (auto refused =
+          CheckExport(body, session.FirstFrame(), session.LastFrame(), "the flow's shot", &target))
+    return *refused;
+  const std::vector<int>& list = target.list;
+  std::string error;
   std::string text, viewed;
   if (!session.FlowTextNow(&text, &viewed, &error)) return Error(422, "cannot export: " + error);
   if (viewed.empty()) return Error(422, "cannot export: the flow has no nodes");
@@ -775,10 +773,10 @@ HttpResponse Api::ExportFlow(Session& session, const json& body) {
     return Error(422, "cannot export: the flow could not be written for the render: " + error);
   RenderSettings rs;
   rs.actions.push_back({RenderAction::Kind::Comp, finished.file});
-  rs.frames = frames;
-  rs.out = path;
+  rs.frames = target.frames;
+  rs.out = target.path;
   rs.node = viewed;
-  rs.root = rootFolder;
+  rs.root = target.rootFolder;
   rs.quiet = true;
   rs.filesDone = &exportDone_;
   rs.cancel = &exportCancel_;

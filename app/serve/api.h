@@ -8,10 +8,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "host.h"
+#include "image_formats.h"
+#include "output_pattern.h"
 #include "serve/file_roots.h"
 #include "serve/session.h"
 
@@ -60,6 +63,14 @@ class Api {
   HttpResponse Post(const HttpRequest& request);
   HttpResponse Load(const nlohmann::json& body, int time);
   HttpResponse Save(Session& session, const nlohmann::json& body);
+  struct ExportTarget {
+    std::string frames, path, rootFolder;  // as given; the file pattern; its root
+    std::vector<int> list;
+    std::optional<FramePattern> absolute;  // `path` parsed
+    std::optional<ImageFormat> format;
+  };
+  std::optional<HttpResponse> CheckExport(const nlohmann::json& body, int first, int last,
+                                          const char* range, ExportTarget* target);
   HttpResponse Export(Session& session, const nlohmann::json& body);
   HttpResponse ExportFlow(Session& session, const nlohmann::json& body);
   HttpResponse NodeRequest(Session& session, const std::string& path, const nlohmann::json& body,
