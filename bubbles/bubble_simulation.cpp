@@ -61,7 +61,7 @@ bool PrepareFrame(BubbleSystem& system, FrameRequests& requests, NoiseTables& ta
   system.burstImage = images.burst;
   system.reflectionImage = images.reflection;
   system.outputImage = images.output;
-  ClearImage(*images.output);
+  if (!images.outputCleared) ClearImage(*images.output);
 
   if (requests.restartRequested.load() == 1) {
     requests.restartRequested.store(0);

@@ -38,21 +38,23 @@ struct FrameRequests {
 };
 
 // The frame's images (burst and reflection may be null, all of the birth
-// image's size) and its time.
+// image's size) and its time. `outputCleared` says the output is already
+// transparent black (a new image from the runtime is): clearing it again
+// would be a serial pass over the whole frame before the parallel one.
 struct FrameImages {
   const df::Image* birth = nullptr;
   const df::Image* burst = nullptr;
   const df::Image* reflection = nullptr;
   df::Image* output = nullptr;
   float time = 0;
+  bool outputCleared = false;
 };
 
-// Prepares the frame (tables on first use, derived fields, images, cleared
-// output), honours a pending restart, then a pending preroll of silent steps.
-// False once the system's abortFlag is set at one of its checks: the frame
-// then has no drawn step, and an abort during the preroll keeps the request.
-// A frame goes on with the drawn step at time trunc(images.time):
-// BeginDrawnStep, the band pass (DrawBand over every band), UpdateBubbles.
+// Prepares the frame (tables on first use, derived fields, images, the
+// output cleared unless it already is), honours a pending restart, then a pending preroll of silent
+// steps. False once the system's abortFlag is set at one of its checks: the frame then has no drawn
+// step, and an abort during the preroll keeps the request. A frame goes on with the drawn step at
+// time trunc(images.time): BeginDrawnStep, the band pass (DrawBand over every band), UpdateBubbles.
 bool PrepareFrame(BubbleSystem& system, FrameRequests& requests, NoiseTables& tables,
                   const FrameParameters& params, const FrameImages& images);
 

@@ -38,7 +38,7 @@ uint32_t BubblesPlugIn::ProcessFrame(Request* request) {
   if (fw::SizesDisagree(birth, burst) || fw::SizesDisagree(birth, reflection)) {
     fw::DrawMismatchPattern(output);
   } else if (system_ && PrepareFrame(*system_, requests_, *tables_, params_,
-                                     {birth, burst, reflection, output, time})) {
+                                     {birth, burst, reflection, output, time, true})) {
     DrawnStep(request, std::trunc(time), SourceLineOf(params_));
   }
   // Without a simulation the new image goes out as made: transparent black.
