@@ -13,29 +13,46 @@ namespace df {
 namespace {
 
 // Images of at least this many bytes are cleared by the worker pool, in
-// pieces of kClearPiece bytes: a frame's output cleared on the thread of
-// Process alone is a serial step that grows with the frame and not with the
-// cores (about a millisecond for 1920 x 1080 here), and on a many-core
-// machine it would cost as much as a whole pass.
+// pieces of at most kClearPiece bytes, and in as many pieces as the tools'
+// chunk count (the thread's render workers, else processorCount) where that
+// makes them no smaller than
+// kMinClearPiece: a frame's output cleared on the thread of Process alone is
+// a serial step that grows with the frame and not with the cores (about a
+// millisecond for 1920 x 1080 here), and eight 1 MiB pieces would leave most
+// threads of a many-core machine idle.
 constexpr size_t kPoolClearBytes = size_t(4) << 20;
 constexpr size_t kClearPiece = size_t(1) << 20;
+constexpr size_t kMinClearPiece = size_t(64) << 10;
+
+// The bytes of each piece (a multiple of 64, the last piece takes the rest).
+size_t ClearPieceBytes(size_t bytes, int chunks) {
+  size_t pieces = (bytes + kClearPiece - 1) / kClearPiece;
+  if (chunks > 0) pieces = std::max(pieces, std::min(size_t(chunks), bytes / kMinClearPiece));
+  const size_t piece = (bytes + pieces - 1) / pieces;
+  return (piece + 63) / 64 * 64;
+}
 
 void Clear(uint8_t* data, size_t bytes) {
   const App* app = GetApp();
   int threads = app ? std::max(1, app->threadCount) : 1;
-  if (const int workers = ThreadRenderWorkers(); workers > 0) threads = std::min(threads, workers);
+  int chunks = app ? app->processorCount : 1;
+  if (const int workers = ThreadRenderWorkers(); workers > 0) {
+    threads = std::min(threads, workers);
+    chunks = workers;
+  }
   if (bytes < kPoolClearBytes || threads < 2) {
     std::memset(data, 0, bytes);
     return;
   }
-  const long pieces = long((bytes + kClearPiece - 1) / kClearPiece);
+  const size_t pieceBytes = ClearPieceBytes(bytes, chunks);
+  const long pieces = long((bytes + pieceBytes - 1) / pieceBytes);
   // Traced like a pass, so the chunk model counts it where it runs; not
   // shown as one in the progress.
   PassRecorder recorder(pieces, false);
   const std::function<void(long)> body = [&](long k) {
     const PassRecorder::Stamp start = recorder.ChunkStart();
-    const size_t begin = size_t(k) * kClearPiece;
-    std::memset(data + begin, 0, std::min(kClearPiece, bytes - begin));
+    const size_t begin = size_t(k) * pieceBytes;
+    std::memset(data + begin, 0, std::min(pieceBytes, bytes - begin));
     recorder.ChunkDone(k, start);
   };
   bool cleared = false;

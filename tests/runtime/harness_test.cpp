@@ -158,35 +158,45 @@ TEST(Images, SizesAreCheckedAndRowsLaidOut) {
   image->Recycle();
 }
 
-// A large image is cleared by the worker pool in 1 MiB pieces: every byte is
+// A large image is cleared by the worker pool in pieces of at most 1 MiB,
+// as many as the tools' chunks where each is 64 KiB or more: every byte is
 // zero even where the memory held an earlier image, the pieces are traced
 // as a pass, and the progress counters are left to the tool's passes.
 TEST(Images, LargeImagesAreClearedWhollyByThePool) {
   App app;
   app.threadCount = 3;
-  constexpr int kW = 1001, kH = 1500;  // 6,006,000 bytes: six pieces, the last short
-  for (int round = 0; round < 2; ++round) {
-    Image* dirty = Image::Create(kW, kH);
-    ASSERT_NE(dirty, nullptr);
-    for (int y = 0; y < kH; ++y) std::memset(dirty->rows[y], 0xA5, size_t(kW) * 4);
-    dirty->Recycle();
-    ResetChunkProgress();
-    TakeChunkTrace();
-    EnableChunkTrace(round == 1);
-    Image* image = Image::Create(kW, kH);
-    EnableChunkTrace(false);
-    ASSERT_NE(image, nullptr);
-    size_t nonZero = 0;
-    for (int y = 0; y < kH; ++y)
-      for (int x = 0; x < kW * 4; ++x) nonZero += image->rows[y][x] != 0;
-    EXPECT_EQ(nonZero, 0u);
-    image->Recycle();
-    EXPECT_EQ(CurrentChunkProgress().passes, 0);
-    const ChunkTrace trace = TakeChunkTrace();
-    if (round == 1) {
-      ASSERT_EQ(trace.passes.size(), 1u);
-      EXPECT_EQ(trace.passes[0].chunks, 6);
-      EXPECT_EQ(trace.chunks.size(), 6u);
+  constexpr int kW = 1001, kH = 1500;  // 6,006,000 bytes
+  // Six 1 MiB pieces (the last short) for few chunks; 40 for 40 chunks;
+  // 91 (6,006,000 / 64 KiB) for more.
+  const struct {
+    int chunks;
+    int pieces;
+  } cases[] = {{3, 6}, {40, 40}, {500, 91}};
+  for (const auto& c : cases) {
+    app.processorCount = c.chunks;
+    for (int round = 0; round < 2; ++round) {
+      Image* dirty = Image::Create(kW, kH);
+      ASSERT_NE(dirty, nullptr);
+      for (int y = 0; y < kH; ++y) std::memset(dirty->rows[y], 0xA5, size_t(kW) * 4);
+      dirty->Recycle();
+      ResetChunkProgress();
+      TakeChunkTrace();
+      EnableChunkTrace(round == 1);
+      Image* image = Image::Create(kW, kH);
+      EnableChunkTrace(false);
+      ASSERT_NE(image, nullptr);
+      size_t nonZero = 0;
+      for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW * 4; ++x) nonZero += image->rows[y][x] != 0;
+      EXPECT_EQ(nonZero, 0u) << c.chunks;
+      image->Recycle();
+      EXPECT_EQ(CurrentChunkProgress().passes, 0);
+      const ChunkTrace trace = TakeChunkTrace();
+      if (round == 1) {
+        ASSERT_EQ(trace.passes.size(), 1u);
+        EXPECT_EQ(trace.passes[0].chunks, c.pieces) << c.chunks;
+        EXPECT_EQ(trace.chunks.size(), size_t(c.pieces)) << c.chunks;
+      }
     }
   }
 }
