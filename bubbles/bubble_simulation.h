@@ -73,6 +73,23 @@ bool BeginDrawnStep(BubbleSystem& system, const SourceLine& line);
 bool BirthBubbles(BubbleSystem& system, const SourceLine& line);
 
 // Ages, moves, grows and removes every living bubble; draws no random numbers.
+// AgeBubbles then MoveBubbles over every mover, on the calling thread.
 void UpdateBubbles(BubbleSystem& system, float time);
+
+// The first half of the update: every living bubble ages, and those at the
+// end of their life go back to the pool; the others are listed in
+// system.movers (kListed). kCancelled: the render was cancelled and the
+// update ends. kUnlisted: no memory for the list; MoveBubbles(system, -1, -1,
+// time) then moves them from the live list on one thread.
+enum class Aged { kListed, kUnlisted, kCancelled };
+Aged AgeBubbles(BubbleSystem& system);
+
+// The second half: movers [begin, end) are slowed in the gather region,
+// moved under gravity and friction, grown by their type, pushed by the wind
+// and stirred by the swirl. Each bubble's move reads only itself and the
+// frame's parameters, tables and burst image, so any split of the list among
+// threads gives the same bubbles. begin = end = -1: every living bubble,
+// from the live list.
+void MoveBubbles(const BubbleSystem& system, int begin, int end, float time);
 
 }  // namespace bubbles

@@ -60,6 +60,7 @@ void DestroyBubbleSystem(BubbleSystem* system) {
     delete block;
     block = next;
   }
+  delete[] system->movers;
   delete system;
 }
 

@@ -124,6 +124,12 @@ struct BubbleSystem {
   int liveCount = 0;
   int liveLimit = kMaxLiveBubbles;  // AcquireBubble yields nothing at this many
 
+  // The bubbles the current step moves, in liveList order (AgeBubbles lists
+  // them so the moves can be split among threads); owned, grown as needed.
+  Bubble** movers = nullptr;
+  int moverCount = 0;
+  int moverCapacity = 0;
+
   // One table per bubble type, one entry per size step; owned, filled by the
   // renderer on the Process thread before the bands start.
   BubbleSprite* spriteCaches[kBubbleTypes][kSizeSteps] = {};

@@ -1,10 +1,12 @@
 // The update of a step: every living bubble ages, dies at the end of its life,
 // is slowed in the gather region, moves under gravity and friction, grows by
-// its type, is pushed by the wind and stirred by the swirl.
+// its type, is pushed by the wind and stirred by the swirl. The ageing walks
+// the live list on one thread; the moves may be split among threads.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <new>
 
 #include "bubbles/bubble_simulation.h"
 #include "framework/noise.h"
@@ -66,8 +68,8 @@ void Wind(const StepParameters& p, Bubble& b) {
   }
 }
 
-void Swirl(BubbleSystem& s, Bubble& b, float sizeWeight, float time) {
-  if (s.params.swirlTimeToMax < 1.0f) s.params.swirlTimeToMax = 1.0f;
+// The swirl's time to its full strength is at least 1 (AgeBubbles raises it).
+void Swirl(const BubbleSystem& s, Bubble& b, float sizeWeight, float time) {
   const double ramp = std::min(double(b.age) / s.params.swirlTimeToMax, 1.0);
   const double weight = (1.0 - 1.5 * sizeWeight) * s.params.swirlMagnitude * ramp;
   const float x = float(double(b.x) * s.params.swirlDensity);
@@ -79,15 +81,64 @@ void Swirl(BubbleSystem& s, Bubble& b, float sizeWeight, float time) {
                           weight);
 }
 
+struct Moves {
+  bool gather, wind, swirl;
+};
+
+Moves MovesOf(const BubbleSystem& s) {
+  return {s.params.gatherEnabled != 0 && s.burstImage != nullptr, s.params.windSpeed > 0.0001f,
+          s.params.swirlDensity > 0.1f && s.gradients != nullptr};
+}
+
+void Move(const BubbleSystem& s, const Moves& moves, Bubble& b, float time) {
+  double damping = s.params.friction;
+  if (moves.gather) {
+    const int region = RegionValue(*s.burstImage, b.x, b.y);
+    if (region > 128) {
+      damping = std::min(double(s.params.gatherSlowup) + s.params.friction, 1.0);
+      b.gatherState = 1;
+    } else if (region >= 0 && b.gatherState == 1) {
+      b.gatherState = 2;
+      b.age = SaturatingDifference(b.lifetime, s.params.burstAfterlife);
+    }
+  }
+
+  // Larger "Variable Growth" bubbles fall faster and swirl less.
+  const float sizeWeight = s.params.bubbleType == 2 ? float(b.baseSize * 0.025) : 0.0f;
+  const double g =
+      s.params.bubbleType == 2 ? (sizeWeight + 0.5) * s.params.gravity : double(s.params.gravity);
+  b.vx = float(s.params.gravityX * g + (1.0 - damping) * b.vx);
+  b.vy = float(s.params.gravityY * g + (1.0 - damping) * b.vy);
+  b.x = float(double(b.x) + b.vx);
+  b.y = float(double(b.y) + b.vy);
+
+  Grow(s, b);
+  if (moves.wind && b.gatherState == 0) Wind(s.params, b);
+  if (moves.swirl) Swirl(s, b, sizeWeight, time);
+}
+
+// Room in system.movers for `count` bubbles; false when memory runs out.
+bool ReserveMovers(BubbleSystem& s, int count) {
+  if (count <= s.moverCapacity) return true;
+  const int capacity = std::max(count, std::min(kMaxLiveBubbles, 2 * s.moverCapacity));
+  Bubble** movers = new (std::nothrow) Bubble*[size_t(capacity)];
+  if (!movers) return false;
+  delete[] s.movers;
+  s.movers = movers;
+  s.moverCapacity = capacity;
+  return true;
+}
+
 }  // namespace
 
-void UpdateBubbles(BubbleSystem& s, float time) {
-  const bool gather = s.params.gatherEnabled != 0 && s.burstImage != nullptr;
-  const bool wind = s.params.windSpeed > 0.0001f;
-  const bool swirl = s.params.swirlDensity > 0.1f && s.gradients != nullptr;
+Aged AgeBubbles(BubbleSystem& s) {
+  if (s.params.swirlDensity > 0.1f && s.gradients != nullptr && s.params.swirlTimeToMax < 1.0f)
+    s.params.swirlTimeToMax = 1.0f;
+  const bool listed = ReserveMovers(s, s.liveCount);
+  s.moverCount = 0;
   Bubble* kept = nullptr;  // the last bubble that stayed alive
   for (Bubble* b = s.liveList; b;) {
-    if (AbortRequested(s)) return;
+    if (AbortRequested(s)) return Aged::kCancelled;
     Bubble* next = b->next;
     // The list is scattered over the pool: fetch the next slot while this
     // one is worked on.
@@ -98,37 +149,42 @@ void UpdateBubbles(BubbleSystem& s, float time) {
       b->next = s.freeList;
       s.freeList = b;
       s.liveCount -= 1;
-      b = next;
-      continue;
+    } else {
+      if (listed) s.movers[s.moverCount++] = b;
+      kept = b;
     }
-
-    double damping = s.params.friction;
-    if (gather) {
-      const int region = RegionValue(*s.burstImage, b->x, b->y);
-      if (region > 128) {
-        damping = std::min(double(s.params.gatherSlowup) + s.params.friction, 1.0);
-        b->gatherState = 1;
-      } else if (region >= 0 && b->gatherState == 1) {
-        b->gatherState = 2;
-        b->age = SaturatingDifference(b->lifetime, s.params.burstAfterlife);
-      }
-    }
-
-    // Larger "Variable Growth" bubbles fall faster and swirl less.
-    const float sizeWeight = s.params.bubbleType == 2 ? float(b->baseSize * 0.025) : 0.0f;
-    const double g =
-        s.params.bubbleType == 2 ? (sizeWeight + 0.5) * s.params.gravity : double(s.params.gravity);
-    b->vx = float(s.params.gravityX * g + (1.0 - damping) * b->vx);
-    b->vy = float(s.params.gravityY * g + (1.0 - damping) * b->vy);
-    b->x = float(double(b->x) + b->vx);
-    b->y = float(double(b->y) + b->vy);
-
-    Grow(s, *b);
-    if (wind && b->gatherState == 0) Wind(s.params, *b);
-    if (swirl) Swirl(s, *b, sizeWeight, time);
-
-    kept = b;
     b = next;
+  }
+  return listed ? Aged::kListed : Aged::kUnlisted;
+}
+
+void MoveBubbles(const BubbleSystem& s, int begin, int end, float time) {
+  const Moves moves = MovesOf(s);
+  if (begin < 0) {
+    for (Bubble* b = s.liveList; b; b = b->next) {
+      if (AbortRequested(s)) return;
+      Move(s, moves, *b, time);
+    }
+    return;
+  }
+  begin = std::max(begin, 0);
+  end = std::min(end, s.moverCount);
+  for (int i = begin; i < end; ++i) {
+    if (AbortRequested(s)) return;
+    Move(s, moves, *s.movers[i], time);
+  }
+}
+
+void UpdateBubbles(BubbleSystem& s, float time) {
+  switch (AgeBubbles(s)) {
+    case Aged::kListed:
+      MoveBubbles(s, 0, s.moverCount, time);
+      break;
+    case Aged::kUnlisted:
+      MoveBubbles(s, -1, -1, time);
+      break;
+    case Aged::kCancelled:
+      break;
   }
 }
 

@@ -89,14 +89,28 @@ bool BubblesPlugIn::SimulationReads(const Input& input) const {
 void BubblesPlugIn::DrawnStep(Request* request, float time, const SourceLine& line) {
   if (!BeginDrawnStep(*system_, line)) return;  // births cancelled: no pass, no update
   // The worker count is determined anew for every drawn step. The update
-  // follows the pass even when it was cancelled.
+  // follows the pass even when it was cancelled; its moves are a pass too.
   fw::ChooseWorkers(fields_);
   RunPass(request, kBandPass, fw::Split::kRows);
-  UpdateBubbles(*system_, time);
+  moveTime_ = time;
+  switch (AgeBubbles(*system_)) {
+    case Aged::kListed:
+      RunPassOver(request, kMovePass, system_->moverCount);
+      break;
+    case Aged::kUnlisted:
+      MoveBubbles(*system_, -1, -1, time);
+      break;
+    case Aged::kCancelled:
+      break;
+  }
 }
 
 void BubblesPlugIn::RunBand(const fw::ChunkWork& work) {
-  if (work.pass == kBandPass && system_) DrawBand(*system_, work.band.begin, work.band.end);
+  if (!system_) return;
+  if (work.pass == kBandPass)
+    DrawBand(*system_, work.band.begin, work.band.end);
+  else if (work.pass == kMovePass)
+    MoveBubbles(*system_, work.band.begin, work.band.end, moveTime_);
 }
 
 void BubblesPlugIn::Changed(Input* input, Parameter* value, double time) {

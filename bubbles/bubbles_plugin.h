@@ -40,13 +40,14 @@ class BubblesPlugIn : public fw::PassTool<kTool> {
 
  private:
   static constexpr int kBandPass = 1;
+  static constexpr int kMovePass = 2;  // the update's moves, over the listed bubbles
 
   // Button presses become requests for the next frame; "Demos" applies a preset.
   void Changed(df::Input* input, df::Parameter* value, double time) override;
 
   // The drawn step at `time`, after the frame's preparation.
   void DrawnStep(df::Request* request, float time, const SourceLine& line);
-  // One band of the drawn step's pass.
+  // One band of the drawn step's pass, or a share of its moves.
   void RunBand(const fw::ChunkWork& work) override;
 
   // Simulation state, kept from frame to frame; null when it could not be
@@ -57,6 +58,7 @@ class BubblesPlugIn : public fw::PassTool<kTool> {
 
   // Per-render fields, written by Process before any chunk runs.
   FrameParameters params_;
+  float moveTime_ = 0;  // the drawn step's time, for the move pass
 };
 
 }  // namespace bubbles

@@ -1,5 +1,7 @@
 #include "framework/passes.h"
 
+#include <algorithm>
+
 namespace fw {
 
 bool RenderPasses::Run(df::ThreadedOperator& op, df::Request* request, int number, Split split,
@@ -10,8 +12,23 @@ bool RenderPasses::Run(df::ThreadedOperator& op, df::Request* request, int numbe
   const bool rows = split == Split::kRows;
   perChunk_ = rows ? fields.rowsPerChunk : fields.colsPerChunk;
   extent_ = rows ? fields.height : fields.width;
+  evenly_ = false;
   op.DoMultiProcess(request, fields.workerCount);
   pass_ = 0;
+  return !Aborted(op.abortFlag);
+}
+
+bool RenderPasses::RunOver(df::ThreadedOperator& op, df::Request* request, int number, int items,
+                           const RenderFields& fields) {
+  if (Aborted(op.abortFlag)) return false;
+  pass_ = number;
+  workers_ = std::max(fields.workerCount, 1);
+  perChunk_ = 0;
+  extent_ = std::max(items, 0);
+  evenly_ = true;
+  op.DoMultiProcess(request, workers_);
+  pass_ = 0;
+  evenly_ = false;
   return !Aborted(op.abortFlag);
 }
 

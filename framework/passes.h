@@ -23,9 +23,18 @@ class RenderPasses {
   // the pass; true when every chunk ran to its end.
   bool Run(df::ThreadedOperator& op, df::Request* request, int number, Split split,
            const RenderFields& fields);
+  // Runs pass `number` over `items` things of the tool's own (not rows or
+  // columns): chunk k of fields.workerCount covers items [k × items ÷ n,
+  // (k + 1) × items ÷ n), so they spread evenly however few they are.
+  bool RunOver(df::ThreadedOperator& op, df::Request* request, int number, int items,
+               const RenderFields& fields);
 
   // What chunk `chunk` of the current pass covers, for ProcessChunk.
   ChunkWork Chunk(long chunk) const {
+    if (evenly_) {
+      if (chunk < 0 || chunk >= workers_) return {pass_, {0, 0}};
+      return {pass_, {int(chunk * extent_ / workers_), int((chunk + 1) * extent_ / workers_)}};
+    }
     return {pass_, ChunkBand(chunk, workers_, perChunk_, extent_)};
   }
   int Current() const { return pass_; }
@@ -34,7 +43,8 @@ class RenderPasses {
   int pass_ = 0;
   int workers_ = 1;
   int perChunk_ = 0;
-  int extent_ = 0;
+  long long extent_ = 0;
+  bool evenly_ = false;
 };
 
 }  // namespace fw

@@ -155,6 +155,10 @@ class PassTool : public Tool<kDecl> {
   bool RunPass(df::Request* request, int number, Split split) {
     return passes_.Run(*this, request, number, split, fields_);
   }
+  // Runs pass `number` over `items` things of the tool's own, split evenly.
+  bool RunPassOver(df::Request* request, int number, int items) {
+    return passes_.RunOver(*this, request, number, items, fields_);
+  }
 
   // Per-render fields, written by Process before any chunk runs.
   RenderFields fields_;

@@ -1,5 +1,5 @@
-// Numbered passes over row bands or column strips, and cancellation between
-// passes.
+// Numbered passes over row bands, column strips or a tool's own items, and
+// cancellation between passes.
 #include "framework/passes.h"
 
 #include <gtest/gtest.h>
@@ -37,9 +37,14 @@ TEST(RenderPasses, RowsThenColumnsEachChunkKnowsItsPassAndBand) {
   SetWorkers(f, 4);
   EXPECT_TRUE(op.passes.Run(op, nullptr, 1, Split::kRows, f));
   EXPECT_TRUE(op.passes.Run(op, nullptr, 2, Split::kColumns, f));
+  // Items are spread evenly (k × 6 ÷ 4), not with the rest in the last chunk;
+  // a row pass after it is cut as before.
+  EXPECT_TRUE(op.passes.RunOver(op, nullptr, 3, 6, f));
+  EXPECT_TRUE(op.passes.Run(op, nullptr, 4, Split::kRows, f));
   EXPECT_EQ(op.passes.Current(), 0);
-  const std::set<std::tuple<int, int, int>> want = {{1, 0, 2}, {1, 2, 4}, {1, 4, 6}, {1, 6, 10},
-                                                    {2, 0, 2}, {2, 2, 4}, {2, 4, 6}, {2, 6, 9}};
+  const std::set<std::tuple<int, int, int>> want = {
+      {1, 0, 2}, {1, 2, 4}, {1, 4, 6}, {1, 6, 10}, {2, 0, 2}, {2, 2, 4}, {2, 4, 6}, {2, 6, 9},
+      {3, 0, 1}, {3, 1, 3}, {3, 3, 4}, {3, 4, 6},  {4, 0, 2}, {4, 2, 4}, {4, 4, 6}, {4, 6, 10}};
   EXPECT_EQ(op.seen, want);
 }
 
