@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 namespace vorn {
 
@@ -38,14 +39,18 @@ void ChunkStats::FrameStarted() {
 
 void ChunkStats::FrameDone(int frame) {
   if (!on_) return;
-  const double serial = double(df::ThreadCpuNow() - frameCpu_) * 1e-9;
+  int64_t serialCpu = df::ThreadCpuNow() - frameCpu_;
   const df::ChunkTrace trace = df::TakeChunkTrace();
   FrameChunkTimes times;
   times.passes.resize(trace.passes.size());
   for (const df::PassTiming& p : trace.passes) {
     if (origin_ < 0) origin_ = p.start;
     maxChunks_ = std::max(maxChunks_, p.chunks);
+    // While this thread runs a pass it wakes the workers and waits: the
+    // pass's time is its chunks', so that is not serial work.
+    if (p.caller == std::this_thread::get_id()) serialCpu -= p.callerCpu;
   }
+  const double serial = double(serialCpu) * 1e-9;
   for (const df::ChunkTiming& c : trace.chunks) {
     if (c.pass >= 0 && size_t(c.pass) < times.passes.size())
       times.passes[size_t(c.pass)].push_back(double(c.cpu) * 1e-9);

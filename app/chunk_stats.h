@@ -22,8 +22,8 @@ class ChunkStats {
   // (false with the reason when it cannot be written).
   bool Start(const std::string& tracePath, std::string* error);
   // Around one call of Process, on its thread: takes what the runtime
-  // recorded, and the processor time of Process outside its passes (the
-  // thread does no work while it waits for a pass).
+  // recorded, and the processor time of Process outside its passes (what
+  // the thread spends starting and waiting for its passes is left out).
   void FrameStarted();
   void FrameDone(int frame);
   // The model's lines: "16 cores: 14.2× (89 %)" for 4 to 64 cores, after a

@@ -72,12 +72,15 @@ PassRecorder::PassRecorder(long chunks, bool counted)
   pass_.chunks = chunks;
   // A chunk that failed keeps thread −1 and is left out of the trace.
   chunks_.assign(size_t(chunks), ChunkTiming{0, 0, 0, 0, 0, -1});
+  pass_.caller = std::this_thread::get_id();
+  callerStart_ = ThreadCpuNow();
   pass_.start = TraceNow();
 }
 
 PassRecorder::~PassRecorder() {
   if (!tracing_) return;
   pass_.end = TraceNow();
+  pass_.callerCpu = ThreadCpuNow() - callerStart_;
   std::lock_guard lock(gTraceMutex);
   pass_.pass = gNextPass++;
   gTrace.passes.push_back(pass_);

@@ -244,6 +244,13 @@ TEST(ChunkTrace, RecordsEveryChunkOfEveryPassWhenAsked) {
   }
   EXPECT_EQ(trace.passes[1].pass, 1);
   EXPECT_EQ(trace.passes[1].chunks, 2);
+  // The caller's processor time over a pass: its own, and less than the
+  // pass's span, since it slept while the workers slept in their chunks.
+  for (const PassTiming& pass : trace.passes) {
+    EXPECT_EQ(pass.caller, std::this_thread::get_id());
+    EXPECT_GE(pass.callerCpu, 0);
+    EXPECT_LT(pass.callerCpu, pass.end - pass.start);
+  }
   EXPECT_TRUE(TakeChunkTrace().chunks.empty());
 
   app.SetChunksPerThread(100000);  // bounded like the tools' worker count

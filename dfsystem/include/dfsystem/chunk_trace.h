@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 namespace df {
@@ -23,6 +24,11 @@ struct PassTiming {
   int pass = 0;
   long chunks = 0;
   int64_t start = 0, end = 0;
+  // The calling thread's processor time over the same span (waking the
+  // workers, waiting for them, any chunks it ran itself), ns, and that
+  // thread: a host timing its own thread's serial work leaves this out.
+  int64_t callerCpu = 0;
+  std::thread::id caller;
 };
 
 struct ChunkTrace {
@@ -75,6 +81,7 @@ class PassRecorder {
  private:
   bool tracing_;
   bool counted_;
+  int64_t callerStart_ = 0;
   PassTiming pass_;
   std::vector<ChunkTiming> chunks_;
 };
