@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "bubbles/band_balance.h"
 #include "bubbles/bubble_render.h"
 #include "bubbles/bubbles_presets.h"
 #include "bubbles/simulation_copy.h"
@@ -91,7 +92,10 @@ void BubblesPlugIn::DrawnStep(Request* request, float time, const SourceLine& li
   // The worker count is determined anew for every drawn step. The update
   // follows the pass even when it was cancelled; its moves are a pass too.
   fw::ChooseWorkers(fields_);
-  RunPass(request, kBandPass, fw::Split::kRows);
+  if (BalanceBands(*system_, fields_.workerCount, &bandRows_, &bandCosts_))
+    RunPassOver(request, kBandPass, fields_.workerCount);  // chunk k: band k
+  else
+    RunPass(request, kBandPass, fw::Split::kRows);
   moveTime_ = time;
   switch (AgeBubbles(*system_)) {
     case Aged::kListed:
@@ -107,9 +111,12 @@ void BubblesPlugIn::DrawnStep(Request* request, float time, const SourceLine& li
 
 void BubblesPlugIn::RunBand(const fw::ChunkWork& work) {
   if (!system_) return;
-  if (work.pass == kBandPass)
+  if (work.pass == kBandPass && bandRows_.empty()) {
     DrawBand(*system_, work.band.begin, work.band.end);
-  else if (work.pass == kMovePass)
+  } else if (work.pass == kBandPass) {
+    for (int k = work.band.begin; k < work.band.end && k + 1 < int(bandRows_.size()); ++k)
+      DrawBand(*system_, bandRows_[size_t(k)], bandRows_[size_t(k) + 1]);
+  } else if (work.pass == kMovePass)
     MoveBubbles(*system_, work.band.begin, work.band.end, moveTime_);
 }
 

@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "bubbles/band_balance.h"
 #include "bubbles/bubble_blit.h"
 #include "bubbles/bubble_burst.h"
 #include "bubbles/bubble_render.h"
@@ -583,6 +584,65 @@ TEST(BubbleRender, UnknownBubbleTypeDrawsNothing) {
   sc.Add(0.5f, 0.5f, 60, 200, 200, 200);
   sc.Render();
   EXPECT_EQ(sc.Bytes(), std::vector<uint8_t>(size_t(60) * 60 * 4, 0));
+}
+
+// Bands balanced by drawing work: they cover the frame in order, draw the
+// bytes of one band over the whole frame, and no band carries much more
+// than its share of the work (worked out here row by row: one unit a row
+// and, per bubble, its visible sprite width on every row it covers).
+TEST(BandBalance, BandsCoverTheFrameDrawTheSameBytesAndShareTheWork) {
+  Scene sc(320, 240);
+  // A crowd across the middle rows, a few bubbles elsewhere, one half off
+  // the left edge and one above the frame.
+  for (int i = 0; i < 40; ++i)
+    sc.Add(0.05f + 0.022f * float(i), 0.45f + 0.004f * float(i % 7), 20 + i % 30, 200, 120, 60);
+  sc.Add(0.5f, 0.05f, 60, 30, 60, 200);
+  sc.Add(0.0f, 0.9f, 40, 90, 200, 30);
+  sc.Add(0.5f, -0.2f, 80, 90, 90, 90);
+  sc.Render(1);
+  const std::vector<uint8_t> whole = sc.Bytes();
+
+  std::vector<long long> rowCost(240, 1);
+  for (const Bubble* b = sc.s->liveList; b; b = b->next) {
+    const int h = sc.SpriteOf(*b).width / 2;
+    const int px = int(320.0 * b->x + 0.5), py = int(std::floor(240.0 * b->y + 0.5));
+    const long long visible = std::min(px + h + 1, 320) - std::max(px - h, 0);
+    for (int y = std::max(py - h, 0); y <= std::min(py + h, 239); ++y)
+      rowCost[size_t(y)] += visible;
+  }
+  long long total = 0, heaviestRow = 0;
+  for (long long c : rowCost) total += c, heaviestRow = std::max(heaviestRow, c);
+
+  std::vector<int> bounds;
+  std::vector<int64_t> scratch;
+  for (int chunks : {1, 7, 60, 500}) {
+    ASSERT_TRUE(BalanceBands(*sc.s, chunks, &bounds, &scratch)) << chunks;
+    ASSERT_EQ(bounds.size(), size_t(chunks) + 1);
+    EXPECT_EQ(bounds.front(), 0);
+    EXPECT_EQ(bounds.back(), 240);
+    sc.Fill(0);
+    long long heaviest = 0;
+    for (int k = 0; k < chunks; ++k) {
+      ASSERT_LE(bounds[size_t(k)], bounds[size_t(k) + 1]) << chunks << " chunks, band " << k;
+      DrawBand(*sc.s, bounds[size_t(k)], bounds[size_t(k) + 1]);
+      long long work = 0;
+      for (int y = bounds[size_t(k)]; y < bounds[size_t(k) + 1]; ++y) work += rowCost[size_t(y)];
+      heaviest = std::max(heaviest, work);
+    }
+    EXPECT_EQ(sc.Bytes(), whole) << chunks << " chunks";
+    EXPECT_LE(heaviest, total / chunks + heaviestRow + 1) << chunks << " chunks";
+  }
+  // Equal bands would give one of 7 bands most of the crowd.
+  long long equalHeaviest = 0;
+  for (int k = 0; k < 7; ++k) {
+    const fw::Band band = fw::ChunkBand(k, 7, 240);
+    long long work = 0;
+    for (int y = band.begin; y < band.end; ++y) work += rowCost[size_t(y)];
+    equalHeaviest = std::max(equalHeaviest, work);
+  }
+  EXPECT_GT(equalHeaviest, 2 * (total / 7 + heaviestRow));
+  EXPECT_FALSE(BalanceBands(*sc.s, 0, &bounds, &scratch));
+  EXPECT_TRUE(bounds.empty());
 }
 
 }  // namespace
