@@ -7,27 +7,41 @@
 
 namespace bubbles {
 
-bool BalanceBands(const BubbleSystem& system, int chunks, std::vector<int>* bounds,
-                  std::vector<int64_t>* costs) {
-  bounds->clear();
+namespace {
+
+void Clear(BandPlan* plan) {
+  plan->bubbles.clear();
+  plan->bounds.clear();
+}
+
+}  // namespace
+
+bool PlanBands(const BubbleSystem& system, int chunks, BandPlan* plan) {
+  Clear(plan);
   const int height = system.height;
   if (height < 1 || chunks < 1 || system.width < 1) return false;
   try {
+    plan->bubbles.reserve(size_t(system.liveCount));
     // costs[y] holds the change of the per-row cost at row y; summed twice
     // below into the cost of rows [0, y).
-    costs->assign(size_t(height) + 1, 0);
-    int64_t* change = costs->data();
+    plan->costs.assign(size_t(height) + 1, 0);
+    int64_t* change = plan->costs.data();
     for (const Bubble* b = system.liveList; b; b = b->next) {
       const BubbleSprite* sprite =
           FindSprite(system.spriteCaches, system.params.bubbleType, b->sizeIndex, system.width);
-      if (!sprite) continue;
+      if (!sprite) continue;  // draws nothing
       const int h = sprite->width / 2;
       const int px = CentreColumn(system, *b), py = CentreRow(system, *b);
-      if (px + h < 0 || px - h >= system.width) continue;
-      // The centre is within a few frame sizes of the image, the half-width
-      // below the image's side limit: no sum here overflows an int64_t.
+      // The centre lies within ±kFarPixel and the half-width below the
+      // image's side limit: none of these sums overflows.
       const int top = std::clamp(py - h, 0, height), bottom = std::clamp(py + h + 1, 0, height);
-      if (top >= bottom) continue;
+      const bool offImage = px + h < 0 || px - h >= system.width || top >= bottom;
+      if (b->burst || b->gatherState == 2) {
+        plan->bubbles.push_back({b, 0, height - 1});
+      } else if (!offImage) {
+        plan->bubbles.push_back({b, top, bottom - 1});
+      }
+      if (offImage) continue;
       const int64_t visible = int64_t(std::min(px + h + 1, system.width)) - std::max(px - h, 0);
       change[top] += visible;
       change[bottom] -= visible;
@@ -42,8 +56,8 @@ bool BalanceBands(const BubbleSystem& system, int chunks, std::vector<int>* boun
       above += cost;
     }
     const int64_t total = change[height];
-    bounds->resize(size_t(chunks) + 1);
-    (*bounds)[0] = 0;
+    plan->bounds.resize(size_t(chunks) + 1);
+    plan->bounds[0] = 0;
     int y = 0;
     for (int k = 1; k < chunks; ++k) {
       // The first row whose rows above hold k chunks' shares. The share is
@@ -51,12 +65,12 @@ bool BalanceBands(const BubbleSystem& system, int chunks, std::vector<int>* boun
       // rounded share only moves a boundary, and any split draws the same.
       const long double share = (long double)total * k / chunks;
       while (y < height && (long double)change[y] < share) ++y;
-      (*bounds)[size_t(k)] = y;
+      plan->bounds[size_t(k)] = y;
     }
-    (*bounds)[size_t(chunks)] = height;
+    plan->bounds[size_t(chunks)] = height;
     return true;
   } catch (const std::bad_alloc&) {
-    bounds->clear();
+    Clear(plan);
     return false;
   }
 }

@@ -1,10 +1,17 @@
-// Row bands of about equal drawing work for the band pass. The bubbles of a
-// frame gather where they are born and drift, so equal bands leave most of
-// the drawing to a few of them, and on many cores the other threads wait.
-// A bubble costs about its sprite's width on each row it covers; the bands
-// here split the frame where the sum of that cost (and one unit a row, so
-// empty stretches are still shared out) reaches each chunk's share. Any
-// split draws the same bytes: a band draws what lands in its rows.
+// The band pass's plan: which rows each chunk draws, and the frame's bubbles
+// with the rows they can touch.
+//
+// The bubbles of a frame gather where they are born and drift, so equal
+// bands leave most of the drawing to a few of them, and on many cores the
+// other threads wait. A bubble costs about its sprite's visible width on
+// each row it covers; the bands here split the frame where the sum of that
+// cost (and one unit a row, so empty stretches are still shared out)
+// reaches each chunk's share. Any split draws the same bytes: a band draws
+// what lands in its rows.
+//
+// Each band would otherwise walk every living bubble and work out its
+// centre and sprite to find the few it touches; the plan lists them once,
+// in drawing order, with their first and last rows.
 #pragma once
 
 #include <cstdint>
@@ -14,12 +21,24 @@
 
 namespace bubbles {
 
-// Fills `bounds` with chunks + 1 row starts from 0 to system.height, in
-// order: chunk k draws rows [bounds[k], bounds[k + 1]). False, with
-// `bounds` left empty, when there is no image, no chunk, or no memory
-// (the caller then cuts equal bands). `costs` is scratch kept between
-// frames.
-bool BalanceBands(const BubbleSystem& system, int chunks, std::vector<int>* bounds,
-                  std::vector<int64_t>* costs);
+// A bubble that may draw this frame, and the rows [top, bottom] it can
+// touch (the whole frame for a spray, whose fragments fly).
+struct PlannedBubble {
+  const Bubble* bubble;
+  int top;
+  int bottom;
+};
+
+struct BandPlan {
+  std::vector<PlannedBubble> bubbles;  // liveList order
+  std::vector<int> bounds;             // chunk k draws rows [bounds[k], bounds[k + 1])
+  std::vector<int64_t> costs;          // scratch
+};
+
+// Fills `plan` for `chunks` chunks: chunks + 1 row starts from 0 to
+// system.height, in order. False, with the plan's lists empty, when there is
+// no image, no chunk, or no memory (the caller then draws equal bands from
+// the live list). The vectors keep their memory from frame to frame.
+bool PlanBands(const BubbleSystem& system, int chunks, BandPlan* plan);
 
 }  // namespace bubbles

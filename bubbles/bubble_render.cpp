@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "bubbles/band_balance.h"
 #include "framework/angles.h"
 #include "framework/noise.h"
 #include "framework/values.h"
@@ -182,6 +183,20 @@ void DrawBubble(const BubbleSystem& system, const Bubble& bubble, int firstRow, 
   const BlitTarget target = TargetOfBand(system, firstRow, endRow);
   if (target.firstRow >= target.endRow) return;
   DrawWith(system, bubble, target, ShadeOfFrame(system));
+}
+
+void DrawPlannedBand(const BubbleSystem& system, const PlannedBubble* bubbles, size_t count,
+                     int firstRow, int endRow) {
+  if (!system.outputImage) return;
+  const BlitTarget target = TargetOfBand(system, firstRow, endRow);
+  if (target.firstRow >= target.endRow) return;
+  const BlitShade shade = ShadeOfFrame(system);
+  for (size_t i = 0; i < count; ++i) {
+    const PlannedBubble& p = bubbles[i];
+    if (p.bottom < target.firstRow || p.top >= target.endRow) continue;
+    if (AbortRequested(system)) return;
+    DrawWith(system, *p.bubble, target, shade);
+  }
 }
 
 void DrawBand(const BubbleSystem& system, int firstRow, int endRow) {

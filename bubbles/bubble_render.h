@@ -4,6 +4,8 @@
 // into one band of rows, on any number of workers at once, reading only.
 #pragma once
 
+#include <cstddef>
+
 #include "bubbles/bubble_blit.h"
 #include "bubbles/bubble_system.h"
 
@@ -35,5 +37,11 @@ void DrawBubble(const BubbleSystem& system, const Bubble& bubble, int firstRow, 
 // bubbles cover newer ones. Stops before the next bubble once the render is
 // cancelled.
 void DrawBand(const BubbleSystem& system, int firstRow, int endRow);
+
+// The same from a band plan's list (band_balance.h): only the listed bubbles
+// whose rows meet the band are drawn, in the list's order.
+struct PlannedBubble;
+void DrawPlannedBand(const BubbleSystem& system, const PlannedBubble* bubbles, size_t count,
+                     int firstRow, int endRow);
 
 }  // namespace bubbles

@@ -4,7 +4,6 @@
 #include <memory>
 #include <new>
 
-#include "bubbles/band_balance.h"
 #include "bubbles/bubble_render.h"
 #include "bubbles/bubbles_presets.h"
 #include "bubbles/simulation_copy.h"
@@ -92,7 +91,7 @@ void BubblesPlugIn::DrawnStep(Request* request, float time, const SourceLine& li
   // The worker count is determined anew for every drawn step. The update
   // follows the pass even when it was cancelled; its moves are a pass too.
   fw::ChooseWorkers(fields_);
-  if (BalanceBands(*system_, fields_.workerCount, &bandRows_, &bandCosts_))
+  if (PlanBands(*system_, fields_.workerCount, &plan_))
     RunPassOver(request, kBandPass, fields_.workerCount);  // chunk k: band k
   else
     RunPass(request, kBandPass, fw::Split::kRows);
@@ -111,11 +110,13 @@ void BubblesPlugIn::DrawnStep(Request* request, float time, const SourceLine& li
 
 void BubblesPlugIn::RunBand(const fw::ChunkWork& work) {
   if (!system_) return;
-  if (work.pass == kBandPass && bandRows_.empty()) {
+  if (work.pass == kBandPass && plan_.bounds.empty()) {
     DrawBand(*system_, work.band.begin, work.band.end);
   } else if (work.pass == kBandPass) {
-    for (int k = work.band.begin; k < work.band.end && k + 1 < int(bandRows_.size()); ++k)
-      DrawBand(*system_, bandRows_[size_t(k)], bandRows_[size_t(k) + 1]);
+    const std::vector<int>& rows = plan_.bounds;
+    for (int k = work.band.begin; k < work.band.end && k + 1 < int(rows.size()); ++k)
+      DrawPlannedBand(*system_, plan_.bubbles.data(), plan_.bubbles.size(), rows[size_t(k)],
+                      rows[size_t(k) + 1]);
   } else if (work.pass == kMovePass)
     MoveBubbles(*system_, work.band.begin, work.band.end, moveTime_);
 }

@@ -3,10 +3,9 @@
 // presets into requests and control changes.
 #pragma once
 
-#include <cstdint>
 #include <memory>
-#include <vector>
 
+#include "bubbles/band_balance.h"
 #include "bubbles/bubble_simulation.h"
 #include "bubbles/bubble_system.h"
 #include "bubbles/bubbles_controls.h"
@@ -61,9 +60,9 @@ class BubblesPlugIn : public fw::PassTool<kTool> {
   // Per-render fields, written by Process before any chunk runs.
   FrameParameters params_;
   float moveTime_ = 0;  // the drawn step's time, for the move pass
-  // The band pass's row bands, balanced by drawing work (empty: equal bands).
-  std::vector<int> bandRows_;
-  std::vector<std::int64_t> bandCosts_;
+  // The band pass's plan: bands balanced by drawing work and the bubbles
+  // each may draw (empty: equal bands from the live list).
+  BandPlan plan_;
 };
 
 }  // namespace bubbles

@@ -586,24 +586,29 @@ TEST(BubbleRender, UnknownBubbleTypeDrawsNothing) {
   EXPECT_EQ(sc.Bytes(), std::vector<uint8_t>(size_t(60) * 60 * 4, 0));
 }
 
-// Bands balanced by drawing work: they cover the frame in order, draw the
-// bytes of one band over the whole frame, and no band carries much more
-// than its share of the work (worked out here row by row: one unit a row
-// and, per bubble, its visible sprite width on every row it covers).
-TEST(BandBalance, BandsCoverTheFrameDrawTheSameBytesAndShareTheWork) {
+// A band plan: its bands cover the frame in order, drawn from its list they
+// give the bytes of one band over the whole frame from the live list, and
+// no band carries much more than its share of the work (worked out here row
+// by row: one unit a row and, per bubble, its visible sprite width on every
+// row it covers).
+TEST(BandPlan, BandsCoverTheFrameDrawTheSameBytesAndShareTheWork) {
   Scene sc(320, 240);
   // A crowd across the middle rows, a few bubbles elsewhere, one half off
-  // the left edge and one above the frame.
+  // the left edge, one above the frame, and one spray.
   for (int i = 0; i < 40; ++i)
     sc.Add(0.05f + 0.022f * float(i), 0.45f + 0.004f * float(i % 7), 20 + i % 30, 200, 120, 60);
   sc.Add(0.5f, 0.05f, 60, 30, 60, 200);
   sc.Add(0.0f, 0.9f, 40, 90, 200, 30);
   sc.Add(0.5f, -0.2f, 80, 90, 90, 90);
+  sc.Add(0.3f, 0.2f, 50, 250, 250, 250).burst = 1;
+  sc.s->params.burstRadius = 1.6f;
+  sc.s->params.burstThreshold = -0.3f;
   sc.Render(1);
   const std::vector<uint8_t> whole = sc.Bytes();
 
   std::vector<long long> rowCost(240, 1);
   for (const Bubble* b = sc.s->liveList; b; b = b->next) {
+    if (b->burst) continue;  // its fragments are not counted
     const int h = sc.SpriteOf(*b).width / 2;
     const int px = int(320.0 * b->x + 0.5), py = int(std::floor(240.0 * b->y + 0.5));
     const long long visible = std::min(px + h + 1, 320) - std::max(px - h, 0);
@@ -613,10 +618,10 @@ TEST(BandBalance, BandsCoverTheFrameDrawTheSameBytesAndShareTheWork) {
   long long total = 0, heaviestRow = 0;
   for (long long c : rowCost) total += c, heaviestRow = std::max(heaviestRow, c);
 
-  std::vector<int> bounds;
-  std::vector<int64_t> scratch;
+  BandPlan plan;
+  const std::vector<int>& bounds = plan.bounds;
   for (int chunks : {1, 7, 60, 500}) {
-    ASSERT_TRUE(BalanceBands(*sc.s, chunks, &bounds, &scratch)) << chunks;
+    ASSERT_TRUE(PlanBands(*sc.s, chunks, &plan)) << chunks;
     ASSERT_EQ(bounds.size(), size_t(chunks) + 1);
     EXPECT_EQ(bounds.front(), 0);
     EXPECT_EQ(bounds.back(), 240);
@@ -624,7 +629,8 @@ TEST(BandBalance, BandsCoverTheFrameDrawTheSameBytesAndShareTheWork) {
     long long heaviest = 0;
     for (int k = 0; k < chunks; ++k) {
       ASSERT_LE(bounds[size_t(k)], bounds[size_t(k) + 1]) << chunks << " chunks, band " << k;
-      DrawBand(*sc.s, bounds[size_t(k)], bounds[size_t(k) + 1]);
+      DrawPlannedBand(*sc.s, plan.bubbles.data(), plan.bubbles.size(), bounds[size_t(k)],
+                      bounds[size_t(k) + 1]);
       long long work = 0;
       for (int y = bounds[size_t(k)]; y < bounds[size_t(k) + 1]; ++y) work += rowCost[size_t(y)];
       heaviest = std::max(heaviest, work);
@@ -641,8 +647,11 @@ TEST(BandBalance, BandsCoverTheFrameDrawTheSameBytesAndShareTheWork) {
     equalHeaviest = std::max(equalHeaviest, work);
   }
   EXPECT_GT(equalHeaviest, 2 * (total / 7 + heaviestRow));
-  EXPECT_FALSE(BalanceBands(*sc.s, 0, &bounds, &scratch));
+  // The bubble above the frame is not listed.
+  EXPECT_EQ(plan.bubbles.size(), 43u);
+  EXPECT_FALSE(PlanBands(*sc.s, 0, &plan));
   EXPECT_TRUE(bounds.empty());
+  EXPECT_TRUE(plan.bubbles.empty());
 }
 
 }  // namespace
