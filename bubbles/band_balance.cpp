@@ -21,7 +21,11 @@ bool PlanBands(const BubbleSystem& system, int chunks, BandPlan* plan) {
   const int height = system.height;
   if (height < 1 || chunks < 1 || system.width < 1) return false;
   try {
-    plan->bubbles.reserve(size_t(system.liveCount));
+    // Grown by doubling: a list that grows with the crowd would otherwise
+    // move to fresh memory every frame, and fresh memory costs page faults.
+    const size_t live = size_t(std::max(system.liveCount, 0));
+    if (plan->bubbles.capacity() < live)
+      plan->bubbles.reserve(std::max(live, 2 * plan->bubbles.capacity()));
     // costs[y] holds the change of the per-row cost at row y; summed twice
     // below into the cost of rows [0, y).
     plan->costs.assign(size_t(height) + 1, 0);
