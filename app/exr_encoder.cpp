@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vorn {
 namespace {
 
@@ -147,6 +151,39 @@ void Split(const unsigned char* samples, size_t width, const int* order, unsigne
         lo[c][x * kPairs + j] = samples[from[c] + 2 * j],
                            hi[c][x * kPairs + j] = samples[from[c] + 2 * j + 1];
 }
+
+#if defined(__SSE2__)
+// Half RGBA, the usual case: eight pixels (8 bytes each) are transposed as
+// an 8 × 8 byte matrix, whose columns are each channel's low and high bytes.
+template <>
+void Split<2, 4>(const unsigned char* samples, size_t width, const int* order, unsigned char* low,
+                 unsigned char* high) {
+  unsigned char *lo[4], *hi[4];
+  for (size_t c = 0; c < 4; ++c) {
+    // The file channel `c` is the interleaved channel order[c].
+    lo[order[c]] = low + c * width, hi[order[c]] = high + c * width;
+  }
+  size_t x = 0;
+  for (; x + 8 <= width; x += 8, samples += 64) {
+    auto row = [&](int i) {
+      return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + 8 * i));
+    };
+    const __m128i t0 = _mm_unpacklo_epi8(row(0), row(1)), t1 = _mm_unpacklo_epi8(row(2), row(3));
+    const __m128i t2 = _mm_unpacklo_epi8(row(4), row(5)), t3 = _mm_unpacklo_epi8(row(6), row(7));
+    const __m128i u0 = _mm_unpacklo_epi16(t0, t1), u1 = _mm_unpackhi_epi16(t0, t1);
+    const __m128i u2 = _mm_unpacklo_epi16(t2, t3), u3 = _mm_unpackhi_epi16(t2, t3);
+    // Per interleaved channel: its low bytes, then its high bytes.
+    const __m128i v[4] = {_mm_unpacklo_epi32(u0, u2), _mm_unpackhi_epi32(u0, u2),
+                          _mm_unpacklo_epi32(u1, u3), _mm_unpackhi_epi32(u1, u3)};
+    for (int ch = 0; ch < 4; ++ch) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(lo[ch] + x), v[ch]);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(hi[ch] + x), _mm_srli_si128(v[ch], 8));
+    }
+  }
+  for (; x < width; ++x, samples += 8)
+    for (int ch = 0; ch < 4; ++ch) lo[ch][x] = samples[2 * ch], hi[ch][x] = samples[2 * ch + 1];
+}
+#endif
 
 // Rows of the frame become chunks: converted by table a band at a time,
 // then each line's samples ordered by channel or, for run-length coding,
