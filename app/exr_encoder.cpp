@@ -153,16 +153,35 @@ void Split(const unsigned char* samples, size_t width, const int* order, unsigne
 }
 
 #if defined(__SSE2__)
+// Where each interleaved channel's plane of `bytes` bytes a sample begins.
+void Planes(unsigned char* out, size_t width, size_t bytes, const int* order,
+            unsigned char* plane[4]) {
+  for (size_t c = 0; c < 4; ++c) plane[order[c]] = out + c * width * bytes;
+}
+
+// Four pixels of 16-bit units, R, G, B and A each, in two registers (two
+// pixels each) made into R and G of all four, and B and A.
+inline void Transpose16(__m128i p01, __m128i p23, __m128i* rg, __m128i* ba) {
+  const __m128i x = _mm_unpacklo_epi16(p01, p23), y = _mm_unpackhi_epi16(p01, p23);
+  *rg = _mm_unpacklo_epi16(x, y), *ba = _mm_unpackhi_epi16(x, y);
+}
+
+inline void Store8(unsigned char* to, __m128i v) {
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(to), v);
+}
+
+inline __m128i Load16(const unsigned char* from) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+}
+
 // Half RGBA, the usual case: eight pixels (8 bytes each) are transposed as
 // an 8 × 8 byte matrix, whose columns are each channel's low and high bytes.
 template <>
 void Split<2, 4>(const unsigned char* samples, size_t width, const int* order, unsigned char* low,
                  unsigned char* high) {
   unsigned char *lo[4], *hi[4];
-  for (size_t c = 0; c < 4; ++c) {
-    // The file channel `c` is the interleaved channel order[c].
-    lo[order[c]] = low + c * width, hi[order[c]] = high + c * width;
-  }
+  Planes(low, width, 1, order, lo);
+  Planes(high, width, 1, order, hi);
   size_t x = 0;
   for (; x + 8 <= width; x += 8, samples += 64) {
     auto row = [&](int i) {
@@ -182,6 +201,74 @@ void Split<2, 4>(const unsigned char* samples, size_t width, const int* order, u
   }
   for (; x < width; ++x, samples += 8)
     for (int ch = 0; ch < 4; ++ch) lo[ch][x] = samples[2 * ch], hi[ch][x] = samples[2 * ch + 1];
+}
+
+// Float RGBA: four pixels a step; the low bytes of each 16-bit unit
+// (packed) and then the high ones are transposed as 16-bit pairs.
+template <>
+void Split<4, 4>(const unsigned char* samples, size_t width, const int* order, unsigned char* low,
+                 unsigned char* high) {
+  unsigned char *lo[4], *hi[4];
+  Planes(low, width, 2, order, lo);
+  Planes(high, width, 2, order, hi);
+  const __m128i mask = _mm_set1_epi16(0xff);
+  size_t x = 0;
+  for (; x + 4 <= width; x += 4, samples += 64) {
+    const __m128i a0 = Load16(samples), a1 = Load16(samples + 16), a2 = Load16(samples + 32),
+                  a3 = Load16(samples + 48);
+    __m128i rg, ba;
+    Transpose16(_mm_packus_epi16(_mm_and_si128(a0, mask), _mm_and_si128(a1, mask)),
+                _mm_packus_epi16(_mm_and_si128(a2, mask), _mm_and_si128(a3, mask)), &rg, &ba);
+    Store8(lo[0] + 2 * x, rg), Store8(lo[1] + 2 * x, _mm_srli_si128(rg, 8));
+    Store8(lo[2] + 2 * x, ba), Store8(lo[3] + 2 * x, _mm_srli_si128(ba, 8));
+    Transpose16(_mm_packus_epi16(_mm_srli_epi16(a0, 8), _mm_srli_epi16(a1, 8)),
+                _mm_packus_epi16(_mm_srli_epi16(a2, 8), _mm_srli_epi16(a3, 8)), &rg, &ba);
+    Store8(hi[0] + 2 * x, rg), Store8(hi[1] + 2 * x, _mm_srli_si128(rg, 8));
+    Store8(hi[2] + 2 * x, ba), Store8(hi[3] + 2 * x, _mm_srli_si128(ba, 8));
+  }
+  for (; x < width; ++x, samples += 16)
+    for (int ch = 0; ch < 4; ++ch)
+      for (int j = 0; j < 2; ++j)
+        lo[ch][2 * x + size_t(j)] = samples[4 * ch + 2 * j],
+                       hi[ch][2 * x + size_t(j)] = samples[4 * ch + 2 * j + 1];
+}
+
+// Half RGBA by 16-bit transposes, four pixels a step.
+template <>
+void Planar<2, 4>(const unsigned char* samples, size_t width, const int* order,
+                  unsigned char* out) {
+  unsigned char* dst[4];
+  Planes(out, width, 2, order, dst);
+  size_t x = 0;
+  for (; x + 4 <= width; x += 4, samples += 32) {
+    __m128i rg, ba;
+    Transpose16(Load16(samples), Load16(samples + 16), &rg, &ba);
+    Store8(dst[0] + 2 * x, rg), Store8(dst[1] + 2 * x, _mm_srli_si128(rg, 8));
+    Store8(dst[2] + 2 * x, ba), Store8(dst[3] + 2 * x, _mm_srli_si128(ba, 8));
+  }
+  for (; x < width; ++x, samples += 8)
+    for (int ch = 0; ch < 4; ++ch) std::memcpy(dst[ch] + 2 * x, samples + 2 * ch, 2);
+}
+
+// Float RGBA by a 4 × 4 transpose of 32-bit samples.
+template <>
+void Planar<4, 4>(const unsigned char* samples, size_t width, const int* order,
+                  unsigned char* out) {
+  unsigned char* dst[4];
+  Planes(out, width, 4, order, dst);
+  size_t x = 0;
+  for (; x + 4 <= width; x += 4, samples += 64) {
+    const __m128i a0 = Load16(samples), a1 = Load16(samples + 16), a2 = Load16(samples + 32),
+                  a3 = Load16(samples + 48);
+    const __m128i t0 = _mm_unpacklo_epi32(a0, a1), t1 = _mm_unpacklo_epi32(a2, a3);
+    const __m128i t2 = _mm_unpackhi_epi32(a0, a1), t3 = _mm_unpackhi_epi32(a2, a3);
+    const __m128i v[4] = {_mm_unpacklo_epi64(t0, t1), _mm_unpackhi_epi64(t0, t1),
+                          _mm_unpacklo_epi64(t2, t3), _mm_unpackhi_epi64(t2, t3)};
+    for (int ch = 0; ch < 4; ++ch)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst[ch] + 4 * x), v[ch]);
+  }
+  for (; x < width; ++x, samples += 16)
+    for (int ch = 0; ch < 4; ++ch) std::memcpy(dst[ch] + 4 * x, samples + 4 * ch, 4);
 }
 #endif
 
