@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include "colour_space.h"
 #include "contact_sheet.h"
 #include "default_images.h"
+#include "exr_encoder.h"
 
 namespace vorn {
 namespace {
@@ -346,6 +348,36 @@ TEST_F(ImageFiles, UncompressedAndRleExrAreTheFilesTheLibraryWrites) {
         EXPECT_LE(LargestDifference(*image, *back), 1) << id;
       }
   }
+}
+
+// Only plain scanline files, uncompressed or run-length coded, of half or
+// float samples and a size the header can hold, are encoded by vorn; the
+// channels are stored in the file's alphabetical order.
+TEST(ExrEncoder, TakesOnlyTheLayoutsItEncodes) {
+  auto layout = [](oiio::TypeDesc type, const char* compression) {
+    oiio::ImageSpec l(300, 200, 4, type);
+    l.channelnames = {"R", "G", "B", "A"};
+    l.alpha_channel = 3;
+    l.attribute("compression", compression);
+    return l;
+  };
+  ExrHeader header;
+  ASSERT_TRUE(MakeExrHeader("a.exr", layout(oiio::TypeDesc::HALF, "rle"), &header));
+  EXPECT_TRUE(header.rle);
+  EXPECT_EQ(header.sampleSize, 2u);
+  EXPECT_EQ(header.channels, (std::vector<int>{3, 2, 1, 0}));
+  ASSERT_TRUE(MakeExrHeader("a.exr", layout(oiio::TypeDesc::FLOAT, "none"), &header));
+  EXPECT_FALSE(header.rle);
+  EXPECT_EQ(header.sampleSize, 4u);
+  EXPECT_FALSE(MakeExrHeader("a.exr", layout(oiio::TypeDesc::HALF, "zip"), &header));
+  EXPECT_FALSE(MakeExrHeader("a.exr", layout(oiio::TypeDesc::UINT16, "none"), &header));
+  oiio::ImageSpec tiled = layout(oiio::TypeDesc::HALF, "none");
+  tiled.tile_width = tiled.tile_height = 64;
+  EXPECT_FALSE(MakeExrHeader("a.exr", tiled, &header));
+  // The last line or column would lie beyond what the header can hold.
+  oiio::ImageSpec far = layout(oiio::TypeDesc::HALF, "rle");
+  far.y = far.full_y = INT32_MAX - 100;
+  EXPECT_FALSE(MakeExrHeader("a.exr", far, &header));
 }
 
 TEST_F(ImageFiles, TransparentImagesSurviveEveryFormatWithinOneLevel) {
