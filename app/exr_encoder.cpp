@@ -60,63 +60,60 @@ bool ReadChannels(const std::vector<unsigned char>& h, size_t at, size_t end,
   return at + 1 == end && int(channels->size()) == layout.nchannels;
 }
 
+// Bit i of `bits` (64 to a word) from `at` on, 64 of them.
+inline uint64_t BitsFrom(const uint64_t* bits, size_t at) {
+  const size_t word = at / 64, shift = at % 64;
+  return shift == 0 ? bits[word] : bits[word] >> shift | bits[word + 1] << (64 - shift);
+}
+
 // The library's run-length coding: runs of 3 to 128 equal bytes as a count
 // (length - 1) and the byte; other bytes as literals of up to 127, preceded
 // by minus their count. A literal ends where three equal bytes begin.
-size_t RunLengthCode(const unsigned char* in, size_t n, unsigned char* out) {
+// `equal` gets, for each place, whether the next byte is the same, and
+// `triple` whether the two next are: the runs and the literals' ends are
+// then found by counting bits. Both hold n / 64 + 3 words.
+size_t RunLengthCode(const unsigned char* in, size_t n, unsigned char* out, uint64_t* equal,
+                     uint64_t* triple) {
+  const size_t words = n / 64 + 3;
+  std::fill(equal, equal + words, 0);
+  std::fill(triple, triple + words, 0);
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 65 <= n; i += 64) {
+    uint64_t bits = 0;
+    for (size_t k = 0; k < 64; k += 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + k));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + k + 1));
+      bits |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)))) << k;
+    }
+    equal[i / 64] = bits;
+  }
+#endif
+  for (; i + 1 < n; ++i) equal[i / 64] |= uint64_t(in[i] == in[i + 1]) << (i % 64);
+  for (size_t w = 0; w + 1 < words; ++w)
+    triple[w] = equal[w] & (equal[w] >> 1 | equal[w + 1] << 63);
   unsigned char* o = out;
   size_t start = 0;
   while (start < n) {
-    size_t end = start + 1;
-    const unsigned char first = in[start];
-    const size_t runLimit = std::min(n, start + size_t(kMaxRun) + 1);
-    if constexpr (std::endian::native == std::endian::little) {
-      // Eight bytes at a time: the lowest byte that differs ends the run.
-      const uint64_t same = 0x0101010101010101ull * first;
-      while (end + 8 <= runLimit) {
-        uint64_t w;
-        std::memcpy(&w, in + end, 8);
-        if (w != same) {
-          end += size_t(std::countr_zero(w ^ same) / 8);
-          break;
-        }
-        end += 8;
-      }
-    }
-    while (end < runLimit && in[end] == first) ++end;
-    if (end - start >= size_t(kMinRun)) {
-      *o++ = static_cast<unsigned char>(end - start - 1);
-      *o++ = first;
-      start = end;
+    if (BitsFrom(triple, start) & 1) {
+      // A run: the equal bytes after the first, at most 127.
+      size_t more = size_t(std::countr_one(BitsFrom(equal, start)));
+      if (more == 64) more += size_t(std::countr_one(BitsFrom(equal, start + 64)));
+      more = std::min(more, size_t(kMaxRun));
+      *o++ = static_cast<unsigned char>(more);
+      *o++ = in[start];
+      start += more + 1;
       continue;
     }
-    // A literal: up to the first place where three equal bytes begin (with
-    // two bytes after it in the line), at most 127 bytes.
-    const size_t limit = std::min(n, start + size_t(kMaxRun));
-    const size_t last = n >= 2 ? n - 2 : 0;  // a run can begin only before this
-    if constexpr (std::endian::native == std::endian::little) {
-      // Eight places at a time: a byte of (x ^ y) | (y ^ z) is zero where
-      // three equal bytes begin; the lowest zero byte is found exactly.
-      while (end + 10 <= n && end < limit) {
-        uint64_t x, y, z;
-        std::memcpy(&x, in + end, 8), std::memcpy(&y, in + end + 1, 8);
-        std::memcpy(&z, in + end + 2, 8);
-        const uint64_t v = (x ^ y) | (y ^ z);
-        const uint64_t zero = (v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull;
-        if (zero != 0) {
-          end += size_t(std::countr_zero(zero) / 8);
-          break;
-        }
-        end += 8;
-      }
-    }
-    while (end < limit && !(end < last && in[end] == in[end + 1] && in[end + 1] == in[end + 2]))
-      ++end;
-    end = std::min(end, limit);
-    *o++ = static_cast<unsigned char>(-static_cast<int>(end - start));
-    std::memcpy(o, in + start, end - start);
-    o += end - start;
-    start = end;
+    // A literal: up to the next place where three equal bytes begin, at
+    // most 127 bytes.
+    size_t length = 1 + size_t(std::countr_zero(BitsFrom(triple, start + 1)));
+    if (length == 65) length += size_t(std::countr_zero(BitsFrom(triple, start + 65)));
+    length = std::min({length, size_t(kMaxRun), n - start});
+    *o++ = static_cast<unsigned char>(-static_cast<int>(length));
+    std::memcpy(o, in + start, length);
+    o += length;
+    start += length;
   }
   return size_t(o - out);
 }
@@ -290,6 +287,8 @@ class ChunkWriter {
       split_.resize(lineBytes_);
       predicted_.resize(lineBytes_);
       coded_.resize(2 * lineBytes_);
+      equal_.resize(lineBytes_ / 64 + 3);
+      triple_.resize(lineBytes_ / 64 + 3);
     }
   }
 
@@ -330,7 +329,7 @@ class ChunkWriter {
     predicted_[0] = split_[0];
     for (size_t i = 1; i < n; ++i)
       predicted_[i] = static_cast<unsigned char>(split_[i] - split_[i - 1] + 128);
-    return RunLengthCode(predicted_.data(), n, coded_.data());
+    return RunLengthCode(predicted_.data(), n, coded_.data(), equal_.data(), triple_.data());
   }
 
   const df::Image& image_;
@@ -338,6 +337,7 @@ class ChunkWriter {
   const ExrHeader& header_;
   const size_t width_, lineBytes_;
   std::vector<unsigned char> interleaved_, line_, split_, predicted_, coded_;
+  std::vector<uint64_t> equal_, triple_;
 };
 
 template <size_t S>
