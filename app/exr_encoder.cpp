@@ -60,7 +60,7 @@ bool ReadChannels(const std::vector<unsigned char>& h, size_t at, size_t end,
   return at + 1 == end && int(channels->size()) == layout.nchannels;
 }
 
-// Bit i of `bits` (64 to a word) from `at` on, 64 of them.
+// Bits `at` to `at` + 63 of `bits` (64 to a word, lowest first).
 inline uint64_t BitsFrom(const uint64_t* bits, size_t at) {
   const size_t word = at / 64, shift = at % 64;
   return shift == 0 ? bits[word] : bits[word] >> shift | bits[word + 1] << (64 - shift);
