@@ -21,6 +21,7 @@
 #include "atomic_file.h"
 #include "colour_space.h"
 #include "dpx_encoder.h"
+#include "exr_encoder.h"
 #include "image_io_checks.h"
 #include "image_io_pixels.h"
 #include "library_messages.h"
@@ -752,9 +753,15 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
 
     bool ok;
     std::vector<unsigned char> dpxHeader;
+    ExrHeader exrHeader;
+    const std::string& method = options.compression.method;
     if (tables && format == ImageFormat::Dpx && depth == BitDepth::U10 &&
         Dpx10Header(path, layout, &dpxHeader)) {
       EncodeDpx10(image, *tables, dpxHeader, &encoded);
+      ok = true;
+    } else if (tables && format == ImageFormat::Exr && (method == "none" || method == "rle") &&
+               MakeExrHeader(path, layout, &exrHeader)) {
+      EncodeExr(image, *tables, exrHeader, &encoded);
       ok = true;
     } else if (tables && format == ImageFormat::Png && type == oiio::TypeDesc::UINT8) {
       const int level =

@@ -106,6 +106,10 @@ WRITE(exr_half_zip, "exr", BitDepth::Half, "zip", -1, false);
 WRITE(exr_half_zip_float_path, "exr", BitDepth::Half, "zip", -1, true);
 WRITE(exr_half_piz, "exr", BitDepth::Half, "piz", -1, false);
 WRITE(exr_half_dwaa, "exr", BitDepth::Half, "dwaa", -1, false);
+WRITE(exr_half_none_float_path, "exr", BitDepth::Half, "none", -1, true);
+WRITE(exr_half_rle_float_path, "exr", BitDepth::Half, "rle", -1, true);
+WRITE(exr_float_none, "exr", BitDepth::Float, "none", -1, false);
+WRITE(exr_float_rle, "exr", BitDepth::Float, "rle", -1, false);
 WRITE(exr_float_zip, "exr", BitDepth::Float, "zip", -1, false);
 
 BENCHMARK_CAPTURE(Convert, half_linear_rgba, oiio::TypeDesc::HALF, kLinearColourSpace, true)

@@ -5,7 +5,9 @@
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +18,7 @@
 #include "colour_space.h"
 #include "contact_sheet.h"
 #include "default_images.h"
+#include "exr_encoder.h"
 
 namespace vorn {
 namespace {
@@ -264,6 +267,117 @@ TEST_F(ImageFiles, TenBitDpxIsTheFileTheLibraryWrites) {
       EXPECT_EQ(header.get_string_attribute("Copyright"), "(c) a studio");
     }
   }
+}
+
+// Rows of equal pixels (runs longer and shorter than a coded run, the
+// longest spanning most of a row) between noise and pixels that alternate,
+// on rows of an odd width.
+ImageRef EqualRuns() {
+  ImageRef image = NewImage(301, 21);
+  std::mt19937 gen(3);
+  for (int y = 0; y < image->height; ++y)
+    for (int x = 0; x < image->width;) {
+      const int kind = int(gen() % 3), length = 1 + int(gen() % (kind == 0 ? 260 : 12));
+      uint8_t pixel[2][4];
+      for (auto& p : pixel) {
+        p[3] = gen() % 2 ? 255 : uint8_t(gen());
+        for (int c = 0; c < 3; ++c) p[c] = uint8_t(gen() % (p[3] + 1));
+      }
+      for (int i = 0; i < length && x < image->width; ++i, ++x) {
+        if (kind == 2)
+          for (int c = 0; c < 4; ++c) pixel[0][c] = uint8_t(gen() % 256 & pixel[0][3]);
+        std::memcpy(image->Pixel(x, y), pixel[kind == 1 ? i % 2 : 0], 4);
+      }
+    }
+  return image;
+}
+
+// Uncompressed and run-length coded EXR files are encoded by vorn itself;
+// the file must be the one the image library's writer makes of the float
+// path, byte for byte (header with its windows and metadata, line offsets,
+// every chunk coded or kept plain as the library decides), and read back
+// as the picture written.
+TEST_F(ImageFiles, UncompressedAndRleExrAreTheFilesTheLibraryWrites) {
+  // Rows too narrow for the encoder's blocks of pixels, too.
+  for (ImageRef (*make)() : {EveryPair, Runs, EqualRuns, +[] { return Noise(1, 3, 5); },
+                             +[] { return Noise(7, 2, 6); }}) {
+    ImageRef image = make();
+    image->aspect = 0.75;
+    for (BitDepth depth : {BitDepth::Half, BitDepth::Float})
+      for (const char* method : {"none", "rle"}) {
+        WriteOptions encoded, library;
+        encoded.depth = library.depth = depth;
+        encoded.compression.method = library.compression.method = method;
+        encoded.metadata.copyright = library.metadata.copyright = "(c) a studio";
+        encoded.metadata.frameRateNum = library.metadata.frameRateNum = 25;
+        encoded.metadata.frameRateDen = library.metadata.frameRateDen = 1;
+        encoded.metadata.displayX = library.metadata.displayX = -7;
+        encoded.metadata.displayY = library.metadata.displayY = 12;
+        library.floatPath = true;
+        // The header holds the time of writing, which may tick between the
+        // two files: it is blanked in both.
+        auto bytes = [](const std::string& path) {
+          std::ifstream in(path, std::ios::binary);
+          std::vector<char> b(std::istreambuf_iterator<char>(in), {});
+          const std::string date("capDate\0string\0", 15);
+          const auto at = std::search(b.begin(), b.end(), date.begin(), date.end());
+          if (at != b.end() && b.end() - at > 15 + 4 + 19)
+            std::fill(at + 15 + 4, at + 15 + 4 + 19, 'x');
+          return b;
+        };
+        const std::string id = std::to_string(image->width) + " wide, " +
+                               (depth == BitDepth::Half ? "half " : "float ") + method;
+        const std::string path = Path("f.exr");
+        std::string error;
+        ASSERT_TRUE(WriteImage(*image, path, ImageFormat::Exr, &error, library)) << error;
+        const std::vector<char> want = bytes(path);
+        ASSERT_TRUE(WriteImage(*image, path, ImageFormat::Exr, &error, encoded)) << error;
+        const std::vector<char> got = bytes(path);
+        ASSERT_EQ(got.size(), want.size()) << id;
+        EXPECT_TRUE(got == want) << id;
+        oiio::ImageSpec header;
+        FileValues(path, &header);
+        EXPECT_EQ(header.x, -7) << id;
+        EXPECT_EQ(header.full_y, 12) << id;
+        EXPECT_EQ(header.width, image->width) << id;
+        EXPECT_EQ(header.get_string_attribute("compression"), method) << id;
+        EXPECT_EQ(header.get_string_attribute("Copyright"), "(c) a studio") << id;
+        EXPECT_FLOAT_EQ(header.get_float_attribute("PixelAspectRatio"), 1 / 0.75f) << id;
+        ImageRef back = ReadBack(path);
+        ASSERT_TRUE(back);
+        EXPECT_LE(LargestDifference(*image, *back), 1) << id;
+      }
+  }
+}
+
+// Only plain scanline files, uncompressed or run-length coded, of half or
+// float samples and a size the header can hold, are encoded by vorn; the
+// channels are stored in the file's alphabetical order.
+TEST(ExrEncoder, TakesOnlyTheLayoutsItEncodes) {
+  auto layout = [](oiio::TypeDesc type, const char* compression) {
+    oiio::ImageSpec l(300, 200, 4, type);
+    l.channelnames = {"R", "G", "B", "A"};
+    l.alpha_channel = 3;
+    l.attribute("compression", compression);
+    return l;
+  };
+  ExrHeader header;
+  ASSERT_TRUE(MakeExrHeader("a.exr", layout(oiio::TypeDesc::HALF, "rle"), &header));
+  EXPECT_TRUE(header.rle);
+  EXPECT_EQ(header.sampleSize, 2u);
+  EXPECT_EQ(header.channels, (std::vector<int>{3, 2, 1, 0}));
+  ASSERT_TRUE(MakeExrHeader("a.exr", layout(oiio::TypeDesc::FLOAT, "none"), &header));
+  EXPECT_FALSE(header.rle);
+  EXPECT_EQ(header.sampleSize, 4u);
+  EXPECT_FALSE(MakeExrHeader("a.exr", layout(oiio::TypeDesc::HALF, "zip"), &header));
+  EXPECT_FALSE(MakeExrHeader("a.exr", layout(oiio::TypeDesc::UINT16, "none"), &header));
+  oiio::ImageSpec tiled = layout(oiio::TypeDesc::HALF, "none");
+  tiled.tile_width = tiled.tile_height = 64;
+  EXPECT_FALSE(MakeExrHeader("a.exr", tiled, &header));
+  // The last line or column would lie beyond what the header can hold.
+  oiio::ImageSpec far = layout(oiio::TypeDesc::HALF, "rle");
+  far.y = far.full_y = INT32_MAX - 100;
+  EXPECT_FALSE(MakeExrHeader("a.exr", far, &header));
 }
 
 TEST_F(ImageFiles, TransparentImagesSurviveEveryFormatWithinOneLevel) {

@@ -1,0 +1,448 @@
+#include "exr_encoder.h"
+
+#include <OpenImageIO/filesystem.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vorn {
+namespace {
+
+namespace oiio = OIIO;
+
+constexpr unsigned char kMagic[4] = {0x76, 0x2f, 0x31, 0x01};
+// Version flags of tiled, deep and multi-part files.
+constexpr uint32_t kOtherLayouts = 0x200 | 0x800 | 0x1000;
+constexpr int kHalf = 1, kFloat = 2;  // channel pixel types
+constexpr int kMinRun = 3, kMaxRun = 127;
+
+uint32_t Get32(const unsigned char* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void Put32(unsigned char* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+void Put64(unsigned char* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// A NUL-terminated string of at most 255 bytes at `at`, before `end`; the
+// position after it, or 0 when there is none.
+size_t After(const std::vector<unsigned char>& h, size_t at, size_t end) {
+  for (size_t i = at; i < end && i < at + 256; ++i)
+    if (h[i] == 0) return i + 1;
+  return 0;
+}
+
+// The channel list's entries: each channel's place in the tables' samples;
+// false when a channel is not one of the layout's or not of `type`.
+bool ReadChannels(const std::vector<unsigned char>& h, size_t at, size_t end,
+                  const oiio::ImageSpec& layout, int type, std::vector<int>* channels) {
+  while (at < end && h[at] != 0) {
+    const size_t next = After(h, at, end);
+    if (next == 0 || next + 16 > end) return false;
+    const std::string name(reinterpret_cast<const char*>(&h[at]), next - at - 1);
+    const auto place = std::find(layout.channelnames.begin(), layout.channelnames.end(), name);
+    if (place == layout.channelnames.end() || int(Get32(&h[next])) != type ||
+        Get32(&h[next + 8]) != 1 || Get32(&h[next + 12]) != 1)
+      return false;
+    channels->push_back(int(place - layout.channelnames.begin()));
+    at = next + 16;
+  }
+  return at + 1 == end && int(channels->size()) == layout.nchannels;
+}
+
+// Bits `at` to `at` + 63 of `bits` (64 to a word, lowest first).
+inline uint64_t BitsFrom(const uint64_t* bits, size_t at) {
+  const size_t word = at / 64, shift = at % 64;
+  return shift == 0 ? bits[word] : bits[word] >> shift | bits[word + 1] << (64 - shift);
+}
+
+// The library's run-length coding: runs of 3 to 128 equal bytes as a count
+// (length - 1) and the byte; other bytes as literals of up to 127, preceded
+// by minus their count. A literal ends where three equal bytes begin.
+// `equal` gets, for each place, whether the next byte is the same, and
+// `triple` whether the two next are: the runs and the literals' ends are
+// then found by counting bits. Both hold n / 64 + 3 words.
+size_t RunLengthCode(const unsigned char* in, size_t n, unsigned char* out, uint64_t* equal,
+                     uint64_t* triple) {
+  const size_t words = n / 64 + 3;
+  std::fill(equal, equal + words, 0);
+  std::fill(triple, triple + words, 0);
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 65 <= n; i += 64) {
+    uint64_t bits = 0;
+    for (size_t k = 0; k < 64; k += 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + k));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + k + 1));
+      bits |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)))) << k;
+    }
+    equal[i / 64] = bits;
+  }
+#endif
+  for (; i + 1 < n; ++i) equal[i / 64] |= uint64_t(in[i] == in[i + 1]) << (i % 64);
+  for (size_t w = 0; w + 1 < words; ++w)
+    triple[w] = equal[w] & (equal[w] >> 1 | equal[w + 1] << 63);
+  unsigned char* o = out;
+  size_t start = 0;
+  while (start < n) {
+    if (BitsFrom(triple, start) & 1) {
+      // A run: the equal bytes after the first, at most 127.
+      size_t more = size_t(std::countr_one(BitsFrom(equal, start)));
+      if (more == 64) more += size_t(std::countr_one(BitsFrom(equal, start + 64)));
+      more = std::min(more, size_t(kMaxRun));
+      *o++ = static_cast<unsigned char>(more);
+      *o++ = in[start];
+      start += more + 1;
+      continue;
+    }
+    // A literal: up to the next place where three equal bytes begin, at
+    // most 127 bytes.
+    size_t length = 1 + size_t(std::countr_zero(BitsFrom(triple, start + 1)));
+    if (length == 65) length += size_t(std::countr_zero(BitsFrom(triple, start + 65)));
+    length = std::min({length, size_t(kMaxRun), n - start});
+    *o++ = static_cast<unsigned char>(-static_cast<int>(length));
+    std::memcpy(o, in + start, length);
+    o += length;
+    start += length;
+  }
+  return size_t(o - out);
+}
+
+// A line's samples in the file's order: each channel's in turn. Samples of
+// S bytes, N channels a pixel; `order` gives each file channel's place in
+// the interleaved pixel.
+template <size_t S, size_t N>
+void Planar(const unsigned char* samples, size_t width, const int* order, unsigned char* out) {
+  unsigned char* dst[N];
+  size_t from[N];
+  for (size_t c = 0; c < N; ++c) dst[c] = out + c * width * S, from[c] = size_t(order[c]) * S;
+  for (size_t x = 0; x < width; ++x, samples += S * N)
+    for (size_t c = 0; c < N; ++c) std::memcpy(dst[c] + x * S, samples + from[c], S);
+}
+
+// The same line as the run-length coder takes it: its bytes split, the
+// even ones (the low bytes of the samples' byte pairs) into `low`, the odd
+// ones into `high`.
+template <size_t S, size_t N>
+void Split(const unsigned char* samples, size_t width, const int* order, unsigned char* low,
+           unsigned char* high) {
+  constexpr size_t kPairs = S / 2;
+  unsigned char *lo[N], *hi[N];
+  size_t from[N];
+  for (size_t c = 0; c < N; ++c)
+    lo[c] = low + c * width * kPairs, hi[c] = high + c * width * kPairs,
+    from[c] = size_t(order[c]) * S;
+  for (size_t x = 0; x < width; ++x, samples += S * N)
+    for (size_t c = 0; c < N; ++c)
+      for (size_t j = 0; j < kPairs; ++j)
+        lo[c][x * kPairs + j] = samples[from[c] + 2 * j],
+                           hi[c][x * kPairs + j] = samples[from[c] + 2 * j + 1];
+}
+
+#if defined(__SSE2__)
+// Where each interleaved channel's plane of `bytes` bytes a sample begins.
+void Planes(unsigned char* out, size_t width, size_t bytes, const int* order,
+            unsigned char* plane[4]) {
+  for (size_t c = 0; c < 4; ++c) plane[order[c]] = out + c * width * bytes;
+}
+
+// Four pixels of 16-bit units, R, G, B and A each, in two registers (two
+// pixels each) made into R and G of all four, and B and A.
+inline void Transpose16(__m128i p01, __m128i p23, __m128i* rg, __m128i* ba) {
+  const __m128i x = _mm_unpacklo_epi16(p01, p23), y = _mm_unpackhi_epi16(p01, p23);
+  *rg = _mm_unpacklo_epi16(x, y), *ba = _mm_unpackhi_epi16(x, y);
+}
+
+inline void Store8(unsigned char* to, __m128i v) {
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(to), v);
+}
+
+inline __m128i Load16(const unsigned char* from) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+}
+
+// Half RGBA, the usual case: eight pixels (8 bytes each) are transposed as
+// an 8 × 8 byte matrix, whose columns are each channel's low and high bytes.
+template <>
+void Split<2, 4>(const unsigned char* samples, size_t width, const int* order, unsigned char* low,
+                 unsigned char* high) {
+  unsigned char *lo[4], *hi[4];
+  Planes(low, width, 1, order, lo);
+  Planes(high, width, 1, order, hi);
+  size_t x = 0;
+  for (; x + 8 <= width; x += 8, samples += 64) {
+    auto row = [&](int i) {
+      return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + 8 * i));
+    };
+    const __m128i t0 = _mm_unpacklo_epi8(row(0), row(1)), t1 = _mm_unpacklo_epi8(row(2), row(3));
+    const __m128i t2 = _mm_unpacklo_epi8(row(4), row(5)), t3 = _mm_unpacklo_epi8(row(6), row(7));
+    const __m128i u0 = _mm_unpacklo_epi16(t0, t1), u1 = _mm_unpackhi_epi16(t0, t1);
+    const __m128i u2 = _mm_unpacklo_epi16(t2, t3), u3 = _mm_unpackhi_epi16(t2, t3);
+    // Per interleaved channel: its low bytes, then its high bytes.
+    const __m128i v[4] = {_mm_unpacklo_epi32(u0, u2), _mm_unpackhi_epi32(u0, u2),
+                          _mm_unpacklo_epi32(u1, u3), _mm_unpackhi_epi32(u1, u3)};
+    for (int ch = 0; ch < 4; ++ch) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(lo[ch] + x), v[ch]);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(hi[ch] + x), _mm_srli_si128(v[ch], 8));
+    }
+  }
+  for (; x < width; ++x, samples += 8)
+    for (int ch = 0; ch < 4; ++ch) lo[ch][x] = samples[2 * ch], hi[ch][x] = samples[2 * ch + 1];
+}
+
+// Float RGBA: four pixels a step; the low bytes of each 16-bit unit
+// (packed) and then the high ones are transposed as 16-bit pairs.
+template <>
+void Split<4, 4>(const unsigned char* samples, size_t width, const int* order, unsigned char* low,
+                 unsigned char* high) {
+  unsigned char *lo[4], *hi[4];
+  Planes(low, width, 2, order, lo);
+  Planes(high, width, 2, order, hi);
+  const __m128i mask = _mm_set1_epi16(0xff);
+  size_t x = 0;
+  for (; x + 4 <= width; x += 4, samples += 64) {
+    const __m128i a0 = Load16(samples), a1 = Load16(samples + 16), a2 = Load16(samples + 32),
+                  a3 = Load16(samples + 48);
+    __m128i rg, ba;
+    Transpose16(_mm_packus_epi16(_mm_and_si128(a0, mask), _mm_and_si128(a1, mask)),
+                _mm_packus_epi16(_mm_and_si128(a2, mask), _mm_and_si128(a3, mask)), &rg, &ba);
+    Store8(lo[0] + 2 * x, rg), Store8(lo[1] + 2 * x, _mm_srli_si128(rg, 8));
+    Store8(lo[2] + 2 * x, ba), Store8(lo[3] + 2 * x, _mm_srli_si128(ba, 8));
+    Transpose16(_mm_packus_epi16(_mm_srli_epi16(a0, 8), _mm_srli_epi16(a1, 8)),
+                _mm_packus_epi16(_mm_srli_epi16(a2, 8), _mm_srli_epi16(a3, 8)), &rg, &ba);
+    Store8(hi[0] + 2 * x, rg), Store8(hi[1] + 2 * x, _mm_srli_si128(rg, 8));
+    Store8(hi[2] + 2 * x, ba), Store8(hi[3] + 2 * x, _mm_srli_si128(ba, 8));
+  }
+  for (; x < width; ++x, samples += 16)
+    for (int ch = 0; ch < 4; ++ch)
+      for (int j = 0; j < 2; ++j)
+        lo[ch][2 * x + size_t(j)] = samples[4 * ch + 2 * j],
+                       hi[ch][2 * x + size_t(j)] = samples[4 * ch + 2 * j + 1];
+}
+
+// Half RGBA by 16-bit transposes, four pixels a step.
+template <>
+void Planar<2, 4>(const unsigned char* samples, size_t width, const int* order,
+                  unsigned char* out) {
+  unsigned char* dst[4];
+  Planes(out, width, 2, order, dst);
+  size_t x = 0;
+  for (; x + 4 <= width; x += 4, samples += 32) {
+    __m128i rg, ba;
+    Transpose16(Load16(samples), Load16(samples + 16), &rg, &ba);
+    Store8(dst[0] + 2 * x, rg), Store8(dst[1] + 2 * x, _mm_srli_si128(rg, 8));
+    Store8(dst[2] + 2 * x, ba), Store8(dst[3] + 2 * x, _mm_srli_si128(ba, 8));
+  }
+  for (; x < width; ++x, samples += 8)
+    for (int ch = 0; ch < 4; ++ch) std::memcpy(dst[ch] + 2 * x, samples + 2 * ch, 2);
+}
+
+// Float RGBA by a 4 × 4 transpose of 32-bit samples.
+template <>
+void Planar<4, 4>(const unsigned char* samples, size_t width, const int* order,
+                  unsigned char* out) {
+  unsigned char* dst[4];
+  Planes(out, width, 4, order, dst);
+  size_t x = 0;
+  for (; x + 4 <= width; x += 4, samples += 64) {
+    const __m128i a0 = Load16(samples), a1 = Load16(samples + 16), a2 = Load16(samples + 32),
+                  a3 = Load16(samples + 48);
+    const __m128i t0 = _mm_unpacklo_epi32(a0, a1), t1 = _mm_unpacklo_epi32(a2, a3);
+    const __m128i t2 = _mm_unpackhi_epi32(a0, a1), t3 = _mm_unpackhi_epi32(a2, a3);
+    const __m128i v[4] = {_mm_unpacklo_epi64(t0, t1), _mm_unpackhi_epi64(t0, t1),
+                          _mm_unpacklo_epi64(t2, t3), _mm_unpackhi_epi64(t2, t3)};
+    for (int ch = 0; ch < 4; ++ch)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst[ch] + 4 * x), v[ch]);
+  }
+  for (; x < width; ++x, samples += 16)
+    for (int ch = 0; ch < 4; ++ch) std::memcpy(dst[ch] + 4 * x, samples + 4 * ch, 4);
+}
+#endif
+
+// Rows of the frame become chunks: converted by table a band at a time,
+// then each line's samples ordered by channel or, for run-length coding,
+// split into low and high bytes, predicted and coded.
+template <size_t S, size_t N>
+class ChunkWriter {
+ public:
+  ChunkWriter(const df::Image& image, const SampleTables& tables, const ExrHeader& header)
+      : image_(image),
+        tables_(tables),
+        header_(header),
+        width_(size_t(image.width)),
+        lineBytes_(width_ * N * S) {
+    interleaved_.resize(lineBytes_ * size_t(kBandRows));
+    line_.resize(lineBytes_);
+    if (header.rle) {
+      split_.resize(lineBytes_);
+      predicted_.resize(lineBytes_);
+      coded_.resize(2 * lineBytes_);
+      equal_.resize(lineBytes_ / 64 + 3);
+      triple_.resize(lineBytes_ / 64 + 3);
+    }
+  }
+
+  // Appends the chunks of every line to `out`, which holds the header and
+  // the line-offset table, filling in the table.
+  void Write(std::vector<unsigned char>* out, size_t table) {
+    const int* order = header_.channels.data();
+    for (int y0 = 0; y0 < image_.height; y0 += kBandRows) {
+      const int y1 = std::min(image_.height, y0 + kBandRows);
+      tables_.Convert(image_, y0, y1, N == 4, interleaved_.data());
+      for (int y = y0; y < y1; ++y) {
+        Put64(out->data() + table + size_t(y) * 8, out->size());
+        const unsigned char* samples = interleaved_.data() + size_t(y - y0) * lineBytes_;
+        const unsigned char* data = line_.data();
+        size_t size = lineBytes_;
+        if (header_.rle) {
+          Split<S, N>(samples, width_, order, split_.data(), split_.data() + lineBytes_ / 2);
+          const size_t coded = Code();
+          if (coded < size) size = coded, data = coded_.data();
+        }
+        if (data == line_.data()) Planar<S, N>(samples, width_, order, line_.data());
+        unsigned char chunk[8];
+        Put32(chunk, uint32_t(header_.originY + y));
+        Put32(chunk + 4, uint32_t(size));
+        out->insert(out->end(), chunk, chunk + 8);
+        out->insert(out->end(), data, data + size);
+      }
+    }
+  }
+
+ private:
+  static constexpr int kBandRows = 16;
+
+  // The split line predicted (each byte minus the one before, plus 128)
+  // and run-length coded into `coded_`.
+  size_t Code() {
+    const size_t n = lineBytes_;
+    predicted_[0] = split_[0];
+    for (size_t i = 1; i < n; ++i)
+      predicted_[i] = static_cast<unsigned char>(split_[i] - split_[i - 1] + 128);
+    return RunLengthCode(predicted_.data(), n, coded_.data(), equal_.data(), triple_.data());
+  }
+
+  const df::Image& image_;
+  const SampleTables& tables_;
+  const ExrHeader& header_;
+  const size_t width_, lineBytes_;
+  std::vector<unsigned char> interleaved_, line_, split_, predicted_, coded_;
+  std::vector<uint64_t> equal_, triple_;
+};
+
+template <size_t S>
+void WriteChunks(const df::Image& image, const SampleTables& tables, const ExrHeader& header,
+                 std::vector<unsigned char>* out, size_t table) {
+  if (header.channels.size() == 4)
+    ChunkWriter<S, 4>(image, tables, header).Write(out, table);
+  else
+    ChunkWriter<S, 3>(image, tables, header).Write(out, table);
+}
+
+}  // namespace
+
+bool MakeExrHeader(const std::string& path, const oiio::ImageSpec& layout, ExrHeader* header) {
+  if constexpr (std::endian::native != std::endian::little) return false;
+  const int type = layout.format == oiio::TypeDesc::HALF    ? kHalf
+                   : layout.format == oiio::TypeDesc::FLOAT ? kFloat
+                                                            : 0;
+  if (type == 0 || layout.tile_width > 0 || !layout.channelformats.empty() ||
+      (layout.nchannels != 3 && layout.nchannels != 4) || layout.width < 1 || layout.height < 1)
+    return false;
+  // The windows of the real image must be expressible.
+  const int64_t xMax = int64_t(layout.x) + layout.width - 1,
+                yMax = int64_t(layout.y) + layout.height - 1;
+  if (xMax > INT32_MAX || yMax > INT32_MAX) return false;
+  oiio::ImageSpec tiny = layout;
+  tiny.width = tiny.height = tiny.full_width = tiny.full_height = 1;
+  tiny.full_x = tiny.x, tiny.full_y = tiny.y;
+  oiio::Filesystem::IOVecOutput encoded;
+  auto out = oiio::ImageOutput::create("openexr");
+  if (!out || !out->supports("ioproxy") || !out->set_ioproxy(&encoded)) return false;
+  const float pixel[4] = {0, 0, 0, 0};
+  bool ok = out->open(path, tiny) && out->write_image(oiio::TypeDesc::FLOAT, pixel);
+  ok = out->close() && ok;
+  oiio::geterror();
+  const std::vector<unsigned char>& h = encoded.buffer();
+  if (!ok || h.size() < 8 || std::memcmp(h.data(), kMagic, 4) != 0 || (Get32(&h[4]) & 0xff) != 2 ||
+      (Get32(&h[4]) & kOtherLayouts) != 0)
+    return false;
+  ExrHeader made;
+  made.sampleSize = type == kHalf ? 2 : 4;
+  made.originY = layout.y;
+  // The attributes: name, type, size, value; an empty name ends them.
+  size_t at = 8, dataWindow = 0, displayWindow = 0;
+  bool knownCompression = false, increasingY = false;
+  while (at < h.size() && h[at] != 0) {
+    const size_t typeAt = After(h, at, h.size());
+    const size_t sizeAt = typeAt ? After(h, typeAt, h.size()) : 0;
+    if (sizeAt == 0 || sizeAt + 4 > h.size()) return false;
+    const std::string name(reinterpret_cast<const char*>(&h[at]), typeAt - at - 1);
+    const uint32_t size = Get32(&h[sizeAt]);
+    const size_t value = sizeAt + 4;
+    if (size > h.size() - value) return false;
+    if (name == "channels") {
+      if (!ReadChannels(h, value, value + size, layout, type, &made.channels)) return false;
+    } else if (name == "compression") {
+      knownCompression = size == 1 && (h[value] == 0 || h[value] == 1);
+      made.rle = size == 1 && h[value] == 1;
+    } else if (name == "lineOrder") {
+      increasingY = size == 1 && h[value] == 0;
+    } else if (name == "dataWindow" || name == "displayWindow") {
+      const uint32_t x = uint32_t(layout.x), y = uint32_t(layout.y);
+      if (size != 16 || Get32(&h[value]) != x || Get32(&h[value + 4]) != y ||
+          Get32(&h[value + 8]) != x || Get32(&h[value + 12]) != y)
+        return false;
+      (name == "dataWindow" ? dataWindow : displayWindow) = value;
+    } else if (name == "chunkCount" || name == "tiles" || name == "type") {
+      return false;  // not a plain single-part scanline file
+    }
+    at = value + size;
+  }
+  // One pixel, one offset and one chunk after the header: else this is not
+  // the layout encoded here.
+  const size_t end = at + 1, pixelBytes = made.channels.size() * made.sampleSize;
+  if (end + 16 > h.size() || made.channels.empty() || !knownCompression || !increasingY ||
+      dataWindow == 0 || displayWindow == 0)
+    return false;
+  const size_t chunk = end + 8;
+  if (Get32(&h[end]) != chunk || Get32(&h[end + 4]) != 0 || Get32(&h[chunk]) != uint32_t(tiny.y) ||
+      Get32(&h[chunk + 4]) > pixelBytes || chunk + 8 + Get32(&h[chunk + 4]) != h.size())
+    return false;
+  made.bytes.assign(h.begin(), h.begin() + std::ptrdiff_t(end));
+  for (size_t window : {dataWindow, displayWindow}) {
+    Put32(&made.bytes[window + 8], uint32_t(xMax));
+    Put32(&made.bytes[window + 12], uint32_t(yMax));
+  }
+  *header = std::move(made);
+  return true;
+}
+
+void EncodeExr(const df::Image& image, const SampleTables& tables, const ExrHeader& header,
+               std::vector<unsigned char>* bytes) {
+  const size_t height = size_t(image.height);
+  const size_t lineBytes = size_t(image.width) * header.channels.size() * header.sampleSize;
+  const size_t table = header.bytes.size();
+  const size_t chunks = table + 8 * height;
+  // At most the plain data: coded lines are kept only when smaller.
+  bytes->clear();
+  bytes->reserve(chunks + height * (8 + lineBytes));
+  bytes->assign(header.bytes.begin(), header.bytes.end());
+  bytes->resize(chunks);
+  if (header.sampleSize == 2)
+    WriteChunks<2>(image, tables, header, bytes, table);
+  else
+    WriteChunks<4>(image, tables, header, bytes, table);
+}
+
+}  // namespace vorn
