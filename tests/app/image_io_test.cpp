@@ -98,6 +98,11 @@ double Decode(double encoded) {
   return encoded <= 0.04045 ? encoded / 12.92 : std::pow((encoded + 0.055) / 1.055, 2.4);
 }
 
+std::vector<char> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+}
+
 ImageRef ReadBack(const std::string& path) {
   std::string error;
   ImageRef image = ReadImage(path, &error);
@@ -246,17 +251,13 @@ TEST_F(ImageFiles, TenBitDpxIsTheFileTheLibraryWrites) {
       packed.metadata.frameRateNum = library.metadata.frameRateNum = 24000;
       packed.metadata.frameRateDen = library.metadata.frameRateDen = 1001;
       library.floatPath = true;
-      auto bytes = [](const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::vector<char>(std::istreambuf_iterator<char>(in), {});
-      };
       // The header holds the file's path: both are written to one.
       const std::string path = Path("f.dpx");
       std::string error;
       ASSERT_TRUE(WriteImage(*image, path, ImageFormat::Dpx, &error, library)) << error;
-      const std::vector<char> want = bytes(path);
+      const std::vector<char> want = FileBytes(path);
       ASSERT_TRUE(WriteImage(*image, path, ImageFormat::Dpx, &error, packed)) << error;
-      const std::vector<char> got = bytes(path);
+      const std::vector<char> got = FileBytes(path);
       ASSERT_EQ(got.size(), want.size()) << image->width << " wide, space \"" << space << "\"";
       EXPECT_TRUE(got == want) << image->width << " wide, space \"" << space << "\"";
       // And what the library reads back of it.
@@ -317,8 +318,7 @@ TEST_F(ImageFiles, UncompressedAndRleExrAreTheFilesTheLibraryWrites) {
         // The header holds the time of writing, which may tick between the
         // two files: it is blanked in both.
         auto bytes = [](const std::string& path) {
-          std::ifstream in(path, std::ios::binary);
-          std::vector<char> b(std::istreambuf_iterator<char>(in), {});
+          std::vector<char> b = FileBytes(path);
           const std::string date("capDate\0string\0", 15);
           const auto at = std::search(b.begin(), b.end(), date.begin(), date.end());
           if (at != b.end() && b.end() - at > 15 + 4 + 19)
