@@ -139,16 +139,22 @@ until [[ $(ls farm/slow 2>/dev/null | grep -c '^s\.00[01][0-9]\.png$') -ge 3 ]];
 done
 scontrol requeue "${slow_array}_1"
 say "requeued task 1 of job $slow_array while it rendered"
-# A requeued job waits for its begin time; let it start now.
-for _ in $(seq 50); do
-  [[ "$(job_field "${slow_array}_1" JobState)" == PENDING ]] && break
+# A requeued job waits for its begin time; let it start now, but only once
+# the killed run has ended and a second has passed: the scheduler refuses to
+# launch a job again within the second its credential was revoked, and
+# fails it.
+log=$LOG_DIR/render-$slow_array-1.log
+start=$SECONDS
+until grep -q 'interrupted by SIGTERM' "$log" 2>/dev/null &&
+  [[ "$(job_field "${slow_array}_1" JobState)" == PENDING ]]; do
+  [[ $((SECONDS - start)) -lt $limit ]] || fail "the requeued task did not stop in $limit s; see $log"
   sleep 0.1
 done
+sleep 2
 scontrol update jobid="${slow_array}_1" starttime=now 2>/dev/null || true
 wait_jobs "$slow_array" "$slow_check"
 expect_completed "$slow_array"
 expect_completed "$slow_check"
-log=$LOG_DIR/render-$slow_array-1.log
 grep -q 'interrupted by SIGTERM' "$log" || fail "task 1 was not stopped by the requeue; see $log"
 grep -q 'frames are written already (--skip-existing)' "$log" ||
   fail "the requeued task did not resume with --skip-existing; see $log"

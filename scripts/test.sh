@@ -7,7 +7,13 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 
 jobs=$(nproc)
-run() { echo "== $*"; "$@"; }
+# Each stage prints its wall time, so a slow stage shows in CI's log.
+run() {
+  echo "== $*"
+  local t0=$SECONDS
+  "$@"
+  echo "== $(($SECONDS - t0)) s: $*"
+}
 
 run cmake --preset release
 run cmake --build --preset release
@@ -29,4 +35,4 @@ run cmake --build --preset fuzz --target record_fuzzer
 corpus=$(mktemp -d)
 run build/fuzz/bin/record_fuzzer -max_total_time=20 "$corpus" tests/fuzz/corpus
 rm -rf "$corpus"
-echo "All test stages passed."
+echo "All test stages passed in $SECONDS s."
