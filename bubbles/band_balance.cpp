@@ -16,24 +16,25 @@ void Clear(BandPlan* plan) {
 
 }  // namespace
 
-bool PlanBands(const BubbleSystem& system, int chunks, BandPlan* plan) {
+bool PlanBands(const BubbleSystem& system, int chunks, BandPlan* plan, LiveView live) {
   Clear(plan);
   const int height = system.height;
   if (height < 1 || chunks < 1 || system.width < 1) return false;
   try {
     // Grown by doubling: a list that grows with the crowd would otherwise
     // move to fresh memory every frame, and fresh memory costs page faults.
-    const size_t live = size_t(std::max(system.liveCount, 0));
-    if (plan->bubbles.capacity() < live)
-      plan->bubbles.reserve(std::max(live, 2 * plan->bubbles.capacity()));
+    const size_t living = size_t(std::max(system.liveCount, 0));
+    if (plan->bubbles.capacity() < living)
+      plan->bubbles.reserve(std::max(living, 2 * plan->bubbles.capacity()));
     // costs[y] holds the change of the per-row cost at row y; summed twice
     // below into the cost of rows [0, y).
     plan->costs.assign(size_t(height) + 1, 0);
     int64_t* change = plan->costs.data();
-    for (const Bubble* b = system.liveList; b; b = b->next) {
+    ForEachLive(system, live, [&](const Bubble& bubble) {
+      const Bubble* b = &bubble;
       const BubbleSprite* sprite =
           FindSprite(system.spriteCaches, system.params.bubbleType, b->sizeIndex, system.width);
-      if (!sprite) continue;  // draws nothing
+      if (!sprite) return;  // draws nothing
       const int h = sprite->width / 2;
       const int px = CentreColumn(system, *b), py = CentreRow(system, *b);
       // The centre lies within ±kFarPixel and the half-width below the
@@ -45,11 +46,11 @@ bool PlanBands(const BubbleSystem& system, int chunks, BandPlan* plan) {
       } else if (!offImage) {
         plan->bubbles.push_back({b, top, bottom - 1});
       }
-      if (offImage) continue;
+      if (offImage) return;
       const int64_t visible = int64_t(std::min(px + h + 1, system.width)) - std::max(px - h, 0);
       change[top] += visible;
       change[bottom] -= visible;
-    }
+    });
     // Prefix sums: per-row cost (one unit a row besides the bubbles), then
     // the cost of the rows above each row.
     int64_t rowCost = 0, above = 0;

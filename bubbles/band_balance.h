@@ -39,6 +39,7 @@ struct BandPlan {
 // system.height, in order. False, with the plan's lists empty, when there is
 // no image, no chunk, or no memory (the caller then draws equal bands from
 // the live list). The vectors keep their memory from frame to frame.
-bool PlanBands(const BubbleSystem& system, int chunks, BandPlan* plan);
+// `live`: the step's live list as an array, when the burst decisions made one.
+bool PlanBands(const BubbleSystem& system, int chunks, BandPlan* plan, LiveView live = {});
 
 }  // namespace bubbles

@@ -26,8 +26,15 @@ bool BurstTest(const BubbleSystem& system, const Bubble& bubble) {
   return system.randomTable[index] < system.params.burstQuantity;
 }
 
-void DecideBursts(BubbleSystem& system) {
+LiveView DecideBursts(BubbleSystem& system) {
+  bool listed = ReserveMovers(system, system.liveCount);
+  int count = 0;
   for (Bubble* b = system.liveList; b; b = b->next) {
+    __builtin_prefetch(b->next);
+    if (listed && count < system.moverCapacity)
+      system.movers[count++] = b;
+    else
+      listed = false;  // longer than its count: the list is followed instead
     b->preTestAge = b->age;
     if (!BurstTest(system, *b)) continue;
     b->burst = 1;
@@ -36,6 +43,9 @@ void DecideBursts(BubbleSystem& system) {
     const int64_t age = int64_t(b->lifetime) - k;
     b->age = int(std::max<int64_t>(age, std::numeric_limits<int>::min()));
   }
+  if (!listed) return {};
+  system.moverCount = count;
+  return {system.movers, count};
 }
 
 }  // namespace bubbles

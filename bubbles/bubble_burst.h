@@ -17,6 +17,8 @@ bool BurstTest(const BubbleSystem& system, const Bubble& bubble);
 // fade uses it), and bursts the bubbles that meet the test: burst = 1 and
 // age = lifetime − trunc(UniformRandom() × burstAfterlife + 1), one draw
 // from the calling thread's generator per burst. Process thread only.
-void DecideBursts(BubbleSystem& system);
+// Returns the live list copied into system.movers, for the rest of the
+// drawn step; the copy holds until the list next changes.
+LiveView DecideBursts(BubbleSystem& system);
 
 }  // namespace bubbles

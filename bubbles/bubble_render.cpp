@@ -125,13 +125,13 @@ BlitShade ShadeOfFrame(const BubbleSystem& system) {
   return shade;
 }
 
-void PrepareSprites(BubbleSystem& system) {
+void PrepareSprites(BubbleSystem& system, LiveView live) {
   const int type = system.params.bubbleType;
   if (system.width < 1 || type < 0 || type >= kBubbleTypes) return;
   bool needed[kSizeSteps] = {};
-  for (const Bubble* b = system.liveList; b; b = b->next) {
-    if (b->sizeIndex >= 0 && b->sizeIndex < kSizeSteps) needed[b->sizeIndex] = true;
-  }
+  ForEachLive(system, live, [&](const Bubble& b) {
+    if (b.sizeIndex >= 0 && b.sizeIndex < kSizeSteps) needed[b.sizeIndex] = true;
+  });
   for (int index = 0; index < kSizeSteps; ++index) {
     if (needed[index]) {
       CachedSprite(system.spriteCaches, type, index, system.width, system.params.radiusStep);

@@ -13,7 +13,7 @@ namespace bubbles {
 
 // Makes (or remakes for a new width) the sprite of every living bubble's
 // size step of the current type. Process thread, before the bands.
-void PrepareSprites(BubbleSystem& system);
+void PrepareSprites(BubbleSystem& system, LiveView live = {});
 
 // The centre pixel of a bubble: trunc(width × x + 0.5), trunc(height × y +
 // 0.5), kept within ±kFarPixel (any such bubble lies wholly off the image).

@@ -33,10 +33,11 @@ void StepSimulation(BubbleSystem& system, float time, const SourceLine& line) {
   if (StepBirths(system, line)) UpdateBubbles(system, time);
 }
 
-bool BeginDrawnStep(BubbleSystem& system, const SourceLine& line) {
+bool BeginDrawnStep(BubbleSystem& system, const SourceLine& line, LiveView* live) {
   if (!StepBirths(system, line)) return false;
-  DecideBursts(system);
-  PrepareSprites(system);
+  const LiveView listed = DecideBursts(system);
+  PrepareSprites(system, listed);
+  if (live) *live = listed;
   return true;
 }
 

@@ -66,7 +66,9 @@ void StepSimulation(BubbleSystem& system, float time, const SourceLine& line);
 // decisions and the sprites the bands will read. False when the render was
 // cancelled during the births: the step then ends without band pass and
 // update.
-bool BeginDrawnStep(BubbleSystem& system, const SourceLine& line);
+// `live`, when given, receives the live list as an array for the rest of
+// the step.
+bool BeginDrawnStep(BubbleSystem& system, const SourceLine& line, LiveView* live = nullptr);
 
 // The births of one step. False when the render was cancelled during them:
 // the step then ends without render pass and update.
@@ -82,7 +84,9 @@ void UpdateBubbles(BubbleSystem& system, float time);
 // update ends. kUnlisted: no memory for the list; MoveBubbles(system, -1, -1,
 // time) then moves them from the live list on one thread.
 enum class Aged { kListed, kUnlisted, kCancelled };
-Aged AgeBubbles(BubbleSystem& system);
+// `live`: the step's live list as an array, when the burst decisions made
+// one (the list must not have changed since).
+Aged AgeBubbles(BubbleSystem& system, LiveView live = {});
 
 // The second half: movers [begin, end) are slowed in the gather region,
 // moved under gravity and friction, grown by their type, pushed by the wind

@@ -1,5 +1,6 @@
 #include "bubbles/bubble_system.h"
 
+#include <algorithm>
 #include <new>
 
 namespace bubbles {
@@ -71,6 +72,17 @@ Bubble* AcquireBubble(BubbleSystem& system) {
   system.freeList = slot->next;
   *slot = Bubble{};
   return slot;
+}
+
+bool ReserveMovers(BubbleSystem& system, int count) {
+  if (count <= system.moverCapacity) return true;
+  const int capacity = std::max(count, std::min(kMaxLiveBubbles, 2 * system.moverCapacity));
+  Bubble** movers = new (std::nothrow) Bubble*[size_t(capacity)];
+  if (!movers) return false;
+  delete[] system.movers;
+  system.movers = movers;
+  system.moverCapacity = capacity;
+  return true;
 }
 
 void ClearBubbles(BubbleSystem& system) {

@@ -158,6 +158,34 @@ Bubble* AcquireBubble(BubbleSystem& system);
 // Ends every living bubble at once: liveList goes in front of freeList.
 void ClearBubbles(BubbleSystem& system);
 
+// Room in system.movers for `count` bubbles; false when memory runs out.
+bool ReserveMovers(BubbleSystem& system, int count);
+
+// The live list copied into system.movers, in list order, by the burst
+// decisions of a drawn step: the walks that follow in that step (sprites,
+// band plan, ageing) then load bubbles from an array, all at once, instead
+// of one after another down the chain. count -1: not copied (no memory);
+// those walks follow the list.
+struct LiveView {
+  Bubble* const* items = nullptr;
+  int count = -1;
+};
+
+// Calls f(bubble) for each living bubble in liveList order, from the view
+// when it holds the list.
+template <class F>
+void ForEachLive(const BubbleSystem& system, LiveView live, F&& f) {
+  if (live.count < 0) {
+    for (Bubble* b = system.liveList; b; b = b->next) f(*b);
+    return;
+  }
+  constexpr int kAhead = 8;  // bubbles fetched ahead of the one worked on
+  for (int i = 0; i < live.count; ++i) {
+    if (i + kAhead < live.count) __builtin_prefetch(live.items[i + kAhead]);
+    f(*live.items[i]);
+  }
+}
+
 // Whether the render has been cancelled.
 inline bool AbortRequested(const BubbleSystem& system) {
   return system.abortFlag && system.abortFlag->load(std::memory_order_relaxed) != 0;

@@ -117,32 +117,18 @@ void Move(const BubbleSystem& s, const Moves& moves, Bubble& b, float time) {
   if (moves.swirl) Swirl(s, b, sizeWeight, time);
 }
 
-// Room in system.movers for `count` bubbles; false when memory runs out.
-bool ReserveMovers(BubbleSystem& s, int count) {
-  if (count <= s.moverCapacity) return true;
-  const int capacity = std::max(count, std::min(kMaxLiveBubbles, 2 * s.moverCapacity));
-  Bubble** movers = new (std::nothrow) Bubble*[size_t(capacity)];
-  if (!movers) return false;
-  delete[] s.movers;
-  s.movers = movers;
-  s.moverCapacity = capacity;
-  return true;
-}
-
 }  // namespace
 
-Aged AgeBubbles(BubbleSystem& s) {
+Aged AgeBubbles(BubbleSystem& s, LiveView live) {
   if (s.params.swirlDensity > 0.1f && s.gradients != nullptr && s.params.swirlTimeToMax < 1.0f)
     s.params.swirlTimeToMax = 1.0f;
-  const bool listed = ReserveMovers(s, s.liveCount);
+  // The view lies in s.movers too: the survivors are listed over it, never
+  // ahead of the bubble being read.
+  const bool listed = live.count >= 0 || ReserveMovers(s, s.liveCount);
   s.moverCount = 0;
   Bubble* kept = nullptr;  // the last bubble that stayed alive
-  for (Bubble* b = s.liveList; b;) {
-    if (AbortRequested(s)) return Aged::kCancelled;
+  auto age = [&](Bubble* b) {
     Bubble* next = b->next;
-    // The list is scattered over the pool: fetch the next slot while this
-    // one is worked on.
-    __builtin_prefetch(next);
     b->age += 1;
     if (b->age >= b->lifetime || b->age >= b->maxAge) {
       (kept ? kept->next : s.liveList) = next;
@@ -153,7 +139,24 @@ Aged AgeBubbles(BubbleSystem& s) {
       if (listed) s.movers[s.moverCount++] = b;
       kept = b;
     }
-    b = next;
+  };
+  if (live.count >= 0) {
+    constexpr int kAhead = 8;
+    for (int i = 0; i < live.count; ++i) {
+      if (AbortRequested(s)) return Aged::kCancelled;
+      if (i + kAhead < live.count) __builtin_prefetch(live.items[i + kAhead]);
+      age(live.items[i]);
+    }
+  } else {
+    for (Bubble* b = s.liveList; b;) {
+      if (AbortRequested(s)) return Aged::kCancelled;
+      Bubble* next = b->next;
+      // The list is scattered over the pool: fetch the next slot while this
+      // one is worked on.
+      __builtin_prefetch(next);
+      age(b);
+      b = next;
+    }
   }
   return listed ? Aged::kListed : Aged::kUnlisted;
 }

@@ -87,16 +87,17 @@ bool BubblesPlugIn::SimulationReads(const Input& input) const {
 }
 
 void BubblesPlugIn::DrawnStep(Request* request, float time, const SourceLine& line) {
-  if (!BeginDrawnStep(*system_, line)) return;  // births cancelled: no pass, no update
+  LiveView live;
+  if (!BeginDrawnStep(*system_, line, &live)) return;  // births cancelled: no pass, no update
   // The worker count is determined anew for every drawn step. The update
   // follows the pass even when it was cancelled; its moves are a pass too.
   fw::ChooseWorkers(fields_);
-  if (PlanBands(*system_, fields_.workerCount, &plan_))
+  if (PlanBands(*system_, fields_.workerCount, &plan_, live))
     RunPassOver(request, kBandPass, fields_.workerCount);  // chunk k: band k
   else
     RunPass(request, kBandPass, fw::Split::kRows);
   moveTime_ = time;
-  switch (AgeBubbles(*system_)) {
+  switch (AgeBubbles(*system_, live)) {
     case Aged::kListed:
       RunPassOver(request, kMovePass, system_->moverCount);
       break;

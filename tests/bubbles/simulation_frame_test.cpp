@@ -5,7 +5,10 @@
 #include <chrono>
 #include <set>
 #include <thread>
+#include <tuple>
+#include <vector>
 
+#include "bubbles/band_balance.h"
 #include "bubbles/bubble_simulation.h"
 #include "tests/bubbles/simulation_support.h"
 
@@ -59,6 +62,58 @@ TEST(Frame, EachFrameClearsTheOutputAndRunsOneDrawnStep) {
   f.Run(12.75f);
   EXPECT_EQ(f.sim.system->stepCount, 2u);
   EXPECT_EQ(f.renderer.passes.size(), 2u);
+}
+
+// The operator's drawn step walks an array of the live list after the burst
+// decisions; the same frames stepped down the list must leave the same
+// bubbles (bursts, deaths and moves included), plan the same bands and list
+// the same movers.
+TEST(Frame, TheStepsArrayOfTheListLeavesWhatTheListLeaves) {
+  Frames list, array;
+  test::ImagePtr region(test::RedImage(64, 48, 255));
+  for (Frames* f : {&list, &array}) {
+    f->sim.params.quantity = 40;
+    f->sim.params.lifetime = 6;
+    f->sim.params.burst = 1;
+    f->sim.params.burstQuantity = 30;
+    f->sim.params.burstAfterlife = 3;
+  }
+  auto seen = [](const BubbleSystem& s) {
+    std::vector<std::tuple<uint64_t, int, float, float, int>> v;
+    for (const Bubble* b = s.liveList; b; b = b->next)
+      v.emplace_back(b->serial, b->age, b->x, b->y, b->burst);
+    return v;
+  };
+  const FrameImages images{nullptr, region.get(), nullptr, nullptr, 0};
+  BandPlan fromList, fromArray;
+  int burst = 0, died = 0;
+  for (int frame = 0; frame < 30; ++frame) {
+    for (Frames* f : {&list, &array}) {
+      FrameImages in = images;
+      in.birth = f->birth.get(), in.output = f->output.get(), in.time = float(frame);
+      fw::SeedRandom(uint32_t(1000 + frame));
+      BubbleSystem& s = *f->sim.system;
+      ASSERT_TRUE(PrepareFrame(s, f->requests, *f->sim.tables, f->sim.params, in));
+      LiveView live;
+      ASSERT_TRUE(BeginDrawnStep(s, SourceLineOf(f->sim.params), f == &array ? &live : nullptr));
+      ASSERT_EQ(live.count, f == &array ? s.liveCount : -1);
+      ASSERT_TRUE(PlanBands(s, 5, f == &array ? &fromArray : &fromList, live));
+      for (const Bubble* b = s.liveList; b; b = b->next) burst += f == &list && b->burst;
+      const int before = s.liveCount;
+      ASSERT_EQ(AgeBubbles(s, live), Aged::kListed);
+      died += f == &list ? before - s.liveCount : 0;
+      MoveBubbles(s, 0, s.moverCount, float(frame));
+    }
+    ASSERT_EQ(seen(*array.sim.system), seen(*list.sim.system)) << "frame " << frame;
+    ASSERT_EQ(fromArray.bounds, fromList.bounds) << "frame " << frame;
+    ASSERT_EQ(fromArray.bubbles.size(), fromList.bubbles.size()) << "frame " << frame;
+    const BubbleSystem &a = *array.sim.system, &l = *list.sim.system;
+    ASSERT_EQ(a.moverCount, l.moverCount);
+    for (int i = 0; i < a.moverCount; ++i) ASSERT_EQ(a.movers[i]->serial, l.movers[i]->serial);
+  }
+  // The frames burst bubbles and ended others.
+  EXPECT_GT(burst, 0);
+  EXPECT_GT(died, 0);
 }
 
 TEST(Frame, LifetimeOneDrawsEachBubbleInExactlyOneFrame) {
