@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -70,6 +71,23 @@ std::vector<std::string> ChunkStats::ModelLines() const {
   if (maxChunks_ == 0) return lines;
   lines.push_back("modelled speed-up from the processor time of this run's chunks (" +
                   std::to_string(maxChunks_) + " chunks a pass):");
+  // What each frame costs on one thread, and the part of it no core count
+  // shortens: what limits the speed-up.
+  double serial = 0, chunks = 0;
+  size_t passes = 0;
+  for (const FrameChunkTimes& f : frames_) {
+    serial += f.serial;
+    passes += f.passes.size();
+    for (const std::vector<double>& pass : f.passes)
+      for (double c : pass) chunks += c;
+  }
+  const double n = double(std::max<size_t>(frames_.size(), 1));
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "per frame: %.3f ms in chunks over %.1f passes, %.3f ms serial (%.1f %%)",
+                1e3 * chunks / n, double(passes) / n, 1e3 * serial / n,
+                chunks + serial > 0 ? 100.0 * serial / (chunks + serial) : 0.0);
+  lines.push_back(text);
   for (int cores : {4, 8, 16, 32, 64}) lines.push_back(SpeedupLine(ModelSpeedup(frames_, cores)));
   return lines;
 }
