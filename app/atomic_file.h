@@ -23,6 +23,9 @@ class TemporaryFile {
   bool Create(const std::string& path, std::string* error);
   // Writes all of `data`; false with the reason (a full disk, say).
   bool Write(const void* data, size_t size, std::string* error);
+  // Write for a whole file's content in one call: a large file's whole
+  // blocks go past the page cache where the file system allows it.
+  bool WriteWhole(const void* data, size_t size, std::string* error);
   // The open descriptor, for writers that need one; -1 when none.
   int Descriptor() const { return fd_; }
   // Syncs, closes and renames over the destination. On failure the temporary
@@ -33,6 +36,8 @@ class TemporaryFile {
   const std::string& TempPath() const { return temp_; }
 
  private:
+  size_t WriteDirect(const void* data, size_t size);
+
   std::string path_, temp_;
   int fd_ = -1;
   int slot_ = -1;
