@@ -24,13 +24,13 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kMaxNameBytes = 255;
+constexpr int kAttempts = 100;
 
 // Files from this size on are written past the page cache (O_DIRECT) in
 // whole aligned blocks, through an aligned buffer of kDirectPiece bytes.
 constexpr size_t kDirectBytes = size_t(1) << 20;
 constexpr size_t kDirectAlign = 4096;
 constexpr size_t kDirectPiece = size_t(1) << 20;
-constexpr int kAttempts = 100;
 
 // Twelve characters from the kernel's random source (62^12 names).
 std::string RandomText() {

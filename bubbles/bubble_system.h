@@ -124,8 +124,10 @@ struct BubbleSystem {
   int liveCount = 0;
   int liveLimit = kMaxLiveBubbles;  // AcquireBubble yields nothing at this many
 
-  // The bubbles the current step moves, in liveList order (AgeBubbles lists
-  // them so the moves can be split among threads); owned, grown as needed.
+  // In liveList order: from the burst decisions to the ageing of a drawn
+  // step, every living bubble (LiveView); after the ageing, the bubbles the
+  // step moves, so the moves can be split among threads. Owned, grown as
+  // needed.
   Bubble** movers = nullptr;
   int moverCount = 0;
   int moverCapacity = 0;
