@@ -10,6 +10,7 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,10 +28,13 @@ constexpr size_t kMaxNameBytes = 255;
 constexpr int kAttempts = 100;
 
 // Files from this size on are written past the page cache (O_DIRECT) in
-// whole aligned blocks, through an aligned buffer of kDirectPiece bytes.
+// whole aligned blocks: straight from the caller's buffer where it is
+// aligned, else through an aligned buffer of kDirectPiece bytes.
 constexpr size_t kDirectBytes = size_t(1) << 20;
 constexpr size_t kDirectAlign = 4096;
 constexpr size_t kDirectPiece = size_t(1) << 20;
+// Writes straight from an aligned caller's buffer: pieces of this size.
+constexpr size_t kDirectPieceInPlace = size_t(8) << 20;
 
 // Twelve characters from the kernel's random source (62^12 names).
 std::string RandomText() {
@@ -166,21 +170,25 @@ bool TemporaryFile::WriteWhole(const void* data, size_t size, std::string* error
 size_t TemporaryFile::WriteDirect(const void* data, size_t size) {
   const int flags = ::fcntl(fd_, F_GETFL);
   if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_DIRECT) != 0) return 0;
-  size_t done = 0;
+  const char* bytes = static_cast<const char*>(data);
+  size_t whole = size / kDirectAlign * kDirectAlign;
+  // Straight from `data` where it lies on a block boundary, else through an
+  // aligned copy.
+  const bool inPlace = reinterpret_cast<uintptr_t>(data) % kDirectAlign == 0;
   void* bounce = nullptr;
-  if (::posix_memalign(&bounce, kDirectAlign, kDirectPiece) == 0) {
-    const size_t whole = size / kDirectAlign * kDirectAlign;
-    while (done < whole) {
-      const size_t piece = std::min(kDirectPiece, whole - done);
-      std::memcpy(bounce, static_cast<const char*>(data) + done, piece);
-      const ssize_t n = ::write(fd_, bounce, piece);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += size_t(n);
-      if (size_t(n) % kDirectAlign != 0) break;  // the file no longer ends on a block
-    }
-    std::free(bounce);
+  if (!inPlace && ::posix_memalign(&bounce, kDirectAlign, kDirectPiece) != 0) whole = 0;
+  size_t done = 0;
+  while (done < whole) {
+    const size_t piece = std::min(inPlace ? kDirectPieceInPlace : kDirectPiece, whole - done);
+    const void* from = bytes + done;
+    if (!inPlace) from = std::memcpy(bounce, from, piece);
+    const ssize_t n = ::write(fd_, from, piece);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += size_t(n);
+    if (size_t(n) % kDirectAlign != 0) break;  // the file no longer ends on a block
   }
+  std::free(bounce);
   // Back to buffered writes for the tail. Should that fail, they fail with
   // the reason and the file is discarded.
   ::fcntl(fd_, F_SETFL, flags);

@@ -98,7 +98,7 @@ bool Dpx10Header(const std::string& path, const oiio::ImageSpec& layout,
 }
 
 void EncodeDpx10(const df::Image& image, const SampleTables& tables,
-                 const std::vector<unsigned char>& header, std::vector<unsigned char>* bytes) {
+                 const std::vector<unsigned char>& header, FileBytes* bytes) {
   const PackedWords& words = WordsFor(tables);
   const uint32_t* r = words.channel[0].data();
   const uint32_t* g = words.channel[1].data();

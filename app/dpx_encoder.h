@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "file_buffer.h"
 #include "image_ref.h"
 #include "sample_tables.h"
 
@@ -26,6 +27,6 @@ bool Dpx10Header(const std::string& path, const OIIO::ImageSpec& layout,
 // The whole file: `header` from Dpx10Header, then the pixels of `image`
 // converted by `tables` (16-bit samples) and packed.
 void EncodeDpx10(const df::Image& image, const SampleTables& tables,
-                 const std::vector<unsigned char>& header, std::vector<unsigned char>* bytes);
+                 const std::vector<unsigned char>& header, FileBytes* bytes);
 
 }  // namespace vorn

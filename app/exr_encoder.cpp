@@ -294,7 +294,7 @@ class ChunkWriter {
 
   // Appends the chunks of every line to `out`, which holds the header and
   // the line-offset table, filling in the table.
-  void Write(std::vector<unsigned char>* out, size_t table) {
+  void Write(FileBytes* out, size_t table) {
     const int* order = header_.channels.data();
     for (int y0 = 0; y0 < image_.height; y0 += kBandRows) {
       const int y1 = std::min(image_.height, y0 + kBandRows);
@@ -342,7 +342,7 @@ class ChunkWriter {
 
 template <size_t S>
 void WriteChunks(const df::Image& image, const SampleTables& tables, const ExrHeader& header,
-                 std::vector<unsigned char>* out, size_t table) {
+                 FileBytes* out, size_t table) {
   if (header.channels.size() == 4)
     ChunkWriter<S, 4>(image, tables, header).Write(out, table);
   else
@@ -429,7 +429,7 @@ bool MakeExrHeader(const std::string& path, const oiio::ImageSpec& layout, ExrHe
 }
 
 void EncodeExr(const df::Image& image, const SampleTables& tables, const ExrHeader& header,
-               std::vector<unsigned char>* bytes) {
+               FileBytes* bytes) {
   const size_t height = size_t(image.height);
   const size_t lineBytes = size_t(image.width) * header.channels.size() * header.sampleSize;
   const size_t table = header.bytes.size();

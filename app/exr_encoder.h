@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "file_buffer.h"
 #include "image_ref.h"
 #include "sample_tables.h"
 
@@ -39,6 +40,6 @@ bool MakeExrHeader(const std::string& path, const OIIO::ImageSpec& layout, ExrHe
 // The whole file: `header`, the line offsets and the chunks of `image`
 // converted by `tables` (whose sample size is the header's).
 void EncodeExr(const df::Image& image, const SampleTables& tables, const ExrHeader& header,
-               std::vector<unsigned char>* bytes);
+               FileBytes* bytes);
 
 }  // namespace vorn

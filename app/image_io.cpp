@@ -22,6 +22,7 @@
 #include "colour_space.h"
 #include "dpx_encoder.h"
 #include "exr_encoder.h"
+#include "file_buffer.h"
 #include "image_io_checks.h"
 #include "image_io_pixels.h"
 #include "library_messages.h"
@@ -567,6 +568,10 @@ oiio::ImageBuf FloatPixels(const df::Image& image) {
 
 namespace {
 
+// What a writer thread's encoding buffer may keep between files: a 4K frame
+// of half RGBA and more.
+constexpr size_t kKeptFileBytes = size_t(96) << 20;
+
 oiio::TypeDesc FileType(BitDepth depth) {
   switch (depth) {
     case BitDepth::U10:
@@ -693,8 +698,12 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
   const bool hasAlpha = facts.alpha != AlphaConvention::None;
   const bool straight = facts.alpha == AlphaConvention::Straight;
   // The file is encoded in memory and then written whole through a
-  // temporary file, so that every write of it is checked here.
+  // temporary file, so that every write of it is checked here. vorn's own
+  // encoders write into a buffer each writer thread keeps from file to file;
+  // the library's writers hand over a vector of their own.
   std::vector<unsigned char> encoded;
+  thread_local FileBytes packed;
+  bool ownEncoder = false;
   try {
     // By table where the conversion allows it, else through a float image.
     const SampleTables* tables = options.floatPath ? nullptr : TablesFor(type, space, straight);
@@ -757,12 +766,12 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
     const std::string& method = options.compression.method;
     if (tables && format == ImageFormat::Dpx && depth == BitDepth::U10 &&
         Dpx10Header(path, layout, &dpxHeader)) {
-      EncodeDpx10(image, *tables, dpxHeader, &encoded);
-      ok = true;
+      EncodeDpx10(image, *tables, dpxHeader, &packed);
+      ok = ownEncoder = true;
     } else if (tables && format == ImageFormat::Exr && (method == "none" || method == "rle") &&
                MakeExrHeader(path, layout, &exrHeader)) {
-      EncodeExr(image, *tables, exrHeader, &encoded);
-      ok = true;
+      EncodeExr(image, *tables, exrHeader, &packed);
+      ok = ownEncoder = true;
     } else if (tables && format == ImageFormat::Png && type == oiio::TypeDesc::UINT8) {
       const int level =
           options.compression.level >= 0 ? options.compression.level : facts.defaultLevel;
@@ -786,7 +795,12 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
     *error = "cannot write " + path + ": " + e.what();
     return false;
   }
-  return WriteFileAtomically(path, encoded.data(), encoded.size(), error);
+  const bool written = ownEncoder
+                           ? WriteFileAtomically(path, packed.data(), packed.size(), error)
+                           : WriteFileAtomically(path, encoded.data(), encoded.size(), error);
+  // A buffer grown for an unusually large file is given back.
+  if (packed.capacity() > kKeptFileBytes) FileBytes().swap(packed);
+  return written;
 }
 
 }  // namespace vorn

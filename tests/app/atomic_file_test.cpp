@@ -11,6 +11,8 @@
 #include <iterator>
 #include <set>
 
+#include "file_buffer.h"
+
 namespace vorn {
 namespace {
 
@@ -101,17 +103,21 @@ TEST_F(AtomicFile, LargeFilesHoldEveryByteWhateverTheirSizeAndFileSystem) {
   const fs::path shm = fs::path("/dev/shm") / dir_.filename();
   std::error_code ec;
   if (fs::create_directories(shm, ec)) folders.push_back(shm.string());
-  std::string bytes(size_t(5) << 20 | 4096 | 123, '\0');
+  std::string bytes(size_t(9) << 20 | 4096 | 123, '\0');
   uint32_t state = 12345;
   for (char& c : bytes) c = char((state = state * 1664525u + 1013904223u) >> 24);
+  // From any address, and from a block-aligned buffer (written in place).
+  const FileBytes aligned(bytes.begin(), bytes.end());
   for (const std::string& folder : folders)
-    for (size_t size : {(size_t(1) << 20) - 1, size_t(1) << 20, (size_t(3) << 20) + 123,
-                        bytes.size()}) {
-      const std::string path = folder + "/big.exr";
-      std::string error;
-      ASSERT_TRUE(WriteFileAtomically(path, bytes.data(), size, &error)) << error;
-      EXPECT_TRUE(Text(path) == bytes.substr(0, size)) << folder << ", " << size << " bytes";
-    }
+    for (const char* from :
+         {static_cast<const char*>(bytes.data()), reinterpret_cast<const char*>(aligned.data())})
+      for (size_t size :
+           {(size_t(1) << 20) - 1, size_t(1) << 20, (size_t(3) << 20) + 123, bytes.size()}) {
+        const std::string path = folder + "/big.exr";
+        std::string error;
+        ASSERT_TRUE(WriteFileAtomically(path, from, size, &error)) << error;
+        EXPECT_TRUE(Text(path) == bytes.substr(0, size)) << folder << ", " << size << " bytes";
+      }
   fs::remove_all(shm, ec);
 }
 
