@@ -92,29 +92,45 @@ size_t RunLengthCode(const unsigned char* in, size_t n, unsigned char* out, uint
   for (; i + 1 < n; ++i) equal[i / 64] |= uint64_t(in[i] == in[i + 1]) << (i % 64);
   for (size_t w = 0; w + 1 < words; ++w)
     triple[w] = equal[w] & (equal[w] >> 1 | equal[w + 1] << 63);
+  // The coding walks the maximal runs of three or more equal bytes, found
+  // as bits (a run begins where three equal bytes begin after a different
+  // one), rather than deciding byte by byte: the bytes between two runs are
+  // literals, and a run's last one or two bytes past a piece of 128 begin
+  // the next literal, as they do when coded byte by byte.
   unsigned char* o = out;
-  size_t start = 0;
-  while (start < n) {
-    if (BitsFrom(triple, start) & 1) {
-      // A run: the equal bytes after the first, at most 127.
-      size_t more = size_t(std::countr_one(BitsFrom(equal, start)));
-      if (more == 64) more += size_t(std::countr_one(BitsFrom(equal, start + 64)));
-      more = std::min(more, size_t(kMaxRun));
-      *o++ = static_cast<unsigned char>(more);
-      *o++ = in[start];
-      start += more + 1;
-      continue;
+  auto literal = [&](size_t from, size_t to) {
+    while (from < to) {
+      const size_t length = std::min(to - from, size_t(kMaxRun));
+      *o++ = static_cast<unsigned char>(-static_cast<int>(length));
+      std::memcpy(o, in + from, length);
+      o += length;
+      from += length;
     }
-    // A literal: up to the next place where three equal bytes begin, at
-    // most 127 bytes.
-    size_t length = 1 + size_t(std::countr_zero(BitsFrom(triple, start + 1)));
-    if (length == 65) length += size_t(std::countr_zero(BitsFrom(triple, start + 65)));
-    length = std::min({length, size_t(kMaxRun), n - start});
-    *o++ = static_cast<unsigned char>(-static_cast<int>(length));
-    std::memcpy(o, in + start, length);
-    o += length;
-    start += length;
+  };
+  size_t pos = 0;         // the first byte not coded yet
+  uint64_t previous = 0;  // whether the last byte of the word before equals the next
+  for (size_t w = 0; w * 64 < n; ++w) {
+    uint64_t starts = triple[w] & ~(equal[w] << 1 | previous);
+    previous = equal[w] >> 63;
+    while (starts != 0) {
+      size_t at = w * 64 + size_t(std::countr_zero(starts));
+      starts &= starts - 1;
+      literal(pos, at);
+      size_t end = at + 1, more;
+      do {
+        more = size_t(std::countr_one(BitsFrom(equal, end - 1)));
+        end += more;
+      } while (more == 64);
+      for (size_t left = end - at; left >= size_t(kMinRun); left = end - at) {
+        const size_t piece = std::min(left, size_t(kMaxRun) + 1);
+        *o++ = static_cast<unsigned char>(piece - 1);
+        *o++ = in[at];
+        at += piece;
+      }
+      pos = at;
+    }
   }
+  literal(pos, n);
   return size_t(o - out);
 }
 
