@@ -23,6 +23,7 @@
 #include "dpx_encoder.h"
 #include "exr_encoder.h"
 #include "file_buffer.h"
+#include "header_cache.h"
 #include "image_io_checks.h"
 #include "image_io_pixels.h"
 #include "library_messages.h"
@@ -764,12 +765,21 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
     std::vector<unsigned char> dpxHeader;
     ExrHeader exrHeader;
     const std::string& method = options.compression.method;
+    // The library's header for this layout, made anew at most once a second
+    // by each writer thread.
+    thread_local HeaderCache<std::vector<unsigned char>> dpxHeaders;
+    thread_local HeaderCache<ExrHeader> exrHeaders;
+    const std::string layoutKey =
+        tables ? layout.serialize(oiio::ImageSpec::SerialText) : std::string();
     if (tables && format == ImageFormat::Dpx && depth == BitDepth::U10 &&
-        Dpx10Header(path, layout, &dpxHeader)) {
+        dpxHeaders.Get(layoutKey, &dpxHeader, [&](std::vector<unsigned char>* h) {
+          return Dpx10Header(path, layout, h);
+        })) {
       EncodeDpx10(image, *tables, dpxHeader, &packed);
       ok = ownEncoder = true;
     } else if (tables && format == ImageFormat::Exr && (method == "none" || method == "rle") &&
-               MakeExrHeader(path, layout, &exrHeader)) {
+               exrHeaders.Get(layoutKey, &exrHeader,
+                              [&](ExrHeader* h) { return MakeExrHeader(path, layout, h); })) {
       EncodeExr(image, *tables, exrHeader, &packed);
       ok = ownEncoder = true;
     } else if (tables && format == ImageFormat::Png && type == oiio::TypeDesc::UINT8) {
