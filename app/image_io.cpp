@@ -573,6 +573,19 @@ namespace {
 // of half RGBA and more.
 constexpr size_t kKeptFileBytes = size_t(96) << 20;
 
+// Every property of `layout` that a header can hold: the library's text of
+// it, and each attribute's value as its bytes, since the text rounds floats.
+// (A string attribute's bytes point to the library's one copy of that text.)
+std::string LayoutKey(const oiio::ImageSpec& layout) {
+  std::string key = layout.serialize(oiio::ImageSpec::SerialText);
+  for (const oiio::ParamValue& p : layout.extra_attribs) {
+    key += p.name().string();
+    key += '\0';
+    key.append(static_cast<const char*>(p.data()), p.datasize());
+  }
+  return key;
+}
+
 oiio::TypeDesc FileType(BitDepth depth) {
   switch (depth) {
     case BitDepth::U10:
@@ -769,8 +782,7 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
     // by each writer thread.
     thread_local HeaderCache<std::vector<unsigned char>> dpxHeaders;
     thread_local HeaderCache<ExrHeader> exrHeaders;
-    const std::string layoutKey =
-        tables ? layout.serialize(oiio::ImageSpec::SerialText) : std::string();
+    const std::string layoutKey = tables ? LayoutKey(layout) : std::string();
     if (tables && format == ImageFormat::Dpx && depth == BitDepth::U10 &&
         dpxHeaders.Get(layoutKey, &dpxHeader, [&](std::vector<unsigned char>* h) {
           return Dpx10Header(path, layout, h);

@@ -507,6 +507,23 @@ TEST_F(ImageFiles, FormatsAndDepthsByName) {
   EXPECT_EQ(compression.level, 80);
 }
 
+// A writer reuses the library's header for the same layout within a second:
+// layouts that differ only in the last bit of a value, written one after
+// the other, each get their own.
+TEST_F(ImageFiles, EachFileHasTheHeaderOfItsOwnLayout) {
+  const std::string path = Path("h.exr");
+  for (float ratio : {1.5f, std::nextafter(1.5f, 2.0f), 1.5f}) {
+    ImageRef image = NewImage(8, 4, 1.0 / double(ratio));
+    WriteOptions options;
+    options.compression.method = "rle";
+    std::string error;
+    ASSERT_TRUE(WriteImage(*image, path, ImageFormat::Exr, &error, options)) << error;
+    oiio::ImageSpec header;
+    FileValues(path, &header);
+    EXPECT_EQ(header.get_float_attribute("PixelAspectRatio"), ratio);
+  }
+}
+
 TEST_F(ImageFiles, PixelAspectTravelsThroughExr) {
   ImageRef image = NewImage(8, 4, 2.0);
   std::string error;
