@@ -31,7 +31,6 @@ constexpr int kAttempts = 100;
 // whole aligned blocks: straight from the caller's buffer where it is
 // aligned, else through an aligned buffer of kDirectPiece bytes.
 constexpr size_t kDirectBytes = size_t(1) << 20;
-constexpr size_t kDirectAlign = 4096;
 constexpr size_t kDirectPiece = size_t(1) << 20;
 // Writes straight from an aligned caller's buffer: pieces of this size.
 constexpr size_t kDirectPieceInPlace = size_t(8) << 20;

@@ -12,6 +12,10 @@
 
 namespace vorn {
 
+// The alignment (in memory and in the file) of the blocks a large file is
+// written in past the page cache.
+inline constexpr size_t kDirectAlign = 4096;
+
 class TemporaryFile {
  public:
   TemporaryFile() = default;
@@ -24,7 +28,8 @@ class TemporaryFile {
   // Writes all of `data`; false with the reason (a full disk, say).
   bool Write(const void* data, size_t size, std::string* error);
   // Write for a whole file's content in one call: a large file's whole
-  // blocks go past the page cache where the file system allows it.
+  // blocks go past the page cache where the file system allows it, straight
+  // from `data` when it is aligned to kDirectAlign.
   bool WriteWhole(const void* data, size_t size, std::string* error);
   // The open descriptor, for writers that need one; -1 when none.
   int Descriptor() const { return fd_; }

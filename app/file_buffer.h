@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-namespace vorn {
+#include "atomic_file.h"
 
-inline constexpr size_t kFileBlockAlign = 4096;
+namespace vorn {
 
 template <class T>
 struct BlockAllocator {
@@ -24,9 +24,9 @@ struct BlockAllocator {
   BlockAllocator(const BlockAllocator<U>&) {}
 
   T* allocate(size_t n) {
-    return static_cast<T*>(::operator new(n * sizeof(T), std::align_val_t(kFileBlockAlign)));
+    return static_cast<T*>(::operator new(n * sizeof(T), std::align_val_t(kDirectAlign)));
   }
-  void deallocate(T* p, size_t) { ::operator delete(p, std::align_val_t(kFileBlockAlign)); }
+  void deallocate(T* p, size_t) { ::operator delete(p, std::align_val_t(kDirectAlign)); }
   // Default-initialised: resize() leaves bytes as they were.
   template <class U>
   void construct(U* p) {
