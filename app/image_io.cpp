@@ -782,7 +782,8 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
     // by each writer thread.
     thread_local HeaderCache<std::vector<unsigned char>> dpxHeaders;
     thread_local HeaderCache<ExrHeader> exrHeaders;
-    const std::string layoutKey = tables ? LayoutKey(layout) : std::string();
+    const bool libraryHeader = tables && (format == ImageFormat::Dpx || format == ImageFormat::Exr);
+    const std::string layoutKey = libraryHeader ? LayoutKey(layout) : std::string();
     if (tables && format == ImageFormat::Dpx && depth == BitDepth::U10 &&
         dpxHeaders.Get(layoutKey, &dpxHeader, [&](std::vector<unsigned char>* h) {
           return Dpx10Header(path, layout, h);
