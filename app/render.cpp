@@ -52,6 +52,7 @@ bool ChooseChunks(Host& host, int width, int height) {
   const long long wanted =
       std::min<long long>((long long)threads * kChunksPerThread, df::kMaxWorkers);
   host.App().processorCount = ChooseChunkCount(width, height, int(wanted), threads);
+  host.App().chunkThreads = threads;
   return true;
 }
 

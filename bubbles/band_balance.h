@@ -5,8 +5,8 @@
 // bands leave most of the drawing to a few of them, and on many cores the
 // other threads wait. A bubble costs about its sprite's visible width on
 // each row it covers; the bands here split the frame where the sum of that
-// cost (and one unit a row, so empty stretches are still shared out)
-// reaches each chunk's share. Any split draws the same bytes: a band draws
+// cost (and a row's own cost: the band clears it before drawing, so empty
+// stretches are still shared out) reaches each chunk's share. Any split draws the same bytes: a band draws
 // what lands in its rows.
 //
 // Each band would otherwise walk every living bubble and work out its

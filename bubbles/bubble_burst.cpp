@@ -27,24 +27,29 @@ bool BurstTest(const BubbleSystem& system, const Bubble& bubble) {
 }
 
 LiveView DecideBursts(BubbleSystem& system) {
-  bool listed = ReserveMovers(system, system.liveCount);
-  int count = 0;
-  for (Bubble* b = system.liveList; b; b = b->next) {
-    __builtin_prefetch(b->next);
-    if (listed && count < system.moverCapacity)
-      system.movers[count++] = b;
-    else
-      listed = false;  // longer than its count: the list is followed instead
+  auto decide = [&](Bubble* b) {
     b->preTestAge = b->age;
-    if (!BurstTest(system, *b)) continue;
+    if (!BurstTest(system, *b)) return;
     b->burst = 1;
     const int k =
         fw::TruncateToInt(double(fw::UniformRandom()) * system.params.burstAfterlife + 1.0);
     const int64_t age = int64_t(b->lifetime) - k;
     b->age = int(std::max<int64_t>(age, std::numeric_limits<int>::min()));
+  };
+  const int count = ListLive(system);
+  if (count < 0) {
+    for (Bubble* b = system.liveList; b; b = b->next) {
+      __builtin_prefetch(b->next);
+      decide(b);
+    }
+    return {};
   }
-  if (!listed) return {};
-  system.moverCount = count;
+  // From the array, the bubbles can be fetched ahead of their turn.
+  constexpr int kAhead = 8;
+  for (int i = 0; i < count; ++i) {
+    if (i + kAhead < count) __builtin_prefetch(system.movers[i + kAhead]);
+    decide(system.movers[i]);
+  }
   return {system.movers, count};
 }
 

@@ -13,7 +13,7 @@ namespace bubbles {
 // the burst quantity.
 bool BurstTest(const BubbleSystem& system, const Bubble& bubble);
 
-// Walks liveList from its head: keeps each bubble's age in preTestAge (the
+// Walks the live list in order: keeps each bubble's age in preTestAge (the
 // fade uses it), and bursts the bubbles that meet the test: burst = 1 and
 // age = lifetime − trunc(UniformRandom() × burstAfterlife + 1), one draw
 // from the calling thread's generator per burst. Process thread only.

@@ -74,26 +74,25 @@ bool BeginDrawnStep(BubbleSystem& system, const SourceLine& line, LiveView* live
 // the step then ends without render pass and update.
 bool BirthBubbles(BubbleSystem& system, const SourceLine& line);
 
-// Ages, moves, grows and removes every living bubble; draws no random numbers.
-// AgeBubbles then MoveBubbles over every mover, on the calling thread.
+// Ages, moves, grows and removes every living bubble on the calling thread;
+// draws no random numbers. The live list is listed (ListLive), then as below;
+// without memory for the list, the list is followed.
 void UpdateBubbles(BubbleSystem& system, float time);
 
-// The first half of the update: every living bubble ages, and those at the
-// end of their life go back to the pool; the others are listed in
-// system.movers (kListed). kCancelled: the render was cancelled and the
-// update ends. kUnlisted: no memory for the list; MoveBubbles(system, -1, -1,
-// time) then moves them from the live list on one thread.
-enum class Aged { kListed, kUnlisted, kCancelled };
-// `live`: the step's live list as an array, when the burst decisions made
-// one (the list must not have changed since).
-Aged AgeBubbles(BubbleSystem& system, LiveView live = {});
-
-// The second half: movers [begin, end) are slowed in the gather region,
-// moved under gravity and friction, grown by their type, pushed by the wind
-// and stirred by the swirl. Each bubble's move reads only itself and the
-// frame's parameters, tables and burst image, so any split of the list among
-// threads gives the same bubbles. begin = end = -1: every living bubble,
-// from the live list.
-void MoveBubbles(const BubbleSystem& system, int begin, int end, float time);
+// The update split among threads, over the first `count` of system.movers,
+// the live list as ListLive or DecideBursts listed it (the list must not
+// have changed since): BeginUpdate, StepBubbles over any split of
+// [0, count), then RemoveEnded.
+//
+// StepBubbles: each of movers [begin, end) ages; one at the end of its life
+// is only marked, the others are slowed in the gather region, moved under
+// gravity and friction, grown by their type, pushed by the wind and stirred
+// by the swirl. A bubble's step reads and writes only itself (and its mark)
+// besides the frame's parameters, tables and burst image, so any split
+// gives the same bubbles. RemoveEnded: the marked bubbles go back to the
+// pool in list order, and movers keeps the others, in order.
+void BeginUpdate(BubbleSystem& system, int count);
+void StepBubbles(const BubbleSystem& system, int begin, int end, float time);
+void RemoveEnded(BubbleSystem& system, int count);
 
 }  // namespace bubbles

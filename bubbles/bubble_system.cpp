@@ -1,6 +1,7 @@
 #include "bubbles/bubble_system.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 namespace bubbles {
@@ -62,6 +63,7 @@ void DestroyBubbleSystem(BubbleSystem* system) {
     block = next;
   }
   delete[] system->movers;
+  delete[] system->ended;
   delete system;
 }
 
@@ -78,14 +80,54 @@ bool ReserveMovers(BubbleSystem& system, int count) {
   if (count <= system.moverCapacity) return true;
   const int capacity = std::max(count, std::min(kMaxLiveBubbles, 2 * system.moverCapacity));
   Bubble** movers = new (std::nothrow) Bubble*[size_t(capacity)];
-  if (!movers) return false;
+  uint8_t* ended = movers ? new (std::nothrow) uint8_t[size_t(capacity)] : nullptr;
+  if (!ended) {
+    delete[] movers;
+    return false;
+  }
+  delete[] system.ended;
+  system.ended = ended;
+  if (system.movers)
+    std::copy(system.movers, system.movers + std::clamp(system.moverCount, 0, system.moverCapacity),
+              movers);
   delete[] system.movers;
   system.movers = movers;
   system.moverCapacity = capacity;
   return true;
 }
 
+int ListLive(BubbleSystem& system) {
+  const int count = system.liveCount;
+  const bool kept = system.moversListLive;
+  system.moversListLive = false;
+  if (count < 0 || !ReserveMovers(system, count)) return -1;
+  const int listed = system.moverCount, born = count - listed;
+  if (kept && listed >= 0 && born >= 0) {
+    Bubble* b = system.liveList;
+    for (int i = 0; i < born && b; ++i) b = b->next;
+    if (b == (listed > 0 ? system.movers[0] : nullptr)) {
+      std::memmove(system.movers + born, system.movers, size_t(listed) * sizeof(Bubble*));
+      b = system.liveList;
+      for (int i = 0; i < born; ++i, b = b->next) system.movers[i] = b;
+      system.moversListLive = true;
+      return system.moverCount = count;
+    }
+  }
+  // The whole chain: each bubble waits on the one before, most of them last
+  // written by the cores that moved them.
+  system.moverCount = 0;
+  int n = 0;
+  for (Bubble* b = system.liveList; b; b = b->next) {
+    __builtin_prefetch(b->next);
+    if (n == count) return -1;
+    system.movers[n++] = b;
+  }
+  system.moversListLive = true;
+  return system.moverCount = n;
+}
+
 void ClearBubbles(BubbleSystem& system) {
+  system.moversListLive = false;
   if (!system.liveList) return;
   Bubble* last = system.liveList;
   while (last->next) last = last->next;

@@ -129,8 +129,13 @@ struct BubbleSystem {
   // step moves, so the moves can be split among threads. Owned, grown as
   // needed.
   Bubble** movers = nullptr;
+  uint8_t* ended = nullptr;  // per mover: 1 when the update ended its life
   int moverCount = 0;
   int moverCapacity = 0;
+  // Whether movers still lists the live list behind the births made since
+  // it was listed (births go in front): the burst decisions then walk only
+  // those births down the chain. Whatever else changes the list clears it.
+  bool moversListLive = false;
 
   // One table per bubble type, one entry per size step; owned, filled by the
   // renderer on the Process thread before the bands start.
@@ -160,8 +165,15 @@ Bubble* AcquireBubble(BubbleSystem& system);
 // Ends every living bubble at once: liveList goes in front of freeList.
 void ClearBubbles(BubbleSystem& system);
 
-// Room in system.movers for `count` bubbles; false when memory runs out.
+// Room in system.movers (and ended) for `count` bubbles, keeping the ones
+// listed; false when memory runs out.
 bool ReserveMovers(BubbleSystem& system, int count);
+
+// The live list copied into system.movers, in list order: the bubbles
+// copied, or -1 when they do not fit (no memory, or a list longer than
+// liveCount). Where movers still lists the list behind the births made
+// since (moversListLive), only those births are walked down the chain.
+int ListLive(BubbleSystem& system);
 
 // The live list copied into system.movers, in list order, by the burst
 // decisions of a drawn step: the walks that follow in that step (sprites,

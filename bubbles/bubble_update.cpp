@@ -1,7 +1,8 @@
 // The update of a step: every living bubble ages, dies at the end of its life,
 // is slowed in the gather region, moves under gravity and friction, grows by
-// its type, is pushed by the wind and stirred by the swirl. The ageing walks
-// the live list on one thread; the moves may be split among threads.
+// its type, is pushed by the wind and stirred by the swirl. Each bubble's
+// step may run on any thread; only taking the ended ones out of the list
+// walks it, over their marks, on one.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -68,9 +69,10 @@ void Wind(const StepParameters& p, Bubble& b) {
   }
 }
 
-// The swirl's time to its full strength is at least 1 (AgeBubbles raises it).
+// The swirl reaches its full strength after at least one step.
 void Swirl(const BubbleSystem& s, Bubble& b, float sizeWeight, float time) {
-  const double ramp = std::min(double(b.age) / s.params.swirlTimeToMax, 1.0);
+  const double toMax = s.params.swirlTimeToMax < 1.0f ? 1.0 : double(s.params.swirlTimeToMax);
+  const double ramp = std::min(double(b.age) / toMax, 1.0);
   const double weight = (1.0 - 1.5 * sizeWeight) * s.params.swirlMagnitude * ramp;
   const float x = float(double(b.x) * s.params.swirlDensity);
   const float y = float(double(b.y) * s.params.swirlDensity);
@@ -117,78 +119,86 @@ void Move(const BubbleSystem& s, const Moves& moves, Bubble& b, float time) {
   if (moves.swirl) Swirl(s, b, sizeWeight, time);
 }
 
-}  // namespace
+// One more step of age: true when that ends the bubble's life.
+bool Ages(Bubble& b) {
+  b.age += 1;
+  return b.age >= b.lifetime || b.age >= b.maxAge;
+}
 
-Aged AgeBubbles(BubbleSystem& s, LiveView live) {
-  if (s.params.swirlDensity > 0.1f && s.gradients != nullptr && s.params.swirlTimeToMax < 1.0f)
-    s.params.swirlTimeToMax = 1.0f;
-  // The view lies in s.movers too: the survivors are listed over it, never
-  // ahead of the bubble being read.
-  const bool listed = live.count >= 0 || ReserveMovers(s, s.liveCount);
-  s.moverCount = 0;
+// The update down the live list, where it could not be listed.
+void UpdateFromList(BubbleSystem& s, float time) {
+  s.moversListLive = false;
+  const Moves moves = MovesOf(s);
   Bubble* kept = nullptr;  // the last bubble that stayed alive
-  auto age = [&](Bubble* b) {
+  for (Bubble* b = s.liveList; b;) {
+    if (AbortRequested(s)) return;
     Bubble* next = b->next;
-    b->age += 1;
-    if (b->age >= b->lifetime || b->age >= b->maxAge) {
+    __builtin_prefetch(next);
+    if (Ages(*b)) {
       (kept ? kept->next : s.liveList) = next;
       b->next = s.freeList;
       s.freeList = b;
       s.liveCount -= 1;
     } else {
-      if (listed) s.movers[s.moverCount++] = b;
+      Move(s, moves, *b, time);
       kept = b;
     }
-  };
-  if (live.count >= 0) {
-    constexpr int kAhead = 8;
-    for (int i = 0; i < live.count; ++i) {
-      if (AbortRequested(s)) return Aged::kCancelled;
-      if (i + kAhead < live.count) __builtin_prefetch(live.items[i + kAhead]);
-      age(live.items[i]);
-    }
-  } else {
-    for (Bubble* b = s.liveList; b;) {
-      if (AbortRequested(s)) return Aged::kCancelled;
-      Bubble* next = b->next;
-      // The list is scattered over the pool: fetch the next slot while this
-      // one is worked on.
-      __builtin_prefetch(next);
-      age(b);
-      b = next;
-    }
+    b = next;
   }
-  return listed ? Aged::kListed : Aged::kUnlisted;
 }
 
-void MoveBubbles(const BubbleSystem& s, int begin, int end, float time) {
-  const Moves moves = MovesOf(s);
-  if (begin < 0) {
-    for (Bubble* b = s.liveList; b; b = b->next) {
-      if (AbortRequested(s)) return;
-      Move(s, moves, *b, time);
-    }
-    return;
-  }
-  begin = std::max(begin, 0);
-  end = std::min(end, s.moverCount);
-  for (int i = begin; i < end; ++i) {
-    if (AbortRequested(s)) return;
-    Move(s, moves, *s.movers[i], time);
-  }
-}
+}  // namespace
 
 void UpdateBubbles(BubbleSystem& s, float time) {
-  switch (AgeBubbles(s)) {
-    case Aged::kListed:
-      MoveBubbles(s, 0, s.moverCount, time);
-      break;
-    case Aged::kUnlisted:
-      MoveBubbles(s, -1, -1, time);
-      break;
-    case Aged::kCancelled:
-      break;
+  const int count = ListLive(s);
+  if (count < 0) return UpdateFromList(s, time);
+  BeginUpdate(s, count);
+  StepBubbles(s, 0, count, time);
+  RemoveEnded(s, count);
+}
+
+void BeginUpdate(BubbleSystem& s, int count) {
+  count = std::clamp(count, 0, s.moverCount);
+  if (count > 0) std::fill(s.ended, s.ended + count, uint8_t(0));
+}
+
+void StepBubbles(const BubbleSystem& s, int begin, int end, float time) {
+  const Moves moves = MovesOf(s);
+  begin = std::max(begin, 0);
+  end = std::min(end, s.moverCount);
+  constexpr int kAhead = 4;  // bubbles fetched ahead of the one worked on
+  for (int i = begin; i < end; ++i) {
+    if (AbortRequested(s)) return;
+    if (i + kAhead < end) __builtin_prefetch(s.movers[i + kAhead], 1);
+    Bubble& b = *s.movers[i];
+    if (Ages(b))
+      s.ended[i] = 1;
+    else
+      Move(s, moves, b, time);
   }
+}
+
+void RemoveEnded(BubbleSystem& s, int count) {
+  count = std::clamp(count, 0, s.moverCount);
+  // Only the marks are read: a bubble is touched when it, or the one after
+  // it, ended.
+  Bubble* kept = nullptr;  // the last bubble that stayed alive
+  int survivors = 0;
+  for (int i = 0; i < count; ++i) {
+    Bubble* b = s.movers[i];
+    if (!s.ended[i]) {
+      s.movers[survivors++] = b;
+      kept = b;
+      continue;
+    }
+    (kept ? kept->next : s.liveList) = b->next;
+    b->next = s.freeList;
+    s.freeList = b;
+    s.liveCount -= 1;
+  }
+  // Movers beyond `count` (none after a whole step) still follow in the list.
+  std::copy(s.movers + count, s.movers + s.moverCount, s.movers + survivors);
+  s.moverCount = survivors + (s.moverCount - count);
 }
 
 }  // namespace bubbles

@@ -1,6 +1,8 @@
 #include "bubbles/bubbles_plugin.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -12,6 +14,17 @@
 namespace bubbles {
 
 using namespace df;
+
+namespace {
+
+// Rows [begin, end) of `image` made transparent black.
+void ClearRows(Image* image, int begin, int end) {
+  if (!image) return;
+  begin = std::max(begin, 0), end = std::min(end, image->height);
+  for (int y = begin; y < end; ++y) std::memset(image->rows[y], 0, size_t(image->width) * 4);
+}
+
+}  // namespace
 
 BubblesPlugIn::BubblesPlugIn(Registry* registry, CArchive* archive, TagList* tags)
     : PassTool(registry, archive, tags) {
@@ -29,19 +42,25 @@ uint32_t BubblesPlugIn::ProcessFrame(Request* request) {
   const Image* burst = fw::ReadImage(request, ImageInput(kBurstImage));
   const Image* reflection = fw::ReadImage(request, ImageInput(kReflectionImage));
   if (!birth) return 0;  // nothing gives the frame its size: no output
-  Image* output = NewImage(birth);
+  // Not cleared here: each band clears its own rows before drawing into
+  // them, on its worker, and whatever else goes out is written below.
+  Image* output = NewImage(birth, Image::Contents::kUnwritten);
   if (!output) return 0;
   const float time = float(request->GetInputTime(ImageInput(kBirthImage), 0));
   fw::RecordImage(fields_, *birth);
   params_ = ParametersFrom(ReadValues(request));
 
+  bool written = false;
   if (fw::SizesDisagree(birth, burst) || fw::SizesDisagree(birth, reflection)) {
     fw::DrawMismatchPattern(output);
+    written = true;
   } else if (system_ && PrepareFrame(*system_, requests_, *tables_, params_,
                                      {birth, burst, reflection, output, time, true})) {
-    DrawnStep(request, std::trunc(time), SourceLineOf(params_));
+    written = DrawnStep(request, std::trunc(time), SourceLineOf(params_));
   }
-  // Without a simulation the new image goes out as made: transparent black.
+  // Without a simulation, or when the bands did not all run, the frame is
+  // transparent black (a cancelled one is not delivered).
+  if (!written) ClearRows(output, 0, output->height);
   return fw::Deliver(request, OutputPort(), output, abortFlag);
 }
 
@@ -86,40 +105,47 @@ bool BubblesPlugIn::SimulationReads(const Input& input) const {
   return true;
 }
 
-void BubblesPlugIn::DrawnStep(Request* request, float time, const SourceLine& line) {
+bool BubblesPlugIn::DrawnStep(Request* request, float time, const SourceLine& line) {
   LiveView live;
-  if (!BeginDrawnStep(*system_, line, &live)) return;  // births cancelled: no pass, no update
+  if (!BeginDrawnStep(*system_, line, &live)) return false;  // births cancelled: no pass, no update
   // The worker count is determined anew for every drawn step. The update
   // follows the pass even when it was cancelled; its moves are a pass too.
   fw::ChooseWorkers(fields_);
-  if (PlanBands(*system_, fields_.workerCount, &plan_, live))
-    RunPassOver(request, kBandPass, fields_.workerCount);  // chunk k: band k
+  // The planned bands carry equal work, so as many per thread as there are
+  // threads keeps them all busy to the end.
+  const int bands = fw::EqualWorkChunkCount(fields_.workerCount);
+  bool drawn;
+  if (PlanBands(*system_, bands, &plan_, live))
+    drawn = RunPassOver(request, kBandPass, bands, bands);  // chunk k: band k
   else
-    RunPass(request, kBandPass, fw::Split::kRows);
+    drawn = RunPass(request, kBandPass, fw::Split::kRows);
   moveTime_ = time;
-  switch (AgeBubbles(*system_, live)) {
-    case Aged::kListed:
-      RunPassOver(request, kMovePass, system_->moverCount);
-      break;
-    case Aged::kUnlisted:
-      MoveBubbles(*system_, -1, -1, time);
-      break;
-    case Aged::kCancelled:
-      break;
+  if (live.count >= 0) {
+    // Each bubble ages and moves on a worker; the ended ones then leave the
+    // list here, in order.
+    BeginUpdate(*system_, live.count);
+    RunPassOver(request, kMovePass, live.count);
+    RemoveEnded(*system_, live.count);
+  } else if (!AbortRequested(*system_)) {
+    UpdateBubbles(*system_, time);
   }
+  return drawn;
 }
 
 void BubblesPlugIn::RunBand(const fw::ChunkWork& work) {
   if (!system_) return;
   if (work.pass == kBandPass && plan_.bounds.empty()) {
+    ClearRows(system_->outputImage, work.band.begin, work.band.end);
     DrawBand(*system_, work.band.begin, work.band.end);
   } else if (work.pass == kBandPass) {
     const std::vector<int>& rows = plan_.bounds;
-    for (int k = work.band.begin; k < work.band.end && k + 1 < int(rows.size()); ++k)
+    for (int k = work.band.begin; k < work.band.end && k + 1 < int(rows.size()); ++k) {
+      ClearRows(system_->outputImage, rows[size_t(k)], rows[size_t(k) + 1]);
       DrawPlannedBand(*system_, plan_.bubbles.data(), plan_.bubbles.size(), rows[size_t(k)],
                       rows[size_t(k) + 1]);
+    }
   } else if (work.pass == kMovePass)
-    MoveBubbles(*system_, work.band.begin, work.band.end, moveTime_);
+    StepBubbles(*system_, work.band.begin, work.band.end, moveTime_);
 }
 
 void BubblesPlugIn::Changed(Input* input, Parameter* value, double time) {

@@ -41,13 +41,14 @@ class BubblesPlugIn : public fw::PassTool<kTool> {
 
  private:
   static constexpr int kBandPass = 1;
-  static constexpr int kMovePass = 2;  // the update's moves, over the listed bubbles
+  static constexpr int kMovePass = 2;  // the update's steps, over the listed bubbles
 
   // Button presses become requests for the next frame; "Demos" applies a preset.
   void Changed(df::Input* input, df::Parameter* value, double time) override;
 
-  // The drawn step at `time`, after the frame's preparation.
-  void DrawnStep(df::Request* request, float time, const SourceLine& line);
+  // The drawn step at `time`, after the frame's preparation: true when its
+  // band pass ran to its end (every row of the output then written).
+  bool DrawnStep(df::Request* request, float time, const SourceLine& line);
   // One band of the drawn step's pass, or a share of its moves.
   void RunBand(const fw::ChunkWork& work) override;
 

@@ -48,6 +48,15 @@ void ChooseWorkers(RenderFields& f) {
   SetWorkers(f, DetermineWorkerCount());
 }
 
+int EqualWorkChunkCount(int chunks) {
+  const df::App* app = df::GetApp();
+  if (!app || df::ThreadRenderWorkers() > 0 || std::getenv("NUM_PROC_VORN")) return chunks;
+  const int threads = app->chunkThreads > 0 ? app->chunkThreads : app->threadCount;
+  if (threads < 2 || chunks <= threads) return chunks;
+  const long long whole = (chunks + (long long)threads - 1) / threads * threads;
+  return whole > kMaxWorkers ? chunks : int(whole);
+}
+
 bool SizesDisagree(const df::Image* main, const df::Image* optional) {
   return main && optional && (optional->width != main->width || optional->height != main->height);
 }

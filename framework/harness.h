@@ -39,6 +39,13 @@ void SetWorkers(RenderFields& f, int workers);
 // SetWorkers with DetermineWorkerCount.
 void ChooseWorkers(RenderFields& f);
 
+// The chunks of a pass whose chunks the tool cuts to equal work: `chunks`
+// rounded up to a whole number per thread the count was chosen for, so no
+// thread takes one more than another. `chunks` as it is where the user or
+// the host set the count ("NUM_PROC_VORN", a thread's render workers) or
+// there are no more chunks than threads.
+int EqualWorkChunkCount(int chunks);
+
 // The rows, or the columns, chunk k of the render's split covers.
 inline Band RowBand(const RenderFields& f, long chunk) {
   return ChunkBand(chunk, f.workerCount, f.rowsPerChunk, f.height);

@@ -13,23 +13,23 @@ bool RenderPasses::Run(df::ThreadedOperator& op, df::Request* request, int numbe
   perChunk_ = rows ? fields.rowsPerChunk : fields.colsPerChunk;
   extent_ = rows ? fields.height : fields.width;
   evenly_ = false;
-  op.DoMultiProcess(request, fields.workerCount);
+  const bool ran = op.DoMultiProcess(request, fields.workerCount) != 0;
   pass_ = 0;
-  return !Aborted(op.abortFlag);
+  return ran && !Aborted(op.abortFlag);
 }
 
 bool RenderPasses::RunOver(df::ThreadedOperator& op, df::Request* request, int number, int items,
-                           const RenderFields& fields) {
+                           const RenderFields& fields, int chunks) {
   if (Aborted(op.abortFlag)) return false;
   pass_ = number;
-  workers_ = std::max(fields.workerCount, 1);
+  workers_ = std::clamp(chunks > 0 ? chunks : fields.workerCount, 1, kMaxWorkers);
   perChunk_ = 0;
   extent_ = std::max(items, 0);
   evenly_ = true;
-  op.DoMultiProcess(request, workers_);
+  const bool ran = op.DoMultiProcess(request, workers_) != 0;
   pass_ = 0;
   evenly_ = false;
-  return !Aborted(op.abortFlag);
+  return ran && !Aborted(op.abortFlag);
 }
 
 }  // namespace fw

@@ -20,14 +20,15 @@ class RenderPasses {
   // Runs pass `number` (≥ 1): chunk k of fields.workerCount covers band k of
   // the rows (RowBand) or columns (ColumnBand). Returns false without running when
   // the render is already cancelled, and false when it was cancelled during
-  // the pass; true when every chunk ran to its end.
+  // the pass or a chunk failed; true when every chunk ran to its end.
   bool Run(df::ThreadedOperator& op, df::Request* request, int number, Split split,
            const RenderFields& fields);
   // Runs pass `number` over `items` things of the tool's own (not rows or
-  // columns): chunk k of fields.workerCount covers items [k × items ÷ n,
-  // (k + 1) × items ÷ n), so they spread evenly however few they are.
+  // columns) in `chunks` chunks (fields.workerCount when below 1): chunk k
+  // of n covers items [k × items ÷ n, (k + 1) × items ÷ n), so they spread
+  // evenly however few they are.
   bool RunOver(df::ThreadedOperator& op, df::Request* request, int number, int items,
-               const RenderFields& fields);
+               const RenderFields& fields, int chunks = 0);
 
   // What chunk `chunk` of the current pass covers, for ProcessChunk.
   ChunkWork Chunk(long chunk) const {

@@ -155,9 +155,10 @@ class PassTool : public Tool<kDecl> {
   bool RunPass(df::Request* request, int number, Split split) {
     return passes_.Run(*this, request, number, split, fields_);
   }
-  // Runs pass `number` over `items` things of the tool's own, split evenly.
-  bool RunPassOver(df::Request* request, int number, int items) {
-    return passes_.RunOver(*this, request, number, items, fields_);
+  // Runs pass `number` over `items` things of the tool's own, split evenly
+  // into `chunks` chunks (by default the render's worker count).
+  bool RunPassOver(df::Request* request, int number, int items, int chunks = 0) {
+    return passes_.RunOver(*this, request, number, items, fields_, chunks);
   }
 
   // Per-render fields, written by Process before any chunk runs.

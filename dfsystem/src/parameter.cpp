@@ -65,7 +65,7 @@ void Clear(uint8_t* data, size_t bytes) {
 
 }  // namespace
 
-Image* Image::Create(int width, int height, double aspect) {
+Image* Image::Create(int width, int height, double aspect, Contents contents) {
   if (width < 0 || height < 0 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
   const size_t w = size_t(width), h = size_t(height);
   Image* image = new (std::nothrow) Image();
@@ -80,7 +80,7 @@ Image* Image::Create(int width, int height, double aspect) {
       delete image;
       return nullptr;
     }
-    Clear(image->data_.get(), bytes);
+    if (contents == Contents::kCleared) Clear(image->data_.get(), bytes);
   }
   if (h > 0) {
     image->rowTable_.reset(new (std::nothrow) uint8_t*[h]);
@@ -95,9 +95,9 @@ Image* Image::Create(int width, int height, double aspect) {
   return image;
 }
 
-Image* NewImage(const Image* like) {
+Image* NewImage(const Image* like, Image::Contents contents) {
   if (!like) return nullptr;
-  return Image::Create(like->width, like->height, like->aspect);
+  return Image::Create(like->width, like->height, like->aspect, contents);
 }
 
 AutoNumber::AutoNumber(double value) : n_(new (std::nothrow) Number(value)) {}

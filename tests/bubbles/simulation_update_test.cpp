@@ -204,7 +204,17 @@ TEST(Update, SwirlStirsTheVelocityOnlyWhenDenseEnough) {
   BubbleSystem& s = *sim.system;
   Bubble& b = AddBubble(s, 0.313f, 0.471f);
   UpdateBubbles(s, 7);
-  EXPECT_EQ(s.params.swirlTimeToMax, 1.0f);  // raised before it divides
+  // A time to full strength of 0 acts as 1 step: no division by zero.
+  test::Simulation one;
+  StillWorld(one.params);
+  one.params.swirlDensity = 60;
+  one.params.swirlMagnitude = 100;
+  one.params.swirlTimeToMax = 1;
+  one.Load();
+  Bubble& c = AddBubble(*one.system, 0.313f, 0.471f);
+  UpdateBubbles(*one.system, 7);
+  EXPECT_EQ(b.vx, c.vx);
+  EXPECT_EQ(b.vy, c.vy);
   EXPECT_NE(b.vx, 0.0f);
   EXPECT_NE(b.vy, 0.0f);
   // The velocity changed, the position not yet (it moves on the next update).

@@ -29,6 +29,11 @@ class App {
   // The pool threads that run a pass's chunks, claiming them as they come
   // free; at least 1.
   int threadCount;
+  // The threads the chunk count was chosen for, 0 for threadCount: a host
+  // may choose it for another machine, to model that machine's passes. A
+  // tool that cuts its chunks to equal work makes them a whole number per
+  // thread of these.
+  int chunkThreads = 0;
 };
 
 // The current application object, or null when the host made none.

@@ -45,9 +45,15 @@ class Image : public Parameter {
   // frame a compositor renders, and keeps every byte offset well within size_t.
   static constexpr int kMaxImageSide = 65536;
 
-  // A new image cleared to zero, or null when a side is negative or above
-  // kMaxImageSide, or the memory cannot be had. 0 × 0 is a valid (empty) image.
-  static Image* Create(int width, int height, double aspect = 1.0);
+  // What a new image's pixels hold: zeros, or whatever the memory held (the
+  // caller then writes every pixel before the image leaves its hands; a
+  // tool whose passes write every row spares the frame a clear).
+  enum class Contents { kCleared, kUnwritten };
+
+  // A new image, or null when a side is negative or above kMaxImageSide, or
+  // the memory cannot be had. 0 × 0 is a valid (empty) image.
+  static Image* Create(int width, int height, double aspect = 1.0,
+                       Contents contents = Contents::kCleared);
 
   uint8_t** rows = nullptr;
   int width = 0;
@@ -66,8 +72,9 @@ class Image : public Parameter {
   std::unique_ptr<uint8_t*[]> rowTable_;
 };
 
-// A new image of the same size and aspect as `like`, cleared; null on failure.
-Image* NewImage(const Image* like);
+// A new image of the same size and aspect as `like`, cleared unless asked
+// otherwise; null on failure.
+Image* NewImage(const Image* like, Image::Contents contents = Image::Contents::kCleared);
 
 // Releases a parameter with Recycle when it leaves scope.
 class AutoParameter {
