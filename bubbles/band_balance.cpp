@@ -1,6 +1,7 @@
 #include "bubbles/band_balance.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 #include "bubbles/bubble_render.h"
@@ -16,6 +17,8 @@ constexpr int kClearedPixelsPerUnit = 32;
 
 void Clear(BandPlan* plan) {
   plan->bubbles.clear();
+  plan->tops.clear();
+  plan->bottoms.clear();
   plan->bounds.clear();
 }
 
@@ -29,33 +32,62 @@ bool PlanBands(const BubbleSystem& system, int chunks, BandPlan* plan, LiveView 
     // Grown by doubling: a list that grows with the crowd would otherwise
     // move to fresh memory every frame, and fresh memory costs page faults.
     const size_t living = size_t(std::max(system.liveCount, 0));
-    if (plan->bubbles.capacity() < living)
-      plan->bubbles.reserve(std::max(living, 2 * plan->bubbles.capacity()));
+    if (plan->bubbles.capacity() < living) {
+      const size_t capacity = std::max(living, 2 * plan->bubbles.capacity());
+      plan->bubbles.reserve(capacity);
+      plan->tops.reserve(capacity);
+      plan->bottoms.reserve(capacity);
+    }
     // costs[y] holds the change of the per-row cost at row y; summed twice
     // below into the cost of rows [0, y).
     plan->costs.assign(size_t(height) + 1, 0);
     int64_t* change = plan->costs.data();
-    ForEachLive(system, live, [&](const Bubble& bubble) {
-      const Bubble* b = &bubble;
+    // Each size step's sprite half-width, -1 where none is made (such a
+    // bubble draws nothing), and how far from its centre row a spray's
+    // fragments can land: a sprite row dy rows from the centre throws
+    // between 1 and 2 times dy × the burst radius away (2 rows spare for
+    // the rounding), and no further than the frame's height.
+    int halfWidth[kSizeSteps], sprayReach[kSizeSteps];
+    const double radius = std::fabs(double(system.params.burstRadius));
+    for (int index = 0; index < kSizeSteps; ++index) {
       const BubbleSprite* sprite =
-          FindSprite(system.spriteCaches, system.params.bubbleType, b->sizeIndex, system.width);
-      if (!sprite) return;  // draws nothing
-      const int h = sprite->width / 2;
-      const int px = CentreColumn(system, *b), py = CentreRow(system, *b);
+          FindSprite(system.spriteCaches, system.params.bubbleType, index, system.width);
+      halfWidth[index] = sprite ? sprite->width / 2 : -1;
+      const double reach =
+          sprite ? 2.0 * std::max(sprite->width / 2, sprite->height) * radius + 2.0 : 0.0;
+      sprayReach[index] = reach < height ? int(reach) + 1 : height;  // NaN: the whole frame
+    }
+    auto add = [&](const Bubble* b, const MoverFacts& facts) {
+      if (facts.sizeIndex < 0 || facts.sizeIndex >= kSizeSteps) return;
+      const int h = halfWidth[facts.sizeIndex];
+      if (h < 0) return;
+      const int px = facts.column, py = facts.row;
       // The centre lies within ±kFarPixel and the half-width below the
       // image's side limit: none of these sums overflows.
       const int top = std::clamp(py - h, 0, height), bottom = std::clamp(py + h + 1, 0, height);
       const bool offImage = px + h < 0 || px - h >= system.width || top >= bottom;
-      if (b->burst || b->gatherState == 2) {
-        plan->bubbles.push_back({b, 0, height - 1});
+      if (facts.sprays) {
+        const int reach = sprayReach[facts.sizeIndex];
+        plan->bubbles.push_back(b);
+        plan->tops.push_back(std::clamp(py - reach, 0, height - 1));
+        plan->bottoms.push_back(std::clamp(py + reach, 0, height - 1));
       } else if (!offImage) {
-        plan->bubbles.push_back({b, top, bottom - 1});
+        plan->bubbles.push_back(b);
+        plan->tops.push_back(top);
+        plan->bottoms.push_back(bottom - 1);
       }
       if (offImage) return;
       const int64_t visible = int64_t(std::min(px + h + 1, system.width)) - std::max(px - h, 0);
       change[top] += visible;
       change[bottom] -= visible;
-    });
+    };
+    // From the burst tests' notes where they hold: the bubbles themselves
+    // are not loaded again.
+    if (FactsHold(system, live)) {
+      for (int i = 0; i < live.count; ++i) add(live.items[i], system.facts[i]);
+    } else {
+      ForEachLive(system, live, [&](const Bubble& b) { add(&b, FactsOf(system, b)); });
+    }
     // Prefix sums: per-row cost (the row's own units besides its bubbles), then
     // the cost of the rows above each row.
     const int64_t rowUnits = 1 + system.width / kClearedPixelsPerUnit;

@@ -21,18 +21,15 @@
 
 namespace bubbles {
 
-// A bubble that may draw this frame, and the rows [top, bottom] it can
-// touch (the whole frame for a spray, whose fragments fly).
-struct PlannedBubble {
-  const Bubble* bubble;
-  int top;
-  int bottom;
-};
-
+// The bubbles that may draw this frame, in liveList order, and the rows
+// [tops[i], bottoms[i]] each can touch (the whole frame for a spray, whose
+// fragments fly). The rows lie apart from the bubbles so a band can pick
+// out its bubbles several at a time.
 struct BandPlan {
-  std::vector<PlannedBubble> bubbles;  // liveList order
-  std::vector<int> bounds;             // chunk k draws rows [bounds[k], bounds[k + 1])
-  std::vector<int64_t> costs;          // scratch
+  std::vector<const Bubble*> bubbles;
+  std::vector<int32_t> tops, bottoms;
+  std::vector<int> bounds;     // chunk k draws rows [bounds[k], bounds[k + 1])
+  std::vector<int64_t> costs;  // scratch
 };
 
 // Fills `plan` for `chunks` chunks: chunks + 1 row starts from 0 to

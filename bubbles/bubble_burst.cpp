@@ -26,30 +26,66 @@ bool BurstTest(const BubbleSystem& system, const Bubble& bubble) {
   return system.randomTable[index] < system.params.burstQuantity;
 }
 
+namespace {
+
+// The afterlife of a bubble burst this step, from the calling thread's generator.
+void DrawAfterlife(const BubbleSystem& system, Bubble& b) {
+  const int k = fw::TruncateToInt(double(fw::UniformRandom()) * system.params.burstAfterlife + 1.0);
+  const int64_t age = int64_t(b.lifetime) - k;
+  b.age = int(std::max<int64_t>(age, std::numeric_limits<int>::min()));
+}
+
+}  // namespace
+
+uint64_t BeginBurstTests(BubbleSystem& system) {
+  system.factCount = -1;
+  return ++system.testRound;
+}
+
+void TestBursts(const BubbleSystem& system, uint64_t round, int begin, int end) {
+  begin = std::max(begin, 0);
+  end = std::min(end, system.moverCount);
+  constexpr int kAhead = 4;  // bubbles fetched ahead of the one worked on
+  for (int i = begin; i < end; ++i) {
+    if (i + kAhead < end) __builtin_prefetch(system.movers[i + kAhead], 1);
+    Bubble& b = *system.movers[i];
+    b.preTestAge = b.age;
+    const bool bursts = BurstTest(system, b);
+    if (bursts) b.burst = 1;
+    MoverFacts& facts = system.facts[i];
+    facts = FactsOf(system, b);
+    facts.burstNow = bursts;
+    facts.round = round;
+  }
+}
+
+void SettleBursts(BubbleSystem& system, uint64_t round, int count) {
+  count = std::clamp(count, 0, system.moverCount);
+  int noted = 0;
+  for (int i = 0; i < count; ++i) {
+    const MoverFacts& facts = system.facts[i];
+    if (facts.round != round) continue;  // not tested: the render was cancelled
+    ++noted;
+    if (facts.burstNow) DrawAfterlife(system, *system.movers[i]);
+  }
+  system.factCount = noted == count ? count : -1;
+}
+
 LiveView DecideBursts(BubbleSystem& system) {
-  auto decide = [&](Bubble* b) {
-    b->preTestAge = b->age;
-    if (!BurstTest(system, *b)) return;
-    b->burst = 1;
-    const int k =
-        fw::TruncateToInt(double(fw::UniformRandom()) * system.params.burstAfterlife + 1.0);
-    const int64_t age = int64_t(b->lifetime) - k;
-    b->age = int(std::max<int64_t>(age, std::numeric_limits<int>::min()));
-  };
   const int count = ListLive(system);
   if (count < 0) {
     for (Bubble* b = system.liveList; b; b = b->next) {
       __builtin_prefetch(b->next);
-      decide(b);
+      b->preTestAge = b->age;
+      if (!BurstTest(system, *b)) continue;
+      b->burst = 1;
+      DrawAfterlife(system, *b);
     }
     return {};
   }
-  // From the array, the bubbles can be fetched ahead of their turn.
-  constexpr int kAhead = 8;
-  for (int i = 0; i < count; ++i) {
-    if (i + kAhead < count) __builtin_prefetch(system.movers[i + kAhead]);
-    decide(system.movers[i]);
-  }
+  const uint64_t round = BeginBurstTests(system);
+  TestBursts(system, round, 0, count);
+  SettleBursts(system, round, count);
   return {system.movers, count};
 }
 

@@ -13,12 +13,22 @@ namespace bubbles {
 // the burst quantity.
 bool BurstTest(const BubbleSystem& system, const Bubble& bubble);
 
-// Walks the live list in order: keeps each bubble's age in preTestAge (the
-// fade uses it), and bursts the bubbles that meet the test: burst = 1 and
-// age = lifetime − trunc(UniformRandom() × burstAfterlife + 1), one draw
-// from the calling thread's generator per burst. Process thread only.
-// Returns the live list copied into system.movers, for the rest of the
-// drawn step; the copy holds until the list next changes.
+// The burst decisions of a drawn step, over the live list as ListLive
+// listed it in system.movers (`count` of them): BeginBurstTests starts a
+// round; TestBursts, over any split of [0, count) among threads, keeps
+// each bubble's age in preTestAge (the fade uses it), bursts (burst = 1)
+// those that meet the test and notes each one's facts; then SettleBursts,
+// on the Process thread, draws in list order the afterlife of each bubble
+// burst this round: age = lifetime − trunc(UniformRandom() × burstAfterlife
+// + 1), one draw from the calling thread's generator per burst. The facts
+// then hold (factCount) unless a test was skipped (a cancelled render).
+uint64_t BeginBurstTests(BubbleSystem& system);
+void TestBursts(const BubbleSystem& system, uint64_t round, int begin, int end);
+void SettleBursts(BubbleSystem& system, uint64_t round, int count);
+
+// All of it on the calling thread, after listing the live list: returns
+// the list as an array for the rest of the drawn step; without memory for
+// it, the list is followed and the view is empty (count -1).
 LiveView DecideBursts(BubbleSystem& system);
 
 }  // namespace bubbles

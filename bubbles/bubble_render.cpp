@@ -1,10 +1,15 @@
 #include "bubbles/bubble_render.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
 #include "bubbles/band_balance.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include "framework/angles.h"
 #include "framework/noise.h"
 #include "framework/values.h"
@@ -125,13 +130,27 @@ BlitShade ShadeOfFrame(const BubbleSystem& system) {
   return shade;
 }
 
+MoverFacts FactsOf(const BubbleSystem& system, const Bubble& b) {
+  MoverFacts facts;
+  facts.column = CentreColumn(system, b);
+  facts.row = CentreRow(system, b);
+  facts.sizeIndex = b.sizeIndex;
+  facts.sprays = b.burst || b.gatherState == 2;
+  return facts;
+}
+
 void PrepareSprites(BubbleSystem& system, LiveView live) {
   const int type = system.params.bubbleType;
   if (system.width < 1 || type < 0 || type >= kBubbleTypes) return;
   bool needed[kSizeSteps] = {};
-  ForEachLive(system, live, [&](const Bubble& b) {
-    if (b.sizeIndex >= 0 && b.sizeIndex < kSizeSteps) needed[b.sizeIndex] = true;
-  });
+  auto need = [&](int index) {
+    if (index >= 0 && index < kSizeSteps) needed[index] = true;
+  };
+  if (FactsHold(system, live)) {
+    for (int i = 0; i < live.count; ++i) need(system.facts[i].sizeIndex);
+  } else {
+    ForEachLive(system, live, [&](const Bubble& b) { need(b.sizeIndex); });
+  }
   for (int index = 0; index < kSizeSteps; ++index) {
     if (needed[index]) {
       CachedSprite(system.spriteCaches, type, index, system.width, system.params.radiusStep);
@@ -185,18 +204,34 @@ void DrawBubble(const BubbleSystem& system, const Bubble& bubble, int firstRow, 
   DrawWith(system, bubble, target, ShadeOfFrame(system));
 }
 
-void DrawPlannedBand(const BubbleSystem& system, const PlannedBubble* bubbles, size_t count,
-                     int firstRow, int endRow) {
+void DrawPlannedBand(const BubbleSystem& system, const BandPlan& plan, int firstRow, int endRow) {
   if (!system.outputImage) return;
   const BlitTarget target = TargetOfBand(system, firstRow, endRow);
   if (target.firstRow >= target.endRow) return;
   const BlitShade shade = ShadeOfFrame(system);
-  for (size_t i = 0; i < count; ++i) {
-    const PlannedBubble& p = bubbles[i];
-    if (p.bottom < target.firstRow || p.top >= target.endRow) continue;
-    if (AbortRequested(system)) return;
-    DrawWith(system, *p.bubble, target, shade);
+  const size_t count = std::min({plan.bubbles.size(), plan.tops.size(), plan.bottoms.size()});
+  const int32_t *tops = plan.tops.data(), *bottoms = plan.bottoms.data();
+  auto draw = [&](size_t i) {
+    if (AbortRequested(system)) return false;
+    DrawWith(system, *plan.bubbles[i], target, shade);
+    return true;
+  };
+  // Every band looks at every planned bubble: four at a time, the ones
+  // whose rows meet the band's picked out by comparison masks, in order.
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i last = _mm_set1_epi32(target.endRow - 1), before = _mm_set1_epi32(target.firstRow - 1);
+  for (; i + 4 <= count; i += 4) {
+    const __m128i top = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tops + i));
+    const __m128i bottom = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottoms + i));
+    const __m128i meets = _mm_andnot_si128(_mm_cmpgt_epi32(top, last), _mm_cmpgt_epi32(bottom, before));
+    for (unsigned mask = unsigned(_mm_movemask_ps(_mm_castsi128_ps(meets))); mask != 0;
+         mask &= mask - 1)
+      if (!draw(i + size_t(std::countr_zero(mask)))) return;
   }
+#endif
+  for (; i < count; ++i)
+    if (bottoms[i] >= target.firstRow && tops[i] < target.endRow && !draw(i)) return;
 }
 
 void DrawBand(const BubbleSystem& system, int firstRow, int endRow) {

@@ -1,6 +1,6 @@
-// The bubble renderer: what each frame draws of the living bubbles. On the
-// Process thread, before the bands start, DecideBursts and PrepareSprites
-// settle everything the bands share; then DrawBand draws every living bubble
+// The bubble renderer: what each frame draws of the living bubbles. Before
+// the bands start, the burst decisions and PrepareSprites settle everything
+// the bands share; then DrawBand draws every living bubble
 // into one band of rows, on any number of workers at once, reading only.
 #pragma once
 
@@ -12,8 +12,17 @@
 namespace bubbles {
 
 // Makes (or remakes for a new width) the sprite of every living bubble's
-// size step of the current type. Process thread, before the bands.
+// size step of the current type, from the bubbles' facts where they hold
+// for `live`. Process thread, before the bands.
 void PrepareSprites(BubbleSystem& system, LiveView live = {});
+
+// A bubble's facts as the band plan and the sprites need them (round 0).
+MoverFacts FactsOf(const BubbleSystem& system, const Bubble& bubble);
+
+// Whether system.facts hold for every bubble of `live`.
+inline bool FactsHold(const BubbleSystem& system, LiveView live) {
+  return live.count >= 0 && system.factCount == live.count && live.items == system.movers;
+}
 
 // The centre pixel of a bubble: trunc(width × x + 0.5), trunc(height × y +
 // 0.5), kept within ±kFarPixel (any such bubble lies wholly off the image).
@@ -40,8 +49,7 @@ void DrawBand(const BubbleSystem& system, int firstRow, int endRow);
 
 // The same from a band plan's list (band_balance.h): only the listed bubbles
 // whose rows meet the band are drawn, in the list's order.
-struct PlannedBubble;
-void DrawPlannedBand(const BubbleSystem& system, const PlannedBubble* bubbles, size_t count,
-                     int firstRow, int endRow);
+struct BandPlan;
+void DrawPlannedBand(const BubbleSystem& system, const BandPlan& plan, int firstRow, int endRow);
 
 }  // namespace bubbles

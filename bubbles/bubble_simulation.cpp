@@ -33,9 +33,18 @@ void StepSimulation(BubbleSystem& system, float time, const SourceLine& line) {
   if (StepBirths(system, line)) UpdateBubbles(system, time);
 }
 
-bool BeginDrawnStep(BubbleSystem& system, const SourceLine& line, LiveView* live) {
+bool BeginDrawnStep(BubbleSystem& system, const SourceLine& line, LiveView* live,
+                    const BurstTestRun& tests) {
   if (!StepBirths(system, line)) return false;
-  const LiveView listed = DecideBursts(system);
+  LiveView listed;
+  if (const int count = tests ? ListLive(system) : -1; count >= 0) {
+    const uint64_t round = BeginBurstTests(system);
+    tests(round, count);
+    SettleBursts(system, round, count);
+    listed = {system.movers, count};
+  } else {
+    listed = DecideBursts(system);
+  }
   PrepareSprites(system, listed);
   if (live) *live = listed;
   return true;

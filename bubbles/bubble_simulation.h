@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 
 #include "bubbles/bubble_system.h"
 #include "bubbles/frame_parameters.h"
@@ -62,13 +64,18 @@ bool PrepareFrame(BubbleSystem& system, FrameRequests& requests, NoiseTables& ta
 // `time` feeds the swirl's third noise coordinate.
 void StepSimulation(BubbleSystem& system, float time, const SourceLine& line);
 
-// A drawn step up to its band pass: births, then on this thread the burst
-// decisions and the sprites the bands will read. False when the render was
-// cancelled during the births: the step then ends without band pass and
-// update.
-// `live`, when given, receives the live list as an array for the rest of
-// the step.
-bool BeginDrawnStep(BubbleSystem& system, const SourceLine& line, LiveView* live = nullptr);
+// Runs TestBursts(system, round, ...) over every one of the first `count`
+// movers, split among threads as the caller likes.
+using BurstTestRun = std::function<void(uint64_t round, int count)>;
+
+// A drawn step up to its band pass: births, then the burst decisions (their
+// tests through `tests` where given and the list could be listed, else on
+// this thread) and the sprites the bands will read. False when the render
+// was cancelled during the births: the step then ends without band pass and
+// update. `live`, when given, receives the live list as an array for the
+// rest of the step.
+bool BeginDrawnStep(BubbleSystem& system, const SourceLine& line, LiveView* live = nullptr,
+                    const BurstTestRun& tests = {});
 
 // The births of one step. False when the render was cancelled during them:
 // the step then ends without render pass and update.

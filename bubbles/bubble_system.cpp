@@ -64,6 +64,7 @@ void DestroyBubbleSystem(BubbleSystem* system) {
   }
   delete[] system->movers;
   delete[] system->ended;
+  delete[] system->facts;
   delete system;
 }
 
@@ -81,12 +82,17 @@ bool ReserveMovers(BubbleSystem& system, int count) {
   const int capacity = std::max(count, std::min(kMaxLiveBubbles, 2 * system.moverCapacity));
   Bubble** movers = new (std::nothrow) Bubble*[size_t(capacity)];
   uint8_t* ended = movers ? new (std::nothrow) uint8_t[size_t(capacity)] : nullptr;
-  if (!ended) {
+  MoverFacts* facts = ended ? new (std::nothrow) MoverFacts[size_t(capacity)] : nullptr;
+  if (!facts) {
     delete[] movers;
+    delete[] ended;
     return false;
   }
   delete[] system.ended;
   system.ended = ended;
+  delete[] system.facts;
+  system.facts = facts;
+  system.factCount = -1;
   if (system.movers)
     std::copy(system.movers, system.movers + std::clamp(system.moverCount, 0, system.moverCapacity),
               movers);
@@ -97,6 +103,7 @@ bool ReserveMovers(BubbleSystem& system, int count) {
 }
 
 int ListLive(BubbleSystem& system) {
+  system.factCount = -1;
   const int count = system.liveCount;
   const bool kept = system.moversListLive;
   system.moversListLive = false;
@@ -128,6 +135,7 @@ int ListLive(BubbleSystem& system) {
 
 void ClearBubbles(BubbleSystem& system) {
   system.moversListLive = false;
+  system.factCount = -1;
   if (!system.liveList) return;
   Bubble* last = system.liveList;
   while (last->next) last = last->next;

@@ -128,6 +128,7 @@ bool Ages(Bubble& b) {
 // The update down the live list, where it could not be listed.
 void UpdateFromList(BubbleSystem& s, float time) {
   s.moversListLive = false;
+  s.factCount = -1;
   const Moves moves = MovesOf(s);
   Bubble* kept = nullptr;  // the last bubble that stayed alive
   for (Bubble* b = s.liveList; b;) {
@@ -158,6 +159,7 @@ void UpdateBubbles(BubbleSystem& s, float time) {
 }
 
 void BeginUpdate(BubbleSystem& s, int count) {
+  s.factCount = -1;  // the bubbles move
   count = std::clamp(count, 0, s.moverCount);
   if (count > 0) std::fill(s.ended, s.ended + count, uint8_t(0));
 }

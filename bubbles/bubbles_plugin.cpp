@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "bubbles/bubble_burst.h"
 #include "bubbles/bubble_render.h"
 #include "bubbles/bubbles_presets.h"
 #include "bubbles/simulation_copy.h"
@@ -106,17 +107,23 @@ bool BubblesPlugIn::SimulationReads(const Input& input) const {
 }
 
 bool BubblesPlugIn::DrawnStep(Request* request, float time, const SourceLine& line) {
-  LiveView live;
-  if (!BeginDrawnStep(*system_, line, &live)) return false;  // births cancelled: no pass, no update
-  // The worker count is determined anew for every drawn step. The update
-  // follows the pass even when it was cancelled; its moves are a pass too.
+  // The worker count is determined anew for every drawn step. The burst
+  // tests and the update are passes too; the update follows the band pass
+  // even when it was cancelled.
   fw::ChooseWorkers(fields_);
-  // The planned bands carry equal work, so as many per thread as there are
-  // threads keeps them all busy to the end.
-  const int bands = fw::EqualWorkChunkCount(fields_.workerCount);
+  // Each pass's chunks carry equal work (bubbles, or planned bands), so as
+  // many per thread as there are threads keeps them all busy to the end.
+  const int chunks = fw::EqualWorkChunkCount(fields_.workerCount);
+  const auto tests = [this, request, chunks](uint64_t round, int count) {
+    testRound_ = round;
+    RunPassOver(request, kTestPass, count, chunks);
+  };
+  LiveView live;
+  if (!BeginDrawnStep(*system_, line, &live, tests))
+    return false;  // births cancelled: no pass, no update
   bool drawn;
-  if (PlanBands(*system_, bands, &plan_, live))
-    drawn = RunPassOver(request, kBandPass, bands, bands);  // chunk k: band k
+  if (PlanBands(*system_, chunks, &plan_, live))
+    drawn = RunPassOver(request, kBandPass, chunks, chunks);  // chunk k: band k
   else
     drawn = RunPass(request, kBandPass, fw::Split::kRows);
   moveTime_ = time;
@@ -124,7 +131,7 @@ bool BubblesPlugIn::DrawnStep(Request* request, float time, const SourceLine& li
     // Each bubble ages and moves on a worker; the ended ones then leave the
     // list here, in order.
     BeginUpdate(*system_, live.count);
-    RunPassOver(request, kMovePass, live.count);
+    RunPassOver(request, kMovePass, live.count, chunks);
     RemoveEnded(*system_, live.count);
   } else if (!AbortRequested(*system_)) {
     UpdateBubbles(*system_, time);
@@ -141,11 +148,13 @@ void BubblesPlugIn::RunBand(const fw::ChunkWork& work) {
     const std::vector<int>& rows = plan_.bounds;
     for (int k = work.band.begin; k < work.band.end && k + 1 < int(rows.size()); ++k) {
       ClearRows(system_->outputImage, rows[size_t(k)], rows[size_t(k) + 1]);
-      DrawPlannedBand(*system_, plan_.bubbles.data(), plan_.bubbles.size(), rows[size_t(k)],
-                      rows[size_t(k) + 1]);
+      DrawPlannedBand(*system_, plan_, rows[size_t(k)], rows[size_t(k) + 1]);
     }
-  } else if (work.pass == kMovePass)
+  } else if (work.pass == kMovePass) {
     StepBubbles(*system_, work.band.begin, work.band.end, moveTime_);
+  } else if (work.pass == kTestPass) {
+    TestBursts(*system_, testRound_, work.band.begin, work.band.end);
+  }
 }
 
 void BubblesPlugIn::Changed(Input* input, Parameter* value, double time) {

@@ -42,6 +42,7 @@ class BubblesPlugIn : public fw::PassTool<kTool> {
  private:
   static constexpr int kBandPass = 1;
   static constexpr int kMovePass = 2;  // the update's steps, over the listed bubbles
+  static constexpr int kTestPass = 3;  // the burst tests, over the listed bubbles
 
   // Button presses become requests for the next frame; "Demos" applies a preset.
   void Changed(df::Input* input, df::Parameter* value, double time) override;
@@ -60,7 +61,8 @@ class BubblesPlugIn : public fw::PassTool<kTool> {
 
   // Per-render fields, written by Process before any chunk runs.
   FrameParameters params_;
-  float moveTime_ = 0;  // the drawn step's time, for the move pass
+  float moveTime_ = 0;     // the drawn step's time, for the move pass
+  uint64_t testRound_ = 0;  // the drawn step's burst test round, for the test pass
   // The band pass's plan: bands balanced by drawing work and the bubbles
   // each may draw (empty: equal bands from the live list).
   BandPlan plan_;

@@ -630,7 +630,7 @@ TEST(BandPlan, BandsCoverTheFrameDrawTheSameBytesAndShareTheWork) {
     long long heaviest = 0;
     for (int k = 0; k < chunks; ++k) {
       ASSERT_LE(bounds[size_t(k)], bounds[size_t(k) + 1]) << chunks << " chunks, band " << k;
-      DrawPlannedBand(*sc.s, plan.bubbles.data(), plan.bubbles.size(), bounds[size_t(k)],
+      DrawPlannedBand(*sc.s, plan, bounds[size_t(k)],
                       bounds[size_t(k) + 1]);
       long long work = 0;
       for (int y = bounds[size_t(k)]; y < bounds[size_t(k) + 1]; ++y) work += rowCost[size_t(y)];
