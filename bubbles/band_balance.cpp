@@ -15,6 +15,17 @@ namespace {
 // 1920 × 1080), so a row is worth 1 + width / 32 units besides its bubbles.
 constexpr int kClearedPixelsPerUnit = 32;
 
+}  // namespace
+
+long double BandShares(int k, int chunks) {
+  if (chunks < 2) return k >= 1 ? 1.0L : 0.0L;
+  const long double n = chunks, j = std::clamp(k, 0, chunks);
+  // Band i's share is (7/4 − 3/2 × i / (n − 1)) / n, summed over i < k.
+  return (1.75L * j - 0.75L * j * (j - 1) / (n - 1)) / n;
+}
+
+namespace {
+
 void Clear(BandPlan* plan) {
   plan->bubbles.clear();
   plan->tops.clear();
@@ -103,10 +114,11 @@ bool PlanBands(const BubbleSystem& system, int chunks, BandPlan* plan, LiveView 
     plan->bounds[0] = 0;
     int y = 0;
     for (int k = 1; k < chunks; ++k) {
-      // The first row whose rows above hold k chunks' shares. The share is
-      // taken in long double (total × k may pass 2^63 on absurd frames); a
-      // rounded share only moves a boundary, and any split draws the same.
-      const long double share = (long double)total * k / chunks;
+      // The first row whose rows above hold the first k chunks' shares
+      // (BandShares). Taken in long double (total × k may pass 2^63 on
+      // absurd frames); a rounded share only moves a boundary, and any split
+      // draws the same.
+      const long double share = (long double)total * BandShares(k, chunks);
       while (y < height && (long double)change[y] < share) ++y;
       plan->bounds[size_t(k)] = y;
     }

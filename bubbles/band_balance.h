@@ -6,8 +6,14 @@
 // other threads wait. A bubble costs about its sprite's visible width on
 // each row it covers; the bands here split the frame where the sum of that
 // cost (and a row's own cost: the band clears it before drawing, so empty
-// stretches are still shared out) reaches each chunk's share. Any split draws the same bytes: a band draws
-// what lands in its rows.
+// stretches are still shared out) reaches each chunk's share. Any split
+// draws the same bytes: a band draws what lands in its rows.
+//
+// The shares shrink from the first band to the last (the first carries 7
+// times the last's): threads take bands in order as they come free, so the
+// last ones to be taken are small, and a band that takes longer than its
+// share (another process on the core, a cold cache) holds up its thread's
+// finish by little.
 //
 // Each band would otherwise walk every living bubble and work out its
 // centre and sprite to find the few it touches; the plan lists them once,
@@ -31,6 +37,11 @@ struct BandPlan {
   std::vector<int> bounds;     // chunk k draws rows [bounds[k], bounds[k + 1])
   std::vector<int64_t> costs;  // scratch
 };
+
+// The share of a frame's cost held by bands [0, k) of `chunks`: band i
+// holds (7/4 − 3/2 × i / (chunks − 1)) / chunks, from 7/4 of an even share
+// down to 1/4; one band holds it all.
+long double BandShares(int k, int chunks);
 
 // Fills `plan` for `chunks` chunks: chunks + 1 row starts from 0 to
 // system.height, in order. False, with the plan's lists empty, when there is

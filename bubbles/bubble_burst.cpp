@@ -37,12 +37,7 @@ void DrawAfterlife(const BubbleSystem& system, Bubble& b) {
 
 }  // namespace
 
-uint64_t BeginBurstTests(BubbleSystem& system) {
-  system.factCount = -1;
-  return ++system.testRound;
-}
-
-void TestBursts(const BubbleSystem& system, uint64_t round, int begin, int end) {
+void TestBursts(const BubbleSystem& system, int begin, int end) {
   begin = std::max(begin, 0);
   end = std::min(end, system.moverCount);
   constexpr int kAhead = 4;  // bubbles fetched ahead of the one worked on
@@ -55,20 +50,14 @@ void TestBursts(const BubbleSystem& system, uint64_t round, int begin, int end) 
     MoverFacts& facts = system.facts[i];
     facts = FactsOf(system, b);
     facts.burstNow = bursts;
-    facts.round = round;
   }
 }
 
-void SettleBursts(BubbleSystem& system, uint64_t round, int count) {
+void SettleBursts(BubbleSystem& system, int count) {
   count = std::clamp(count, 0, system.moverCount);
-  int noted = 0;
-  for (int i = 0; i < count; ++i) {
-    const MoverFacts& facts = system.facts[i];
-    if (facts.round != round) continue;  // not tested: the render was cancelled
-    ++noted;
-    if (facts.burstNow) DrawAfterlife(system, *system.movers[i]);
-  }
-  system.factCount = noted == count ? count : -1;
+  for (int i = 0; i < count; ++i)
+    if (system.facts[i].burstNow) DrawAfterlife(system, *system.movers[i]);
+  system.factCount = count;
 }
 
 LiveView DecideBursts(BubbleSystem& system) {
@@ -83,9 +72,9 @@ LiveView DecideBursts(BubbleSystem& system) {
     }
     return {};
   }
-  const uint64_t round = BeginBurstTests(system);
-  TestBursts(system, round, 0, count);
-  SettleBursts(system, round, count);
+  system.factCount = -1;
+  TestBursts(system, 0, count);
+  SettleBursts(system, count);
   return {system.movers, count};
 }
 

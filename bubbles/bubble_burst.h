@@ -14,17 +14,17 @@ namespace bubbles {
 bool BurstTest(const BubbleSystem& system, const Bubble& bubble);
 
 // The burst decisions of a drawn step, over the live list as ListLive
-// listed it in system.movers (`count` of them): BeginBurstTests starts a
-// round; TestBursts, over any split of [0, count) among threads, keeps
-// each bubble's age in preTestAge (the fade uses it), bursts (burst = 1)
-// those that meet the test and notes each one's facts; then SettleBursts,
-// on the Process thread, draws in list order the afterlife of each bubble
-// burst this round: age = lifetime − trunc(UniformRandom() × burstAfterlife
-// + 1), one draw from the calling thread's generator per burst. The facts
-// then hold (factCount) unless a test was skipped (a cancelled render).
-uint64_t BeginBurstTests(BubbleSystem& system);
-void TestBursts(const BubbleSystem& system, uint64_t round, int begin, int end);
-void SettleBursts(BubbleSystem& system, uint64_t round, int count);
+// listed it in system.movers (`count` of them): TestBursts, over any split
+// of [0, count) among threads, keeps each bubble's age in preTestAge (the
+// fade uses it), bursts (burst = 1) those that meet the test and notes each
+// one's facts; a second test of a bubble before the settling changes
+// nothing. Then SettleBursts, on the Process thread, once every one was
+// tested, draws in list order the afterlife of each bubble burst by its
+// test: age = lifetime − trunc(UniformRandom() × burstAfterlife + 1), one
+// draw from the calling thread's generator per burst; the facts then hold
+// (factCount) until the bubbles move.
+void TestBursts(const BubbleSystem& system, int begin, int end);
+void SettleBursts(BubbleSystem& system, int count);
 
 // All of it on the calling thread, after listing the live list: returns
 // the list as an array for the rest of the drawn step; without memory for

@@ -131,7 +131,7 @@ BlitShade ShadeOfFrame(const BubbleSystem& system) {
 }
 
 MoverFacts FactsOf(const BubbleSystem& system, const Bubble& b) {
-  MoverFacts facts;
+  MoverFacts facts{};
   facts.column = CentreColumn(system, b);
   facts.row = CentreRow(system, b);
   facts.sizeIndex = b.sizeIndex;

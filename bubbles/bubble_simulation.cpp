@@ -38,9 +38,9 @@ bool BeginDrawnStep(BubbleSystem& system, const SourceLine& line, LiveView* live
   if (!StepBirths(system, line)) return false;
   LiveView listed;
   if (const int count = tests ? ListLive(system) : -1; count >= 0) {
-    const uint64_t round = BeginBurstTests(system);
-    tests(round, count);
-    SettleBursts(system, round, count);
+    system.factCount = -1;
+    tests(count);
+    SettleBursts(system, count);
     listed = {system.movers, count};
   } else {
     listed = DecideBursts(system);

@@ -64,9 +64,9 @@ bool PrepareFrame(BubbleSystem& system, FrameRequests& requests, NoiseTables& ta
 // `time` feeds the swirl's third noise coordinate.
 void StepSimulation(BubbleSystem& system, float time, const SourceLine& line);
 
-// Runs TestBursts(system, round, ...) over every one of the first `count`
-// movers, split among threads as the caller likes.
-using BurstTestRun = std::function<void(uint64_t round, int count)>;
+// Runs TestBursts over every one of the first `count` movers, split among
+// threads as the caller likes.
+using BurstTestRun = std::function<void(int count)>;
 
 // A drawn step up to its band pass: births, then the burst decisions (their
 // tests through `tests` where given and the list could be listed, else on

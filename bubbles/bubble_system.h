@@ -42,13 +42,13 @@ struct Bubble {
 // What a drawn step's burst tests note of a listed bubble, so the afterlife
 // draws, the sprites and the band plan that follow on one thread need not
 // load the bubble again (most were last written by the cores that moved it).
+// Left uninitialised when allocated: only a test writes them, on a worker.
 struct MoverFacts {
-  uint64_t round = 0;     // the test round that noted these (BubbleSystem::testRound)
-  int column = 0;         // CentreColumn
-  int row = 0;            // CentreRow
-  int sizeIndex = 0;
-  uint8_t sprays = 0;     // burst or left the gather region: may draw on any row
-  uint8_t burstNow = 0;   // burst by this step's test: its afterlife is still to be drawn
+  int column;        // CentreColumn
+  int row;           // CentreRow
+  int sizeIndex;
+  uint8_t sprays;    // burst or left the gather region: may draw on any row
+  uint8_t burstNow;  // burst by this step's test: its afterlife is still to be drawn
 };
 
 // A pool block: an array of slots, its length, the next (older) block.
@@ -143,7 +143,6 @@ struct BubbleSystem {
   Bubble** movers = nullptr;
   uint8_t* ended = nullptr;  // per mover: 1 when the update ended its life
   MoverFacts* facts = nullptr;  // per mover: its burst test's notes
-  uint64_t testRound = 0;       // counts the drawn steps' test rounds; never goes back
   int factCount = -1;           // movers whose facts hold for this step, -1: none
   int moverCount = 0;
   int moverCapacity = 0;

@@ -114,9 +114,10 @@ bool BubblesPlugIn::DrawnStep(Request* request, float time, const SourceLine& li
   // Each pass's chunks carry equal work (bubbles, or planned bands), so as
   // many per thread as there are threads keeps them all busy to the end.
   const int chunks = fw::EqualWorkChunkCount(fields_.workerCount);
-  const auto tests = [this, request, chunks](uint64_t round, int count) {
-    testRound_ = round;
-    RunPassOver(request, kTestPass, count, chunks);
+  const auto tests = [this, request, chunks](int count) {
+    // A cancelled pass may leave bubbles untested: they are tested here,
+    // so the afterlives are drawn for every burst as in a whole step.
+    if (!RunPassOver(request, kTestPass, count, chunks)) TestBursts(*system_, 0, count);
   };
   LiveView live;
   if (!BeginDrawnStep(*system_, line, &live, tests))
@@ -153,7 +154,7 @@ void BubblesPlugIn::RunBand(const fw::ChunkWork& work) {
   } else if (work.pass == kMovePass) {
     StepBubbles(*system_, work.band.begin, work.band.end, moveTime_);
   } else if (work.pass == kTestPass) {
-    TestBursts(*system_, testRound_, work.band.begin, work.band.end);
+    TestBursts(*system_, work.band.begin, work.band.end);
   }
 }
 

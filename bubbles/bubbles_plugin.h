@@ -61,8 +61,7 @@ class BubblesPlugIn : public fw::PassTool<kTool> {
 
   // Per-render fields, written by Process before any chunk runs.
   FrameParameters params_;
-  float moveTime_ = 0;     // the drawn step's time, for the move pass
-  uint64_t testRound_ = 0;  // the drawn step's burst test round, for the test pass
+  float moveTime_ = 0;  // the drawn step's time, for the move pass
   // The band pass's plan: bands balanced by drawing work and the bubbles
   // each may draw (empty: equal bands from the live list).
   BandPlan plan_;

@@ -2,7 +2,9 @@
 // weight, wind and swirl.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "bubbles/bubble_simulation.h"
 #include "tests/bubbles/simulation_support.h"
@@ -48,6 +50,33 @@ TEST(Update, ABubbleIsRemovedWhenItsAgeReachesItsLifetime) {
   for (int i = 0; i < 3; ++i) UpdateBubbles(*sim.system, 0);
   EXPECT_EQ(sim.system->liveCount, 0);
   EXPECT_EQ(sim.system->liveList, nullptr);
+}
+
+// The live list as an array: after an update only the births since are
+// walked down the chain; after a restart, and with more births than the
+// array held, the whole chain again.
+TEST(Update, TheListedLiveListFollowsBirthsEndingsAndRestarts) {
+  test::Simulation sim;
+  StillWorld(sim.params);
+  sim.Load();
+  BubbleSystem& s = *sim.system;
+  auto listed = [&s] {
+    const int n = ListLive(s);
+    std::vector<const Bubble*> array(s.movers, s.movers + std::max(n, 0)), chain;
+    for (const Bubble* b = s.liveList; b; b = b->next) chain.push_back(b);
+    EXPECT_EQ(n, s.liveCount);
+    return array == chain;
+  };
+  for (int i = 0; i < 6; ++i) AddBubble(s, 0.1f * float(i), 0.5f, i % 2 ? 1 : 50);
+  EXPECT_TRUE(listed());
+  UpdateBubbles(s, 0);  // the odd ones end, the head among them
+  ASSERT_EQ(s.liveCount, 3);
+  for (int i = 0; i < 4; ++i) AddBubble(s, 0.5f, 0.1f * float(i));
+  EXPECT_TRUE(listed());
+  UpdateBubbles(s, 0);
+  ClearBubbles(s);
+  for (int i = 0; i < 12; ++i) AddBubble(s, 0.5f, 0.05f * float(i));
+  EXPECT_TRUE(listed());
 }
 
 // "Bubble Size" 10, "Time to Maximum Size" 25: the step is
