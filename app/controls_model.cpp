@@ -200,7 +200,9 @@ bool ApplyValue(df::Input* input, const ParsedValue& value, double time, std::st
 
 void PressButtonsAt(df::Operator& op, double time) {
   for (const auto& in : op.Inputs()) {
-    if (in->ControlKind() != kButtonKind || !in->Notifies() || !in->State().animated) continue;
+    // The animated ones first: the kind and the notify flag are looked up
+    // in the control's tags, every frame.
+    if (!in->State().animated || in->ControlKind() != kButtonKind || !in->Notifies()) continue;
     for (const df::Keyframe& k : in->State().keys)
       if (k.time == time && k.v[0] != 0) {
         df::Number one(1.0);

@@ -119,7 +119,9 @@ bool PlanBands(const BubbleSystem& system, int chunks, BandPlan* plan, LiveView 
       // absurd frames); a rounded share only moves a boundary, and any split
       // draws the same.
       const long double share = (long double)total * BandShares(k, chunks);
-      while (y < height && (long double)change[y] < share) ++y;
+      // The rows' sums are whole: below the share is below its ceiling.
+      const int64_t reach = int64_t(std::min(std::ceil(share), (long double)total));
+      while (y < height && change[y] < reach) ++y;
       plan->bounds[size_t(k)] = y;
     }
     plan->bounds[size_t(chunks)] = height;

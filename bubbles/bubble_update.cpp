@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -182,21 +183,27 @@ void StepBubbles(const BubbleSystem& s, int begin, int end, float time) {
 
 void RemoveEnded(BubbleSystem& s, int count) {
   count = std::clamp(count, 0, s.moverCount);
-  // Only the marks are read: a bubble is touched when it, or the one after
-  // it, ended.
-  Bubble* kept = nullptr;  // the last bubble that stayed alive
+  // Only the marks are read, eight at a time: a bubble is touched when it,
+  // or the one after it, ended, and the survivors between two ended ones
+  // move down the array as a block.
   int survivors = 0;
-  for (int i = 0; i < count; ++i) {
-    Bubble* b = s.movers[i];
-    if (!s.ended[i]) {
-      s.movers[survivors++] = b;
-      kept = b;
-      continue;
+  for (int i = 0; i < count;) {
+    int next = i;  // the next ended bubble, or count
+    for (uint64_t marks; next + 8 <= count; next += 8) {
+      std::memcpy(&marks, s.ended + next, 8);
+      if (marks != 0) break;
     }
-    (kept ? kept->next : s.liveList) = b->next;
+    while (next < count && !s.ended[next]) ++next;
+    if (survivors != i)
+      std::memmove(s.movers + survivors, s.movers + i, size_t(next - i) * sizeof(Bubble*));
+    survivors += next - i;
+    if (next == count) break;
+    Bubble* b = s.movers[next];
+    (survivors > 0 ? s.movers[survivors - 1]->next : s.liveList) = b->next;
     b->next = s.freeList;
     s.freeList = b;
     s.liveCount -= 1;
+    i = next + 1;
   }
   // Movers beyond `count` (none after a whole step) still follow in the list.
   std::copy(s.movers + count, s.movers + s.moverCount, s.movers + survivors);

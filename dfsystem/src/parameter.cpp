@@ -7,6 +7,7 @@
 
 #include "dfsystem/app.h"
 #include "dfsystem/chunk_trace.h"
+#include "pixel_store.h"
 #include "worker_pool.h"
 
 namespace df {
@@ -75,7 +76,7 @@ Image* Image::Create(int width, int height, double aspect, Contents contents) {
   image->aspect = aspect;
   const size_t bytes = w * h * 4;
   if (bytes > 0) {
-    image->data_.reset(new (std::nothrow) uint8_t[bytes]);
+    image->data_ = {detail::TakePixels(bytes), PixelRelease{bytes}};
     if (!image->data_) {
       delete image;
       return nullptr;
@@ -93,6 +94,10 @@ Image* Image::Create(int width, int height, double aspect, Contents contents) {
     image->rows = image->rowTable_.get();
   }
   return image;
+}
+
+void PixelRelease::operator()(uint8_t* data) const {
+  detail::GivePixels(data, bytes);
 }
 
 Image* NewImage(const Image* like, Image::Contents contents) {

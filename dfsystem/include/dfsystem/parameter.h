@@ -36,6 +36,14 @@ class Point : public Parameter {
   float y;
 };
 
+// Gives an image's pixel buffer back to the runtime, which keeps a few
+// large ones for the next image of the same size (a frame's image is made
+// and released every frame).
+struct PixelRelease {
+  size_t bytes = 0;
+  void operator()(uint8_t* data) const;
+};
+
 // An 8-bit image, 4 bytes per pixel in memory order blue, green, red, alpha;
 // row 0 is the top row. `aspect`: row × aspect ÷ width is the vertical
 // coordinate in units of column ÷ width.
@@ -45,9 +53,10 @@ class Image : public Parameter {
   // frame a compositor renders, and keeps every byte offset well within size_t.
   static constexpr int kMaxImageSide = 65536;
 
-  // What a new image's pixels hold: zeros, or whatever the memory held (the
-  // caller then writes every pixel before the image leaves its hands; a
-  // tool whose passes write every row spares the frame a clear).
+  // What a new image's pixels hold: zeros, or whatever the memory held (an
+  // earlier image's pixels, maybe: the caller then writes every pixel before
+  // the image leaves its hands; a tool whose passes write every row spares
+  // the frame a clear).
   enum class Contents { kCleared, kUnwritten };
 
   // A new image, or null when a side is negative or above kMaxImageSide, or
@@ -68,7 +77,7 @@ class Image : public Parameter {
 
  private:
   Image() : Parameter(kTypeImage) {}
-  std::unique_ptr<uint8_t[]> data_;
+  std::unique_ptr<uint8_t[], PixelRelease> data_;
   std::unique_ptr<uint8_t*[]> rowTable_;
 };
 
