@@ -1,6 +1,8 @@
 #include "bubbles/band_balance.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cmath>
 #include <new>
 
@@ -24,12 +26,59 @@ long double BandShares(int k, int chunks) {
   return (1.75L * j - 0.75L * j * (j - 1) / (n - 1)) / n;
 }
 
+SpriteRows SpriteRowsOf(const BubbleSystem& system) {
+  SpriteRows rows;
+  const double radius = std::fabs(double(system.params.burstRadius));
+  for (int index = 0; index < kSizeSteps; ++index) {
+    const int side =
+        SpriteSide(SpriteRadius(system.params.bubbleType, index, system.width,
+                                system.params.radiusStep),
+                   system.width);
+    rows.half[index] = side > 0 ? side / 2 : -1;
+    const double reach = side > 0 ? 2.0 * side * radius + 2.0 : 0.0;
+    rows.sprayReach[index] = reach < system.height ? int(reach) + 1 : system.height;  // NaN too
+  }
+  return rows;
+}
+
+BubbleRows RowsOf(const BubbleSystem& system, const SpriteRows& rows, const Bubble& b) {
+  BubbleRows r = {INT32_MAX, -1, 0, 0, 0};
+  const int width = system.width, height = system.height, index = b.sizeIndex;
+  if (width < 1 || height < 1 || index < 0 || index >= kSizeSteps || rows.half[index] < 0) return r;
+  const int h = rows.half[index];
+  const int px = CentreColumn(system, b), py = CentreRow(system, b);
+  // The centre lies within ±kFarPixel and the half side and the reach below
+  // the image's side limit: none of these sums overflows.
+  const int top = std::clamp(py - h, 0, height), bottom = std::clamp(py + h + 1, 0, height);
+  const bool offImage = px + h < 0 || px - h >= width || top >= bottom;
+  if (b.burst || b.gatherState == 2) {
+    const int reach = rows.sprayReach[index];
+    r.drawTop = std::clamp(py - reach, 0, height - 1);
+    r.drawBottom = std::clamp(py + reach, 0, height - 1);
+  } else if (!offImage) {
+    r.drawTop = top;
+    r.drawBottom = bottom - 1;
+  }
+  if (!offImage)
+    r.costTop = top, r.costEnd = bottom, r.visible = std::min(px + h + 1, width) - std::max(px - h, 0);
+  return r;
+}
+
+size_t BandPlan::Drawn() const {
+  size_t n = 0;
+  for (size_t i = 0; i < count; ++i) n += tops[i] <= bottoms[i];
+  return n;
+}
+
 namespace {
 
 void Clear(BandPlan* plan) {
-  plan->bubbles.clear();
-  plan->tops.clear();
-  plan->bottoms.clear();
+  plan->bubbles = nullptr;
+  plan->tops = plan->bottoms = nullptr;
+  plan->count = 0;
+  plan->listed.clear();
+  plan->listedTops.clear();
+  plan->listedBottoms.clear();
   plan->bounds.clear();
 }
 
@@ -40,64 +89,46 @@ bool PlanBands(const BubbleSystem& system, int chunks, BandPlan* plan, LiveView 
   const int height = system.height;
   if (height < 1 || chunks < 1 || system.width < 1) return false;
   try {
-    // Grown by doubling: a list that grows with the crowd would otherwise
-    // move to fresh memory every frame, and fresh memory costs page faults.
-    const size_t living = size_t(std::max(system.liveCount, 0));
-    if (plan->bubbles.capacity() < living) {
-      const size_t capacity = std::max(living, 2 * plan->bubbles.capacity());
-      plan->bubbles.reserve(capacity);
-      plan->tops.reserve(capacity);
-      plan->bottoms.reserve(capacity);
-    }
     // costs[y] holds the change of the per-row cost at row y; summed twice
     // below into the cost of rows [0, y).
     plan->costs.assign(size_t(height) + 1, 0);
     int64_t* change = plan->costs.data();
-    // Each size step's sprite half-width, -1 where none is made (such a
-    // bubble draws nothing), and how far from its centre row a spray's
-    // fragments can land: a sprite row dy rows from the centre throws
-    // between 1 and 2 times dy × the burst radius away (2 rows spare for
-    // the rounding), and no further than the frame's height.
-    int halfWidth[kSizeSteps], sprayReach[kSizeSteps];
-    const double radius = std::fabs(double(system.params.burstRadius));
-    for (int index = 0; index < kSizeSteps; ++index) {
-      const BubbleSprite* sprite =
-          FindSprite(system.spriteCaches, system.params.bubbleType, index, system.width);
-      halfWidth[index] = sprite ? sprite->width / 2 : -1;
-      const double reach =
-          sprite ? 2.0 * std::max(sprite->width / 2, sprite->height) * radius + 2.0 : 0.0;
-      sprayReach[index] = reach < height ? int(reach) + 1 : height;  // NaN: the whole frame
-    }
-    auto add = [&](const Bubble* b, const MoverFacts& facts) {
-      if (facts.sizeIndex < 0 || facts.sizeIndex >= kSizeSteps) return;
-      const int h = halfWidth[facts.sizeIndex];
-      if (h < 0) return;
-      const int px = facts.column, py = facts.row;
-      // The centre lies within ±kFarPixel and the half-width below the
-      // image's side limit: none of these sums overflows.
-      const int top = std::clamp(py - h, 0, height), bottom = std::clamp(py + h + 1, 0, height);
-      const bool offImage = px + h < 0 || px - h >= system.width || top >= bottom;
-      if (facts.sprays) {
-        const int reach = sprayReach[facts.sizeIndex];
-        plan->bubbles.push_back(b);
-        plan->tops.push_back(std::clamp(py - reach, 0, height - 1));
-        plan->bottoms.push_back(std::clamp(py + reach, 0, height - 1));
-      } else if (!offImage) {
-        plan->bubbles.push_back(b);
-        plan->tops.push_back(top);
-        plan->bottoms.push_back(bottom - 1);
-      }
-      if (offImage) return;
-      const int64_t visible = int64_t(std::min(px + h + 1, system.width)) - std::max(px - h, 0);
+    auto cost = [change](int32_t top, int32_t end, int32_t visible) {
       change[top] += visible;
-      change[bottom] -= visible;
+      change[end] -= visible;
     };
-    // From the burst tests' notes where they hold: the bubbles themselves
-    // are not loaded again.
     if (FactsHold(system, live)) {
-      for (int i = 0; i < live.count; ++i) add(live.items[i], system.facts[i]);
+      // The burst tests noted every bubble's rows: the bubbles themselves
+      // are not loaded again.
+      for (int i = 0; i < live.count; ++i) {
+        const MoverFacts& f = system.facts[i];
+        cost(f.costTop, f.costEnd, f.visible);
+      }
+      plan->bubbles = live.items;
+      plan->tops = system.drawTops, plan->bottoms = system.drawBottoms;
+      plan->count = size_t(live.count);
     } else {
-      ForEachLive(system, live, [&](const Bubble& b) { add(&b, FactsOf(system, b)); });
+      // Grown by doubling: a list that grows with the crowd would otherwise
+      // move to fresh memory every frame, and fresh memory costs page faults.
+      const size_t living = size_t(std::max(system.liveCount, 0));
+      if (plan->listed.capacity() < living) {
+        const size_t capacity = std::max(living, 2 * plan->listed.capacity());
+        plan->listed.reserve(capacity);
+        plan->listedTops.reserve(capacity);
+        plan->listedBottoms.reserve(capacity);
+      }
+      const SpriteRows rows = SpriteRowsOf(system);
+      ForEachLive(system, live, [&](const Bubble& b) {
+        const BubbleRows r = RowsOf(system, rows, b);
+        cost(r.costTop, r.costEnd, r.visible);
+        if (r.drawTop > r.drawBottom) return;
+        plan->listed.push_back(&b);
+        plan->listedTops.push_back(r.drawTop);
+        plan->listedBottoms.push_back(r.drawBottom);
+      });
+      plan->bubbles = plan->listed.data();
+      plan->tops = plan->listedTops.data(), plan->bottoms = plan->listedBottoms.data();
+      plan->count = plan->listed.size();
     }
     // Prefix sums: per-row cost (the row's own units besides its bubbles), then
     // the cost of the rows above each row.

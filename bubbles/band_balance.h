@@ -4,7 +4,8 @@
 // The bubbles of a frame gather where they are born and drift, so equal
 // bands leave most of the drawing to a few of them, and on many cores the
 // other threads wait. A bubble costs about its sprite's visible width on
-// each row it covers; the bands here split the frame where the sum of that
+// each row it covers (the width of the square the sprite is made in, known
+// before it is made); the bands here split the frame where the sum of that
 // cost (and a row's own cost: the band clears it before drawing, so empty
 // stretches are still shared out) reaches each chunk's share. Any split
 // draws the same bytes: a band draws what lands in its rows.
@@ -27,15 +28,41 @@
 
 namespace bubbles {
 
-// The bubbles that may draw this frame, in liveList order, and the rows
-// [tops[i], bottoms[i]] each can touch (the whole frame for a spray, whose
-// fragments fly). The rows lie apart from the bubbles so a band can pick
-// out its bubbles several at a time.
+// The frame's sprite rows: each size step's half side from SpriteSide, and
+// a spray's reach: a sprite row dy rows from the centre throws between 1
+// and 2 times dy × the burst radius away (2 rows spare for the rounding),
+// never beyond the frame's height.
+SpriteRows SpriteRowsOf(const BubbleSystem& system);
+
+// Where a bubble may draw this frame, rows [drawTop, drawBottom] (none
+// where drawTop > drawBottom; the rows its fragments reach for a spray),
+// and what drawing it costs: its visible sprite width on each of rows
+// [costTop, costEnd) (0 off the image).
+struct BubbleRows {
+  int32_t drawTop, drawBottom;
+  int32_t costTop, costEnd, visible;
+};
+BubbleRows RowsOf(const BubbleSystem& system, const SpriteRows& rows, const Bubble& bubble);
+
 struct BandPlan {
-  std::vector<const Bubble*> bubbles;
-  std::vector<int32_t> tops, bottoms;
-  std::vector<int> bounds;     // chunk k draws rows [bounds[k], bounds[k + 1])
-  std::vector<int64_t> costs;  // scratch
+  // What the bands draw: `count` bubbles in liveList order, each with the
+  // rows [tops[i], bottoms[i]] it can touch (none where tops[i] >
+  // bottoms[i]). The burst tests' notes where they hold, else the lists
+  // below. The rows lie apart from the bubbles so a band can pick out its
+  // bubbles several at a time.
+  const Bubble* const* bubbles = nullptr;
+  const int32_t* tops = nullptr;
+  const int32_t* bottoms = nullptr;
+  size_t count = 0;
+  std::vector<int> bounds;  // chunk k draws rows [bounds[k], bounds[k + 1])
+
+  // The plan's own lists (only the bubbles that can draw), and scratch.
+  std::vector<const Bubble*> listed;
+  std::vector<int32_t> listedTops, listedBottoms;
+  std::vector<int64_t> costs;
+
+  // How many of the bubbles can draw.
+  size_t Drawn() const;
 };
 
 // The share of a frame's cost held by bands [0, k) of `chunks`: band i

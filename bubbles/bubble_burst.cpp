@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "bubbles/band_balance.h"
 #include "bubbles/bubble_render.h"
 #include "framework/random.h"
 #include "framework/values.h"
@@ -37,6 +38,11 @@ void DrawAfterlife(const BubbleSystem& system, Bubble& b) {
 
 }  // namespace
 
+void BeginBurstTests(BubbleSystem& system) {
+  system.factCount = -1;
+  system.spriteRows = SpriteRowsOf(system);
+}
+
 void TestBursts(const BubbleSystem& system, int begin, int end) {
   begin = std::max(begin, 0);
   end = std::min(end, system.moverCount);
@@ -47,9 +53,10 @@ void TestBursts(const BubbleSystem& system, int begin, int end) {
     b.preTestAge = b.age;
     const bool bursts = BurstTest(system, b);
     if (bursts) b.burst = 1;
-    MoverFacts& facts = system.facts[i];
-    facts = FactsOf(system, b);
-    facts.burstNow = bursts;
+    const BubbleRows rows = RowsOf(system, system.spriteRows, b);
+    system.facts[i] = {rows.costTop, rows.costEnd, rows.visible, int16_t(std::clamp(b.sizeIndex, -1, kSizeSteps)), bursts};
+    system.drawTops[i] = rows.drawTop;
+    system.drawBottoms[i] = rows.drawBottom;
   }
 }
 
@@ -72,7 +79,7 @@ LiveView DecideBursts(BubbleSystem& system) {
     }
     return {};
   }
-  system.factCount = -1;
+  BeginBurstTests(system);
   TestBursts(system, 0, count);
   SettleBursts(system, count);
   return {system.movers, count};

@@ -14,7 +14,8 @@ namespace bubbles {
 bool BurstTest(const BubbleSystem& system, const Bubble& bubble);
 
 // The burst decisions of a drawn step, over the live list as ListLive
-// listed it in system.movers (`count` of them): TestBursts, over any split
+// listed it in system.movers (`count` of them): BeginBurstTests, then
+// TestBursts, over any split
 // of [0, count) among threads, keeps each bubble's age in preTestAge (the
 // fade uses it), bursts (burst = 1) those that meet the test and notes each
 // one's facts; a second test of a bubble before the settling changes
@@ -23,6 +24,7 @@ bool BurstTest(const BubbleSystem& system, const Bubble& bubble);
 // test: age = lifetime − trunc(UniformRandom() × burstAfterlife + 1), one
 // draw from the calling thread's generator per burst; the facts then hold
 // (factCount) until the bubbles move.
+void BeginBurstTests(BubbleSystem& system);
 void TestBursts(const BubbleSystem& system, int begin, int end);
 void SettleBursts(BubbleSystem& system, int count);
 

@@ -130,15 +130,6 @@ BlitShade ShadeOfFrame(const BubbleSystem& system) {
   return shade;
 }
 
-MoverFacts FactsOf(const BubbleSystem& system, const Bubble& b) {
-  MoverFacts facts{};
-  facts.column = CentreColumn(system, b);
-  facts.row = CentreRow(system, b);
-  facts.sizeIndex = b.sizeIndex;
-  facts.sprays = b.burst || b.gatherState == 2;
-  return facts;
-}
-
 void PrepareSprites(BubbleSystem& system, LiveView live) {
   const int type = system.params.bubbleType;
   if (system.width < 1 || type < 0 || type >= kBubbleTypes) return;
@@ -209,8 +200,8 @@ void DrawPlannedBand(const BubbleSystem& system, const BandPlan& plan, int first
   const BlitTarget target = TargetOfBand(system, firstRow, endRow);
   if (target.firstRow >= target.endRow) return;
   const BlitShade shade = ShadeOfFrame(system);
-  const size_t count = std::min({plan.bubbles.size(), plan.tops.size(), plan.bottoms.size()});
-  const int32_t *tops = plan.tops.data(), *bottoms = plan.bottoms.data();
+  const size_t count = plan.count;
+  const int32_t *tops = plan.tops, *bottoms = plan.bottoms;
   auto draw = [&](size_t i) {
     if (AbortRequested(system)) return false;
     DrawWith(system, *plan.bubbles[i], target, shade);

@@ -16,9 +16,6 @@ namespace bubbles {
 // for `live`. Process thread, before the bands.
 void PrepareSprites(BubbleSystem& system, LiveView live = {});
 
-// A bubble's facts as the band plan and the sprites need them (round 0).
-MoverFacts FactsOf(const BubbleSystem& system, const Bubble& bubble);
-
 // Whether system.facts hold for every bubble of `live`.
 inline bool FactsHold(const BubbleSystem& system, LiveView live) {
   return live.count >= 0 && system.factCount == live.count && live.items == system.movers;

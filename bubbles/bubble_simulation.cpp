@@ -38,7 +38,7 @@ bool BeginDrawnStep(BubbleSystem& system, const SourceLine& line, LiveView* live
   if (!StepBirths(system, line)) return false;
   LiveView listed;
   if (const int count = tests ? ListLive(system) : -1; count >= 0) {
-    system.factCount = -1;
+    BeginBurstTests(system);
     tests(count);
     SettleBursts(system, count);
     listed = {system.movers, count};

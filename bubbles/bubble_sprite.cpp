@@ -75,9 +75,9 @@ BubbleSprite* MakeSprite(float radius, int imageWidth) {
 namespace detail {
 
 BubbleSprite* MakeSprite(float radius, int imageWidth, std::size_t maxWeightTable) {
-  if (imageWidth < 1 || !(radius <= kMaxSpriteRadius)) return nullptr;  // also NaN
+  const int n = SpriteSide(radius, imageWidth);
+  if (n == 0) return nullptr;
   const float r = std::max(radius, 0.01f);
-  const int n = 2 * int(std::ceil(r)) + 1;
   // Samples per pixel side: fine for small discs, coarse for large ones. The
   // quotient in double: in float, 16 / R can round up to a whole number
   // (R = 4/3 as a float gives 12.0 for 11.9999997).
@@ -207,6 +207,11 @@ BubbleSprite* MakeSprite(float radius, int imageWidth, std::size_t maxWeightTabl
 }
 
 }  // namespace detail
+
+int SpriteSide(float radius, int imageWidth) {
+  if (imageWidth < 1 || !(radius <= kMaxSpriteRadius)) return 0;  // also NaN
+  return 2 * int(std::ceil(std::max(radius, 0.01f))) + 1;
+}
 
 void ReleaseSprite(BubbleSprite* sprite) {
   delete sprite;

@@ -42,6 +42,10 @@ inline constexpr float kMaxSpriteRadius = 65536.0f;
 BubbleSprite* MakeSprite(float radius, int imageWidth);
 void ReleaseSprite(BubbleSprite* sprite);
 
+// The side in pixels of the sprite MakeSprite makes for these, 0 where it
+// makes none whatever the memory.
+int SpriteSide(float radius, int imageWidth);
+
 // The radius in pixels of cache entry `index` for a bubble type: "Shrinking"
 // (1) runs from width / 18 + 0.5 at index 0 down by radiusStep per index; the
 // other types up from 0.5 by radiusStep per index.

@@ -65,6 +65,8 @@ void DestroyBubbleSystem(BubbleSystem* system) {
   delete[] system->movers;
   delete[] system->ended;
   delete[] system->facts;
+  delete[] system->drawTops;
+  delete[] system->drawBottoms;
   delete system;
 }
 
@@ -83,11 +85,19 @@ bool ReserveMovers(BubbleSystem& system, int count) {
   Bubble** movers = new (std::nothrow) Bubble*[size_t(capacity)];
   uint8_t* ended = movers ? new (std::nothrow) uint8_t[size_t(capacity)] : nullptr;
   MoverFacts* facts = ended ? new (std::nothrow) MoverFacts[size_t(capacity)] : nullptr;
-  if (!facts) {
+  int32_t* tops = facts ? new (std::nothrow) int32_t[size_t(capacity)] : nullptr;
+  int32_t* bottoms = tops ? new (std::nothrow) int32_t[size_t(capacity)] : nullptr;
+  if (!bottoms) {
     delete[] movers;
     delete[] ended;
+    delete[] facts;
+    delete[] tops;
     return false;
   }
+  delete[] system.drawTops;
+  system.drawTops = tops;
+  delete[] system.drawBottoms;
+  system.drawBottoms = bottoms;
   delete[] system.ended;
   system.ended = ended;
   delete[] system.facts;

@@ -39,16 +39,27 @@ struct Bubble {
   int preTestAge = 0;      // age before this frame's burst test, for the fade
 };
 
+// The frame's rows per size step: each sprite's half side (-1 where no
+// sprite is made: such a bubble draws nothing), and how far from its centre
+// row a spray's fragments can land.
+struct SpriteRows {
+  int half[kSizeSteps];
+  int sprayReach[kSizeSteps];
+};
+
 // What a drawn step's burst tests note of a listed bubble, so the afterlife
 // draws, the sprites and the band plan that follow on one thread need not
-// load the bubble again (most were last written by the cores that moved it).
-// Left uninitialised when allocated: only a test writes them, on a worker.
+// load the bubble again (most were last written by the cores that moved it):
+// its size step, whether it burst by this test (its afterlife is still to be
+// drawn), and what drawing it costs: its visible sprite width on each of
+// rows [costTop, costEnd). Left uninitialised when allocated: only a test
+// writes them, on a worker.
 struct MoverFacts {
-  int column;        // CentreColumn
-  int row;           // CentreRow
-  int sizeIndex;
-  uint8_t sprays;    // burst or left the gather region: may draw on any row
-  uint8_t burstNow;  // burst by this step's test: its afterlife is still to be drawn
+  int32_t costTop;
+  int32_t costEnd;
+  int32_t visible;
+  int16_t sizeIndex;
+  uint8_t burstNow;
 };
 
 // A pool block: an array of slots, its length, the next (older) block.
@@ -143,6 +154,11 @@ struct BubbleSystem {
   Bubble** movers = nullptr;
   uint8_t* ended = nullptr;  // per mover: 1 when the update ended its life
   MoverFacts* facts = nullptr;  // per mover: its burst test's notes
+  // Per mover: the rows [drawTops[i], drawBottoms[i]] it may draw on this
+  // frame (none where drawTops[i] > drawBottoms[i]), noted by its test.
+  int32_t* drawTops = nullptr;
+  int32_t* drawBottoms = nullptr;
+  SpriteRows spriteRows = {};  // the frame's, for the tests
   int factCount = -1;           // movers whose facts hold for this step, -1: none
   int moverCount = 0;
   int moverCapacity = 0;

@@ -117,7 +117,7 @@ TEST(Frame, TheStepsArrayOfTheListLeavesWhatTheListLeaves) {
     }
     ASSERT_EQ(seen(*array.sim.system), seen(*list.sim.system)) << "frame " << frame;
     ASSERT_EQ(fromArray.bounds, fromList.bounds) << "frame " << frame;
-    ASSERT_EQ(fromArray.bubbles.size(), fromList.bubbles.size()) << "frame " << frame;
+    ASSERT_EQ(fromArray.Drawn(), fromList.Drawn()) << "frame " << frame;
     const BubbleSystem &a = *array.sim.system, &l = *list.sim.system;
     ASSERT_EQ(a.moverCount, l.moverCount);
     for (int i = 0; i < a.moverCount; ++i) ASSERT_EQ(a.movers[i]->serial, l.movers[i]->serial);
