@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <new>
 
 #include "bubbles/bubble_render.h"
@@ -30,10 +30,9 @@ SpriteRows SpriteRowsOf(const BubbleSystem& system) {
   SpriteRows rows;
   const double radius = std::fabs(double(system.params.burstRadius));
   for (int index = 0; index < kSizeSteps; ++index) {
-    const int side =
-        SpriteSide(SpriteRadius(system.params.bubbleType, index, system.width,
-                                system.params.radiusStep),
-                   system.width);
+    const int side = SpriteSide(
+        SpriteRadius(system.params.bubbleType, index, system.width, system.params.radiusStep),
+        system.width);
     rows.half[index] = side > 0 ? side / 2 : -1;
     const double reach = side > 0 ? 2.0 * side * radius + 2.0 : 0.0;
     rows.sprayReach[index] = reach < system.height ? int(reach) + 1 : system.height;  // NaN too
@@ -60,7 +59,8 @@ BubbleRows RowsOf(const BubbleSystem& system, const SpriteRows& rows, const Bubb
     r.drawBottom = bottom - 1;
   }
   if (!offImage)
-    r.costTop = top, r.costEnd = bottom, r.visible = std::min(px + h + 1, width) - std::max(px - h, 0);
+    r.costTop = top, r.costEnd = bottom,
+    r.visible = std::min(px + h + 1, width) - std::max(px - h, 0);
   return r;
 }
 

@@ -54,7 +54,8 @@ void TestBursts(const BubbleSystem& system, int begin, int end) {
     const bool bursts = BurstTest(system, b);
     if (bursts) b.burst = 1;
     const BubbleRows rows = RowsOf(system, system.spriteRows, b);
-    system.facts[i] = {rows.costTop, rows.costEnd, rows.visible, int16_t(std::clamp(b.sizeIndex, -1, kSizeSteps)), bursts};
+    system.facts[i] = {rows.costTop, rows.costEnd, rows.visible,
+                       int16_t(std::clamp(b.sizeIndex, -1, kSizeSteps)), bursts};
     system.drawTops[i] = rows.drawTop;
     system.drawBottoms[i] = rows.drawBottom;
   }

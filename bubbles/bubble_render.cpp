@@ -211,11 +211,13 @@ void DrawPlannedBand(const BubbleSystem& system, const BandPlan& plan, int first
   // whose rows meet the band's picked out by comparison masks, in order.
   size_t i = 0;
 #if defined(__SSE2__)
-  const __m128i last = _mm_set1_epi32(target.endRow - 1), before = _mm_set1_epi32(target.firstRow - 1);
+  const __m128i last = _mm_set1_epi32(target.endRow - 1),
+                before = _mm_set1_epi32(target.firstRow - 1);
   for (; i + 4 <= count; i += 4) {
     const __m128i top = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tops + i));
     const __m128i bottom = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottoms + i));
-    const __m128i meets = _mm_andnot_si128(_mm_cmpgt_epi32(top, last), _mm_cmpgt_epi32(bottom, before));
+    const __m128i meets =
+        _mm_andnot_si128(_mm_cmpgt_epi32(top, last), _mm_cmpgt_epi32(bottom, before));
     for (unsigned mask = unsigned(_mm_movemask_ps(_mm_castsi128_ps(meets))); mask != 0;
          mask &= mask - 1)
       if (!draw(i + size_t(std::countr_zero(mask)))) return;

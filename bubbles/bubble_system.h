@@ -152,14 +152,14 @@ struct BubbleSystem {
   // step moves, so the moves can be split among threads. Owned, grown as
   // needed.
   Bubble** movers = nullptr;
-  uint8_t* ended = nullptr;  // per mover: 1 when the update ended its life
+  uint8_t* ended = nullptr;     // per mover: 1 when the update ended its life
   MoverFacts* facts = nullptr;  // per mover: its burst test's notes
   // Per mover: the rows [drawTops[i], drawBottoms[i]] it may draw on this
   // frame (none where drawTops[i] > drawBottoms[i]), noted by its test.
   int32_t* drawTops = nullptr;
   int32_t* drawBottoms = nullptr;
   SpriteRows spriteRows = {};  // the frame's, for the tests
-  int factCount = -1;           // movers whose facts hold for this step, -1: none
+  int factCount = -1;          // movers whose facts hold for this step, -1: none
   int moverCount = 0;
   int moverCapacity = 0;
   // Whether movers still lists the live list behind the births made since

@@ -590,8 +590,8 @@ TEST(BubbleRender, UnknownBubbleTypeDrawsNothing) {
 // give the bytes of one band over the whole frame from the live list, and
 // no band carries much more than its share of the work (worked out here row
 // by row: a row's own units and, per bubble, the visible width of the
-// square its sprite is made in on every row it covers). Band k of n holds (7/4 − 3/2 × k / (n − 1)) / n of
-// the whole, the last ones little.
+// square its sprite is made in on every row it covers). Band k of n holds (7/4 − 3/2 × k / (n − 1))
+// / n of the whole, the last ones little.
 TEST(BandPlan, BandsCoverTheFrameDrawTheSameBytesAndShareTheWork) {
   Scene sc(320, 240);
   // A crowd across the middle rows, a few bubbles elsewhere, one half off

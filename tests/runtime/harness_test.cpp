@@ -201,6 +201,33 @@ TEST(Images, LargeImagesAreClearedWhollyByThePool) {
   }
 }
 
+// A released large image's memory serves the next image of its size, made
+// unwritten or cleared, and nothing of another size or still in use; a small
+// one's goes back to the heap.
+TEST(Images, AReleasedImagesMemoryServesTheNextImageOfItsSize) {
+  auto made = [](int w, int h, Image::Contents contents = Image::Contents::kUnwritten) {
+    Image* image = Image::Create(w, h, 1.0, contents);
+    EXPECT_NE(image, nullptr);
+    return image;
+  };
+  Image* first = made(1001, 1500);
+  const uint8_t* memory = first->Data();
+  std::memset(first->Data(), 0x5A, first->ByteCount());
+  first->Recycle();
+  Image* other = made(1000, 1500);
+  EXPECT_NE(other->Data(), memory);
+  Image* again = made(1001, 1500);
+  EXPECT_EQ(again->Data(), memory);
+  EXPECT_EQ(again->rows[1499][4003], 0x5A);  // unwritten: what the memory held
+  Image* meanwhile = made(1001, 1500);
+  EXPECT_NE(meanwhile->Data(), memory);
+  again->Recycle();
+  Image* cleared = made(1001, 1500, Image::Contents::kCleared);
+  EXPECT_EQ(cleared->Data(), memory);
+  EXPECT_EQ(cleared->rows[1499][4003], 0);
+  for (Image* image : {other, meanwhile, cleared}) image->Recycle();
+}
+
 // Chunk times are recorded only when asked for; the progress counters always
 // tell the latest pass.
 TEST(ChunkTrace, RecordsEveryChunkOfEveryPassWhenAsked) {
