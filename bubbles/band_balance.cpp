@@ -19,11 +19,12 @@ constexpr int kClearedPixelsPerUnit = 32;
 
 }  // namespace
 
-long double BandShares(int k, int chunks) {
+long double BandShares(int k, int chunks, int threads) {
   if (chunks < 2) return k >= 1 ? 1.0L : 0.0L;
   const long double n = chunks, j = std::clamp(k, 0, chunks);
-  // Band i's share is (7/4 − 3/2 × i / (n − 1)) / n, summed over i < k.
-  return (1.75L * j - 0.75L * j * (j - 1) / (n - 1)) / n;
+  const long double a = threads >= chunks ? 0.0L : 0.75L * (1 - std::max(threads, 1) / n);
+  // Band i's share is (1 + a − 2a × i / (n − 1)) / n, summed over i < k.
+  return ((1 + a) * j - a * j * (j - 1) / (n - 1)) / n;
 }
 
 SpriteRows SpriteRowsOf(const BubbleSystem& system) {
@@ -84,7 +85,7 @@ void Clear(BandPlan* plan) {
 
 }  // namespace
 
-bool PlanBands(const BubbleSystem& system, int chunks, BandPlan* plan, LiveView live) {
+bool PlanBands(const BubbleSystem& system, int chunks, int threads, BandPlan* plan, LiveView live) {
   Clear(plan);
   const int height = system.height;
   if (height < 1 || chunks < 1 || system.width < 1) return false;
@@ -149,7 +150,7 @@ bool PlanBands(const BubbleSystem& system, int chunks, BandPlan* plan, LiveView 
       // (BandShares). Taken in long double (total × k may pass 2^63 on
       // absurd frames); a rounded share only moves a boundary, and any split
       // draws the same.
-      const long double share = (long double)total * BandShares(k, chunks);
+      const long double share = (long double)total * BandShares(k, chunks, threads);
       // The rows' sums are whole: below the share is below its ceiling.
       const int64_t reach = int64_t(std::min(std::ceil(share), (long double)total));
       while (y < height && change[y] < reach) ++y;

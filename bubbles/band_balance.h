@@ -10,11 +10,10 @@
 // stretches are still shared out) reaches each chunk's share. Any split
 // draws the same bytes: a band draws what lands in its rows.
 //
-// The shares shrink from the first band to the last (the first carries 7
-// times the last's): threads take bands in order as they come free, so the
-// last ones to be taken are small, and a band that takes longer than its
-// share (another process on the core, a cold cache) holds up its thread's
-// finish by little.
+// With several bands a thread the shares shrink from the first band to the
+// last: threads take bands in order as they come free, so the last ones to
+// be taken are small, and a band that takes longer than its share (another
+// process on the core, a cold cache) holds up its thread's finish by little.
 //
 // Each band would otherwise walk every living bubble and work out its
 // centre and sprite to find the few it touches; the plan lists them once,
@@ -65,16 +64,20 @@ struct BandPlan {
   size_t Drawn() const;
 };
 
-// The share of a frame's cost held by bands [0, k) of `chunks`: band i
-// holds (7/4 − 3/2 × i / (chunks − 1)) / chunks, from 7/4 of an even share
-// down to 1/4; one band holds it all.
-long double BandShares(int k, int chunks);
+// The share of a frame's cost held by bands [0, k) of `chunks` run on
+// `threads` threads: band i holds (1 + a − 2a × i / (chunks − 1)) / chunks,
+// a = 3/4 × (1 − threads / chunks): even shares where each thread takes one
+// band, and from nearly 7/4 down to 1/4 of an even share with many bands a
+// thread; one band holds it all.
+long double BandShares(int k, int chunks, int threads);
 
-// Fills `plan` for `chunks` chunks: chunks + 1 row starts from 0 to
+// Fills `plan` for `chunks` chunks run on `threads` threads (BandShares):
+// chunks + 1 row starts from 0 to
 // system.height, in order. False, with the plan's lists empty, when there is
 // no image, no chunk, or no memory (the caller then draws equal bands from
 // the live list). The vectors keep their memory from frame to frame.
 // `live`: the step's live list as an array, when the burst decisions made one.
-bool PlanBands(const BubbleSystem& system, int chunks, BandPlan* plan, LiveView live = {});
+bool PlanBands(const BubbleSystem& system, int chunks, int threads, BandPlan* plan,
+               LiveView live = {});
 
 }  // namespace bubbles

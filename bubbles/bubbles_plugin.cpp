@@ -123,7 +123,7 @@ bool BubblesPlugIn::DrawnStep(Request* request, float time, const SourceLine& li
   if (!BeginDrawnStep(*system_, line, &live, tests))
     return false;  // births cancelled: no pass, no update
   bool drawn;
-  if (PlanBands(*system_, chunks, &plan_, live))
+  if (PlanBands(*system_, chunks, fw::ChunkThreads(), &plan_, live))
     drawn = RunPassOver(request, kBandPass, chunks, chunks);  // chunk k: band k
   else
     drawn = RunPass(request, kBandPass, fw::Split::kRows);

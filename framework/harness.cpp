@@ -48,10 +48,17 @@ void ChooseWorkers(RenderFields& f) {
   SetWorkers(f, DetermineWorkerCount());
 }
 
-int EqualWorkChunkCount(int chunks) {
+int ChunkThreads() {
   const df::App* app = df::GetApp();
-  if (!app || df::ThreadRenderWorkers() > 0 || std::getenv("NUM_PROC_VORN")) return chunks;
-  const int threads = app->chunkThreads > 0 ? app->chunkThreads : app->threadCount;
+  int threads = app ? (app->chunkThreads > 0 ? app->chunkThreads : app->threadCount) : 1;
+  if (const int workers = df::ThreadRenderWorkers(); workers > 0)
+    threads = std::min(threads, workers);
+  return std::max(threads, 1);
+}
+
+int EqualWorkChunkCount(int chunks) {
+  if (!df::GetApp() || df::ThreadRenderWorkers() > 0 || std::getenv("NUM_PROC_VORN")) return chunks;
+  const int threads = ChunkThreads();
   if (threads < 2 || chunks <= threads) return chunks;
   const long long whole = (chunks + (long long)threads - 1) / threads * threads;
   return whole > kMaxWorkers ? chunks : int(whole);

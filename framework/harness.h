@@ -39,6 +39,11 @@ void SetWorkers(RenderFields& f, int workers);
 // SetWorkers with DetermineWorkerCount.
 void ChooseWorkers(RenderFields& f);
 
+// The threads a pass's chunks are planned for: those the chunk count was
+// chosen for (App::chunkThreads, else the pool's), at most a thread's
+// render workers where a host set them; at least 1.
+int ChunkThreads();
+
 // The chunks of a pass whose chunks the tool cuts to equal work: `chunks`
 // rounded up to a whole number per thread the count was chosen for, so no
 // thread takes one more than another. `chunks` as it is where the user or

@@ -101,7 +101,7 @@ TEST(Frame, TheStepsArrayOfTheListLeavesWhatTheListLeaves) {
       LiveView live;
       ASSERT_TRUE(BeginDrawnStep(s, SourceLineOf(f->sim.params), f == &array ? &live : nullptr));
       ASSERT_EQ(live.count, f == &array ? s.liveCount : -1);
-      ASSERT_TRUE(PlanBands(s, 5, f == &array ? &fromArray : &fromList, live));
+      ASSERT_TRUE(PlanBands(s, 5, 2, f == &array ? &fromArray : &fromList, live));
       for (const Bubble* b = s.liveList; b; b = b->next) burst += f == &list && b->burst;
       const int before = s.liveCount;
       if (f == &list) {
