@@ -10,7 +10,9 @@ using namespace df;
 uint32_t BlebPlugIn::ProcessFrame(Request* request) {
   source_ = fw::ReadImage(request, ImageInput(0));
   if (!source_) return 0;  // nothing to warp: no output
-  target_ = NewImage(source_);
+  // Not cleared: the sampling writes every pixel, and whatever else goes out
+  // is written in Render.
+  target_ = NewImage(source_, Image::Contents::kUnwritten);
   if (!target_) return 0;
   fw::RecordImage(fields_, *source_);
   values_ = WarpControlsFrom(ReadValues(request));
@@ -25,8 +27,9 @@ void BlebPlugIn::Render(Request* request) {
     CopyImage(source_->rows, target_->rows, fields_.width, fields_.height);
     return;
   }
+  bool written = false;
   const WarpParams params = MakeWarpParams(values_, fields_.width, fields_.height, fields_.aspect);
-  // Out of memory: nothing is drawn and the output goes out as created.
+  // Out of memory: nothing is drawn and the output goes out transparent black.
   if (render_.Prepare(params, source_->rows, &abortFlag)) {
     fw::ChooseWorkers(fields_);
     // The integral tables, when the warp needs them, are built by the
@@ -35,11 +38,14 @@ void BlebPlugIn::Render(Request* request) {
         render_.PrepareSampling(&abortFlag, false, false, true) &&
         (!render_.TablesPending() || (RunPass(request, kTableRowPass, fw::Split::kRows) &&
                                       RunPass(request, kTableColumnPass, fw::Split::kColumns))) &&
-        RunPass(request, kSamplePass, fw::Split::kRows))
+        RunPass(request, kSamplePass, fw::Split::kRows)) {
       render_.Finish(target_->rows);
+      written = true;
+    }
   }
   // The buffers are per render.
   render_.Release();
+  if (!written) fw::ClearRows(target_, 0, target_->height);
 }
 
 void BlebPlugIn::RunBand(const fw::ChunkWork& work) {

@@ -16,17 +16,6 @@ namespace bubbles {
 
 using namespace df;
 
-namespace {
-
-// Rows [begin, end) of `image` made transparent black.
-void ClearRows(Image* image, int begin, int end) {
-  if (!image) return;
-  begin = std::max(begin, 0), end = std::min(end, image->height);
-  for (int y = begin; y < end; ++y) std::memset(image->rows[y], 0, size_t(image->width) * 4);
-}
-
-}  // namespace
-
 BubblesPlugIn::BubblesPlugIn(Registry* registry, CArchive* archive, TagList* tags)
     : PassTool(registry, archive, tags) {
   tables_.reset(new (std::nothrow) NoiseTables);
@@ -61,7 +50,7 @@ uint32_t BubblesPlugIn::ProcessFrame(Request* request) {
   }
   // Without a simulation, or when the bands did not all run, the frame is
   // transparent black (a cancelled one is not delivered).
-  if (!written) ClearRows(output, 0, output->height);
+  if (!written) fw::ClearRows(output, 0, output->height);
   return fw::Deliver(request, OutputPort(), output, abortFlag);
 }
 
@@ -143,12 +132,12 @@ bool BubblesPlugIn::DrawnStep(Request* request, float time, const SourceLine& li
 void BubblesPlugIn::RunBand(const fw::ChunkWork& work) {
   if (!system_) return;
   if (work.pass == kBandPass && plan_.bounds.empty()) {
-    ClearRows(system_->outputImage, work.band.begin, work.band.end);
+    fw::ClearRows(system_->outputImage, work.band.begin, work.band.end);
     DrawBand(*system_, work.band.begin, work.band.end);
   } else if (work.pass == kBandPass) {
     const std::vector<int>& rows = plan_.bounds;
     for (int k = work.band.begin; k < work.band.end && k + 1 < int(rows.size()); ++k) {
-      ClearRows(system_->outputImage, rows[size_t(k)], rows[size_t(k) + 1]);
+      fw::ClearRows(system_->outputImage, rows[size_t(k)], rows[size_t(k) + 1]);
       DrawPlannedBand(*system_, plan_, rows[size_t(k)], rows[size_t(k) + 1]);
     }
   } else if (work.pass == kMovePass) {

@@ -15,7 +15,9 @@ uint32_t CandlePlugIn::ProcessFrame(Request* request) {
   if (!background) return 0;  // nothing to draw over: no output
   Image* matte = fw::ReadImage(request, ImageInput(kMatteImage));
   flameBuffer_ = NewImage(background);
-  Image* output = NewImage(background);
+  // Not cleared: the composite writes every pixel, and whatever else goes
+  // out is written below.
+  Image* output = NewImage(background, Image::Contents::kUnwritten);
   if (!output) {
     if (flameBuffer_) flameBuffer_->Recycle();
     flameBuffer_ = nullptr;
@@ -25,8 +27,10 @@ uint32_t CandlePlugIn::ProcessFrame(Request* request) {
   fw::RecordImage(fields_, *background);
   const bool mismatch = fw::SizesDisagree(background, matte);
   cache_ = CacheFrom(ReadValues(request));
+  bool written = false;
   if (mismatch) {
     fw::DrawMismatchPattern(output);
+    written = true;
   } else {
     const FlameFrame frame =
         BuildFrame(cache_, fields_.width, fields_.height, fields_.aspect, time_, matte != nullptr);
@@ -35,10 +39,12 @@ uint32_t CandlePlugIn::ProcessFrame(Request* request) {
     const bool drawn = !flameBuffer_ || StartFlameRender(request, frame);
     if (drawn && !fw::Aborted(abortFlag)) {
       composite_ = {&frame, background, matte, output};
-      RunPass(request, kCompositePass, fw::Split::kRows);
+      written = RunPass(request, kCompositePass, fw::Split::kRows);
       composite_ = {};
     }
   }
+  // A render cut short goes out transparent black (a cancelled one not at all).
+  if (!written) fw::ClearRows(output, 0, output->height);
   if (flameBuffer_) flameBuffer_->Recycle();
   flameBuffer_ = nullptr;
   return fw::Deliver(request, OutputPort(), output, abortFlag);

@@ -68,6 +68,12 @@ bool SizesDisagree(const df::Image* main, const df::Image* optional) {
   return main && optional && (optional->width != main->width || optional->height != main->height);
 }
 
+void ClearRows(df::Image* image, int begin, int end) {
+  if (!image || image->width < 1) return;
+  begin = std::max(begin, 0), end = std::min(end, image->height);
+  for (int y = begin; y < end; ++y) std::memset(image->rows[y], 0, size_t(image->width) * 4);
+}
+
 void DrawMismatchPattern(df::Image* out) {
   if (!out || out->width <= 0 || out->height <= 0) return;
   const float step = float(out->width) / float(out->height);

@@ -61,6 +61,11 @@ inline Band ColumnBand(const RenderFields& f, long chunk) {
 
 // An optional image disagrees when present and of another width or height.
 bool SizesDisagree(const df::Image* main, const df::Image* optional);
+// Rows [begin, end) of `image` (within its height) made transparent black:
+// for a tool whose output the runtime made unwritten (Image::Contents), the
+// rows no pass wrote.
+void ClearRows(df::Image* image, int begin, int end);
+
 // Dark grey ground with a 20-pixel red band from the top-left to the bottom-right.
 void DrawMismatchPattern(df::Image* out);
 

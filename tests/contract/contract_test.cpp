@@ -329,6 +329,40 @@ TEST_P(ToolContract, BytesDoNotDependOnTheWorkerCount) {
   }
 }
 
+// The runtime keeps released image memory for the next image of its size,
+// and a tool that writes every pixel takes its output unwritten: whatever
+// that memory held, the frame's bytes are the tool's.
+TEST_P(ToolContract, EveryPixelIsTheToolsWhateverTheMemoryHeld) {
+  const Tool& t = GetParam();
+  const Scene& scene = t.scenes[0];
+  constexpr int kW = 640, kH = 480;  // big enough for its memory to be kept
+  std::vector<Pixels> pictures(scene.images.size());
+  std::vector<std::pair<std::string, const Pixels*>> images;
+  for (size_t i = 0; i < scene.images.size(); ++i) {
+    ASSERT_TRUE(Picture(t.name, scene.images[i].second, kW, kH, &pictures[i]));
+    images.push_back({scene.images[i].first, &pictures[i]});
+  }
+  auto render = [&](uint8_t held) {
+    // Memory of the frame's size, released holding `held`, for every image
+    // the render makes.
+    std::vector<Image*> dirty;
+    for (int i = 0; i < 4; ++i) {
+      dirty.push_back(Image::Create(kW, kH, 1.0, Image::Contents::kUnwritten));
+      std::memset(dirty.back()->Data(), held, dirty.back()->ByteCount());
+    }
+    for (Image* image : dirty) image->Recycle();
+    OperatorPtr op = Create();
+    for (const auto& [caption, value] : scene.sets)
+      EXPECT_TRUE(PluginHost::Set(*op, caption, value));
+    std::vector<Pixels> frames;
+    for (double time : scene.times) frames.push_back(PluginHost::Render(*op, images, time, 3));
+    return frames;
+  };
+  const std::vector<Pixels> clean = render(0), held = render(0xA5);
+  ASSERT_EQ(clean.size(), held.size());
+  for (size_t f = 0; f < clean.size(); ++f) EXPECT_TRUE(clean[f] == held[f]) << "frame " << f;
+}
+
 INSTANTIATE_TEST_SUITE_P(Tools, ToolContract, ::testing::ValuesIn(Tools()),
                          [](const ::testing::TestParamInfo<Tool>& info) {
                            return info.param.name;
