@@ -34,7 +34,10 @@ void BlebPlugIn::Render(Request* request) {
     fw::ChooseWorkers(fields_);
     // The integral tables, when the warp needs them, are built by the
     // workers in two passes of their own between the map and the sampling.
+    // The bands' last rows are checked on the workers too: on the Process
+    // thread they are a serial step that grows with the chunk count.
     if (RunPass(request, kMapPass, fw::Split::kRows) &&
+        RunPass(request, kLastRowPass, fw::Split::kRows) &&
         render_.PrepareSampling(&abortFlag, false, false, true) &&
         (!render_.TablesPending() || (RunPass(request, kTableRowPass, fw::Split::kRows) &&
                                       RunPass(request, kTableColumnPass, fw::Split::kColumns))) &&
@@ -51,6 +54,8 @@ void BlebPlugIn::Render(Request* request) {
 void BlebPlugIn::RunBand(const fw::ChunkWork& work) {
   if (work.pass == kMapPass)
     render_.MapRows(work.band.begin, work.band.end, &abortFlag);
+  else if (work.pass == kLastRowPass)
+    render_.CheckLastRow(work.band.begin, work.band.end);
   else if (work.pass == kSamplePass)
     render_.SampleRows(target_->rows, work.band.begin, work.band.end, &abortFlag);
   else if (work.pass == kTableRowPass)

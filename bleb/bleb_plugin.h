@@ -26,6 +26,7 @@ class BlebPlugIn : public fw::PassTool<kTool> {
   static constexpr int kSamplePass = 2;
   static constexpr int kTableRowPass = 3;     // integral tables: bands of rows
   static constexpr int kTableColumnPass = 4;  // then the bands' carries by columns
+  static constexpr int kLastRowPass = 5;      // each map band's last row, checked
 
   void Render(df::Request* request);
   void RunBand(const fw::ChunkWork& work) override;

@@ -54,6 +54,18 @@ void WarpRender::MapRows(int begin, int end, const std::atomic<int>* abort) {
   }
 }
 
+void WarpRender::CheckLastRow(int begin, int end) {
+  const int row = std::min(end, params_.height - 1) - 1;
+  if (!src_ || row < std::max(begin, 0) || rowState_[row] != kUnknown) return;
+  // A band that found a row needing the tables left the rest open: no need.
+  for (int i = std::max(begin, 0); i < row; ++i)
+    if (rowState_[i] == kNeedsTables) return;
+  rowState_[row] =
+      RowNeedsTables(map_.x(), map_.y(), params_.width, params_.height, row, params_.fillMode)
+          ? kNeedsTables
+          : kBilinearOnly;
+}
+
 bool WarpRender::PrepareSampling(const std::atomic<int>* abort, bool forceTables,
                                  bool forceWideSums, bool tablesInPasses) {
   tablesPending_ = false;

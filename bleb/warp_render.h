@@ -3,6 +3,7 @@
 //
 //   Prepare                      (caller's thread)
 //   MapRows(band) per chunk      (pass 1, in parallel)
+//   [CheckLastRow(band) per chunk   (in parallel, after pass 1)]
 //   PrepareSampling              (caller's thread, after pass 1)
 //   [TableRows(band) per chunk   (in parallel, when TablesPending)
 //    TableColumns(strip) per chunk  (in parallel, after TableRows)]
@@ -38,6 +39,11 @@ class WarpRender {
 
   // Pass 1: map rows [begin, end), and which of them will need the tables.
   void MapRows(int begin, int end, const std::atomic<int>* abort = nullptr);
+  // After pass 1, for a band's last row, whose check needs the row below
+  // from the next band: whether it will need the tables, where pass 1 left
+  // that open. Optional: PrepareSampling checks any row left open itself,
+  // one after another on the caller's thread.
+  void CheckLastRow(int begin, int end);
   // Between the passes: builds the tables if any row needs them (always with
   // forceTables). False when they cannot be allocated: draw nothing then.
   bool PrepareSampling(const std::atomic<int>* abort = nullptr, bool forceTables = false,
