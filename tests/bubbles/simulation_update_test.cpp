@@ -224,23 +224,19 @@ TEST(Update, WindPushesBubblesInItsConeButNeverGatheredOnes) {
 }
 
 TEST(Update, SwirlStirsTheVelocityOnlyWhenDenseEnough) {
-  test::Simulation sim;
-  StillWorld(sim.params);
-  sim.params.swirlDensity = 60;
-  sim.params.swirlMagnitude = 100;
-  sim.params.swirlTimeToMax = 0;
-  sim.Load();
+  // A time to full strength of 0 acts as 1 step: no division by zero.
+  test::Simulation sim, one;
+  for (test::Simulation* t : {&sim, &one}) {
+    StillWorld(t->params);
+    t->params.swirlDensity = 60;
+    t->params.swirlMagnitude = 100;
+    t->params.swirlTimeToMax = t == &sim ? 0 : 1;
+    t->Load();
+  }
   BubbleSystem& s = *sim.system;
   Bubble& b = AddBubble(s, 0.313f, 0.471f);
-  UpdateBubbles(s, 7);
-  // A time to full strength of 0 acts as 1 step: no division by zero.
-  test::Simulation one;
-  StillWorld(one.params);
-  one.params.swirlDensity = 60;
-  one.params.swirlMagnitude = 100;
-  one.params.swirlTimeToMax = 1;
-  one.Load();
   Bubble& c = AddBubble(*one.system, 0.313f, 0.471f);
+  UpdateBubbles(s, 7);
   UpdateBubbles(*one.system, 7);
   EXPECT_EQ(b.vx, c.vx);
   EXPECT_EQ(b.vy, c.vy);
