@@ -40,9 +40,10 @@ struct FrameRequests {
 };
 
 // The frame's images (burst and reflection may be null, all of the birth
-// image's size) and its time. `outputCleared` says the output is already
-// transparent black (a new image from the runtime is): clearing it again
-// would be a serial pass over the whole frame before the parallel one.
+// image's size) and its time. `outputCleared` says the caller sees to the
+// output's ground itself (a cleared image from the runtime, or bands that
+// clear their own rows): clearing it here would be a serial pass over the
+// whole frame before the parallel one.
 struct FrameImages {
   const df::Image* birth = nullptr;
   const df::Image* burst = nullptr;

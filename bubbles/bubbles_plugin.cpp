@@ -1,8 +1,6 @@
 #include "bubbles/bubbles_plugin.h"
 
-#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <new>
 
