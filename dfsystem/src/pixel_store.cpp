@@ -79,16 +79,4 @@ void GivePixels(uint8_t* data, size_t bytes) {
   for (size_t i = 0; i < dropped; ++i) delete[] freed[i];
 }
 
-void FreeKeptPixels() {
-  std::array<uint8_t*, kMostKept> freed{};
-  size_t dropped = 0;
-  {
-    Store& s = TheStore();
-    std::lock_guard lock(s.mutex);
-    for (size_t i = 0; i < s.count; ++i) freed[dropped++] = s.kept[i].data;
-    s.count = 0;
-  }
-  for (size_t i = 0; i < dropped; ++i) delete[] freed[i];
-}
-
 }  // namespace df::detail

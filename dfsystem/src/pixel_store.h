@@ -19,7 +19,4 @@ uint8_t* TakePixels(size_t bytes);
 // little, else freed. Null is allowed.
 void GivePixels(uint8_t* data, size_t bytes);
 
-// Frees every kept buffer (for tests and for hosts that go idle).
-void FreeKeptPixels();
-
 }  // namespace df::detail
