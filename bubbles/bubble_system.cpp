@@ -123,7 +123,8 @@ int ListLive(BubbleSystem& system) {
     Bubble* b = system.liveList;
     for (int i = 0; i < born && b; ++i) b = b->next;
     if (b == (listed > 0 ? system.movers[0] : nullptr)) {
-      std::memmove(system.movers + born, system.movers, size_t(listed) * sizeof(Bubble*));
+      if (listed > 0)
+        std::memmove(system.movers + born, system.movers, size_t(listed) * sizeof(Bubble*));
       b = system.liveList;
       for (int i = 0; i < born; ++i, b = b->next) system.movers[i] = b;
       system.moversListLive = true;
