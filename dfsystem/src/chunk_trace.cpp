@@ -34,6 +34,10 @@ ChunkTrace TakeChunkTrace() {
   std::lock_guard lock(gTraceMutex);
   ChunkTrace taken = std::move(gTrace);
   gTrace = {};
+  // Room for as much as was taken: the passes of the next frame record
+  // without growing the lists, which would count in the time they measure.
+  gTrace.passes.reserve(taken.passes.size());
+  gTrace.chunks.reserve(taken.chunks.size());
   gNextPass = 0;
   return taken;
 }
@@ -69,26 +73,28 @@ PassRecorder::PassRecorder(long chunks, bool counted)
     gPasses.fetch_add(1, std::memory_order_relaxed);
   }
   if (!tracing_) return;
+  // The caller's time runs from before the recording's own work to after
+  // it: what the recorder costs is not counted as the frame's serial work.
+  callerStart_ = ThreadCpuNow();
   pass_.chunks = chunks;
   // A chunk that failed keeps thread −1 and is left out of the trace.
   chunks_.assign(size_t(chunks), ChunkTiming{0, 0, 0, 0, 0, -1});
   pass_.caller = std::this_thread::get_id();
-  callerStart_ = ThreadCpuNow();
   pass_.start = TraceNow();
 }
 
 PassRecorder::~PassRecorder() {
   if (!tracing_) return;
   pass_.end = TraceNow();
-  pass_.callerCpu = ThreadCpuNow() - callerStart_;
   std::lock_guard lock(gTraceMutex);
   pass_.pass = gNextPass++;
-  gTrace.passes.push_back(pass_);
   for (ChunkTiming& c : chunks_) {
     if (c.thread < 0) continue;
     c.pass = pass_.pass;
     gTrace.chunks.push_back(c);
   }
+  pass_.callerCpu = ThreadCpuNow() - callerStart_;
+  gTrace.passes.push_back(pass_);
 }
 
 void PassRecorder::ChunkDone(long k, Stamp start) {
