@@ -1,10 +1,10 @@
 #include "bubbles/bubble_simulation.h"
 
 #include <cmath>
-#include <cstring>
 
 #include "bubbles/bubble_burst.h"
 #include "bubbles/bubble_render.h"
+#include "framework/harness.h"
 #include "framework/values.h"
 
 namespace bubbles {
@@ -12,10 +12,6 @@ namespace bubbles {
 namespace {
 
 constexpr uint32_t kTableSeed = 667;
-
-void ClearImage(df::Image& image) {
-  for (int y = 0; y < image.height; ++y) std::memset(image.rows[y], 0, size_t(image.width) * 4);
-}
 
 // Counts the step and makes its births; false when they were cancelled.
 bool StepBirths(BubbleSystem& system, const SourceLine& line) {
@@ -71,7 +67,7 @@ bool PrepareFrame(BubbleSystem& system, FrameRequests& requests, NoiseTables& ta
   system.burstImage = images.burst;
   system.reflectionImage = images.reflection;
   system.outputImage = images.output;
-  if (!images.outputCleared) ClearImage(*images.output);
+  if (!images.outputCleared) fw::ClearRows(images.output, 0, images.output->height);
 
   if (requests.restartRequested.load() == 1) {
     requests.restartRequested.store(0);
