@@ -60,38 +60,31 @@ bool ReadChannels(const std::vector<unsigned char>& h, size_t at, size_t end,
   return at + 1 == end && int(channels->size()) == layout.nchannels;
 }
 
+#if defined(__SSE2__)
+inline __m128i Load16(const unsigned char* from) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+}
+#endif
+
 // Bits `at` to `at` + 63 of `bits` (64 to a word, lowest first).
 inline uint64_t BitsFrom(const uint64_t* bits, size_t at) {
   const size_t word = at / 64, shift = at % 64;
   return shift == 0 ? bits[word] : bits[word] >> shift | bits[word + 1] << (64 - shift);
 }
 
+// Bytes a coded line may be read and written past its end: literals are
+// copied 16 bytes at a time.
+constexpr size_t kSlack = 16;
+
 // The library's run-length coding: runs of 3 to 128 equal bytes as a count
 // (length - 1) and the byte; other bytes as literals of up to 127, preceded
 // by minus their count. A literal ends where three equal bytes begin.
-// `equal` gets, for each place, whether the next byte is the same, and
-// `triple` whether the two next are: the runs and the literals' ends are
-// then found by counting bits. Both hold n / 64 + 3 words.
-size_t RunLengthCode(const unsigned char* in, size_t n, unsigned char* out, uint64_t* equal,
-                     uint64_t* triple) {
-  const size_t words = n / 64 + 3;
-  std::fill(equal, equal + words, 0);
-  std::fill(triple, triple + words, 0);
-  size_t i = 0;
-#if defined(__SSE2__)
-  for (; i + 65 <= n; i += 64) {
-    uint64_t bits = 0;
-    for (size_t k = 0; k < 64; k += 16) {
-      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + k));
-      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + k + 1));
-      bits |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)))) << k;
-    }
-    equal[i / 64] = bits;
-  }
-#endif
-  for (; i + 1 < n; ++i) equal[i / 64] |= uint64_t(in[i] == in[i + 1]) << (i % 64);
-  for (size_t w = 0; w + 1 < words; ++w)
-    triple[w] = equal[w] & (equal[w] >> 1 | equal[w + 1] << 63);
+// `equal` holds, for each place, whether the next byte is the same (n / 64
+// + 3 words, zero past the line): the runs and the literals' ends are found
+// by counting bits. `in` is read, and `out` written, up to kSlack bytes
+// past what the coding takes.
+size_t RunLengthCode(const unsigned char* in, size_t n, unsigned char* out,
+                     const uint64_t* equal) {
   // The coding walks the maximal runs of three or more equal bytes, found
   // as bits (a run begins where three equal bytes begin after a different
   // one), rather than deciding byte by byte: the bytes between two runs are
@@ -102,7 +95,14 @@ size_t RunLengthCode(const unsigned char* in, size_t n, unsigned char* out, uint
     while (from < to) {
       const size_t length = std::min(to - from, size_t(kMaxRun));
       *o++ = static_cast<unsigned char>(-static_cast<int>(length));
-      std::memcpy(o, in + from, length);
+      for (size_t k = 0; k < length; k += 16) {
+#if defined(__SSE2__)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + from + k)));
+#else
+        std::memcpy(o + k, in + from + k, 16);
+#endif
+      }
       o += length;
       from += length;
     }
@@ -110,8 +110,9 @@ size_t RunLengthCode(const unsigned char* in, size_t n, unsigned char* out, uint
   size_t pos = 0;         // the first byte not coded yet
   uint64_t previous = 0;  // whether the last byte of the word before equals the next
   for (size_t w = 0; w * 64 < n; ++w) {
-    uint64_t starts = triple[w] & ~(equal[w] << 1 | previous);
-    previous = equal[w] >> 63;
+    const uint64_t eq = equal[w], triple = eq & (eq >> 1 | equal[w + 1] << 63);
+    uint64_t starts = triple & ~(eq << 1 | previous);
+    previous = eq >> 63;
     while (starts != 0) {
       size_t at = w * 64 + size_t(std::countr_zero(starts));
       starts &= starts - 1;
@@ -132,6 +133,34 @@ size_t RunLengthCode(const unsigned char* in, size_t n, unsigned char* out, uint
   }
   literal(pos, n);
   return size_t(o - out);
+}
+
+// The predictor over a split line `s` of n bytes: each byte minus the one
+// before, plus 128 (the first kept as it is: s[-1] must be 128), into `p`;
+// and whether each predicted byte equals the next, as bits into `equal`
+// (n / 64 + 3 words). s[n] is read.
+void Predict(const unsigned char* s, size_t n, unsigned char* p, uint64_t* equal) {
+  const size_t words = n / 64 + 3;
+  std::fill(equal, equal + words, 0);
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i half = _mm_set1_epi8(static_cast<char>(0x80));
+  for (; i + 64 <= n; i += 64) {
+    uint64_t bits = 0;
+    for (size_t k = 0; k < 64; k += 16) {
+      const __m128i a = Load16(s + i + k - 1), b = Load16(s + i + k), c = Load16(s + i + k + 1);
+      const __m128i here = _mm_add_epi8(_mm_sub_epi8(b, a), half);
+      const __m128i next = _mm_add_epi8(_mm_sub_epi8(c, b), half);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i + k), here);
+      bits |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(here, next)))) << k;
+    }
+    equal[i / 64] = bits;
+  }
+#endif
+  for (size_t j = i; j < n; ++j) p[j] = static_cast<unsigned char>(s[j] - s[j - 1] + 128);
+  // The last byte has no next one (s[n] is not the line's).
+  if (n > 0) equal[(n - 1) / 64] &= ~(uint64_t(1) << ((n - 1) % 64));
+  for (size_t j = i; j + 1 < n; ++j) equal[j / 64] |= uint64_t(p[j] == p[j + 1]) << (j % 64);
 }
 
 // A line's samples in the file's order: each channel's in turn. Samples of
@@ -181,10 +210,6 @@ inline void Transpose16(__m128i p01, __m128i p23, __m128i* rg, __m128i* ba) {
 
 inline void Store8(unsigned char* to, __m128i v) {
   _mm_storel_epi64(reinterpret_cast<__m128i*>(to), v);
-}
-
-inline __m128i Load16(const unsigned char* from) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
 }
 
 // Half RGBA, the usual case: eight pixels (8 bytes each) are transposed as
@@ -300,11 +325,13 @@ class ChunkWriter {
     interleaved_.resize(lineBytes_ * size_t(kBandRows));
     line_.resize(lineBytes_);
     if (header.rle) {
-      split_.resize(lineBytes_);
-      predicted_.resize(lineBytes_);
-      coded_.resize(2 * lineBytes_);
+      // The split line has a byte of 128 before it and room after it for
+      // the predictor's reads.
+      split_.assign(kSlack + lineBytes_ + kSlack, 0);
+      split_[kSlack - 1] = 128;
+      predicted_.resize(lineBytes_ + kSlack);
+      coded_.resize(2 * lineBytes_ + kSlack);
       equal_.resize(lineBytes_ / 64 + 3);
-      triple_.resize(lineBytes_ / 64 + 3);
     }
   }
 
@@ -321,7 +348,8 @@ class ChunkWriter {
         const unsigned char* data = line_.data();
         size_t size = lineBytes_;
         if (header_.rle) {
-          Split<S, N>(samples, width_, order, split_.data(), split_.data() + lineBytes_ / 2);
+          unsigned char* split = split_.data() + kSlack;
+          Split<S, N>(samples, width_, order, split, split + lineBytes_ / 2);
           const size_t coded = Code();
           if (coded < size) size = coded, data = coded_.data();
         }
@@ -338,14 +366,10 @@ class ChunkWriter {
  private:
   static constexpr int kBandRows = 16;
 
-  // The split line predicted (each byte minus the one before, plus 128)
-  // and run-length coded into `coded_`.
+  // The split line predicted and run-length coded into `coded_`.
   size_t Code() {
-    const size_t n = lineBytes_;
-    predicted_[0] = split_[0];
-    for (size_t i = 1; i < n; ++i)
-      predicted_[i] = static_cast<unsigned char>(split_[i] - split_[i - 1] + 128);
-    return RunLengthCode(predicted_.data(), n, coded_.data(), equal_.data(), triple_.data());
+    Predict(split_.data() + kSlack, lineBytes_, predicted_.data(), equal_.data());
+    return RunLengthCode(predicted_.data(), lineBytes_, coded_.data(), equal_.data());
   }
 
   const df::Image& image_;
@@ -353,7 +377,7 @@ class ChunkWriter {
   const ExrHeader& header_;
   const size_t width_, lineBytes_;
   std::vector<unsigned char> interleaved_, line_, split_, predicted_, coded_;
-  std::vector<uint64_t> equal_, triple_;
+  std::vector<uint64_t> equal_;
 };
 
 template <size_t S>
