@@ -83,8 +83,7 @@ constexpr size_t kSlack = 16;
 // + 3 words, zero past the line): the runs and the literals' ends are found
 // by counting bits. `in` is read, and `out` written, up to kSlack bytes
 // past what the coding takes.
-size_t RunLengthCode(const unsigned char* in, size_t n, unsigned char* out,
-                     const uint64_t* equal) {
+size_t RunLengthCode(const unsigned char* in, size_t n, unsigned char* out, const uint64_t* equal) {
   // The coding walks the maximal runs of three or more equal bytes, found
   // as bits (a run begins where three equal bytes begin after a different
   // one), rather than deciding byte by byte: the bytes between two runs are

@@ -29,30 +29,19 @@ void WorkerPool::Grow(int threads) {
   }
 }
 
-WorkerPool::Job* WorkerPool::Claim(long& chunk) {
-  // Caller holds mutex_.
-  while (!queue_.empty()) {
-    Job* job = queue_.front();
-    if (job->next < job->n) {
-      chunk = job->next++;
-      if (job->next == job->n) queue_.pop_front();
-      return job;
+void WorkerPool::Work(Job* job) {
+  for (long chunk; (chunk = job->next.fetch_add(1, std::memory_order_relaxed)) < job->n;) {
+    try {
+      (*job->body)(chunk);
+    } catch (...) {
+      job->failed.store(true, std::memory_order_relaxed);
     }
-    queue_.pop_front();
   }
-  return nullptr;
 }
 
-void WorkerPool::Execute(Job* job, long chunk) {
-  bool failed = false;
-  try {
-    (*job->body)(chunk);
-  } catch (...) {
-    failed = true;
-  }
-  std::lock_guard lock(mutex_);
-  job->failed = job->failed || failed;
-  if (++job->finished == job->n) done_.notify_all();
+void WorkerPool::Unqueue(Job* job) {
+  const auto at = std::find(queue_.begin(), queue_.end(), job);
+  if (at != queue_.end()) queue_.erase(at);
 }
 
 int WorkerPool::CurrentThread() {
@@ -65,12 +54,15 @@ void WorkerPool::WorkerLoop(int index) {
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
     if (stopping_) return;
-    long chunk = 0;
-    Job* job = Claim(chunk);
-    if (!job) continue;
+    Job* job = queue_.front();
+    ++job->users;
     lock.unlock();
-    Execute(job, chunk);
+    Work(job);
     lock.lock();
+    // Every chunk is claimed: the next thread to come free takes the next
+    // job. The caller returns once the last thread has left.
+    Unqueue(job);
+    if (--job->users == 0) done_.notify_all();
   }
 }
 
@@ -83,16 +75,20 @@ bool WorkerPool::Run(long n, int threads, const std::function<void(long)>& body)
   wake_.notify_all();
   if (tWorkerIndex >= 0) {
     // A chunk that starts its own pass helps with it instead of blocking a worker.
-    while (job.next < job.n) {
-      const long chunk = job.next++;
-      if (job.next == job.n) queue_.erase(std::find(queue_.begin(), queue_.end(), &job));
-      lock.unlock();
-      Execute(&job, chunk);
-      lock.lock();
-    }
+    ++job.users;
+    lock.unlock();
+    Work(&job);
+    lock.lock();
+    Unqueue(&job);
+    --job.users;
   }
-  done_.wait(lock, [&job] { return job.finished == job.n; });
-  return !job.failed;
+  // Claimed to the end and left by all: every chunk has run. A thread that
+  // takes the job from the queue does so under the lock, so none can come
+  // to it after this.
+  done_.wait(
+      lock, [&job] { return job.users == 0 && job.next.load(std::memory_order_relaxed) >= job.n; });
+  Unqueue(&job);
+  return !job.failed.load(std::memory_order_relaxed);
 }
 
 }  // namespace df

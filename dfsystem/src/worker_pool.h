@@ -1,8 +1,10 @@
 // The runtime's persistent worker threads, shared by every operator's
 // DoMultiProcess. Jobs are served in arrival order; a chunk index is claimed
-// atomically, so n may exceed the number of threads.
+// by an atomic count, without the lock, so n may exceed the number of
+// threads and many small chunks cost little.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -25,19 +27,22 @@ class WorkerPool {
   static int CurrentThread();
 
  private:
+  // Chunks are claimed without the lock (`next`); the lock guards the queue
+  // and the count of threads working on a job, which the caller waits on.
   struct Job {
     const std::function<void(long)>* body;
     long n;
-    long next = 0;
-    long finished = 0;
-    bool failed = false;
+    std::atomic<long> next{0};
+    std::atomic<bool> failed{false};
+    int users = 0;  // threads that took the job and have not left it
   };
 
   void Grow(int threads);
   void WorkerLoop(int index);
-  // Claims the next chunk of the front job; null when none is queued.
-  Job* Claim(long& chunk);
-  void Execute(Job* job, long chunk);
+  // Runs chunks of `job` until every one is claimed.
+  static void Work(Job* job);
+  // Caller holds mutex_: `job` leaves the queue if it is still there.
+  void Unqueue(Job* job);
 
   std::mutex mutex_;
   std::condition_variable wake_;

@@ -3,10 +3,14 @@
 #include <dfsystem/chunk_trace.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <set>
+#include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "probe_host.h"
 
@@ -282,4 +286,55 @@ TEST(ChunkTrace, RecordsEveryChunkOfEveryPassWhenAsked) {
 
   app.SetChunksPerThread(100000);  // bounded like the tools' worker count
   EXPECT_EQ(app.processorCount, 4096);
+}
+
+// Chunks are claimed without a lock: every chunk of every pass runs once,
+// with several threads starting passes at once and chunks starting passes
+// of their own, and a chunk that throws fails its pass alone.
+TEST(WorkerPool, EveryChunkRunsOnceWhoeverStartsThePasses) {
+  App app;
+  app.threadCount = 3;
+  struct Inner : ThreadedOperator {
+    using ThreadedOperator::ThreadedOperator;
+    void ProcessChunk(Request*, long k) override {
+      runs[size_t(k)].fetch_add(1);
+      if (k == thrower) throw std::runtime_error("chunk");
+    }
+    std::atomic<int> runs[16] = {};
+    long thrower = -1;
+  };
+  struct Outer : ThreadedOperator {
+    using ThreadedOperator::ThreadedOperator;
+    void ProcessChunk(Request*, long k) override {
+      runs[size_t(k)].fetch_add(1);
+      if (k % 25 == 0) nestedRan.fetch_add(int(inner.DoMultiProcess(nullptr, 16)));
+    }
+    std::atomic<int> runs[100] = {};
+    std::atomic<int> nestedRan{0};
+    Inner inner{nullptr, nullptr, nullptr};
+  };
+  constexpr int kCallers = 4, kPasses = 30;
+  std::vector<std::unique_ptr<Outer>> ops;
+  for (int i = 0; i < kCallers; ++i)
+    ops.push_back(std::make_unique<Outer>(nullptr, nullptr, nullptr));
+  std::vector<std::thread> callers;
+  std::atomic<int> failed{0};
+  for (int i = 0; i < kCallers; ++i)
+    callers.emplace_back([&, i] {
+      for (int p = 0; p < kPasses; ++p) failed += ops[size_t(i)]->DoMultiProcess(nullptr, 100) != 1;
+    });
+  for (std::thread& t : callers) t.join();
+  EXPECT_EQ(failed.load(), 0);
+  for (const auto& op : ops) {
+    for (const auto& r : op->runs) EXPECT_EQ(r.load(), kPasses);
+    for (const auto& r : op->inner.runs) EXPECT_EQ(r.load(), 4 * kPasses);
+    EXPECT_EQ(op->nestedRan.load(), 4 * kPasses);
+  }
+
+  Inner throwing(nullptr, nullptr, nullptr);
+  throwing.thrower = 5;
+  EXPECT_EQ(throwing.DoMultiProcess(nullptr, 16), 0u);
+  for (const auto& r : throwing.runs) EXPECT_EQ(r.load(), 1);
+  throwing.thrower = -1;
+  EXPECT_EQ(throwing.DoMultiProcess(nullptr, 16), 1u);
 }
