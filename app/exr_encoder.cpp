@@ -321,16 +321,16 @@ class ChunkWriter {
         header_(header),
         width_(size_t(image.width)),
         lineBytes_(width_ * N * S) {
-    interleaved_.resize(lineBytes_ * size_t(kBandRows));
-    line_.resize(lineBytes_);
+    kept_.interleaved.resize(lineBytes_ * size_t(kBandRows));
+    kept_.line.resize(lineBytes_);
     if (header.rle) {
       // The split line has a byte of 128 before it and room after it for
       // the predictor's reads.
-      split_.assign(kSlack + lineBytes_ + kSlack, 0);
-      split_[kSlack - 1] = 128;
-      predicted_.resize(lineBytes_ + kSlack);
-      coded_.resize(2 * lineBytes_ + kSlack);
-      equal_.resize(lineBytes_ / 64 + 3);
+      kept_.split.assign(kSlack + lineBytes_ + kSlack, 0);
+      kept_.split[kSlack - 1] = 128;
+      kept_.predicted.resize(lineBytes_ + kSlack);
+      kept_.coded.resize(2 * lineBytes_ + kSlack);
+      kept_.equal.resize(lineBytes_ / 64 + 3);
     }
   }
 
@@ -340,19 +340,19 @@ class ChunkWriter {
     const int* order = header_.channels.data();
     for (int y0 = 0; y0 < image_.height; y0 += kBandRows) {
       const int y1 = std::min(image_.height, y0 + kBandRows);
-      tables_.Convert(image_, y0, y1, N == 4, interleaved_.data());
+      tables_.Convert(image_, y0, y1, N == 4, kept_.interleaved.data());
       for (int y = y0; y < y1; ++y) {
         Put64(out->data() + table + size_t(y) * 8, out->size());
-        const unsigned char* samples = interleaved_.data() + size_t(y - y0) * lineBytes_;
-        const unsigned char* data = line_.data();
+        const unsigned char* samples = kept_.interleaved.data() + size_t(y - y0) * lineBytes_;
+        const unsigned char* data = kept_.line.data();
         size_t size = lineBytes_;
         if (header_.rle) {
-          unsigned char* split = split_.data() + kSlack;
+          unsigned char* split = kept_.split.data() + kSlack;
           Split<S, N>(samples, width_, order, split, split + lineBytes_ / 2);
           const size_t coded = Code();
-          if (coded < size) size = coded, data = coded_.data();
+          if (coded < size) size = coded, data = kept_.coded.data();
         }
-        if (data == line_.data()) Planar<S, N>(samples, width_, order, line_.data());
+        if (data == kept_.line.data()) Planar<S, N>(samples, width_, order, kept_.line.data());
         unsigned char chunk[8];
         Put32(chunk, uint32_t(header_.originY + y));
         Put32(chunk + 4, uint32_t(size));
@@ -365,18 +365,28 @@ class ChunkWriter {
  private:
   static constexpr int kBandRows = 16;
 
-  // The split line predicted and run-length coded into `coded_`.
+  // The split line predicted and run-length coded into `kept_.coded`.
   size_t Code() {
-    Predict(split_.data() + kSlack, lineBytes_, predicted_.data(), equal_.data());
-    return RunLengthCode(predicted_.data(), lineBytes_, coded_.data(), equal_.data());
+    Predict(kept_.split.data() + kSlack, lineBytes_, kept_.predicted.data(), kept_.equal.data());
+    return RunLengthCode(kept_.predicted.data(), lineBytes_, kept_.coded.data(),
+                         kept_.equal.data());
   }
 
   const df::Image& image_;
   const SampleTables& tables_;
   const ExrHeader& header_;
   const size_t width_, lineBytes_;
-  std::vector<unsigned char> interleaved_, line_, split_, predicted_, coded_;
-  std::vector<uint64_t> equal_;
+  // A writer thread's line buffers, kept from file to file: allocated anew,
+  // they would come back as fresh pages every frame.
+  struct Buffers {
+    std::vector<unsigned char> interleaved, line, split, predicted, coded;
+    std::vector<uint64_t> equal;
+  };
+  static Buffers& Kept() {
+    thread_local Buffers kept;
+    return kept;
+  }
+  Buffers& kept_ = Kept();
 };
 
 template <size_t S>
