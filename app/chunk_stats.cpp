@@ -23,10 +23,11 @@ bool ChunkStats::Start(const std::string& tracePath, std::string* error) {
       return false;
     }
     tracePath_ = tracePath;
-    std::fprintf(trace_,
-                 "# vorn chunk trace: frame pass chunk start_ms end_ms cpu_ms thread\n"
-                 "# start and end from the first pass's start; cpu_ms the processor time the\n"
-                 "# chunk took; thread the pool thread's index\n");
+    std::fprintf(
+        trace_,
+        "# vorn chunk trace: frame pass chunk start_ms end_ms cpu_ms thread\n"
+        "# start and end from the first pass's start; cpu_ms the processor time the\n"
+        "# chunk took; thread the pool thread's index (-1: the thread that started the pass)\n");
   }
   df::TakeChunkTrace();  // nothing of an earlier render
   df::EnableChunkTrace(true);
@@ -47,8 +48,8 @@ void ChunkStats::FrameDone(int frame) {
   for (const df::PassTiming& p : trace.passes) {
     if (origin_ < 0) origin_ = p.start;
     maxChunks_ = std::max(maxChunks_, p.chunks);
-    // While this thread runs a pass it wakes the workers and waits: the
-    // pass's time is its chunks', so that is not serial work.
+    // While this thread runs a pass it wakes the workers, runs chunks and
+    // waits: the pass's time is its chunks', so that is not serial work.
     if (p.caller == std::this_thread::get_id()) serialCpu -= p.callerCpu;
   }
   const double serial = double(serialCpu) * 1e-9;

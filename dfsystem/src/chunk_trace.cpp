@@ -77,8 +77,8 @@ PassRecorder::PassRecorder(long chunks, bool counted)
   // it: what the recorder costs is not counted as the frame's serial work.
   callerStart_ = ThreadCpuNow();
   pass_.chunks = chunks;
-  // A chunk that failed keeps thread −1 and is left out of the trace.
-  chunks_.assign(size_t(chunks), ChunkTiming{0, 0, 0, 0, 0, -1});
+  // A chunk that failed keeps its end of 0 and is left out of the trace.
+  chunks_.assign(size_t(chunks), ChunkTiming{0, 0, 0, 0, 0, 0});
   pass_.caller = std::this_thread::get_id();
   pass_.start = TraceNow();
 }
@@ -89,7 +89,7 @@ PassRecorder::~PassRecorder() {
   std::lock_guard lock(gTraceMutex);
   pass_.pass = gNextPass++;
   for (ChunkTiming& c : chunks_) {
-    if (c.thread < 0) continue;
+    if (c.end == 0) continue;
     c.pass = pass_.pass;
     gTrace.chunks.push_back(c);
   }

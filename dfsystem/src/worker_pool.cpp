@@ -44,6 +44,12 @@ void WorkerPool::Unqueue(Job* job) {
   if (at != queue_.end()) queue_.erase(at);
 }
 
+WorkerPool::Job* WorkerPool::Open() const {
+  for (Job* job : queue_)
+    if (job->users < job->limit && job->next.load(std::memory_order_relaxed) < job->n) return job;
+  return nullptr;
+}
+
 int WorkerPool::CurrentThread() {
   return tWorkerIndex;
 }
@@ -52,15 +58,15 @@ void WorkerPool::WorkerLoop(int index) {
   tWorkerIndex = index;
   std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    Job* job = nullptr;
+    wake_.wait(lock, [&] { return stopping_ || (job = Open()) != nullptr; });
     if (stopping_) return;
-    Job* job = queue_.front();
     ++job->users;
     lock.unlock();
     Work(job);
     lock.lock();
-    // Every chunk is claimed: the next thread to come free takes the next
-    // job. The caller returns once the last thread has left.
+    // Every chunk is claimed: the job leaves the queue. Its caller returns
+    // once the last thread has left it.
     Unqueue(job);
     if (--job->users == 0) done_.notify_all();
   }
@@ -68,26 +74,25 @@ void WorkerPool::WorkerLoop(int index) {
 
 bool WorkerPool::Run(long n, int threads, const std::function<void(long)>& body) {
   if (n < 1) return false;
-  Job job{&body, n};
+  threads = std::max(1, threads);
+  Job job{&body, n, threads};
   std::unique_lock lock(mutex_);
-  Grow(std::max(1, threads));
-  queue_.push_back(&job);
-  wake_.notify_all();
-  if (tWorkerIndex >= 0) {
-    // A chunk that starts its own pass helps with it instead of blocking a worker.
-    ++job.users;
-    lock.unlock();
-    Work(&job);
-    lock.lock();
-    Unqueue(&job);
-    --job.users;
+  // The calling thread is one of the job's threads: it starts at once, and
+  // with one thread nothing is woken.
+  ++job.users;
+  if (threads > 1 && n > 1) {
+    Grow(threads - 1);
+    queue_.push_back(&job);
+    wake_.notify_all();
   }
-  // Claimed to the end and left by all: every chunk has run. A thread that
-  // takes the job from the queue does so under the lock, so none can come
-  // to it after this.
-  done_.wait(
-      lock, [&job] { return job.users == 0 && job.next.load(std::memory_order_relaxed) >= job.n; });
+  lock.unlock();
+  Work(&job);
+  lock.lock();
+  // Claimed to the end: no thread takes the job after this, and the caller
+  // waits for those still running its chunks.
   Unqueue(&job);
+  --job.users;
+  done_.wait(lock, [&job] { return job.users == 0; });
   return !job.failed.load(std::memory_order_relaxed);
 }
 

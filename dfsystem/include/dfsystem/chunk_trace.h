@@ -10,7 +10,8 @@
 namespace df {
 
 // One chunk of a threaded pass. Times are nanoseconds on the steady clock
-// (TraceNow); thread is the pool thread's index, 0 up to the pool's size.
+// (TraceNow); thread is the pool thread's index, 0 up to the pool's size,
+// or −1 for the thread that started the pass (it runs chunks too).
 struct ChunkTiming {
   int pass = 0;  // 0-based, counted since the trace was last taken
   long chunk = 0;
