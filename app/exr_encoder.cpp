@@ -121,13 +121,24 @@ size_t RunLengthCode(const unsigned char* in, size_t n, unsigned char* out, cons
         more = size_t(std::countr_one(BitsFrom(equal, end - 1)));
         end += more;
       } while (more == 64);
-      for (size_t left = end - at; left >= size_t(kMinRun); left = end - at) {
-        const size_t piece = std::min(left, size_t(kMaxRun) + 1);
-        *o++ = static_cast<unsigned char>(piece - 1);
+      // Pieces of 128, then what is left if it is a run itself.
+      const size_t full = (end - at) / (kMaxRun + 1);
+      size_t rest = (end - at) % (kMaxRun + 1);
+#if defined(__SSE2__)
+      // Eight pieces a store; the last store may reach into the slack.
+      const __m128i pairs = _mm_set1_epi16(static_cast<short>(kMaxRun | in[at] << 8));
+      for (size_t k = 0; k < full; k += 8)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 2 * k), pairs);
+#else
+      for (size_t k = 0; k < full; ++k) o[2 * k] = kMaxRun, o[2 * k + 1] = in[at];
+#endif
+      o += 2 * full;
+      if (rest >= size_t(kMinRun)) {
+        *o++ = static_cast<unsigned char>(rest - 1);
         *o++ = in[at];
-        at += piece;
+        rest = 0;
       }
-      pos = at;
+      pos = end - rest;
     }
   }
   literal(pos, n);

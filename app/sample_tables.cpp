@@ -197,6 +197,7 @@ void SampleTables::ConvertAs(const df::Image& image, int y0, int y1, uint8_t* ou
     const uint8_t* src = image.rows[y];
     uint8_t* dst = out + size_t(y - y0) * size_t(width) * P;
     int x = 0;
+    uint64_t last = 0;  // the last pixel read, twice
     // Eight pixels are read as four words, kept in registers while the file
     // pixels are stored.
     for (; x + 8 <= wide; x += 8, src += 32, dst += 8 * P) {
@@ -211,6 +212,16 @@ void SampleTables::ConvertAs(const df::Image& image, int y0, int y1, uint8_t* ou
         convert(Unpack(q2, 0), dst + 4 * P), convert(Unpack(q2, 1), dst + 5 * P);
         convert(Unpack(q3, 0), dst + 6 * P), convert(Unpack(q3, 1), dst + 7 * P);
       };
+      // A stretch of one colour (a flat background, a matte's inside):
+      // eight copies of the file pixel just made.
+      if (x > 0 && ((q0 ^ last) | (q1 ^ last) | (q2 ^ last) | (q3 ^ last)) == 0) {
+        uint64_t w[K] = {};
+        std::memcpy(w, dst - P, P);
+        for (int i = 0; i < 8; ++i) std::memcpy(dst + i * P, w, K * 8);
+        continue;
+      }
+      last =
+          (std::endian::native == std::endian::little ? q3 >> 32 : q3 & 0xffffffffu) * 0x100000001u;
       if (((q0 & q1 & q2 & q3) & kAlphaBytes) == kAlphaBytes)
         each(opaquePixel);
       else if ((q0 | q1 | q2 | q3) == 0)

@@ -168,20 +168,24 @@ ImageRef EveryPair() {
   return image;
 }
 
-// Runs of opaque, empty and partly transparent pixels of many lengths,
-// starting anywhere against the eight-pixel blocks the conversion checks,
-// on rows of an odd width.
+// Runs of opaque, empty and partly transparent pixels, and of one colour
+// (opaque or not) broken by one pixel, of many lengths, starting anywhere against the
+// eight-pixel blocks the conversion checks, on rows of an odd width.
 ImageRef Runs() {
   ImageRef image = NewImage(61, 24);
   std::mt19937 gen(7);
   for (int y = 0; y < image->height; ++y)
     for (int x = 0; x < image->width;) {
-      const int kind = int(gen() % 3), length = 1 + int(gen() % 19);
+      const int kind = int(gen() % 4), length = 1 + int(gen() % (kind == 3 ? 40 : 19));
+      const uint8_t one[4] = {uint8_t(gen()), uint8_t(gen()), uint8_t(gen()),
+                              gen() % 2 ? uint8_t(255) : uint8_t(gen())};
       for (int i = 0; i < length && x < image->width; ++i, ++x) {
         uint8_t* p = image->Pixel(x, y);
         const uint8_t a = kind == 0 ? 255 : kind == 1 ? 0 : uint8_t(1 + gen() % 254);
         for (int c = 0; c < 3; ++c) p[c] = kind == 1 ? 0 : uint8_t(gen() % 256);
         p[3] = a;
+        // One colour, but for a pixel amid it (a thin line across a flat field).
+        if (kind == 3 && i != length / 2) std::memcpy(p, one, 4);
       }
     }
   return image;
@@ -271,8 +275,8 @@ TEST_F(ImageFiles, TenBitDpxIsTheFileTheLibraryWrites) {
 }
 
 // Rows of equal pixels (runs longer and shorter than a coded run, the
-// longest spanning most of a row) between noise and pixels that alternate,
-// on rows of an odd width.
+// longest spanning most of a row, two rows of one colour) between noise and
+// pixels that alternate, on rows of an odd width.
 ImageRef EqualRuns() {
   ImageRef image = NewImage(301, 21);
   std::mt19937 gen(3);
@@ -290,6 +294,10 @@ ImageRef EqualRuns() {
         std::memcpy(image->Pixel(x, y), pixel[kind == 1 ? i % 2 : 0], 4);
       }
     }
+  // An empty row and an opaque white one: every channel's samples alike, so
+  // a run goes through the whole coded line.
+  for (int x = 0; x < image->width; ++x)
+    std::memset(image->Pixel(x, 0), 0, 4), std::memset(image->Pixel(x, 1), 255, 4);
   return image;
 }
 
