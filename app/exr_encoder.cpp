@@ -173,6 +173,25 @@ void Predict(const unsigned char* s, size_t n, unsigned char* p, uint64_t* equal
   for (size_t j = i; j + 1 < n; ++j) equal[j / 64] |= uint64_t(p[j] == p[j + 1]) << (j % 64);
 }
 
+// Whether each byte of a predicted line `p` of n bytes equals the next, as
+// bits into `equal` (n / 64 + 3 words); p[n] is read.
+void EqualBits(const unsigned char* p, size_t n, uint64_t* equal) {
+  std::fill(equal, equal + n / 64 + 3, 0);
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 64 <= n; i += 64) {
+    uint64_t bits = 0;
+    for (size_t k = 0; k < 64; k += 16)
+      bits |= uint64_t(unsigned(
+                  _mm_movemask_epi8(_mm_cmpeq_epi8(Load16(p + i + k), Load16(p + i + k + 1)))))
+              << k;
+    equal[i / 64] = bits;
+  }
+#endif
+  for (; i + 1 < n; ++i) equal[i / 64] |= uint64_t(p[i] == p[i + 1]) << (i % 64);
+  if (n > 0) equal[(n - 1) / 64] &= ~(uint64_t(1) << ((n - 1) % 64));
+}
+
 // A line's samples in the file's order: each channel's in turn. Samples of
 // S bytes, N channels a pixel; `order` gives each file channel's place in
 // the interleaved pixel.
@@ -222,16 +241,33 @@ inline void Store8(unsigned char* to, __m128i v) {
   _mm_storel_epi64(reinterpret_cast<__m128i*>(to), v);
 }
 
-// Half RGBA, the usual case: eight pixels (8 bytes each) are transposed as
-// an 8 × 8 byte matrix, whose columns are each channel's low and high bytes.
-template <>
-void Split<2, 4>(const unsigned char* samples, size_t width, const int* order, unsigned char* low,
-                 unsigned char* high) {
+// Half RGBA split and predicted in one pass, into the predicted line `p`
+// (the low bytes' planes, then the high bytes'), eight pixels a step: each
+// channel's eight low and eight high bytes are one register, whose bytes
+// less those shifted in from the eight before give the predictor. Eight
+// pixels that repeat the last one predict 128 throughout (a flat stretch).
+void SplitPredict(const unsigned char* samples, size_t width, const int* order, unsigned char* p) {
   unsigned char *lo[4], *hi[4];
-  Planes(low, width, 1, order, lo);
-  Planes(high, width, 1, order, hi);
+  Planes(p, width, 1, order, lo);
+  Planes(p + 4 * width, width, 1, order, hi);
+  const __m128i half = _mm_set1_epi8(static_cast<char>(0x80));
+  // Each channel's last eight low bytes and eight high bytes; 128 before
+  // the first, which the line's own predictor sees first.
+  __m128i prev[4] = {half, half, half, half};
+  uint64_t last = 0;  // the last pixel's samples
   size_t x = 0;
   for (; x + 8 <= width; x += 8, samples += 64) {
+    if (x > 0) {
+      const __m128i l = _mm_set1_epi64x(static_cast<long long>(last));
+      const __m128i same = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(Load16(samples), l),
+                                                       _mm_cmpeq_epi8(Load16(samples + 16), l)),
+                                         _mm_and_si128(_mm_cmpeq_epi8(Load16(samples + 32), l),
+                                                       _mm_cmpeq_epi8(Load16(samples + 48), l)));
+      if (_mm_movemask_epi8(same) == 0xffff) {
+        for (int ch = 0; ch < 4; ++ch) Store8(lo[ch] + x, half), Store8(hi[ch] + x, half);
+        continue;
+      }
+    }
     auto row = [&](int i) {
       return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + 8 * i));
     };
@@ -239,16 +275,33 @@ void Split<2, 4>(const unsigned char* samples, size_t width, const int* order, u
     const __m128i t2 = _mm_unpacklo_epi8(row(4), row(5)), t3 = _mm_unpacklo_epi8(row(6), row(7));
     const __m128i u0 = _mm_unpacklo_epi16(t0, t1), u1 = _mm_unpackhi_epi16(t0, t1);
     const __m128i u2 = _mm_unpacklo_epi16(t2, t3), u3 = _mm_unpackhi_epi16(t2, t3);
-    // Per interleaved channel: its low bytes, then its high bytes.
     const __m128i v[4] = {_mm_unpacklo_epi32(u0, u2), _mm_unpackhi_epi32(u0, u2),
                           _mm_unpacklo_epi32(u1, u3), _mm_unpackhi_epi32(u1, u3)};
     for (int ch = 0; ch < 4; ++ch) {
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(lo[ch] + x), v[ch]);
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(hi[ch] + x), _mm_srli_si128(v[ch], 8));
+      const __m128i before = _mm_or_si128(_mm_slli_epi64(v[ch], 8), _mm_srli_epi64(prev[ch], 56));
+      const __m128i d = _mm_add_epi8(_mm_sub_epi8(v[ch], before), half);
+      Store8(lo[ch] + x, d), Store8(hi[ch] + x, _mm_srli_si128(d, 8));
+      prev[ch] = v[ch];
     }
+    std::memcpy(&last, samples + 56, 8);
   }
+  // Each channel's last low and high byte, for the pixels left and for the
+  // planes that follow.
+  unsigned char end[4][16];
+  for (int ch = 0; ch < 4; ++ch) _mm_storeu_si128(reinterpret_cast<__m128i*>(end[ch]), prev[ch]);
   for (; x < width; ++x, samples += 8)
-    for (int ch = 0; ch < 4; ++ch) lo[ch][x] = samples[2 * ch], hi[ch][x] = samples[2 * ch + 1];
+    for (int ch = 0; ch < 4; ++ch) {
+      lo[ch][x] = static_cast<unsigned char>(samples[2 * ch] - end[ch][7] + 128);
+      hi[ch][x] = static_cast<unsigned char>(samples[2 * ch + 1] - end[ch][15] + 128);
+      end[ch][7] = samples[2 * ch], end[ch][15] = samples[2 * ch + 1];
+    }
+  // A plane's first byte was predicted from 128; it follows the last byte
+  // of the plane before (file channels in order, low planes then high).
+  for (int k = 1; k < 8; ++k) {
+    const int before = order[(k - 1) % 4];
+    const unsigned char previous = end[before][(k - 1) < 4 ? 7 : 15];
+    p[size_t(k) * width] = static_cast<unsigned char>(p[size_t(k) * width] + 128 - previous);
+  }
 }
 
 // Float RGBA: four pixels a step; the low bytes of each 16-bit unit
@@ -358,9 +411,7 @@ class ChunkWriter {
         const unsigned char* data = kept_.line.data();
         size_t size = lineBytes_;
         if (header_.rle) {
-          unsigned char* split = kept_.split.data() + kSlack;
-          Split<S, N>(samples, width_, order, split, split + lineBytes_ / 2);
-          const size_t coded = Code();
+          const size_t coded = Code(samples);
           if (coded < size) size = coded, data = kept_.coded.data();
         }
         if (data == kept_.line.data()) Planar<S, N>(samples, width_, order, kept_.line.data());
@@ -376,9 +427,20 @@ class ChunkWriter {
  private:
   static constexpr int kBandRows = 16;
 
-  // The split line predicted and run-length coded into `kept_.coded`.
-  size_t Code() {
-    Predict(kept_.split.data() + kSlack, lineBytes_, kept_.predicted.data(), kept_.equal.data());
+  // A line's samples split, predicted and run-length coded into
+  // `kept_.coded`.
+  size_t Code(const unsigned char* samples) {
+#if defined(__SSE2__)
+    if constexpr (S == 2 && N == 4) {
+      SplitPredict(samples, width_, header_.channels.data(), kept_.predicted.data());
+      EqualBits(kept_.predicted.data(), lineBytes_, kept_.equal.data());
+    } else
+#endif
+    {
+      unsigned char* split = kept_.split.data() + kSlack;
+      Split<S, N>(samples, width_, header_.channels.data(), split, split + lineBytes_ / 2);
+      Predict(split, lineBytes_, kept_.predicted.data(), kept_.equal.data());
+    }
     return RunLengthCode(kept_.predicted.data(), lineBytes_, kept_.coded.data(),
                          kept_.equal.data());
   }
