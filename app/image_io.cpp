@@ -695,6 +695,32 @@ void SetExrThreads(int threads) {
   oiio::attribute("exr_threads", std::max(1, threads));
 }
 
+namespace {
+
+// The file's sample type, colour space and alpha convention.
+struct FileSamples {
+  oiio::TypeDesc type;
+  std::string space;
+  bool straight;
+};
+
+FileSamples SamplesOf(ImageFormat format, const WriteOptions& options) {
+  const oiio::TypeDesc type = FileType(Resolved(format, options.depth));
+  return {type,
+          !options.colourSpace.empty() ? options.colourSpace
+          : type.is_floating_point()   ? kLinearColourSpace
+                                       : kToolColourSpace,
+          FactsOf(format).alpha == AlphaConvention::Straight};
+}
+
+}  // namespace
+
+void PrepareWriting(ImageFormat format, const WriteOptions& options) {
+  if (options.floatPath) return;
+  const FileSamples samples = SamplesOf(format, options);
+  TablesFor(samples.type, samples.space, samples.straight);
+}
+
 bool WriteImage(const df::Image& image, const std::string& path, ImageFormat format,
                 std::string* error, const WriteOptions& options) {
   const FormatFacts& facts = FactsOf(format);
@@ -704,13 +730,11 @@ bool WriteImage(const df::Image& image, const std::string& path, ImageFormat for
     return false;
   }
   const BitDepth depth = Resolved(format, options.depth);
-  const oiio::TypeDesc type = FileType(depth);
-  const bool floating = type.is_floating_point();
-  const std::string space = !options.colourSpace.empty() ? options.colourSpace
-                            : floating                   ? kLinearColourSpace
-                                                         : kToolColourSpace;
+  const FileSamples samples = SamplesOf(format, options);
+  const oiio::TypeDesc type = samples.type;
+  const std::string& space = samples.space;
+  const bool straight = samples.straight;
   const bool hasAlpha = facts.alpha != AlphaConvention::None;
-  const bool straight = facts.alpha == AlphaConvention::Straight;
   // The file is encoded in memory and then written whole through a
   // temporary file, so that every write of it is checked here. vorn's own
   // encoders write into a buffer each writer thread keeps from file to file;

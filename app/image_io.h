@@ -103,6 +103,10 @@ bool KeepsAdditiveLight(ImageFormat format);
 // rows on; a run gives it as many as it has writer threads.
 void SetExrThreads(int threads);
 
+// Builds what writing files of `format` with `options` needs once per run
+// (the conversion tables), so a sequence's first file need not wait for it.
+void PrepareWriting(ImageFormat format, const WriteOptions& options);
+
 // Writes an image atomically (temporary file in the same folder, then
 // rename), tagged with its colour space and "Software" naming vorn.
 bool WriteImage(const df::Image& image, const std::string& path, ImageFormat format,

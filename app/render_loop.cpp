@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <thread>
 
 #include "atomic_file.h"
 #include "progress.h"
@@ -28,10 +29,14 @@ class FrameWriters {
       : run_(run),
         progress_(progress),
         // Room for a frame per writer beside the one being rendered.
+        // The tables the files are converted by are built while the
+        // first frame renders.
+        prepare_([&run] { PrepareWriting(run.format, run.write); }),
         queue_(size_t(std::max(2, run.writers)), size_t(run.writers),
                [this](WriteJob& job, std::string* why) { return Write(job, why); }) {
     if (run.format == ImageFormat::Exr) SetExrThreads(run.writers);
   }
+  ~FrameWriters() { prepare_.join(); }
 
   // False once a write failed (the frame is dropped).
   bool Push(int frame, ImageRef image) {
@@ -82,6 +87,7 @@ class FrameWriters {
   std::vector<std::pair<int, std::string>> done_;
   std::atomic<long long> writeNanos_{0};
   std::atomic<int> additiveLight_{0};
+  std::thread prepare_;
   WriterQueue<WriteJob> queue_;  // last: its threads go first
 };
 
