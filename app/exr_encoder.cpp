@@ -115,7 +115,17 @@ size_t RunLengthCode(const unsigned char* in, size_t n, unsigned char* out, cons
     while (starts != 0) {
       size_t at = w * 64 + size_t(std::countr_zero(starts));
       starts &= starts - 1;
-      literal(pos, at);
+#if defined(__SSE2__)
+      // Most literals are short: one store.
+      if (const size_t length = at - pos; length - 1 < 16) {
+        *o = static_cast<unsigned char>(-static_cast<int>(length));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 1), Load16(in + pos));
+        o += length + 1;
+      } else
+#endif
+      {
+        literal(pos, at);
+      }
       size_t end = at + 1, more;
       do {
         more = size_t(std::countr_one(BitsFrom(equal, end - 1)));
