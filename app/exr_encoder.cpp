@@ -400,8 +400,10 @@ class ChunkWriter {
     if (header.rle) {
       // The split line has a byte of 128 before it and room after it for
       // the predictor's reads.
-      kept_.split.assign(kSlack + lineBytes_ + kSlack, 0);
-      kept_.split[kSlack - 1] = 128;
+      if (!kFused) {
+        kept_.split.assign(kSlack + lineBytes_ + kSlack, 0);
+        kept_.split[kSlack - 1] = 128;
+      }
       kept_.predicted.resize(lineBytes_ + kSlack);
       kept_.coded.resize(2 * lineBytes_ + kSlack);
       kept_.equal.resize(lineBytes_ / 64 + 3);
@@ -436,12 +438,18 @@ class ChunkWriter {
 
  private:
   static constexpr int kBandRows = 16;
+#if defined(__SSE2__)
+  // Half RGBA lines are split and predicted in one pass (SplitPredict).
+  static constexpr bool kFused = S == 2 && N == 4;
+#else
+  static constexpr bool kFused = false;
+#endif
 
   // A line's samples split, predicted and run-length coded into
   // `kept_.coded`.
   size_t Code(const unsigned char* samples) {
 #if defined(__SSE2__)
-    if constexpr (S == 2 && N == 4) {
+    if constexpr (kFused) {
       SplitPredict(samples, width_, header_.channels.data(), kept_.predicted.data());
       EqualBits(kept_.predicted.data(), lineBytes_, kept_.equal.data());
     } else

@@ -28,10 +28,10 @@ class FrameWriters {
   FrameWriters(const FrameRun& run, Progress& progress)
       : run_(run),
         progress_(progress),
-        // Room for a frame per writer beside the one being rendered.
         // The tables the files are converted by are built while the
         // first frame renders.
         prepare_([&run] { PrepareWriting(run.format, run.write); }),
+        // Room for a frame per writer beside the one being rendered.
         queue_(size_t(std::max(2, run.writers)), size_t(run.writers),
                [this](WriteJob& job, std::string* why) { return Write(job, why); }) {
     if (run.format == ImageFormat::Exr) SetExrThreads(run.writers);
