@@ -23,11 +23,11 @@ bool ChunkStats::Start(const std::string& tracePath, std::string* error) {
       return false;
     }
     tracePath_ = tracePath;
-    std::fprintf(
-        trace_,
-        "# vorn chunk trace: frame pass chunk start_ms end_ms cpu_ms thread\n"
-        "# start and end from the first pass's start; cpu_ms the processor time the\n"
-        "# chunk took; thread the pool thread's index (-1: the thread that started the pass)\n");
+    std::fprintf(trace_,
+                 "# vorn chunk trace: frame pass chunk start_ms end_ms cpu_ms thread\n"
+                 "# start and end from the first pass's start; cpu_ms the processor time the\n"
+                 "# chunk took (the clock's readings left out); thread the pool thread's index\n"
+                 "# (-1: the thread that started the pass)\n");
   }
   df::TakeChunkTrace();  // nothing of an earlier render
   df::EnableChunkTrace(true);
@@ -41,7 +41,12 @@ void ChunkStats::FrameStarted() {
 
 void ChunkStats::FrameDone(int frame) {
   if (!on_) return;
-  int64_t serialCpu = df::ThreadCpuNow() - frameCpu_;
+  // Each reading of the thread's processor time costs it ThreadCpuReadCost,
+  // and a span between two readings holds one such cost. The frame's span
+  // holds one of its own and two for each pass: one inside the pass's span,
+  // which the pass's time leaves out, and one outside it.
+  const int64_t reading = df::ThreadCpuReadCost();
+  int64_t serialCpu = df::ThreadCpuNow() - frameCpu_ - reading;
   const df::ChunkTrace trace = df::TakeChunkTrace();
   FrameChunkTimes times;
   times.passes.resize(trace.passes.size());
@@ -50,7 +55,7 @@ void ChunkStats::FrameDone(int frame) {
     maxChunks_ = std::max(maxChunks_, p.chunks);
     // While this thread runs a pass it wakes the workers, runs chunks and
     // waits: the pass's time is its chunks', so that is not serial work.
-    if (p.caller == std::this_thread::get_id()) serialCpu -= p.callerCpu;
+    if (p.caller == std::this_thread::get_id()) serialCpu -= p.callerCpu + 2 * reading;
   }
   const double serial = double(serialCpu) * 1e-9;
   for (const df::ChunkTiming& c : trace.chunks) {

@@ -290,6 +290,29 @@ TEST(ChunkTrace, RecordsEveryChunkOfEveryPassWhenAsked) {
   EXPECT_EQ(app.processorCount, 4096);
 }
 
+// A chunk's processor time is its work's: the two readings of the thread's
+// clock around it (each a system call on a virtual machine, as long as a
+// small chunk) are not counted. Chunks that do nothing record less than one
+// reading; counted with the readings, every one would record a whole one.
+TEST(ChunkTrace, AChunksTimeLeavesOutTheClockReadings) {
+  App app;
+  app.threadCount = 1;
+  struct Empty : ThreadedOperator {
+    using ThreadedOperator::ThreadedOperator;
+  } op(nullptr, nullptr, nullptr);
+  TakeChunkTrace();
+  EnableChunkTrace(true);
+  op.DoMultiProcess(nullptr, 201);
+  EnableChunkTrace(false);
+  ChunkTrace trace = TakeChunkTrace();
+  ASSERT_EQ(trace.chunks.size(), 201u);
+  std::vector<int64_t> cpu;
+  for (const ChunkTiming& c : trace.chunks) cpu.push_back(c.cpu);
+  std::nth_element(cpu.begin(), cpu.begin() + 100, cpu.end());
+  EXPECT_GT(ThreadCpuReadCost(), 0);
+  EXPECT_LT(cpu[100], ThreadCpuReadCost());
+}
+
 // Chunks are claimed without a lock: every chunk of every pass runs once,
 // with several threads starting passes at once and chunks starting passes
 // of their own, and a chunk that throws fails its pass alone.

@@ -16,7 +16,7 @@ struct ChunkTiming {
   int pass = 0;  // 0-based, counted since the trace was last taken
   long chunk = 0;
   int64_t start = 0, end = 0;
-  int64_t cpu = 0;  // processor time the chunk's thread spent in it, ns
+  int64_t cpu = 0;  // processor time the chunk's thread spent in it, ns (reading cost left out)
   int thread = 0;
 };
 
@@ -28,6 +28,7 @@ struct PassTiming {
   // The calling thread's processor time over the same span (waking the
   // workers, waiting for them, any chunks it ran itself), ns, and that
   // thread: a host timing its own thread's serial work leaves this out.
+  // Like a chunk's, it leaves out one ThreadCpuReadCost.
   int64_t callerCpu = 0;
   std::thread::id caller;
 };
@@ -49,6 +50,13 @@ int64_t TraceNow();
 // Processor time of the calling thread, ns: unlike the clock, it does not run
 // while the thread waits for a processor on a loaded machine.
 int64_t ThreadCpuNow();
+// What one ThreadCpuNow costs the thread, ns: the least of a few readings
+// taken back to back (measured once). A span between two readings holds
+// one reading's cost besides its work (the end of the first and the start
+// of the second), which the recorded times leave out: on a virtual machine
+// a reading is a system call of a microsecond or two, as long as a small
+// chunk.
+int64_t ThreadCpuReadCost();
 
 // The pass in progress: passes started since ResetChunkProgress, and the
 // chunks done and asked for in the latest one.
