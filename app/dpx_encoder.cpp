@@ -110,12 +110,37 @@ void EncodeDpx10(const df::Image& image, const SampleTables& tables,
   bytes->resize(header.size() + width * size_t(image.height) * 4);
   std::memcpy(bytes->data(), header.data(), header.size());
   unsigned char* dst = bytes->data() + header.size();
+  auto pack = [&](const uint8_t* p) {
+    const unsigned a = unsigned(p[3]) << 8;
+    const uint32_t word = r[a | p[2]] | g[a | p[1]] | b[a | p[0]];
+    return swap ? Swapped(word) : word;
+  };
   for (int y = 0; y < image.height; ++y) {
     const uint8_t* src = image.rows[y];
-    for (size_t x = 0; x < width; ++x, src += 4, dst += 4) {
-      const unsigned a = unsigned(src[3]) << 8;
-      uint32_t word = r[a | src[2]] | g[a | src[1]] | b[a | src[0]];
-      if (swap) word = Swapped(word);
+    size_t x = 0;
+    uint64_t last = 0;  // the last pixel read, twice, and its word (once x > 0)
+    uint32_t lastWord = 0;
+    for (; x + 8 <= width; x += 8, src += 32, dst += 32) {
+      uint64_t q[4];
+      std::memcpy(q, src, 32);
+      // A stretch of one colour (a flat background, a matte's inside): eight
+      // copies of the word just packed, without looking up the tables.
+      if (x > 0 && ((q[0] ^ last) | (q[1] ^ last) | (q[2] ^ last) | (q[3] ^ last)) == 0) {
+        const uint32_t words[8] = {lastWord, lastWord, lastWord, lastWord,
+                                   lastWord, lastWord, lastWord, lastWord};
+        std::memcpy(dst, words, 32);
+        continue;
+      }
+      uint32_t words[8];
+      for (int i = 0; i < 8; ++i) words[i] = pack(src + 4 * i);
+      std::memcpy(dst, words, 32);
+      uint32_t pixel;
+      std::memcpy(&pixel, src + 28, 4);
+      last = uint64_t(pixel) * 0x100000001u;
+      lastWord = words[7];
+    }
+    for (; x < width; ++x, src += 4, dst += 4) {
+      const uint32_t word = pack(src);
       std::memcpy(dst, &word, 4);
     }
   }
