@@ -396,7 +396,6 @@ class ChunkWriter {
         width_(size_t(image.width)),
         lineBytes_(width_ * N * S) {
     kept_.interleaved.resize(lineBytes_ * size_t(kBandRows));
-    kept_.line.resize(lineBytes_);
     if (header.rle) {
       // The split line has a byte of 128 before it and room after it for
       // the predictor's reads.
@@ -418,20 +417,20 @@ class ChunkWriter {
       const int y1 = std::min(image_.height, y0 + kBandRows);
       tables_.Convert(image_, y0, y1, N == 4, kept_.interleaved.data());
       for (int y = y0; y < y1; ++y) {
-        Put64(out->data() + table + size_t(y) * 8, out->size());
+        const size_t at = out->size();
+        Put64(out->data() + table + size_t(y) * 8, at);
         const unsigned char* samples = kept_.interleaved.data() + size_t(y - y0) * lineBytes_;
-        const unsigned char* data = kept_.line.data();
-        size_t size = lineBytes_;
-        if (header_.rle) {
-          const size_t coded = Code(samples);
-          if (coded < size) size = coded, data = kept_.coded.data();
-        }
-        if (data == kept_.line.data()) Planar<S, N>(samples, width_, order, kept_.line.data());
-        unsigned char chunk[8];
+        const size_t coded = header_.rle ? Code(samples) : lineBytes_;
+        // A line stored plain is ordered straight into the file's bytes.
+        const size_t size = std::min(coded, lineBytes_);
+        out->resize(at + 8 + size);
+        unsigned char* chunk = out->data() + at;
         Put32(chunk, uint32_t(header_.originY + y));
         Put32(chunk + 4, uint32_t(size));
-        out->insert(out->end(), chunk, chunk + 8);
-        out->insert(out->end(), data, data + size);
+        if (coded < lineBytes_)
+          std::memcpy(chunk + 8, kept_.coded.data(), size);
+        else
+          Planar<S, N>(samples, width_, order, chunk + 8);
       }
     }
   }
@@ -470,7 +469,7 @@ class ChunkWriter {
   // A writer thread's line buffers, kept from file to file: allocated anew,
   // they would come back as fresh pages every frame.
   struct Buffers {
-    std::vector<unsigned char> interleaved, line, split, predicted, coded;
+    std::vector<unsigned char> interleaved, split, predicted, coded;
     std::vector<uint64_t> equal;
   };
   static Buffers& Kept() {
