@@ -76,6 +76,10 @@ inline uint64_t BitsFrom(const uint64_t* bits, size_t at) {
 // copied 16 bytes at a time.
 constexpr size_t kSlack = 16;
 
+// A coded line takes less than this many times the plain line's bytes (at
+// worst a literal's count byte for every 127 bytes), kSlack not counted.
+constexpr size_t kCodedRoom = 2;
+
 // The library's run-length coding: runs of 3 to 128 equal bytes as a count
 // (length - 1) and the byte; other bytes as literals of up to 127, preceded
 // by minus their count. A literal ends where three equal bytes begin.
@@ -404,7 +408,6 @@ class ChunkWriter {
         kept_.split[kSlack - 1] = 128;
       }
       kept_.predicted.resize(lineBytes_ + kSlack);
-      kept_.coded.resize(2 * lineBytes_ + kSlack);
       kept_.equal.resize(lineBytes_ / 64 + 3);
     }
   }
@@ -420,17 +423,18 @@ class ChunkWriter {
         const size_t at = out->size();
         Put64(out->data() + table + size_t(y) * 8, at);
         const unsigned char* samples = kept_.interleaved.data() + size_t(y - y0) * lineBytes_;
-        const size_t coded = header_.rle ? Code(samples) : lineBytes_;
-        // A line stored plain is ordered straight into the file's bytes.
-        const size_t size = std::min(coded, lineBytes_);
-        out->resize(at + 8 + size);
+        // The line goes straight into the file's bytes: coded, where that
+        // makes it smaller, else ordered by channel over the coded bytes.
+        out->resize(at + 8 + (header_.rle ? kCodedRoom * lineBytes_ + kSlack : lineBytes_));
         unsigned char* chunk = out->data() + at;
+        size_t size = header_.rle ? Code(samples, chunk + 8) : lineBytes_;
+        if (size >= lineBytes_) {
+          size = lineBytes_;
+          Planar<S, N>(samples, width_, order, chunk + 8);
+        }
         Put32(chunk, uint32_t(header_.originY + y));
         Put32(chunk + 4, uint32_t(size));
-        if (coded < lineBytes_)
-          std::memcpy(chunk + 8, kept_.coded.data(), size);
-        else
-          Planar<S, N>(samples, width_, order, chunk + 8);
+        out->resize(at + 8 + size);
       }
     }
   }
@@ -444,9 +448,9 @@ class ChunkWriter {
   static constexpr bool kFused = false;
 #endif
 
-  // A line's samples split, predicted and run-length coded into
-  // `kept_.coded`.
-  size_t Code(const unsigned char* samples) {
+  // A line's samples split, predicted and run-length coded into `coded`
+  // (room for kCodedRoom lines and kSlack).
+  size_t Code(const unsigned char* samples, unsigned char* coded) {
 #if defined(__SSE2__)
     if constexpr (kFused) {
       SplitPredict(samples, width_, header_.channels.data(), kept_.predicted.data());
@@ -458,8 +462,7 @@ class ChunkWriter {
       Split<S, N>(samples, width_, header_.channels.data(), split, split + lineBytes_ / 2);
       Predict(split, lineBytes_, kept_.predicted.data(), kept_.equal.data());
     }
-    return RunLengthCode(kept_.predicted.data(), lineBytes_, kept_.coded.data(),
-                         kept_.equal.data());
+    return RunLengthCode(kept_.predicted.data(), lineBytes_, coded, kept_.equal.data());
   }
 
   const df::Image& image_;
@@ -469,7 +472,7 @@ class ChunkWriter {
   // A writer thread's line buffers, kept from file to file: allocated anew,
   // they would come back as fresh pages every frame.
   struct Buffers {
-    std::vector<unsigned char> interleaved, split, predicted, coded;
+    std::vector<unsigned char> interleaved, split, predicted;
     std::vector<uint64_t> equal;
   };
   static Buffers& Kept() {
@@ -573,9 +576,10 @@ void EncodeExr(const df::Image& image, const SampleTables& tables, const ExrHead
   const size_t lineBytes = size_t(image.width) * header.channels.size() * header.sampleSize;
   const size_t table = header.bytes.size();
   const size_t chunks = table + 8 * height;
-  // At most the plain data: coded lines are kept only when smaller.
+  // At most the plain data (coded lines are kept only when smaller), and
+  // room for coding the last line in place.
   bytes->clear();
-  bytes->reserve(chunks + height * (8 + lineBytes));
+  bytes->reserve(chunks + height * (8 + lineBytes) + kCodedRoom * lineBytes + kSlack);
   bytes->assign(header.bytes.begin(), header.bytes.end());
   bytes->resize(chunks);
   if (header.sampleSize == 2)
