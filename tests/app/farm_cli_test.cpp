@@ -377,7 +377,7 @@ exec "$REAL_VORN" "$@"
     for (const fs::path& where : {work, dir_, tools})
       EXPECT_FALSE(fs::exists(where / "PWNED")) << "a command in a name ran in " << where;
     for (int f = 0; f <= 3; ++f) {
-      char frame[16];
+      char frame[32];
       std::snprintf(frame, sizeof frame, ".%04d.png", f);
       EXPECT_TRUE(fs::is_regular_file(work / "out" / (hostile + frame))) << frame;
     }

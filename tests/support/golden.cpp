@@ -126,6 +126,32 @@ bool WritePng(const std::string& path, const Pixels& p) {
   return std::fflush(f.get()) == 0;
 }
 
+namespace {
+
+// libpng reports a bad file by jumping back to setjmp: the calls that may
+// jump are kept here, with no C++ object of this frame alive across them,
+// and the caller words the error.
+enum class PngRead { kOk, kUnreadable, kNotRgba8 };
+
+PngRead ReadRgba8(png_structp png, png_infop info, std::FILE* f, Pixels* p) {
+  if (setjmp(png_jmpbuf(png))) return PngRead::kUnreadable;
+  png_init_io(png, f);
+  png_read_info(png, info);
+  if (png_get_color_type(png, info) != PNG_COLOR_TYPE_RGBA || png_get_bit_depth(png, info) != 8)
+    return PngRead::kNotRgba8;
+  p->width = int(png_get_image_width(png, info));
+  p->height = int(png_get_image_height(png, info));
+  p->bytes.assign(size_t(p->width) * p->height * 4, 0);
+  for (int y = 0; y < p->height; ++y) {
+    uint8_t* row = p->bytes.data() + size_t(y) * p->width * 4;
+    png_read_row(png, row, nullptr);
+    for (int x = 0; x < p->width; ++x) std::swap(row[x * 4 + 0], row[x * 4 + 2]);
+  }
+  return PngRead::kOk;
+}
+
+}  // namespace
+
 bool ReadPng(const std::string& path, Pixels* p, std::string* error) {
   File f(std::fopen(path.c_str(), "rb"));
   if (!f) {
@@ -139,28 +165,11 @@ bool ReadPng(const std::string& path, Pixels* p, std::string* error) {
     *error = "out of memory";
     return false;
   }
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_read_struct(&png, &info, nullptr);
-    *error = "not a readable PNG: " + path;
-    return false;
-  }
-  png_init_io(png, f.get());
-  png_read_info(png, info);
-  if (png_get_color_type(png, info) != PNG_COLOR_TYPE_RGBA || png_get_bit_depth(png, info) != 8) {
-    png_destroy_read_struct(&png, &info, nullptr);
-    *error = path + " is not 8-bit RGBA";
-    return false;
-  }
-  p->width = int(png_get_image_width(png, info));
-  p->height = int(png_get_image_height(png, info));
-  p->bytes.assign(size_t(p->width) * p->height * 4, 0);
-  for (int y = 0; y < p->height; ++y) {
-    uint8_t* row = p->bytes.data() + size_t(y) * p->width * 4;
-    png_read_row(png, row, nullptr);
-    for (int x = 0; x < p->width; ++x) std::swap(row[x * 4 + 0], row[x * 4 + 2]);
-  }
+  const PngRead read = ReadRgba8(png, info, f.get(), p);
   png_destroy_read_struct(&png, &info, nullptr);
-  return true;
+  if (read == PngRead::kUnreadable) *error = "not a readable PNG: " + path;
+  if (read == PngRead::kNotRgba8) *error = path + " is not 8-bit RGBA";
+  return read == PngRead::kOk;
 }
 
 bool ReadGoldenCases(const std::string& root, std::vector<GoldenCase>* cases, std::string* error) {
