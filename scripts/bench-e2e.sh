@@ -6,7 +6,7 @@
 #
 #   scripts/bench-e2e.sh [-r ROUNDS] [-f FRAMES] [-t TOOLS] [-s] [VORN ...]
 #   scripts/bench-e2e.sh -w [-r ROUNDS] [-f FRAMES] [-o DIR] [-c CASES] [VORN ...]
-#   scripts/bench-e2e.sh -m [-t TOOLS] [-n CHUNKS] [VORN ...]
+#   scripts/bench-e2e.sh -m [-r ROUNDS] [-t TOOLS] [-n CHUNKS] [VORN ...]
 #
 # -w, writing: Bleb's default warp at 1920x1080 written as a sequence in each
 # format at its default and its fastest settings, against --no-write in the
@@ -20,7 +20,10 @@
 # (200 frames unless -f says otherwise) rendered in the chunks vorn would
 # choose for 16 threads
 # (VORN_CHUNK_THREADS=16), or in -n CHUNKS a pass, on this machine's
-# threads, and the modelled speed-up --stats prints for 4 to 64 cores.
+# threads, and the modelled speed-up --stats prints for 4 to 64 cores. With
+# -r ROUNDS (default 1) the runs are repeated and each case's median and
+# range of efficiency printed: on a shared machine one run's figure moves by
+# several points.
 #
 # Each run's figure is the mean render time per frame, first frames
 # included; with -s it is the median frame (the steady rate of a long
@@ -36,7 +39,7 @@
 # run it afterwards with the same rounds, interleaved.
 set -euo pipefail
 
-rounds=5
+rounds=""
 frames=""
 tools=""
 steady=0
@@ -62,6 +65,8 @@ done
 # The model is of a long sequence: 200 frames by default, so the first
 # frame's page faults weigh as little as in a shot; the timings use 40.
 [ -n "$frames" ] || { [ "$mode" = model ] && frames=200 || frames=40; }
+# One round of the model unless -r says more; five of the timings.
+[ -n "$rounds" ] || { [ "$mode" = model ] && rounds=1 || rounds=5; }
 shift $((OPTIND - 1))
 root=$(cd "$(dirname "$0")/.." && pwd)
 binaries=("$@")
@@ -219,29 +224,56 @@ PY
 fi
 
 if [ "$mode" = model ]; then
+  # Each run's "N cores: S× (E %)" lines go to the terminal with one round,
+  # else into a table ("case cores speed-up efficiency") summed up at the end.
+  modelled=$(mktemp)
+  trap 'rm -f "$modelled"' EXIT
   echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
-  for tool in ${tools//,/ }; do
-    case $tool in
-      bleb7 | blebcompress) args=(Bleb) ;;
-      candle) args=(Candle) ;;
-      bubbles) args=(Bubbles) ;;
-    esac
-    [ "$tool" = blebcompress ] && continue
-    for size in 1920x1080 3840x2160; do
-      for i in "${!binaries[@]}"; do
-        echo "== ${args[0]} $size vorn $i"
-        # The chunks vorn would choose on 16 threads (VORN_CHUNK_THREADS),
-        # or those of -n CHUNKS.
-        if [ -n "$model_chunks" ]; then
-          with_lib "${binaries[$i]}" render "${args[@]}" --size "$size" --workers "$model_chunks" \
-            --frames "0-$((frames - 1))" --no-write --stats --quiet | grep -E 'cores:|^frames'
-        else
-          VORN_CHUNK_THREADS=16 with_lib "${binaries[$i]}" render "${args[@]}" --size "$size" \
-            --frames "0-$((frames - 1))" --no-write --stats --quiet | grep -E 'cores:|^frames'
-        fi
+  for ((r = 1; r <= rounds; ++r)); do
+    for tool in ${tools//,/ }; do
+      case $tool in
+        bleb7 | blebcompress) args=(Bleb) ;;
+        candle) args=(Candle) ;;
+        bubbles) args=(Bubbles) ;;
+      esac
+      [ "$tool" = blebcompress ] && continue
+      for size in 1920x1080 3840x2160; do
+        for i in "${!binaries[@]}"; do
+          name="${args[0]} $size vorn $i"
+          # The chunks vorn would choose on 16 threads (VORN_CHUNK_THREADS),
+          # or those of -n CHUNKS.
+          if [ -n "$model_chunks" ]; then
+            out=$(with_lib "${binaries[$i]}" render "${args[@]}" --size "$size" \
+              --workers "$model_chunks" --frames "0-$((frames - 1))" --no-write --stats --quiet)
+          else
+            out=$(VORN_CHUNK_THREADS=16 with_lib "${binaries[$i]}" render "${args[@]}" \
+              --size "$size" --frames "0-$((frames - 1))" --no-write --stats --quiet)
+          fi
+          if [ "$rounds" -eq 1 ]; then
+            echo "== $name"
+            grep -E 'cores:|^frames' <<<"$out"
+          else
+            grep -E '^[0-9]+ cores:' <<<"$out" |
+              awk -v name="${name// /_}" '{ print name, $1, $3 + 0, substr($4, 2) + 0 }' \
+                >>"$modelled"
+          fi
+        done
       done
     done
+    [ "$rounds" -eq 1 ] || echo "round $r of $rounds done, load $(cut -d' ' -f1 /proc/loadavg)" >&2
   done
+  if [ "$rounds" -gt 1 ]; then
+    # Per case and core count: the median round's speed-up and efficiency,
+    # and the least and greatest efficiency of the rounds.
+    printf '%-26s %5s %9s %6s %9s\n' case cores speed-up median range
+    sort -k1,1 -k2,2n -k4,4n "$modelled" |
+      awk 'BEGIN { n = 0 }
+           { key = $1 " " $2; if (key != last && n) flush(); last = key; name = $1; cores = $2;
+             s[n] = $3; e[n] = $4; n++ }
+           function flush(  m) { m = int((n - 1) / 2); gsub(/_/, " ", name);
+             printf "%-26s %5d %8.1fx %5d%% %4d-%d%%\n", name, cores, s[m], e[m], e[0], e[n - 1]; n = 0 }
+           END { if (n) flush() }'
+  fi
   echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
   exit 0
 fi
