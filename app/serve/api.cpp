@@ -405,6 +405,7 @@ HttpResponse Api::Post(const HttpRequest& request) {
     return Error(400, "the request body is not a JSON object");
   // Ends the export in progress before its next frame; harmless when none is.
   if (request.path == "/api/export/cancel") {
+    std::lock_guard lock(exportMutex_);
     const bool running = exporting_.load();
     if (running) exportCancel_ = 1;
     return JsonResponse({{"cancelling", running}});
@@ -632,20 +633,12 @@ HttpResponse Api::Export(Session& session, const json& body) {
   const auto& absolute = target.absolute;
   const auto& format = target.format;
   std::string error;
-  bool idle = false;
-  if (!exporting_.compare_exchange_strong(idle, true))
+  if (!ClaimExport(session.Registry()->Name(), int(list.size())))
     return Error(409, "an export is running: wait for it to finish or cancel it");
   struct Finished {
-    std::atomic<bool>& flag;
-    ~Finished() { flag = false; }
-  } finished{exporting_};
-  exportDone_ = 0;
-  exportTotal_ = int(list.size());
-  exportCancel_ = 0;
-  {
-    std::lock_guard lock(exportToolMutex_);
-    exportTool_ = session.Registry()->Name();
-  }
+    Api& api;
+    ~Finished() { api.ReleaseExport(); }
+  } finished{*this};
   // A stepped tool simulates from the timeline's first frame, as the viewer does.
   FrameRun run;
   run.frames = list;
@@ -744,25 +737,17 @@ HttpResponse Api::ExportFlow(Session& session, const json& body) {
   std::string text, viewed;
   if (!session.FlowTextNow(&text, &viewed, &error)) return Error(422, "cannot export: " + error);
   if (viewed.empty()) return Error(422, "cannot export: the flow has no nodes");
-  bool idle = false;
-  if (!exporting_.compare_exchange_strong(idle, true))
+  if (!ClaimExport(kFlowSessionName, int(list.size())))
     return Error(409, "an export is running: wait for it to finish or cancel it");
   struct Finished {
-    std::atomic<bool>& flag;
+    Api& api;
     std::string file;
     ~Finished() {
       std::error_code ec;
       if (!file.empty()) std::filesystem::remove(file, ec);
-      flag = false;
+      api.ReleaseExport();
     }
-  } finished{exporting_, ""};
-  exportDone_ = 0;
-  exportTotal_ = int(list.size());
-  exportCancel_ = 0;
-  {
-    std::lock_guard lock(exportToolMutex_);
-    exportTool_ = kFlowSessionName;
-  }
+  } finished{*this, ""};
   static std::atomic<int> serial{0};
   std::error_code ec;
   finished.file = (std::filesystem::temp_directory_path(ec) /
@@ -795,16 +780,32 @@ HttpResponse Api::ExportFlow(Session& session, const json& body) {
 // GET /api/export/status: whether an export runs, of which tool, and the
 // files it wrote of the frames asked for.
 HttpResponse Api::ExportStatus() {
-  std::string tool;
+  json status;
   {
-    std::lock_guard lock(exportToolMutex_);
-    tool = exportTool_;
+    std::lock_guard lock(exportMutex_);
+    status = {{"running", exporting_.load()},
+              {"tool", exportTool_},
+              {"done", exportDone_.load()},
+              {"total", exportTotal_.load()},
+              {"cancelling", exportCancel_.load() != 0}};
   }
-  return JsonResponse({{"running", exporting_.load()},
-                       {"tool", tool},
-                       {"done", exportDone_.load()},
-                       {"total", exportTotal_.load()},
-                       {"cancelling", exportCancel_.load() != 0}});
+  return JsonResponse(status);
+}
+
+bool Api::ClaimExport(const std::string& tool, int total) {
+  std::lock_guard lock(exportMutex_);
+  if (exporting_) return false;
+  exporting_ = true;
+  exportDone_ = 0;
+  exportTotal_ = total;
+  exportCancel_ = 0;
+  exportTool_ = tool;
+  return true;
+}
+
+void Api::ReleaseExport() {
+  std::lock_guard lock(exportMutex_);
+  exporting_ = false;
 }
 
 // The pictures of the tool's image inputs, for the viewer to show a frame

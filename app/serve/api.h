@@ -92,11 +92,16 @@ class Api {
   // One composition file is read or written at a time.
   std::mutex filesMutex_;
   // The export in progress (one at a time), which the page shows and may
-  // cancel: files written of the frames asked for.
+  // cancel: files written of the frames asked for. It is claimed, set up,
+  // cancelled and reported under exportMutex_, so a status never shows a
+  // running export with the last one's tool or counts, and a cancel is not
+  // undone by the setting up; the render counts and reads the atomics.
+  bool ClaimExport(const std::string& tool, int total);
+  void ReleaseExport();
+  std::mutex exportMutex_;
   std::atomic<bool> exporting_{false};
   std::atomic<int> exportDone_{0}, exportTotal_{0}, exportCancel_{0};
-  std::mutex exportToolMutex_;
-  std::string exportTool_;
+  std::string exportTool_;  // guarded by exportMutex_
   // Pages waiting for the next change (GET /api/wait), and the end of the
   // session, which ends their waits.
   std::atomic<int> waiting_{0};
