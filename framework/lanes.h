@@ -73,7 +73,7 @@ FW_LANES_INLINE F Fill(float v) {
   if constexpr (sizeof(F) == sizeof(float)) {
     return v;
   } else {
-    F lanes;
+    F lanes{};  // every lane is set below (zeroed so GCC does not see it as unset)
     for (int l = 0; l < kCount<F>; ++l) lanes[l] = v;
     return lanes;
   }
