@@ -227,7 +227,7 @@ if [ "$mode" = model ]; then
   # Each run's "N cores: S× (E %)" lines go to the terminal with one round,
   # else into a table ("case cores speed-up efficiency") summed up at the end.
   modelled=$(mktemp)
-  trap 'rm -f "$modelled"' EXIT
+  trap 'rm -f "$results" "$modelled"' EXIT
   echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
   for ((r = 1; r <= rounds; ++r)); do
     for tool in ${tools//,/ }; do
